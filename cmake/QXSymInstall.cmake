@@ -1,0 +1,29 @@
+# Installs the headers, the shared library, a CMake package
+# (find_package(QXSymbols) gives QXSymbols::QXSymbols) and a pkg-config file.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS QXSymbols EXPORT QXSymbolsTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/QXSymbols.h
+              ${PROJECT_SOURCE_DIR}/include/QXSymDirectAccess.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT QXSymbolsTargets NAMESPACE QXSymbols::
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QXSymbols)
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/QXSymbolsConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/QXSymbolsConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QXSymbols)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/QXSymbolsConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/QXSymbolsConfig.cmake
+              ${PROJECT_BINARY_DIR}/QXSymbolsConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QXSymbols)
+
+configure_file(${PROJECT_SOURCE_DIR}/cmake/QXSymbols.pc.in
+               ${PROJECT_BINARY_DIR}/QXSymbols.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/QXSymbols.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

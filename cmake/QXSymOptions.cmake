@@ -1,0 +1,25 @@
+# Per-target defaults: warnings, warnings as errors, sanitizers.
+# Every target of the project calls qxsym_target_defaults(<target>).
+
+function(qxsym_target_defaults target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow=local
+                           $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+      target_compile_options(${target} PRIVATE -Wno-shadow-field-in-constructor)
+    endif()
+    if(QXSYM_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+    if(QXSYM_SANITIZE STREQUAL "address")
+      target_compile_options(${target} PRIVATE -fsanitize=address,undefined
+                             -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+      target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    elseif(QXSYM_SANITIZE STREQUAL "thread")
+      target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+      target_link_options(${target} PRIVATE -fsanitize=thread)
+    elseif(NOT QXSYM_SANITIZE STREQUAL "")
+      message(FATAL_ERROR "QXSYM_SANITIZE must be empty, address or thread")
+    endif()
+  endif()
+endfunction()

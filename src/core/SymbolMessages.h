@@ -1,0 +1,104 @@
+// Command codes and fixed sizes of the symbol-service messages carried by
+// the channel's Transact. Shared by the library's Remote objects and by the
+// simulator's service so both sides use one numbering.
+//
+// Request: u16 code; for requests about an open workspace the workspace
+// reference (2 x u32); for requests about a tag, type or group also the
+// object's reference (2 x u32): an 18-byte header. Reply: u16 code (echoed),
+// u16 status (a QXSymResult), then the payload. All little-endian, packed.
+#pragma once
+
+#include <cstdint>
+
+namespace qxsym {
+
+enum SymCmd : std::uint16_t {
+  // Workspaces
+  kCmdOpenWorkspace = 4,
+  kCmdCloseWorkspace = 5,
+  kCmdIsValidWorkspace = 6,
+  kCmdGetServerVersion = 7,
+  kCmdGetSymbolTableSize = 8,
+  kCmdReadSymbolTable = 9,
+  kCmdGetGlobalTag = 10,
+  kCmdGetGlobalTagsNum = 12,
+  kCmdGetGlobalTags = 91,
+  kCmdCreateGroup = 100,
+  kCmdQueryGlobalTags = 110,
+  kCmdQueryGlobalTagsNum = 111,
+  // Tags
+  kCmdTagClose = 11,
+  kCmdTagGetAttribute = 17,
+  kCmdTagGetName = 18,
+  kCmdTagGetDataType = 19,
+  kCmdTagGetDataSize = 20,
+  kCmdTagIsReadOnly = 21,
+  kCmdTagIsBitAddress = 22,
+  kCmdTagGetDescr = 23,
+  kCmdTagGetDims = 24,
+  kCmdTagGetArrayAddress = 26,
+  kCmdTagGetDataTypeVar = 27,
+  kCmdTagGetValue = 40,
+  kCmdTagSetValue = 41,
+  kCmdTagGetArrayValue = 42,
+  kCmdTagSetArrayValue = 43,
+  kCmdTagGetRawValue = 44,
+  kCmdTagSetRawValue = 45,
+  kCmdTagGetType = 70,
+  kCmdTagGetDataFullSize = 89,
+  // Types
+  kCmdTypeIsBasic = 71,
+  kCmdTypeIsComplex = 72,
+  kCmdTypeIsString = 73,
+  kCmdTypeIsArray = 74,
+  kCmdTypeIsStruct = 75,
+  kCmdTypeIsFunctionBlock = 76,
+  kCmdTypeIsNumeric = 77,
+  kCmdTypeIsSigned = 78,
+  kCmdTypeIsInteger = 79,
+  kCmdTypeGetSize = 80,
+  kCmdTypeGetName = 81,
+  kCmdTypeGetNumChildren = 82,
+  kCmdTypeGetChild = 83,
+  kCmdTypeGetChildByName = 84,
+  kCmdTypeGetChildName = 85,
+  kCmdTypeGetArrayNumDimensions = 86,
+  kCmdTypeGetArrayDimension = 87,
+  kCmdTypeGetArrayDimensions = 88,
+  kCmdTypeGetProperties = 90,
+  // Groups
+  kCmdGroupDelete = 101,
+  kCmdGroupAddTag = 102,
+  kCmdGroupRemoveTag = 103,
+  kCmdGroupRead = 104,
+  kCmdGroupWrite = 105,
+};
+
+// Fragmentation codes of the channel; they never reach the objects.
+constexpr std::uint16_t kCmdFragmentFirst = 65000;
+constexpr std::uint16_t kCmdFragmentLast = 65003;
+
+constexpr std::uint32_t kWorkspaceHeaderSize = 10;  // code + workspace reference
+constexpr std::uint32_t kObjectHeaderSize = 18;     // code + workspace + object reference
+constexpr std::uint32_t kReplyHeaderSize = 4;       // code + status
+constexpr std::uint32_t kMaxText = 260;             // text with terminator
+constexpr std::uint32_t kMaxSentTextChars = 259;    // text sent, without terminator
+constexpr std::uint32_t kTextReplyCapacity = 266;   // header + u16 length + 260 bytes
+constexpr std::uint32_t kTagListReplyCapacity = 4020;
+constexpr std::uint32_t kTagListOffset = 20;  // code, status, 2 x u32 unread, byte length, count
+constexpr std::uint32_t kTagListMaxEntries = 500;
+constexpr std::uint32_t kFilterFieldSize = 260;
+constexpr std::uint32_t kFilterRequestSize = 272;
+constexpr std::uint32_t kDimsReplyCapacity = 4008;
+constexpr std::uint32_t kMaxDimsValues = 1000;
+
+// A reference issued by the service: two 32-bit words, kept in the order
+// received and sent back word 0 first.
+struct SymRef {
+  std::uint32_t w0 = 0;
+  std::uint32_t w1 = 0;
+  bool operator==(const SymRef& o) const { return w0 == o.w0 && w1 == o.w1; }
+  bool operator!=(const SymRef& o) const { return !(*this == o); }
+};
+
+}  // namespace qxsym
