@@ -23,6 +23,11 @@ install(FILES ${PROJECT_BINARY_DIR}/QXSymbolsConfig.cmake
               ${PROJECT_BINARY_DIR}/QXSymbolsConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QXSymbols)
 
+# The .pc file finds its prefix relative to itself, so the installed tree
+# can be moved or installed with --prefix.
+file(RELATIVE_PATH QXSYM_PC_RELATIVE_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
+     ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" QXSYM_PC_RELATIVE_PREFIX "${QXSYM_PC_RELATIVE_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/QXSymbols.pc.in
                ${PROJECT_BINARY_DIR}/QXSymbols.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/QXSymbols.pc

@@ -29,16 +29,16 @@ extern "C" {
 /* ---- Workspace entries ---- */
 typedef QXSymResult (*QXSymDA_Open)(uint32_t zero1, uint32_t selector, uint32_t zero2,
                                     uint32_t* ctx);
-typedef QXSymResult (*QXSymDA_GetServerVersion)(uint8_t* major, uint8_t* minor,
-                                                uint8_t* revision, uint8_t* build);
+typedef QXSymResult (*QXSymDA_GetServerVersion)(uint8_t* major, uint8_t* minor, uint8_t* revision,
+                                                uint8_t* build);
 typedef QXSymResult (*QXSymDA_Ctx)(uint32_t ctx);
 typedef QXSymResult (*QXSymDA_GetGlobalTag)(uint32_t ctx, const char* name, uint32_t* tag,
                                             uint32_t* tyVar, uint32_t* dataSize,
                                             uint32_t* fullSize);
 typedef QXSymResult (*QXSymDA_GetGlobalTags)(uint32_t ctx, uint32_t** tags, uint32_t* count);
 typedef QXSymResult (*QXSymDA_CtxU32)(uint32_t ctx, uint32_t* value);
-typedef QXSymResult (*QXSymDA_QueryGlobalTags)(uint32_t ctx, const char* filter,
-                                               uint32_t** tags, uint32_t* count);
+typedef QXSymResult (*QXSymDA_QueryGlobalTags)(uint32_t ctx, const char* filter, uint32_t** tags,
+                                               uint32_t* count);
 typedef QXSymResult (*QXSymDA_QueryGlobalTagsNum)(uint32_t ctx, const char* filter,
                                                   uint32_t* count);
 
@@ -67,11 +67,11 @@ typedef QXSymResult (*QXSymDA_TagGetArrayAddress)(uint32_t ctx, uint32_t tag, ui
 typedef QXSymResult (*QXSymDA_TagGetArrayValue)(uint32_t ctx, uint32_t tag, uint32_t index1,
                                                 uint32_t index2, uint32_t index3, void* buffer,
                                                 uint32_t size, uint32_t* count);
-typedef QXSymResult (*QXSymDA_TagGetValue)(uint32_t ctx, uint32_t tag, void* buffer,
-                                           uint32_t size, uint32_t* count);
+typedef QXSymResult (*QXSymDA_TagGetValue)(uint32_t ctx, uint32_t tag, void* buffer, uint32_t size,
+                                           uint32_t* count);
 typedef QXSymResult (*QXSymDA_TagSetArrayValue)(uint32_t ctx, uint32_t tag, uint32_t index1,
-                                                uint32_t index2, uint32_t index3,
-                                                const void* data, uint32_t size);
+                                                uint32_t index2, uint32_t index3, const void* data,
+                                                uint32_t size);
 typedef QXSymResult (*QXSymDA_TagSetValue)(uint32_t ctx, uint32_t tag, const void* data,
                                            uint32_t size);
 
@@ -84,76 +84,75 @@ typedef QXSymResult (*QXSymDA_TypeGetChildName)(uint32_t ctx, uint32_t type, uin
                                                 char** text);
 typedef QXSymResult (*QXSymDA_TypeGetArrayDimension)(uint32_t ctx, uint32_t type, uint32_t index,
                                                      uint32_t* value);
-typedef QXSymResult (*QXSymDA_TypeGetArrayDimensions)(uint32_t ctx, uint32_t type,
-                                                      uint32_t* values, uint8_t maxCount);
+typedef QXSymResult (*QXSymDA_TypeGetArrayDimensions)(uint32_t ctx, uint32_t type, uint32_t* values,
+                                                      uint8_t maxCount);
 
 /* ---- Group entries ---- */
 typedef QXSymResult (*QXSymDA_GroupAddTag)(uint32_t ctx, uint32_t group, uint32_t tag,
                                            uint32_t* memberSize);
 typedef QXSymResult (*QXSymDA_GroupRemoveTag)(uint32_t ctx, uint32_t group, uint32_t tag);
-typedef QXSymResult (*QXSymDA_GroupRead)(uint32_t ctx, uint32_t group, void* buffer,
-                                         uint32_t size);
+typedef QXSymResult (*QXSymDA_GroupRead)(uint32_t ctx, uint32_t group, void* buffer, uint32_t size);
 typedef QXSymResult (*QXSymDA_GroupWrite)(uint32_t ctx, uint32_t group, const void* buffer,
                                           uint32_t size);
 
 /* The table: 56 pointer-sized entries, numbered from 0 in this order. */
 struct _QXSymDirectAccessTable {
-  QXSymDA_Open Open;                                   /*  0 */
-  QXSymDA_GetServerVersion GetServerVersion;           /*  1 */
-  QXSymDA_Ctx Close;                                   /*  2 */
-  QXSymDA_Ctx IsValid;                                 /*  3 */
-  void* reserved4;                                     /*  4 never called */
-  void* reserved5;                                     /*  5 never called */
-  QXSymDA_GetGlobalTag GetGlobalTag;                   /*  6 */
-  QXSymDA_GetGlobalTags GetGlobalTags;                 /*  7 */
-  QXSymDA_CtxU32 GetGlobalTagsNum;                     /*  8 */
-  QXSymDA_Obj TagClose;                                /*  9 */
-  QXSymDA_ObjText TagGetName;                          /* 10 */
-  QXSymDA_ObjText TagGetDataType;                      /* 11 */
-  QXSymDA_ObjU32 TagGetDataTypeVar;                    /* 12 */
-  QXSymDA_TagGetRawValue TagGetRawValue;               /* 13 */
-  QXSymDA_TagSetRawValue TagSetRawValue;               /* 14 */
-  QXSymDA_ObjText TagGetDescr;                         /* 15 */
-  QXSymDA_TagGetAttribute TagGetAttribute;             /* 16 */
-  QXSymDA_ObjU32 TagGetDataSize;                       /* 17 */
-  QXSymDA_ObjU32 TagGetDataFullSize;                   /* 18 */
-  QXSymDA_ObjBool TagIsReadOnly;                       /* 19 */
-  QXSymDA_ObjBool TagIsBitAddress;                     /* 20 */
-  QXSymDA_TagGetDims TagGetDims;                       /* 21 */
-  QXSymDA_TagGetArrayAddress TagGetArrayAddress;       /* 22 */
-  QXSymDA_TagGetArrayValue TagGetArrayValue;           /* 23 */
-  QXSymDA_TagGetValue TagGetValue;                     /* 24 */
-  QXSymDA_TagSetArrayValue TagSetArrayValue;           /* 25 */
-  QXSymDA_TagSetValue TagSetValue;                     /* 26 */
-  QXSymDA_ObjU32 TagGetType;                           /* 27 */
-  QXSymDA_ObjBool TypeIsBasic;                         /* 28 */
-  QXSymDA_ObjBool TypeIsComplex;                       /* 29 */
-  QXSymDA_ObjBool TypeIsString;                        /* 30 */
-  QXSymDA_ObjBool TypeIsArray;                         /* 31 */
-  QXSymDA_ObjBool TypeIsStruct;                        /* 32 */
-  QXSymDA_ObjBool TypeIsFunctionBlock;                 /* 33 */
-  QXSymDA_ObjBool TypeIsNumeric;                       /* 34 */
-  QXSymDA_ObjBool TypeIsSigned;                        /* 35 */
-  QXSymDA_ObjBool TypeIsInteger;                       /* 36 */
-  QXSymDA_ObjU32 TypeGetSize;                          /* 37 */
-  QXSymDA_ObjText TypeGetName;                         /* 38 */
-  QXSymDA_ObjU32 TypeGetNumChildren;                   /* 39 */
-  QXSymDA_TypeGetChild TypeGetChild;                   /* 40 */
-  QXSymDA_TypeGetChildByName TypeGetChildByName;       /* 41 */
-  QXSymDA_TypeGetChildName TypeGetChildName;           /* 42 */
-  QXSymDA_ObjU32 TypeGetArrayNumDimensions;            /* 43 */
-  QXSymDA_TypeGetArrayDimension TypeGetArrayDimension; /* 44 */
+  QXSymDA_Open Open;                                     /*  0 */
+  QXSymDA_GetServerVersion GetServerVersion;             /*  1 */
+  QXSymDA_Ctx Close;                                     /*  2 */
+  QXSymDA_Ctx IsValid;                                   /*  3 */
+  void* reserved4;                                       /*  4 never called */
+  void* reserved5;                                       /*  5 never called */
+  QXSymDA_GetGlobalTag GetGlobalTag;                     /*  6 */
+  QXSymDA_GetGlobalTags GetGlobalTags;                   /*  7 */
+  QXSymDA_CtxU32 GetGlobalTagsNum;                       /*  8 */
+  QXSymDA_Obj TagClose;                                  /*  9 */
+  QXSymDA_ObjText TagGetName;                            /* 10 */
+  QXSymDA_ObjText TagGetDataType;                        /* 11 */
+  QXSymDA_ObjU32 TagGetDataTypeVar;                      /* 12 */
+  QXSymDA_TagGetRawValue TagGetRawValue;                 /* 13 */
+  QXSymDA_TagSetRawValue TagSetRawValue;                 /* 14 */
+  QXSymDA_ObjText TagGetDescr;                           /* 15 */
+  QXSymDA_TagGetAttribute TagGetAttribute;               /* 16 */
+  QXSymDA_ObjU32 TagGetDataSize;                         /* 17 */
+  QXSymDA_ObjU32 TagGetDataFullSize;                     /* 18 */
+  QXSymDA_ObjBool TagIsReadOnly;                         /* 19 */
+  QXSymDA_ObjBool TagIsBitAddress;                       /* 20 */
+  QXSymDA_TagGetDims TagGetDims;                         /* 21 */
+  QXSymDA_TagGetArrayAddress TagGetArrayAddress;         /* 22 */
+  QXSymDA_TagGetArrayValue TagGetArrayValue;             /* 23 */
+  QXSymDA_TagGetValue TagGetValue;                       /* 24 */
+  QXSymDA_TagSetArrayValue TagSetArrayValue;             /* 25 */
+  QXSymDA_TagSetValue TagSetValue;                       /* 26 */
+  QXSymDA_ObjU32 TagGetType;                             /* 27 */
+  QXSymDA_ObjBool TypeIsBasic;                           /* 28 */
+  QXSymDA_ObjBool TypeIsComplex;                         /* 29 */
+  QXSymDA_ObjBool TypeIsString;                          /* 30 */
+  QXSymDA_ObjBool TypeIsArray;                           /* 31 */
+  QXSymDA_ObjBool TypeIsStruct;                          /* 32 */
+  QXSymDA_ObjBool TypeIsFunctionBlock;                   /* 33 */
+  QXSymDA_ObjBool TypeIsNumeric;                         /* 34 */
+  QXSymDA_ObjBool TypeIsSigned;                          /* 35 */
+  QXSymDA_ObjBool TypeIsInteger;                         /* 36 */
+  QXSymDA_ObjU32 TypeGetSize;                            /* 37 */
+  QXSymDA_ObjText TypeGetName;                           /* 38 */
+  QXSymDA_ObjU32 TypeGetNumChildren;                     /* 39 */
+  QXSymDA_TypeGetChild TypeGetChild;                     /* 40 */
+  QXSymDA_TypeGetChildByName TypeGetChildByName;         /* 41 */
+  QXSymDA_TypeGetChildName TypeGetChildName;             /* 42 */
+  QXSymDA_ObjU32 TypeGetArrayNumDimensions;              /* 43 */
+  QXSymDA_TypeGetArrayDimension TypeGetArrayDimension;   /* 44 */
   QXSymDA_TypeGetArrayDimensions TypeGetArrayDimensions; /* 45 */
-  QXSymDA_ObjU32 TypeGetProperties;                    /* 46 */
-  QXSymDA_CtxU32 CreateGroup;                          /* 47 */
-  QXSymDA_Obj GroupDelete;                             /* 48 */
-  QXSymDA_GroupAddTag GroupAddTag;                     /* 49 */
-  QXSymDA_GroupRemoveTag GroupRemoveTag;               /* 50 */
-  QXSymDA_GroupRead GroupRead;                         /* 51 */
-  QXSymDA_GroupWrite GroupWrite;                       /* 52 */
-  void* reserved53;                                    /* 53 never called */
-  QXSymDA_QueryGlobalTags QueryGlobalTags;             /* 54 */
-  QXSymDA_QueryGlobalTagsNum QueryGlobalTagsNum;       /* 55 */
+  QXSymDA_ObjU32 TypeGetProperties;                      /* 46 */
+  QXSymDA_CtxU32 CreateGroup;                            /* 47 */
+  QXSymDA_Obj GroupDelete;                               /* 48 */
+  QXSymDA_GroupAddTag GroupAddTag;                       /* 49 */
+  QXSymDA_GroupRemoveTag GroupRemoveTag;                 /* 50 */
+  QXSymDA_GroupRead GroupRead;                           /* 51 */
+  QXSymDA_GroupWrite GroupWrite;                         /* 52 */
+  void* reserved53;                                      /* 53 never called */
+  QXSymDA_QueryGlobalTags QueryGlobalTags;               /* 54 */
+  QXSymDA_QueryGlobalTagsNum QueryGlobalTagsNum;         /* 55 */
 };
 typedef struct _QXSymDirectAccessTable QXSymDirectAccessTable;
 

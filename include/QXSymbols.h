@@ -307,14 +307,13 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryGlobalTagsNum(QXSymWorkspaceHandle w
 
 /* As QXSym_GetGlobalTags, for the tags matching filter. */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryGlobalTags(QXSymWorkspaceHandle workspace,
-                                                       const TCHAR* filter,
-                                                       QXSymTagHandle** tags, uint32_t* count);
+                                                       const TCHAR* filter, QXSymTagHandle** tags,
+                                                       uint32_t* count);
 
 /* As QXSym_FillGlobalTagList, for the tags matching filter. */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryFillGlobalTagList(QXSymWorkspaceHandle workspace,
                                                               const TCHAR* filter,
-                                                              QXSymTagHandle* tags,
-                                                              uint32_t count);
+                                                              QXSymTagHandle* tags, uint32_t count);
 
 /* Close every tag of a list made by QXSym_GetGlobalTags or
  * QXSym_QueryGlobalTags and release the list. A list the library did not
@@ -329,9 +328,8 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagFromMap(QXSymTagMapHandle map, cons
                                                      QXSymTagHandle* tag);
 
 /* Not available: answers symResNotImplemented in every state. */
-QXSYM_API QXSymResult QXSYM_CALL QXSym_GetCodeId(QXSymWorkspaceHandle workspace,
-                                                 uint32_t* codeId, bool_t flag, uint16_t arg1,
-                                                 uint16_t arg2);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_GetCodeId(QXSymWorkspaceHandle workspace, uint32_t* codeId,
+                                                 bool_t flag, uint16_t arg1, uint16_t arg2);
 
 /* ======================================================================== */
 /* Tags                                                                      */
@@ -370,9 +368,11 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagAddressBitOffset(QXSymTagHandle tag
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayAddress(QXSymTagHandle tag, uint32_t index1,
                                                           uint32_t index2, uint32_t index3,
                                                           qxsym_addr_t* address);
-QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayAddressBitOffset(
-    QXSymTagHandle tag, uint32_t index1, uint32_t index2, uint32_t index3,
-    qxsym_addr_t* address, uint32_t* bitOffset);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayAddressBitOffset(QXSymTagHandle tag,
+                                                                   uint32_t index1, uint32_t index2,
+                                                                   uint32_t index3,
+                                                                   qxsym_addr_t* address,
+                                                                   uint32_t* bitOffset);
 
 /* Read the tag's value into buffer of size bytes (size must be at least the
  * data size: symResInvalidBuffer). A reply longer than size:
@@ -415,8 +415,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsComplex(QXSymTypeHandle type, bool_
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsString(QXSymTypeHandle type, bool_t* answer);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsArray(QXSymTypeHandle type, bool_t* answer);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsStruct(QXSymTypeHandle type, bool_t* answer);
-QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsFunctionBlock(QXSymTypeHandle type,
-                                                           bool_t* answer);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsFunctionBlock(QXSymTypeHandle type, bool_t* answer);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsNumeric(QXSymTypeHandle type, bool_t* answer);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsSigned(QXSymTypeHandle type, bool_t* answer);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsInteger(QXSymTypeHandle type, bool_t* answer);
@@ -424,8 +423,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsInteger(QXSymTypeHandle type, bool_
 /* Size in bytes, property flags (QXSymTypeProperty ORed) and child count. */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetSize(QXSymTypeHandle type, uint32_t* size);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetProperties(QXSymTypeHandle type, uint32_t* flags);
-QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetNumChildren(QXSymTypeHandle type,
-                                                          uint32_t* count);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetNumChildren(QXSymTypeHandle type, uint32_t* count);
 
 /* Name of the type (null pointers: symResInvalidParameter) or of child
  * index (null pointers: symResInvalidBuffer). */
@@ -438,19 +436,17 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChildName(QXSymTypeHandle type, ui
  * Release it with QXSym_CloseType. */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChild(QXSymTypeHandle type, uint32_t index,
                                                     QXSymTypeHandle* child);
-QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChildByName(QXSymTypeHandle type,
-                                                          const TCHAR* name,
+QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChildByName(QXSymTypeHandle type, const TCHAR* name,
                                                           QXSymTypeHandle* child);
 
 /* Array dimensions: their number, one of them, or all of them into values
  * (more than maxCount: symResInvalidParameter, nothing written). */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetArrayNumDimensions(QXSymTypeHandle type,
                                                                  uint32_t* count);
-QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetArrayDimension(QXSymTypeHandle type,
-                                                             uint32_t index, uint32_t* value);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetArrayDimension(QXSymTypeHandle type, uint32_t index,
+                                                             uint32_t* value);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetArrayDimensions(QXSymTypeHandle type,
-                                                              uint32_t* values,
-                                                              uint8_t maxCount);
+                                                              uint32_t* values, uint8_t maxCount);
 
 /* Release a type handle. While stopped: symResNotInited. */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_CloseType(QXSymTypeHandle type);
@@ -488,8 +484,8 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_WriteGroup(QXSymGroupHandle group);
  * symResGroupMustBeRead; size smaller than the member: symResInvalidTagSize;
  * not a member: symResInvalidHandle. Exactly the member's size is copied. */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagValueFromGroup_Ptr(QXSymGroupHandle group,
-                                                                QXSymTagHandle tag,
-                                                                void* buffer, uint32_t size);
+                                                                QXSymTagHandle tag, void* buffer,
+                                                                uint32_t size);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagValueIntoGroup_Ptr(QXSymGroupHandle group,
                                                                 QXSymTagHandle tag,
                                                                 const void* data, uint32_t size);
@@ -502,16 +498,16 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagValueIntoGroup_Ptr(QXSymGroupHandle
 #include <oaidl.h>
 QXSYM_API QXSymResult QXSYM_CALL QXSym_ReadMemory(uint32_t a, uint32_t b, uint32_t c, uint32_t d,
                                                   uint32_t e);
-QXSYM_API QXSymResult QXSYM_CALL QXSym_WriteMemory(uint32_t a, uint32_t b, uint32_t c,
-                                                   uint32_t d, uint32_t e);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_WriteMemory(uint32_t a, uint32_t b, uint32_t c, uint32_t d,
+                                                   uint32_t e);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagValue_VARIANT(QXSymTagHandle tag, VARIANT* value);
-QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayValue_VARIANT(QXSymTagHandle tag,
-                                                                uint32_t index1, uint32_t index2,
-                                                                uint32_t index3, VARIANT* value);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayValue_VARIANT(QXSymTagHandle tag, uint32_t index1,
+                                                                uint32_t index2, uint32_t index3,
+                                                                VARIANT* value);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagValue_VARIANT(QXSymTagHandle tag, VARIANT value);
-QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagArrayValue_VARIANT(QXSymTagHandle tag,
-                                                                uint32_t index1, uint32_t index2,
-                                                                uint32_t index3, VARIANT value);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagArrayValue_VARIANT(QXSymTagHandle tag, uint32_t index1,
+                                                                uint32_t index2, uint32_t index3,
+                                                                VARIANT value);
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagValueFromGroup_VARIANT(QXSymGroupHandle group,
                                                                     QXSymTagHandle tag,
                                                                     VARIANT* value);

@@ -27,17 +27,15 @@ class CCommunication {
   virtual QXSymResult WriteBits(std::uint32_t address, std::uint32_t bitOffset,
                                 std::uint8_t bitWidth, const void* value) = 0;
   virtual QXSymResult ReadMemory64(std::uint64_t address, std::int32_t size, void* buffer) = 0;
-  virtual QXSymResult WriteMemory64(std::uint64_t address, std::int32_t size,
-                                    const void* data) = 0;
+  virtual QXSymResult WriteMemory64(std::uint64_t address, std::int32_t size, const void* data) = 0;
   virtual QXSymResult WriteBit64(std::uint64_t address, std::uint32_t bitOffset,
                                  std::uint8_t value) = 0;
   virtual QXSymResult WriteBits64(std::uint64_t address, std::uint32_t bitOffset,
                                   std::uint8_t bitWidth, const void* value) = 0;
   virtual QXSymResult ReadVariable(std::uint16_t index, std::uint32_t reserved, void* buffer,
                                    std::uint16_t bufferSize, std::uint8_t ioType) = 0;
-  virtual QXSymResult WriteVariable(std::uint16_t index, std::uint32_t reserved,
-                                    const void* data, std::uint16_t size,
-                                    std::uint8_t ioType) = 0;
+  virtual QXSymResult WriteVariable(std::uint16_t index, std::uint32_t reserved, const void* data,
+                                    std::uint16_t size, std::uint8_t ioType) = 0;
 
   // One symbol-service exchange. *responseSize is the capacity of response
   // on entry; after a reply it holds the number of bytes stored (never more

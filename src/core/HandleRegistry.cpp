@@ -1,0 +1,64 @@
+#include "HandleRegistry.h"
+
+#include <atomic>
+#include <limits>
+#include <utility>
+
+namespace qxsym {
+
+namespace {
+// Process-wide, never reset: handles stay unique across start and stop.
+std::atomic<std::uint32_t> next_handle{1};
+}  // namespace
+
+std::uint32_t HandleRegistry::Add(HandleKind kind, std::shared_ptr<void> obj) {
+  std::uint32_t h = next_handle.load(std::memory_order_relaxed);
+  do {
+    if (h == 0) return 0;  // wrapped: every id has been used once
+  } while (!next_handle.compare_exchange_weak(h, h + 1, std::memory_order_relaxed));
+  objects_.emplace(h, Entry{kind, std::move(obj)});
+  return h;
+}
+
+void* HandleRegistry::Find(std::uint32_t handle, HandleKind kind) const {
+  auto it = objects_.find(handle);
+  if (it == objects_.end() || it->second.kind != kind) return nullptr;
+  return it->second.object.get();
+}
+
+std::shared_ptr<void> HandleRegistry::Remove(std::uint32_t handle, HandleKind kind) {
+  auto it = objects_.find(handle);
+  if (it == objects_.end() || it->second.kind != kind) return nullptr;
+  std::shared_ptr<void> obj = std::move(it->second.object);
+  objects_.erase(it);
+  return obj;
+}
+
+QXSymTagHandle* HandleRegistry::AddList(std::unique_ptr<QXSymTagHandle[]> list) {
+  QXSymTagHandle* p = list.get();
+  lists_.emplace(p, std::move(list));
+  return p;
+}
+
+bool HandleRegistry::HasList(const QXSymTagHandle* list) const {
+  return lists_.find(list) != lists_.end();
+}
+
+std::unique_ptr<QXSymTagHandle[]> HandleRegistry::RemoveList(const QXSymTagHandle* list) {
+  auto it = lists_.find(list);
+  if (it == lists_.end()) return nullptr;
+  std::unique_ptr<QXSymTagHandle[]> owned = std::move(it->second);
+  lists_.erase(it);
+  return owned;
+}
+
+std::vector<std::shared_ptr<void>> HandleRegistry::Clear() {
+  std::vector<std::shared_ptr<void>> out;
+  out.reserve(objects_.size());
+  for (auto& kv : objects_) out.push_back(std::move(kv.second.object));
+  objects_.clear();
+  lists_.clear();
+  return out;
+}
+
+}  // namespace qxsym

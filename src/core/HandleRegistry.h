@@ -1,0 +1,62 @@
+// The registry of every handle the library has given out and not taken back.
+//
+// A handle is a 32-bit id drawn from a counter that never goes back, so a
+// handle is never 0 and never reused in the life of the process: a handle
+// from an earlier started period, or one already closed, can only miss. The
+// kind of object is recorded with it, so a handle of the wrong kind misses as
+// well. The registry owns its objects (type-erased shared ownership keeps the
+// right destructor). Library-allocated tag lists are registered by their
+// address, as callers hand them back by pointer.
+//
+// Not synchronised: callers hold the library lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "QXSymbols.h"
+
+namespace qxsym {
+
+enum class HandleKind : std::uint8_t { kWorkspace, kTag, kType, kGroup };
+
+class HandleRegistry {
+ public:
+  // Registers obj under a fresh handle. Returns 0 only when the id space of
+  // the process is exhausted (the object is then not kept).
+  std::uint32_t Add(HandleKind kind, std::shared_ptr<void> obj);
+
+  // The object behind handle, or null when it is absent or of another kind.
+  void* Find(std::uint32_t handle, HandleKind kind) const;
+  template <typename T>
+  T* Find(std::uint32_t handle, HandleKind kind) const {
+    return static_cast<T*>(Find(handle, kind));
+  }
+
+  // Takes the object out of the registry; null when absent or of another
+  // kind. The caller decides where the object is destroyed.
+  std::shared_ptr<void> Remove(std::uint32_t handle, HandleKind kind);
+
+  // Tag lists allocated for the caller (n handles and a terminating 0).
+  QXSymTagHandle* AddList(std::unique_ptr<QXSymTagHandle[]> list);
+  bool HasList(const QXSymTagHandle* list) const;
+  std::unique_ptr<QXSymTagHandle[]> RemoveList(const QXSymTagHandle* list);
+
+  // Forgets every handle and list; returns the objects so the caller can
+  // destroy them outside its lock.
+  std::vector<std::shared_ptr<void>> Clear();
+
+  std::size_t size() const { return objects_.size() + lists_.size(); }
+
+ private:
+  struct Entry {
+    HandleKind kind;
+    std::shared_ptr<void> object;
+  };
+  std::map<std::uint32_t, Entry> objects_;
+  std::map<const QXSymTagHandle*, std::unique_ptr<QXSymTagHandle[]>> lists_;
+};
+
+}  // namespace qxsym

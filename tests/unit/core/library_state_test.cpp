@@ -1,0 +1,144 @@
+// Start/stop state machine and handle registry.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "HandleRegistry.h"
+#include "LibraryState.h"
+#include "QXSymbols.h"
+
+namespace qxsym {
+namespace {
+
+struct Counted {
+  explicit Counted(int* d) : destroyed(d) {}
+  ~Counted() { ++*destroyed; }
+  int* destroyed;
+};
+
+class LibraryStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    while (QXSym_IsInitOk() == symResOk) QXSym_Shutdown();
+  }
+  void TearDown() override {
+    while (QXSym_IsInitOk() == symResOk) QXSym_Shutdown();
+  }
+  std::uint32_t RegisterCounted(HandleKind kind, int* destroyed) {
+    auto& st = LibraryState::Get();
+    std::lock_guard<std::mutex> g(st.lock());
+    return st.registry().Add(kind, std::make_shared<Counted>(destroyed));
+  }
+  bool IsRegistered(std::uint32_t h, HandleKind kind) {
+    auto& st = LibraryState::Get();
+    std::lock_guard<std::mutex> g(st.lock());
+    return st.registry().Find(h, kind) != nullptr;
+  }
+};
+
+TEST_F(LibraryStateTest, StartStopStateMachine) {
+  EXPECT_EQ(QXSym_Shutdown(), symResNotInited);  // before any start
+  EXPECT_EQ(QXSym_IsInitOk(), symResNotInited);
+  EXPECT_EQ(QXSym_Init(), symResOk);
+  EXPECT_EQ(QXSym_IsInitOk(), symResOk);
+  EXPECT_EQ(QXSym_Init(), symResOk);  // does not nest
+  EXPECT_EQ(QXSym_Shutdown(), symResOk);
+  EXPECT_EQ(QXSym_IsInitOk(), symResNotInited);  // one shutdown stops it
+  EXPECT_EQ(QXSym_Shutdown(), symResNotInited);
+  EXPECT_EQ(QXSym_Init(), symResOk);  // restartable
+  EXPECT_EQ(QXSym_IsInitOk(), symResOk);
+}
+
+TEST_F(LibraryStateTest, ShutdownForgetsAndReleasesHandles) {
+  ASSERT_EQ(QXSym_Init(), symResOk);
+  int destroyed = 0;
+  std::uint32_t h = RegisterCounted(HandleKind::kTag, &destroyed);
+  ASSERT_NE(h, 0u);
+  EXPECT_TRUE(IsRegistered(h, HandleKind::kTag));
+  ASSERT_EQ(QXSym_Shutdown(), symResOk);
+  EXPECT_EQ(destroyed, 1);  // released, not leaked
+  ASSERT_EQ(QXSym_Init(), symResOk);
+  EXPECT_FALSE(IsRegistered(h, HandleKind::kTag));  // earlier period's handle is invalid
+  // New handles never reuse an old value.
+  int d2 = 0;
+  std::uint32_t h2 = RegisterCounted(HandleKind::kTag, &d2);
+  EXPECT_NE(h2, h);
+  EXPECT_NE(h2, 0u);
+}
+
+TEST_F(LibraryStateTest, RetiredObjectsAreReleasedAtStartAndStop) {
+  ASSERT_EQ(QXSym_Init(), symResOk);
+  auto& st = LibraryState::Get();
+  int destroyed = 0;
+  st.RetireGroupData(std::make_shared<Counted>(&destroyed));
+  EXPECT_EQ(st.retired_count(), 1u);
+  ASSERT_EQ(QXSym_Shutdown(), symResOk);
+  EXPECT_EQ(destroyed, 1);
+  st.RetireGroupData(std::make_shared<Counted>(&destroyed));
+  ASSERT_EQ(QXSym_Init(), symResOk);
+  EXPECT_EQ(destroyed, 2);
+  EXPECT_EQ(st.retired_count(), 0u);
+}
+
+TEST_F(LibraryStateTest, RetiredObjectInUseOutlivesRelease) {
+  auto& st = LibraryState::Get();
+  int destroyed = 0;
+  auto in_use = std::make_shared<Counted>(&destroyed);
+  st.RetireGroupData(in_use);
+  st.ReleaseRetired();
+  EXPECT_EQ(destroyed, 0);  // a running call still holds it
+  in_use.reset();
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(HandleRegistryTest, KindsUnknownHandlesAndLists) {
+  HandleRegistry reg;
+  auto ws = std::make_shared<int>(1);
+  std::uint32_t h = reg.Add(HandleKind::kWorkspace, ws);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(reg.Find<int>(h, HandleKind::kWorkspace), ws.get());
+  EXPECT_EQ(reg.Find(h, HandleKind::kTag), nullptr);  // wrong kind misses
+  EXPECT_EQ(reg.Find(0, HandleKind::kWorkspace), nullptr);
+  EXPECT_EQ(reg.Find(h + 1000, HandleKind::kWorkspace), nullptr);  // never issued
+  // The address of live memory is not a handle either.
+  EXPECT_EQ(reg.Find(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(ws.get())),
+                     HandleKind::kWorkspace),
+            nullptr);
+  EXPECT_EQ(reg.Remove(h, HandleKind::kGroup), nullptr);  // wrong kind keeps it
+  EXPECT_NE(reg.Remove(h, HandleKind::kWorkspace), nullptr);
+  EXPECT_EQ(reg.Find(h, HandleKind::kWorkspace), nullptr);
+
+  std::unique_ptr<QXSymTagHandle[]> list(new QXSymTagHandle[3]{5, 6, 0});
+  QXSymTagHandle* p = reg.AddList(std::move(list));
+  QXSymTagHandle caller_made[3] = {5, 6, 0};
+  EXPECT_TRUE(reg.HasList(p));
+  EXPECT_FALSE(reg.HasList(caller_made));
+  EXPECT_NE(reg.RemoveList(p), nullptr);
+  EXPECT_FALSE(reg.HasList(p));
+}
+
+TEST(HandleRegistryTest, ConcurrentRegistrationsGiveDistinctHandles) {
+  // Different registries (one per thread, as the lock would serialise a
+  // shared one) still draw from one process-wide sequence.
+  std::vector<std::vector<std::uint32_t>> got(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      HandleRegistry reg;
+      for (int i = 0; i < 1000; ++i) got[t].push_back(reg.Add(HandleKind::kTag, nullptr));
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::vector<std::uint32_t> all;
+  for (auto& v : got) all.insert(all.end(), v.begin(), v.end());
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+  EXPECT_EQ(std::count(all.begin(), all.end(), 0u), 0);
+}
+
+}  // namespace
+}  // namespace qxsym
