@@ -1,0 +1,125 @@
+#include "QXSymClientGroupRemote.h"
+
+#include <new>
+
+#include "QXSymClientTagRemote.h"
+#include "RemoteCall.h"
+#include "ScratchBuffer.h"
+
+namespace qxsym {
+
+namespace {
+
+constexpr std::uint32_t kStatusReplyCapacity = 4;
+constexpr std::uint32_t kAddReplyCapacity = 8;
+constexpr std::uint32_t kMemberRequestSize = kObjectHeaderSize + 8;
+constexpr std::uint32_t kSizedRequestSize = kObjectHeaderSize + 4;
+constexpr std::uint32_t kReadReplyOverhead = kReplyHeaderSize + 4;
+constexpr std::size_t kValuesInline = 512;
+
+// The tag's reference, for a tag already accepted by Accepts.
+const SymRef& TagRef(const QXSymClientTag& tag) {
+  return static_cast<const QXSymClientTagRemote&>(tag).tagRef();
+}
+
+}  // namespace
+
+bool QXSymClientGroupRemote::Accepts(const QXSymClientTag& tag) const {
+  const auto* remote = dynamic_cast<const QXSymClientTagRemote*>(&tag);
+  return remote != nullptr && remote->channel().get() == channel_.get() &&
+         remote->workspaceRef() == workspace_;
+}
+
+QXSymResult QXSymClientGroupRemote::SourceAdd(const QXSymClientTag& tag, std::uint32_t* size) {
+  std::uint8_t req[kMemberRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdGroupAddTag, workspace_, group_);
+  w.U32(TagRef(tag).w0).U32(TagRef(tag).w1);
+  std::uint8_t reply[kAddReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  if (!payload.U32(size)) {
+    // The service accepted the member but did not say its size: undo.
+    (void)SourceRemove(tag);
+    return symResNotOk;
+  }
+  return symResOk;
+}
+
+QXSymResult QXSymClientGroupRemote::SourceRemove(const QXSymClientTag& tag) {
+  std::uint8_t req[kMemberRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdGroupRemoveTag, workspace_, group_);
+  w.U32(TagRef(tag).w0).U32(TagRef(tag).w1);
+  std::uint8_t reply[kStatusReplyCapacity];
+  WireReader payload(nullptr, 0);
+  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+}
+
+QXSymResult QXSymClientGroupRemote::SourceDelete() {
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdGroupDelete, workspace_, group_);
+  std::uint8_t reply[kStatusReplyCapacity];
+  WireReader payload(nullptr, 0);
+  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+}
+
+QXSymResult QXSymClientGroupRemote::Read() {
+  if (!members_) return symResNotOk;
+  const QXSymGroupMemberTable::Layout layout = members_->CurrentLayout();
+  const std::uint32_t total = layout.total_size;
+  if (total == 0) return symResGroupIsEmpty;
+
+  std::uint8_t req[kSizedRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdGroupRead, workspace_, group_);
+  w.U32(total);
+
+  const std::uint32_t capacity = total + kReadReplyOverhead;
+  ScratchBuffer<kValuesInline + kReadReplyOverhead> reply(capacity);
+  if (!reply.ok()) return symResMemoryAllocError;
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply.data(), capacity, &payload);
+  if (r != symResOk) return r;
+  std::uint32_t length = 0;
+  if (!payload.U32(&length)) return symResNotOk;
+  if (length != total) return symResInvalidGroupSize;
+  const std::uint8_t* values = payload.View(total);
+  if (values == nullptr) return symResNotOk;
+  return members_->StoreRead(values, layout);
+}
+
+QXSymResult QXSymClientGroupRemote::Write() {
+  if (!members_) return symResNotOk;
+  const QXSymGroupMemberTable::Layout layout = members_->CurrentLayout();
+  const std::uint32_t total = layout.total_size;
+  if (total == 0) return symResGroupIsEmpty;
+
+  const std::uint32_t request_size = kSizedRequestSize + total;
+  ScratchBuffer<kValuesInline + kSizedRequestSize> req(request_size);
+  if (!req.ok()) return symResMemoryAllocError;
+  WireWriter w(req.data(), request_size);
+  PutObjectHeader(w, kCmdGroupWrite, workspace_, group_);
+  w.U32(total).Zeros(total);
+  if (!w.ok()) return symResNotOk;
+  // The values are copied in place, over the zeros just reserved for them.
+  const QXSymResult copied = members_->CopyForWrite(req.data() + kSizedRequestSize, layout);
+  if (copied != symResOk) return copied;
+
+  std::uint8_t reply[kStatusReplyCapacity];
+  WireReader payload(nullptr, 0);
+  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+}
+
+std::unique_ptr<QXSymClientGroup> QXSymClientGroupRemote::Clone() const {
+  return std::unique_ptr<QXSymClientGroup>(
+      new (std::nothrow) QXSymClientGroupRemote(channel_, workspace_, group_, members_, true));
+}
+
+WorkspaceKey QXSymClientGroupRemote::GetWorkspaceKey() const {
+  return WorkspaceKey{channel_.get(), workspace_.w0, workspace_.w1};
+}
+
+}  // namespace qxsym

@@ -1,0 +1,301 @@
+#include "QXSymClientTagRemote.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "QXSymClientTypeRemote.h"
+#include "RemoteCall.h"
+#include "ScratchBuffer.h"
+
+namespace qxsym {
+
+namespace {
+
+constexpr std::uint32_t kStatusReplyCapacity = 4;
+constexpr std::uint32_t kBoolReplyCapacity = 5;
+constexpr std::uint32_t kU32ReplyCapacity = 8;
+constexpr std::uint32_t kRefReplyCapacity = 12;
+constexpr std::uint32_t kTagDimsReplyCapacity = 16;
+constexpr std::uint32_t kAddressReplyCapacity = 18;
+constexpr std::uint32_t kIndexedRequestSize = kObjectHeaderSize + 12;
+constexpr std::uint32_t kAttributeRequestCapacity = kObjectHeaderSize + 2 + kMaxText;
+constexpr std::uint32_t kRawRequestSize = kObjectHeaderSize + 8;
+constexpr std::uint32_t kRawReplyCapacity = kReplyHeaderSize + 4;
+constexpr std::uint32_t kValueReplyOverhead = kReplyHeaderSize + 2;
+constexpr std::uint32_t kMaxValueSize = 0xFFFF;  // value lengths are 16-bit on the wire
+// Raw transfers of up to 1000 bytes use fixed buffers.
+constexpr std::size_t kRawInline = 1000;
+constexpr std::size_t kValueInline = 256;
+
+}  // namespace
+
+QXSymResult QXSymClientTagRemote::AskBool(std::uint16_t code, bool_t* answer) {
+  if (answer == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, code, workspace_, tag_);
+  std::uint8_t reply[kBoolReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  std::uint8_t value = 0;
+  if (!payload.U8(&value)) return symResNotOk;
+  *answer = value;
+  return symResOk;
+}
+
+QXSymResult QXSymClientTagRemote::AskU32(std::uint16_t code, std::uint32_t* value) {
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, code, workspace_, tag_);
+  std::uint8_t reply[kU32ReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  return payload.U32(value) ? symResOk : symResNotOk;
+}
+
+QXSymResult QXSymClientTagRemote::AskText(std::uint16_t code, TCHAR* buffer,
+                                          std::uint16_t* length) {
+  if (buffer == nullptr || length == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, code, workspace_, tag_);
+  std::uint8_t reply[kTextReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  return TakeReplyText(payload, buffer, length);
+}
+
+QXSymResult QXSymClientTagRemote::Close() {
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTagClose, workspace_, tag_);
+  std::uint8_t reply[kStatusReplyCapacity];
+  WireReader payload(nullptr, 0);
+  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+}
+
+QXSymResult QXSymClientTagRemote::GetName(TCHAR* buffer, std::uint16_t* length) {
+  return AskText(kCmdTagGetName, buffer, length);
+}
+
+QXSymResult QXSymClientTagRemote::GetDataType(TCHAR* buffer, std::uint16_t* length) {
+  return AskText(kCmdTagGetDataType, buffer, length);
+}
+
+QXSymResult QXSymClientTagRemote::GetDescr(TCHAR* buffer, std::uint16_t* length) {
+  return AskText(kCmdTagGetDescr, buffer, length);
+}
+
+QXSymResult QXSymClientTagRemote::GetAttribute(const TCHAR* name, TCHAR* buffer,
+                                               std::uint16_t* length) {
+  if (buffer == nullptr || length == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kAttributeRequestCapacity];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTagGetAttribute, workspace_, tag_);
+  PutText(w, name);
+  std::uint8_t reply[kTextReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  return TakeReplyText(payload, buffer, length);
+}
+
+QXSymResult QXSymClientTagRemote::AskDataSize(std::uint32_t* out) {
+  return AskU32(kCmdTagGetDataSize, out);
+}
+
+QXSymResult QXSymClientTagRemote::AskDataFullSize(std::uint32_t* out) {
+  return AskU32(kCmdTagGetDataFullSize, out);
+}
+
+QXSymResult QXSymClientTagRemote::AskDataTypeVar(std::uint32_t* out) {
+  return AskU32(kCmdTagGetDataTypeVar, out);
+}
+
+QXSymResult QXSymClientTagRemote::IsReadOnly(bool_t* answer) {
+  return AskBool(kCmdTagIsReadOnly, answer);
+}
+
+QXSymResult QXSymClientTagRemote::IsBitAddress(bool_t* answer) {
+  return AskBool(kCmdTagIsBitAddress, answer);
+}
+
+QXSymResult QXSymClientTagRemote::GetDims(std::uint32_t* dim1, std::uint32_t* dim2,
+                                          std::uint32_t* dim3) {
+  if (dim1 == nullptr || dim2 == nullptr || dim3 == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTagGetDims, workspace_, tag_);
+  std::uint8_t reply[kTagDimsReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  std::uint32_t d1 = 0, d2 = 0, d3 = 0;
+  if (!payload.U32(&d1) || !payload.U32(&d2) || !payload.U32(&d3)) return symResNotOk;
+  *dim1 = d1;
+  *dim2 = d2;
+  *dim3 = d3;
+  return symResOk;
+}
+
+QXSymResult QXSymClientTagRemote::ReadValue(std::uint16_t code, const std::uint32_t* indices,
+                                            void* buffer, std::uint32_t size) {
+  if (size > kMaxValueSize) return symResInvalidParameter;
+  if (buffer == nullptr && size != 0) return symResInvalidParameter;
+  std::uint8_t req[kIndexedRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, code, workspace_, tag_);
+  if (indices != nullptr) w.U32(indices[0]).U32(indices[1]).U32(indices[2]);
+
+  const std::uint32_t capacity = size + kValueReplyOverhead;
+  ScratchBuffer<kValueInline> reply(capacity);
+  if (!reply.ok()) return symResNotOk;
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply.data(), capacity, &payload);
+  if (r != symResOk) return r;
+  std::uint16_t value_length = 0;
+  if (!payload.U16(&value_length)) return symResNotOk;
+  if (value_length > size) return symResInvalidBuffer;
+  const std::uint8_t* value = payload.View(value_length);
+  if (value == nullptr) return symResNotOk;
+  if (value_length != 0) std::memcpy(buffer, value, value_length);
+  return symResOk;
+}
+
+QXSymResult QXSymClientTagRemote::WriteValue(std::uint16_t code, const std::uint32_t* indices,
+                                             const void* data, std::uint32_t size) {
+  if (size > kMaxValueSize) return symResInvalidParameter;
+  if (data == nullptr && size != 0) return symResInvalidParameter;
+  const std::uint32_t request_size = kObjectHeaderSize + (indices ? 12 : 0) + 2 + size;
+  ScratchBuffer<kValueInline + kIndexedRequestSize + 2> req(request_size);
+  if (!req.ok()) return symResNotOk;
+  WireWriter w(req.data(), request_size);
+  PutObjectHeader(w, code, workspace_, tag_);
+  if (indices != nullptr) w.U32(indices[0]).U32(indices[1]).U32(indices[2]);
+  w.U16(static_cast<std::uint16_t>(size)).Bytes(data, size);
+  std::uint8_t reply[kStatusReplyCapacity];
+  WireReader payload(nullptr, 0);
+  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+}
+
+QXSymResult QXSymClientTagRemote::GetValue(void* buffer, std::uint32_t size) {
+  return ReadValue(kCmdTagGetValue, nullptr, buffer, size);
+}
+
+QXSymResult QXSymClientTagRemote::SetValue(const void* data, std::uint32_t size) {
+  return WriteValue(kCmdTagSetValue, nullptr, data, size);
+}
+
+QXSymResult QXSymClientTagRemote::GetArrayValue(std::uint32_t index1, std::uint32_t index2,
+                                                std::uint32_t index3, void* buffer,
+                                                std::uint32_t size) {
+  const std::uint32_t indices[3] = {index1, index2, index3};
+  return ReadValue(kCmdTagGetArrayValue, indices, buffer, size);
+}
+
+QXSymResult QXSymClientTagRemote::SetArrayValue(std::uint32_t index1, std::uint32_t index2,
+                                                std::uint32_t index3, const void* data,
+                                                std::uint32_t size) {
+  const std::uint32_t indices[3] = {index1, index2, index3};
+  return WriteValue(kCmdTagSetArrayValue, indices, data, size);
+}
+
+QXSymResult QXSymClientTagRemote::GetType(std::unique_ptr<QXSymClientType>* type) {
+  if (type == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTagGetType, workspace_, tag_);
+  std::uint8_t reply[kRefReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  SymRef ref;
+  if (!payload.U32(&ref.w0) || !payload.U32(&ref.w1)) return symResNotOk;
+  std::unique_ptr<QXSymClientType> made(new (std::nothrow)
+                                            QXSymClientTypeRemote(channel_, workspace_, ref));
+  if (!made) return symResNotOk;
+  *type = std::move(made);
+  return symResOk;
+}
+
+QXSymResult QXSymClientTagRemote::GetRawValue(void* buffer, std::uint32_t size) {
+  if (buffer == nullptr && size != 0) return symResInvalidParameter;
+  if (size > std::numeric_limits<std::uint32_t>::max() - kRawReplyCapacity) {
+    return symResInvalidParameter;
+  }
+  std::uint8_t req[kRawRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTagGetRawValue, workspace_, tag_);
+  w.U32(0).U32(size);
+
+  const std::uint32_t capacity = size + kRawReplyCapacity;
+  ScratchBuffer<kRawInline + kRawReplyCapacity> reply(capacity);
+  if (!reply.ok()) return symResNotOk;
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply.data(), capacity, &payload);
+  if (r != symResOk) return r;
+  std::uint32_t raw_length = 0;
+  if (!payload.U32(&raw_length)) return symResNotOk;
+  // The caller's buffer holds size bytes; a longer answer is not cut.
+  if (raw_length > size) return symResInvalidBuffer;
+  const std::uint8_t* raw = payload.View(raw_length);
+  if (raw == nullptr) return symResNotOk;
+  if (raw_length != 0) std::memcpy(buffer, raw, raw_length);
+  return symResOk;
+}
+
+QXSymResult QXSymClientTagRemote::SetRawValue(const void* data, std::uint32_t size) {
+  if (data == nullptr && size != 0) return symResInvalidParameter;
+  if (size > std::numeric_limits<std::uint32_t>::max() - kRawRequestSize) {
+    return symResInvalidParameter;
+  }
+  const std::uint32_t request_size = kRawRequestSize + size;
+  ScratchBuffer<kRawInline + kRawRequestSize> req(request_size);
+  if (!req.ok()) return symResNotOk;
+  WireWriter w(req.data(), request_size);
+  PutObjectHeader(w, kCmdTagSetRawValue, workspace_, tag_);
+  w.U32(0).U32(size).Bytes(data, size);
+  std::uint8_t reply[kRawReplyCapacity];
+  WireReader payload(nullptr, 0);
+  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+}
+
+QXSymResult QXSymClientTagRemote::GetArrayAddress(std::uint32_t index1, std::uint32_t index2,
+                                                  std::uint32_t index3, qxsym_addr_t* address,
+                                                  std::uint32_t* bitOffset) {
+  if (address == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kIndexedRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTagGetArrayAddress, workspace_, tag_);
+  w.U32(index1).U32(index2).U32(index3);
+  std::uint8_t reply[kAddressReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  std::uint64_t full_address = 0;
+  std::uint32_t bit_offset = 0;
+  if (!payload.U64(&full_address) || !payload.U32(&bit_offset)) return symResNotOk;
+  if (full_address > std::numeric_limits<qxsym_addr_t>::max()) {
+    return symResAddressMismatch32vs64;
+  }
+  *address = static_cast<qxsym_addr_t>(full_address);
+  if (bitOffset != nullptr) *bitOffset = bit_offset;
+  return symResOk;
+}
+
+std::unique_ptr<QXSymClientTag> QXSymClientTagRemote::Clone() const {
+  std::unique_ptr<QXSymClientTag> copy(new (std::nothrow)
+                                           QXSymClientTagRemote(channel_, workspace_, tag_));
+  if (copy) CopyCachedValuesTo(copy.get());
+  return copy;
+}
+
+WorkspaceKey QXSymClientTagRemote::GetWorkspaceKey() const {
+  return WorkspaceKey{channel_.get(), workspace_.w0, workspace_.w1};
+}
+
+}  // namespace qxsym

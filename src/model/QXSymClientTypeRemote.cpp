@@ -1,0 +1,178 @@
+#include "QXSymClientTypeRemote.h"
+
+#include <new>
+
+#include "RemoteCall.h"
+
+namespace qxsym {
+
+namespace {
+
+constexpr std::uint32_t kBoolReplyCapacity = 5;
+constexpr std::uint32_t kU32ReplyCapacity = 8;
+constexpr std::uint32_t kRefReplyCapacity = 12;
+constexpr std::uint32_t kIndexRequestSize = kObjectHeaderSize + 4;
+constexpr std::uint32_t kNameRequestCapacity = kObjectHeaderSize + 2 + kMaxText;
+
+}  // namespace
+
+QXSymResult QXSymClientTypeRemote::AskBool(std::uint16_t code, bool_t* answer) {
+  if (answer == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, code, workspace_, type_);
+  std::uint8_t reply[kBoolReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  std::uint8_t value = 0;
+  if (!payload.U8(&value)) return symResNotOk;
+  *answer = value;
+  return symResOk;
+}
+
+QXSymResult QXSymClientTypeRemote::AskU32(std::uint16_t code, std::uint32_t* value) {
+  if (value == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, code, workspace_, type_);
+  std::uint8_t reply[kU32ReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  return payload.U32(value) ? symResOk : symResNotOk;
+}
+
+QXSymResult QXSymClientTypeRemote::AskIndexedU32(std::uint16_t code, std::uint32_t index,
+                                                 std::uint32_t* value) {
+  if (value == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kIndexRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, code, workspace_, type_);
+  w.U32(index);
+  std::uint8_t reply[kU32ReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  return payload.U32(value) ? symResOk : symResNotOk;
+}
+
+QXSymResult QXSymClientTypeRemote::AskText(std::uint16_t code, const std::uint32_t* index,
+                                           TCHAR* buffer, std::uint16_t* length) {
+  if (buffer == nullptr || length == nullptr) return symResInvalidParameter;
+  std::uint8_t req[kIndexRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, code, workspace_, type_);
+  if (index != nullptr) w.U32(*index);
+  std::uint8_t reply[kTextReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  return TakeReplyText(payload, buffer, length);
+}
+
+QXSymResult QXSymClientTypeRemote::MakeChild(const WireWriter& request,
+                                             std::unique_ptr<QXSymClientType>* child) {
+  if (child == nullptr) return symResInvalidParameter;
+  std::uint8_t reply[kRefReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), request, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  SymRef ref;
+  if (!payload.U32(&ref.w0) || !payload.U32(&ref.w1)) return symResNotOk;
+  std::unique_ptr<QXSymClientType> made(new (std::nothrow)
+                                            QXSymClientTypeRemote(channel_, workspace_, ref));
+  if (!made) return symResNotOk;
+  *child = std::move(made);
+  return symResOk;
+}
+
+QXSymResult QXSymClientTypeRemote::IsBasic(bool_t* a) { return AskBool(kCmdTypeIsBasic, a); }
+QXSymResult QXSymClientTypeRemote::IsComplex(bool_t* a) { return AskBool(kCmdTypeIsComplex, a); }
+QXSymResult QXSymClientTypeRemote::IsString(bool_t* a) { return AskBool(kCmdTypeIsString, a); }
+QXSymResult QXSymClientTypeRemote::IsArray(bool_t* a) { return AskBool(kCmdTypeIsArray, a); }
+QXSymResult QXSymClientTypeRemote::IsStruct(bool_t* a) { return AskBool(kCmdTypeIsStruct, a); }
+QXSymResult QXSymClientTypeRemote::IsFunctionBlock(bool_t* a) {
+  return AskBool(kCmdTypeIsFunctionBlock, a);
+}
+QXSymResult QXSymClientTypeRemote::IsNumeric(bool_t* a) { return AskBool(kCmdTypeIsNumeric, a); }
+QXSymResult QXSymClientTypeRemote::IsSigned(bool_t* a) { return AskBool(kCmdTypeIsSigned, a); }
+QXSymResult QXSymClientTypeRemote::IsInteger(bool_t* a) { return AskBool(kCmdTypeIsInteger, a); }
+
+QXSymResult QXSymClientTypeRemote::GetSize(std::uint32_t* size) {
+  return AskU32(kCmdTypeGetSize, size);
+}
+
+QXSymResult QXSymClientTypeRemote::GetName(TCHAR* buffer, std::uint16_t* length) {
+  return AskText(kCmdTypeGetName, nullptr, buffer, length);
+}
+
+QXSymResult QXSymClientTypeRemote::GetNumChildren(std::uint32_t* count) {
+  return AskU32(kCmdTypeGetNumChildren, count);
+}
+
+QXSymResult QXSymClientTypeRemote::GetChild(std::uint32_t index,
+                                            std::unique_ptr<QXSymClientType>* child) {
+  std::uint8_t req[kIndexRequestSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTypeGetChild, workspace_, type_);
+  w.U32(index);
+  return MakeChild(w, child);
+}
+
+QXSymResult QXSymClientTypeRemote::GetChildByName(const TCHAR* name,
+                                                  std::unique_ptr<QXSymClientType>* child) {
+  std::uint8_t req[kNameRequestCapacity];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTypeGetChildByName, workspace_, type_);
+  PutText(w, name);
+  return MakeChild(w, child);
+}
+
+QXSymResult QXSymClientTypeRemote::GetChildName(std::uint32_t index, TCHAR* buffer,
+                                                std::uint16_t* length) {
+  return AskText(kCmdTypeGetChildName, &index, buffer, length);
+}
+
+QXSymResult QXSymClientTypeRemote::GetArrayNumDimensions(std::uint32_t* count) {
+  return AskU32(kCmdTypeGetArrayNumDimensions, count);
+}
+
+QXSymResult QXSymClientTypeRemote::GetArrayDimension(std::uint32_t index, std::uint32_t* value) {
+  return AskIndexedU32(kCmdTypeGetArrayDimension, index, value);
+}
+
+QXSymResult QXSymClientTypeRemote::GetArrayDimensions(std::uint32_t* values,
+                                                      std::uint8_t maxCount) {
+  std::uint8_t req[kObjectHeaderSize];
+  WireWriter w(req, sizeof req);
+  PutObjectHeader(w, kCmdTypeGetArrayDimensions, workspace_, type_);
+  std::uint8_t reply[kDimsReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  std::uint32_t count = 0;
+  if (!payload.U32(&count)) return symResNotOk;
+  if (count > maxCount) return symResInvalidParameter;
+  if (count == 0) return symResOk;
+  if (values == nullptr) return symResInvalidParameter;
+  // Every value must have arrived before any is written.
+  const std::uint8_t* raw = payload.View(static_cast<std::size_t>(count) * 4);
+  if (raw == nullptr) return symResNotOk;
+  for (std::uint32_t i = 0; i < count; ++i) values[i] = LoadU32(raw + 4 * i);
+  return symResOk;
+}
+
+QXSymResult QXSymClientTypeRemote::GetProperties(std::uint32_t* flags) {
+  return AskU32(kCmdTypeGetProperties, flags);
+}
+
+std::unique_ptr<QXSymClientType> QXSymClientTypeRemote::Clone() const {
+  return std::unique_ptr<QXSymClientType>(new (std::nothrow) QXSymClientTypeRemote(*this));
+}
+
+WorkspaceKey QXSymClientTypeRemote::GetWorkspaceKey() const {
+  return WorkspaceKey{channel_.get(), workspace_.w0, workspace_.w1};
+}
+
+}  // namespace qxsym

@@ -1,0 +1,162 @@
+#include "QXSymClientWorkspaceDirect.h"
+
+#include <cstring>
+#include <new>
+
+#include "DirectCall.h"
+#include "QXSymClientGroupDirect.h"
+#include "QXSymClientTagDirect.h"
+
+namespace qxsym {
+
+namespace {
+
+// The host sees an empty filter where the caller gave none.
+const char* FilterOrEmpty(const TCHAR* filter) { return filter != nullptr ? filter : ""; }
+
+}  // namespace
+
+bool QXSymClientWorkspaceDirect::Attach(const QXSymServerAddress* address) {
+  if (address == nullptr) return false;
+  const QXSymDirectAccessTable* table = nullptr;
+  static_assert(sizeof(table) <= sizeof(address->ip), "a pointer fits the address field");
+  std::memcpy(&table, address->ip, sizeof(table));
+  table_ = table;
+  return table_ != nullptr;
+}
+
+QXSymResult QXSymClientWorkspaceDirect::OpenOnServer(std::uint8_t selector) {
+  std::uint32_t context = 0;
+  const QXSymResult r = CallEntry(table_, &QXSymDirectAccessTable::Open, std::uint32_t{0},
+                                  std::uint32_t{selector}, std::uint32_t{0}, &context);
+  if (r == symResOk) context_ = context;
+  return r;
+}
+
+QXSymResult QXSymClientWorkspaceDirect::GetServerVersion(std::uint8_t* major, std::uint8_t* minor,
+                                                         std::uint8_t* revision,
+                                                         std::uint8_t* build) {
+  if (major == nullptr || minor == nullptr || revision == nullptr || build == nullptr) {
+    return symResInvalidParameter;
+  }
+  return CallEntry(table_, &QXSymDirectAccessTable::GetServerVersion, major, minor, revision,
+                   build);
+}
+
+QXSymResult QXSymClientWorkspaceDirect::CloseOnServer() {
+  return CallEntry(table_, &QXSymDirectAccessTable::Close, context_);
+}
+
+QXSymResult QXSymClientWorkspaceDirect::IsValid() {
+  return CallEntry(table_, &QXSymDirectAccessTable::IsValid, context_);
+}
+
+QXSymResult QXSymClientWorkspaceDirect::GetSymbolTableSize(std::uint32_t*) {
+  return symResNotImplemented;
+}
+
+QXSymResult QXSymClientWorkspaceDirect::ReadSymbolTable(std::uint32_t, void*) {
+  return symResNotImplemented;
+}
+
+QXSymResult QXSymClientWorkspaceDirect::GetGlobalTag(const TCHAR* name,
+                                                     std::unique_ptr<QXSymClientTag>* tag) {
+  if (tag == nullptr) return symResInvalidParameter;
+  std::uint32_t id = 0, type_var = 0, data_size = 0, full_size = 0;
+  const QXSymResult r = CallEntry(table_, &QXSymDirectAccessTable::GetGlobalTag, context_, name,
+                                  &id, &type_var, &data_size, &full_size);
+  if (r != symResOk) return r;
+  std::unique_ptr<QXSymClientTag> made(new (std::nothrow)
+                                           QXSymClientTagDirect(table_, context_, id));
+  if (!made) return symResNotOk;
+  made->SetCachedDataTypeVar(type_var);
+  made->SetCachedDataSize(data_size);
+  made->SetCachedDataFullSize(full_size);
+  *tag = std::move(made);
+  return symResOk;
+}
+
+QXSymResult QXSymClientWorkspaceDirect::TakeIdList(QXSymResult entry_result, std::uint32_t* ids,
+                                                   std::uint32_t count, TagList* tags,
+                                                   std::uint32_t capacity) {
+  // The host allocated the array with new[]; it goes back on every path.
+  const std::unique_ptr<std::uint32_t[]> owned(ids);
+  if (entry_result != symResOk) return entry_result;
+  if (count > capacity) return symResBufferOverflow;
+  if (count != 0 && ids == nullptr) return symResNotOk;
+
+  TagList made;
+  try {
+    made.reserve(count);
+  } catch (const std::bad_alloc&) {
+    return symResNotOk;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::unique_ptr<QXSymClientTag> tag(new (std::nothrow)
+                                            QXSymClientTagDirect(table_, context_, ids[i]));
+    if (!tag) return symResNotOk;  // `made` destroys the tags so far
+    made.push_back(std::move(tag));
+  }
+  *tags = std::move(made);
+  return symResOk;
+}
+
+QXSymResult QXSymClientWorkspaceDirect::GetGlobalTags(TagList* tags, std::uint32_t capacity) {
+  if (tags == nullptr) return symResInvalidParameter;
+  std::uint32_t* ids = nullptr;
+  std::uint32_t count = 0;
+  const QXSymResult r =
+      CallEntry(table_, &QXSymDirectAccessTable::GetGlobalTags, context_, &ids, &count);
+  return TakeIdList(r, ids, count, tags, capacity);
+}
+
+QXSymResult QXSymClientWorkspaceDirect::QueryGlobalTags(const TCHAR* filter, TagList* tags,
+                                                        std::uint32_t capacity) {
+  if (tags == nullptr) return symResInvalidParameter;
+  std::uint32_t* ids = nullptr;
+  std::uint32_t count = 0;
+  const QXSymResult r = CallEntry(table_, &QXSymDirectAccessTable::QueryGlobalTags, context_,
+                                  FilterOrEmpty(filter), &ids, &count);
+  return TakeIdList(r, ids, count, tags, capacity);
+}
+
+QXSymResult QXSymClientWorkspaceDirect::GetGlobalTagsNum(std::uint32_t* count) {
+  if (count == nullptr) return symResInvalidParameter;
+  return CallEntry(table_, &QXSymDirectAccessTable::GetGlobalTagsNum, context_, count);
+}
+
+QXSymResult QXSymClientWorkspaceDirect::QueryGlobalTagsNum(const TCHAR* filter,
+                                                           std::uint32_t* count) {
+  if (count == nullptr) return symResInvalidParameter;
+  return CallEntry(table_, &QXSymDirectAccessTable::QueryGlobalTagsNum, context_,
+                   FilterOrEmpty(filter), count);
+}
+
+QXSymResult QXSymClientWorkspaceDirect::CreateGroup(std::unique_ptr<QXSymClientGroup>* group) {
+  if (group == nullptr) return symResInvalidParameter;
+  std::uint32_t id = 0;
+  const QXSymResult r = CallEntry(table_, &QXSymDirectAccessTable::CreateGroup, context_, &id);
+  if (r != symResOk) return r;
+  std::shared_ptr<QXSymGroupMemberTable> members;
+  try {
+    members = std::make_shared<QXSymGroupMemberTable>();
+  } catch (const std::bad_alloc&) {
+    return symResNotOk;
+  }
+  std::unique_ptr<QXSymClientGroup> made(
+      new (std::nothrow) QXSymClientGroupDirect(table_, context_, id, std::move(members)));
+  if (!made) return symResNotOk;
+  *group = std::move(made);
+  return symResOk;
+}
+
+std::unique_ptr<QXSymClientWorkspace> QXSymClientWorkspaceDirect::Clone() const {
+  return std::unique_ptr<QXSymClientWorkspace>(
+      new (std::nothrow) QXSymClientWorkspaceDirect(table_, context_, true));
+}
+
+WorkspaceKey QXSymClientWorkspaceDirect::GetWorkspaceKey() const {
+  return WorkspaceKey{table_, context_, 0};
+}
+
+}  // namespace qxsym

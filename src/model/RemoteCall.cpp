@@ -1,0 +1,90 @@
+#include "RemoteCall.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qxsym {
+
+namespace {
+
+// Length of the text as sent: at most 259 characters.
+std::size_t SentLength(const TCHAR* text) {
+  if (text == nullptr) return 0;
+  std::size_t n = 0;
+  while (n < kMaxSentTextChars && text[n] != '\0') ++n;
+  return n;
+}
+
+}  // namespace
+
+void PutWorkspaceHeader(WireWriter& w, std::uint16_t code, const SymRef& workspace) {
+  w.U16(code).U32(workspace.w0).U32(workspace.w1);
+}
+
+void PutObjectHeader(WireWriter& w, std::uint16_t code, const SymRef& workspace,
+                     const SymRef& object) {
+  w.U16(code).U32(workspace.w0).U32(workspace.w1).U32(object.w0).U32(object.w1);
+}
+
+void PutText(WireWriter& w, const TCHAR* text) {
+  const std::size_t n = SentLength(text);
+  w.U16(static_cast<std::uint16_t>(n + 1));
+  if (n != 0) w.Bytes(text, n);
+  w.U8(0);
+}
+
+void PutTextField(WireWriter& w, const TCHAR* text) {
+  const std::size_t n = SentLength(text);
+  w.U16(static_cast<std::uint16_t>(n + 1));
+  if (n != 0) w.Bytes(text, n);
+  w.Zeros(kFilterFieldSize - n);
+}
+
+QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::uint8_t* reply,
+                     std::uint32_t capacity, WireReader* payload, bool* answered) {
+  if (answered != nullptr) *answered = false;
+  // A request that did not fit its buffer is a fault of this library; it is
+  // never sent half-built.
+  if (!request.ok() || request.size() < 2) return symResNotOk;
+  // A Remote object always holds its workspace's channel; without one (a
+  // workspace never attached) there is nothing to talk to.
+  if (channel == nullptr) return symResConnectionLost;
+
+  std::uint32_t received = capacity;
+  const QXSymResult r = channel->Transact(
+      request.data(), static_cast<std::uint32_t>(request.size()), reply, &received);
+  if (r != symResOk) return r;
+
+  WireReader reader(reply, std::min(received, capacity));
+  std::uint16_t code = 0;
+  std::uint16_t status = 0;
+  if (!reader.U16(&code) || !reader.U16(&status)) return symResNotOk;
+  if (code != LoadU16(request.data())) return symResProtocolError;
+  if (answered != nullptr) *answered = true;
+  if (status != symResOk) return static_cast<QXSymResult>(status);
+  *payload = reader;
+  return symResOk;
+}
+
+QXSymResult TakeReplyText(WireReader& payload, TCHAR* buffer, std::uint16_t* length) {
+  std::uint16_t text_length = 0;
+  if (!payload.U16(&text_length)) return symResNotOk;
+  if (text_length == 0 || text_length > kMaxText) return symResNotOk;
+  const std::uint8_t* text = payload.View(text_length);
+  if (text == nullptr) return symResNotOk;
+
+  if (text_length > *length) {
+    *length = text_length;
+    return symResInvalidBuffer;
+  }
+  const void* zero = std::memchr(text, 0, text_length);
+  const std::size_t used =
+      zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - text) : text_length;
+  std::memcpy(buffer, text, used);
+  std::memset(buffer + used, 0, text_length - used);
+  buffer[text_length - 1] = '\0';
+  *length = text_length;
+  return symResOk;
+}
+
+}  // namespace qxsym

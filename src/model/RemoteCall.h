@@ -1,0 +1,52 @@
+// Shared steps of every Remote operation: building the request header,
+// running one Transact, checking the reply header and handing the payload to
+// a bounded reader, and the text fields of requests and replies.
+//
+// A reply is only ever read through a WireReader bounded by the number of
+// bytes the channel reports; a reply too short for the fields it must carry
+// is symResNotOk and the caller's outputs stay untouched.
+#pragma once
+
+#include <cstdint>
+
+#include "CCommunication.h"
+#include "QXSymbols.h"
+#include "SymbolMessages.h"
+#include "Wire.h"
+
+namespace qxsym {
+
+// Request header of an operation on an open workspace: code, reference.
+void PutWorkspaceHeader(WireWriter& w, std::uint16_t code, const SymRef& workspace);
+
+// Request header of an operation on a tag, type or group: code, workspace
+// reference, object reference (18 bytes).
+void PutObjectHeader(WireWriter& w, std::uint16_t code, const SymRef& workspace,
+                     const SymRef& object);
+
+// A text sent with its length: u16 N, then N bytes (the text cut to 259
+// characters and its terminating zero). A null text is sent as "".
+void PutText(WireWriter& w, const TCHAR* text);
+
+// A text sent in a fixed field: u16 N, then the text and zeros up to 260
+// bytes. A null text is sent as "".
+void PutTextField(WireWriter& w, const TCHAR* text);
+
+// Sends the request built in `request` and receives the reply into `reply`
+// of `capacity` bytes. Returns the channel's failure unchanged, symResNotOk
+// for a reply shorter than its header, symResProtocolError for a reply to
+// another command, or the reply's status. On symResOk *payload reads the
+// bytes after code and status, bounded by what arrived. *answered (when
+// given) tells whether the result is the reply's status.
+QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::uint8_t* reply,
+                     std::uint32_t capacity, WireReader* payload, bool* answered = nullptr);
+
+// Takes a reply text (u16 length L counting the terminator, then the text)
+// into the caller's buffer of *length characters. L of 0, above 260 or longer
+// than the reply: symResNotOk, nothing written. L above *length:
+// symResInvalidBuffer with L in *length, buffer untouched. Otherwise the L
+// characters are copied (zero-filled after the text's first zero, the last
+// one always zero), *length = L, symResOk.
+QXSymResult TakeReplyText(WireReader& payload, TCHAR* buffer, std::uint16_t* length);
+
+}  // namespace qxsym
