@@ -34,8 +34,9 @@ std::shared_ptr<void> HandleRegistry::Remove(std::uint32_t handle, HandleKind ki
   return obj;
 }
 
-QXSymTagHandle* HandleRegistry::AddList(std::unique_ptr<QXSymTagHandle[]> list) {
-  QXSymTagHandle* p = list.get();
+QXSymTagHandle* HandleRegistry::AddList(std::vector<QXSymTagHandle> list) {
+  if (list.empty()) list.push_back(0);
+  QXSymTagHandle* p = list.data();  // stays put when the vector is moved
   lists_.emplace(p, std::move(list));
   return p;
 }
@@ -44,12 +45,18 @@ bool HandleRegistry::HasList(const QXSymTagHandle* list) const {
   return lists_.find(list) != lists_.end();
 }
 
-std::unique_ptr<QXSymTagHandle[]> HandleRegistry::RemoveList(const QXSymTagHandle* list) {
+std::vector<QXSymTagHandle> HandleRegistry::RemoveList(const QXSymTagHandle* list) {
   auto it = lists_.find(list);
-  if (it == lists_.end()) return nullptr;
-  std::unique_ptr<QXSymTagHandle[]> owned = std::move(it->second);
+  if (it == lists_.end()) return {};
+  std::vector<QXSymTagHandle> owned = std::move(it->second);
   lists_.erase(it);
   return owned;
+}
+
+std::vector<QXSymTagHandle> HandleRegistry::ListEntries(const QXSymTagHandle* list) const {
+  auto it = lists_.find(list);
+  if (it == lists_.end()) return {};
+  return it->second;
 }
 
 std::vector<std::shared_ptr<void>> HandleRegistry::Clear() {

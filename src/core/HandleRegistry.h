@@ -39,10 +39,15 @@ class HandleRegistry {
   // kind. The caller decides where the object is destroyed.
   std::shared_ptr<void> Remove(std::uint32_t handle, HandleKind kind);
 
-  // Tag lists allocated for the caller (n handles and a terminating 0).
-  QXSymTagHandle* AddList(std::unique_ptr<QXSymTagHandle[]> list);
+  // Tag lists allocated for the caller (n handles and a terminating 0). The
+  // registry keeps each list's length, so walking a list never depends on a
+  // terminator the caller may have overwritten.
+  QXSymTagHandle* AddList(std::vector<QXSymTagHandle> list);
   bool HasList(const QXSymTagHandle* list) const;
-  std::unique_ptr<QXSymTagHandle[]> RemoveList(const QXSymTagHandle* list);
+  // Takes the list out; empty when it is not registered.
+  std::vector<QXSymTagHandle> RemoveList(const QXSymTagHandle* list);
+  // A copy of the list's entries; empty when it is not registered.
+  std::vector<QXSymTagHandle> ListEntries(const QXSymTagHandle* list) const;
 
   // Forgets every handle and list; returns the objects so the caller can
   // destroy them outside its lock.
@@ -56,7 +61,7 @@ class HandleRegistry {
     std::shared_ptr<void> object;
   };
   std::map<std::uint32_t, Entry> objects_;
-  std::map<const QXSymTagHandle*, std::unique_ptr<QXSymTagHandle[]>> lists_;
+  std::map<const QXSymTagHandle*, std::vector<QXSymTagHandle>> lists_;
 };
 
 }  // namespace qxsym

@@ -112,12 +112,12 @@ TEST(HandleRegistryTest, KindsUnknownHandlesAndLists) {
   EXPECT_NE(reg.Remove(h, HandleKind::kWorkspace), nullptr);
   EXPECT_EQ(reg.Find(h, HandleKind::kWorkspace), nullptr);
 
-  std::unique_ptr<QXSymTagHandle[]> list(new QXSymTagHandle[3]{5, 6, 0});
-  QXSymTagHandle* p = reg.AddList(std::move(list));
+  QXSymTagHandle* p = reg.AddList({5, 6, 0});
   QXSymTagHandle caller_made[3] = {5, 6, 0};
   EXPECT_TRUE(reg.HasList(p));
   EXPECT_FALSE(reg.HasList(caller_made));
-  EXPECT_NE(reg.RemoveList(p), nullptr);
+  EXPECT_EQ(reg.ListEntries(p), (std::vector<QXSymTagHandle>{5, 6, 0}));
+  EXPECT_EQ(reg.RemoveList(p).size(), 3u);
   EXPECT_FALSE(reg.HasList(p));
 }
 
