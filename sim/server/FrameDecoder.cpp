@@ -1,0 +1,61 @@
+#include "FrameDecoder.h"
+
+namespace qxsym::sim {
+
+void RequestFrameDecoder::Begin() {
+  state_ = State::kLengthLow;
+  escape_ = false;
+  length_ = 0;
+  sum_ = 0;
+  checksum_ok_ = false;
+  body_.clear();
+}
+
+RequestFrameDecoder::Event RequestFrameDecoder::Push(std::uint8_t byte) {
+  if (byte == kFrameStart) {
+    const bool aborted = state_ != State::kIdle;
+    Begin();
+    return aborted ? Event::kFrameAborted : Event::kInFrame;
+  }
+  if (state_ == State::kIdle) return Event::kOutside;
+  if (escape_) {
+    escape_ = false;
+    return Take(static_cast<std::uint8_t>(byte & 0xBF));
+  }
+  if (byte == kStuffEscape) {
+    escape_ = true;
+    return Event::kInFrame;
+  }
+  // Raw flow-control bytes are never part of a frame; a sender stuffs them.
+  if (byte == 0x11 || byte == 0x13) return Event::kInFrame;
+  return Take(byte);
+}
+
+RequestFrameDecoder::Event RequestFrameDecoder::Take(std::uint8_t value) {
+  switch (state_) {
+    case State::kLengthLow:
+      length_ = value;
+      sum_ = value;
+      state_ = State::kLengthHigh;
+      return Event::kInFrame;
+    case State::kLengthHigh:
+      length_ = static_cast<std::uint16_t>(length_ | (value << 8));
+      sum_ = static_cast<std::uint8_t>(sum_ + value);
+      state_ = length_ == 0 ? State::kChecksum : State::kBody;
+      return Event::kInFrame;
+    case State::kBody:
+      body_.push_back(value);
+      sum_ = static_cast<std::uint8_t>(sum_ + value);
+      if (body_.size() == length_) state_ = State::kChecksum;
+      return Event::kInFrame;
+    case State::kChecksum:
+      checksum_ok_ = value == sum_;
+      state_ = State::kIdle;
+      return Event::kFrame;
+    case State::kIdle:
+      break;
+  }
+  return Event::kOutside;
+}
+
+}  // namespace qxsym::sim

@@ -1,0 +1,60 @@
+// Incremental decoder of request frames as a controller receives them:
+// start byte 0x10, then stuffed length (u16), body (optional sequence number
+// and payload) and an 8-bit additive checksum over length and body.
+//
+// The decoder knows no sockets: bytes are pushed one at a time and it says
+// what each byte meant. A raw start byte always begins a new frame, even in
+// the middle of one, so a client that gave up on a frame resynchronises at
+// once. Memory is bounded by the 16-bit length field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qxsym::sim {
+
+// Bytes that never appear raw inside a frame body.
+constexpr std::uint8_t kFrameStart = 0x10;
+constexpr std::uint8_t kStuffEscape = 0x1B;
+constexpr std::uint8_t kAckByte = '+';
+constexpr std::uint8_t kNakByte = '-';
+
+inline bool NeedsStuffing(std::uint8_t b) {
+  return b == 0x10 || b == 0x11 || b == 0x13 || b == kStuffEscape;
+}
+
+class RequestFrameDecoder {
+ public:
+  enum class Event {
+    kInFrame,       // the byte belongs to a frame still being read
+    kOutside,       // a byte between frames (an acknowledgement, or noise)
+    kFrame,         // a frame is complete: body() and checksum_ok() describe it
+    kFrameAborted,  // a start byte cut the frame being read short; a new one begins
+  };
+
+  Event Push(std::uint8_t byte);
+
+  // The unstuffed bytes between length and checksum of the last complete
+  // frame. Valid until the next Push.
+  const std::uint8_t* body() const { return body_.data(); }
+  std::size_t body_size() const { return body_.size(); }
+  bool checksum_ok() const { return checksum_ok_; }
+  // True while a frame has been started and not finished.
+  bool in_frame() const { return state_ != State::kIdle; }
+
+ private:
+  enum class State { kIdle, kLengthLow, kLengthHigh, kBody, kChecksum };
+
+  void Begin();
+  Event Take(std::uint8_t value);
+
+  State state_ = State::kIdle;
+  bool escape_ = false;
+  std::uint16_t length_ = 0;
+  std::uint8_t sum_ = 0;
+  bool checksum_ok_ = false;
+  std::vector<std::uint8_t> body_;
+};
+
+}  // namespace qxsym::sim
