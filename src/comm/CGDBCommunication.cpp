@@ -1,0 +1,450 @@
+#include "CGDBCommunication.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "CTCPComPort.h"
+#include "Wire.h"
+
+namespace qxsym {
+namespace {
+
+constexpr std::uint8_t kCommandY = 'Y';
+constexpr std::uint8_t kIgnoredReplyCapacity = 1;
+
+}  // namespace
+
+// Holds the port's lock for one exchange and points the codec at the port.
+class CGDBCommunication::Exchange {
+ public:
+  Exchange(CComPort& port, CGDBFrameCodec& codec) : port_(port), codec_(codec) {
+    port_.Lock(gdb::kLockTimeoutMs);
+    codec_.set_port(&port_);
+  }
+  ~Exchange() {
+    codec_.set_port(nullptr);
+    port_.Unlock();
+  }
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+
+ private:
+  CComPort& port_;
+  CGDBFrameCodec& codec_;
+};
+
+CGDBCommunication::CGDBCommunication() = default;
+
+CGDBCommunication::~CGDBCommunication() { Close(); }
+
+bool CGDBCommunication::Open(const QXSymServerAddress* address) {
+  if (address == nullptr) return false;
+  if (address->timeout != 0) codec_.set_timeout_ms(address->timeout);
+  std::int32_t protocol = 0;  // any 32-bit value may be stored in the field
+  std::memcpy(&protocol, &address->protocol, sizeof(protocol));
+  if (protocol != symProtGDB_TCP) return false;
+  auto port = std::make_shared<CTCPComPort>();
+  if (!port->Open(address)) return false;
+  return Attach(std::move(port));
+}
+
+bool CGDBCommunication::OpenOnPort(std::shared_ptr<CComPort> port, std::uint16_t timeoutMs) {
+  if (!port || !port->connected()) return false;
+  if (timeoutMs != 0) codec_.set_timeout_ms(timeoutMs);
+  return Attach(std::move(port));
+}
+
+bool CGDBCommunication::Attach(std::shared_ptr<CComPort> port) {
+  {
+    std::lock_guard<std::mutex> guard(port_mutex_);
+    if (port_) return false;  // opened once only
+    port_ = port;
+  }
+  // The handshakes run before the channel is shared: no lock, and no new
+  // sequence number.
+  codec_.set_port(port.get());
+  codec_.Negotiate();
+  codec_.set_port(nullptr);
+  connected_ = true;
+  return true;
+}
+
+bool CGDBCommunication::Close() {
+  std::shared_ptr<CComPort> port;
+  {
+    std::lock_guard<std::mutex> guard(port_mutex_);
+    port.swap(port_);
+  }
+  if (port) {
+    // Wakes an exchange of another thread that is waiting on this port; that
+    // exchange holds its own reference and the port is destroyed when it
+    // lets go. With no such exchange the socket is closed right here.
+    port->Shutdown();
+    if (port.use_count() == 1) port->Close();
+  }
+  connected_ = false;
+  return true;
+}
+
+std::shared_ptr<CComPort> CGDBCommunication::AcquirePort() {
+  std::lock_guard<std::mutex> guard(port_mutex_);
+  return port_;
+}
+
+int CGDBCommunication::Command(CComPort& port, const std::uint8_t* part1, std::uint16_t length1,
+                               const std::uint8_t* part2, std::uint16_t length2, void* reply,
+                               std::uint16_t capacity) {
+  Exchange exchange(port, codec_);
+  codec_.NextSequence();
+  if (!codec_.SendFrame(part1, length1, part2, length2)) return -1;
+  return codec_.ReceiveFrame(reply, capacity);
+}
+
+QXSymResult CGDBCommunication::MapMemoryError(QXSymResult general) const {
+  switch (codec_.last_error()) {
+    case gdb::kErrTimeout:
+      return symResTimeoutError;
+    case gdb::kErrConnectionLost:
+      return symResConnectionLost;
+    default:
+      return general;
+  }
+}
+
+// ---- Memory ------------------------------------------------------------
+
+QXSymResult CGDBCommunication::ReadChunks(bool wide, std::uint64_t address, std::int32_t size,
+                                          std::uint8_t* buffer) {
+  std::shared_ptr<CComPort> port = AcquirePort();
+  if (!port) return symResNotInited;
+  for (std::int32_t offset = 0; offset < size;) {
+    const auto chunk =
+        static_cast<std::uint16_t>(std::min<std::int32_t>(size - offset, gdb::kMemoryChunk));
+    std::uint8_t request[13];
+    WireWriter w(request, sizeof(request));
+    if (wide) {
+      w.U8('6').U8('4').U8('m').U64(address);
+    } else {
+      w.U8('m').U32(static_cast<std::uint32_t>(address));
+    }
+    w.U16(chunk);
+    if (Command(*port, request, static_cast<std::uint16_t>(w.size()), nullptr, 0, buffer + offset,
+                chunk) < 0) {
+      return MapMemoryError(symResMemReadError);
+    }
+    offset += chunk;
+    address += gdb::kMemoryChunk;
+  }
+  return symResOk;
+}
+
+QXSymResult CGDBCommunication::WriteChunks(bool wide, std::uint64_t address, std::int32_t size,
+                                           const std::uint8_t* data) {
+  std::shared_ptr<CComPort> port = AcquirePort();
+  if (!port) return symResNotInited;
+  for (std::int32_t offset = 0; offset < size;) {
+    const auto chunk =
+        static_cast<std::uint16_t>(std::min<std::int32_t>(size - offset, gdb::kMemoryChunk));
+    std::uint8_t request[11];
+    WireWriter w(request, sizeof(request));
+    if (wide) {
+      w.U8('6').U8('4').U8('M').U64(address);
+    } else {
+      w.U8('M').U32(static_cast<std::uint32_t>(address));
+    }
+    std::uint8_t ignored[kIgnoredReplyCapacity];
+    if (Command(*port, request, static_cast<std::uint16_t>(w.size()), data + offset, chunk, ignored,
+                sizeof(ignored)) < 0) {
+      return MapMemoryError(symResMemWriteError);
+    }
+    offset += chunk;
+    address += gdb::kMemoryChunk;
+  }
+  return symResOk;
+}
+
+QXSymResult CGDBCommunication::ReadMemory(std::uint32_t address, std::int32_t size, void* buffer) {
+  if (address == 0 || size == 0 || buffer == nullptr) return symResInvalidParameter;
+  if (size < 0) return symResOk;
+  return ReadChunks(false, address, size, static_cast<std::uint8_t*>(buffer));
+}
+
+QXSymResult CGDBCommunication::WriteMemory(std::uint32_t address, std::int32_t size,
+                                           const void* data) {
+  if (address == 0 || size == 0 || data == nullptr) return symResInvalidParameter;
+  if (size < 0) return symResOk;
+  return WriteChunks(false, address, size, static_cast<const std::uint8_t*>(data));
+}
+
+QXSymResult CGDBCommunication::ReadMemory64(std::uint64_t address, std::int32_t size,
+                                            void* buffer) {
+  if (address == 0 || size == 0 || buffer == nullptr) return symResInvalidParameter;
+  if (size < 0) return symResOk;
+  return ReadChunks(true, address, size, static_cast<std::uint8_t*>(buffer));
+}
+
+QXSymResult CGDBCommunication::WriteMemory64(std::uint64_t address, std::int32_t size,
+                                             const void* data) {
+  if (address == 0 || size == 0 || data == nullptr) return symResInvalidParameter;
+  if (size < 0) return symResOk;
+  return WriteChunks(true, address, size, static_cast<const std::uint8_t*>(data));
+}
+
+QXSymResult CGDBCommunication::WriteBit(std::uint32_t, std::uint32_t, std::uint8_t) {
+  return symResNotImplemented;
+}
+QXSymResult CGDBCommunication::WriteBits(std::uint32_t, std::uint32_t, std::uint8_t, const void*) {
+  return symResNotImplemented;
+}
+QXSymResult CGDBCommunication::WriteBit64(std::uint64_t, std::uint32_t, std::uint8_t) {
+  return symResNotImplemented;
+}
+QXSymResult CGDBCommunication::WriteBits64(std::uint64_t, std::uint32_t, std::uint8_t,
+                                           const void*) {
+  return symResNotImplemented;
+}
+
+// ---- Variables -----------------------------------------------------------
+
+std::uint8_t CGDBCommunication::WireType(std::uint8_t ioType) {
+  static constexpr std::uint8_t kWireTypes[13] = {0, 5, 2, 1, 2, 3, 4, 6, 7, 255, 1, 8, 9};
+  if (ioType == 255) return 0;
+  if (ioType < sizeof(kWireTypes)) return kWireTypes[ioType];
+  return 255;
+}
+
+QXSymResult CGDBCommunication::ReadVariable(std::uint16_t index, std::uint32_t /*reserved*/,
+                                            void* buffer, std::uint16_t bufferSize,
+                                            std::uint8_t ioType) {
+  if (buffer == nullptr) return symResInvalidParameter;
+  std::shared_ptr<CComPort> port = AcquirePort();
+  if (!port) return symResNotInited;
+  std::uint8_t request[4];
+  WireWriter(request, sizeof(request)).U8('i').U16(index).U8(WireType(ioType));
+  std::uint8_t reply[gdb::kVariableReplyCapacity];
+  const int count = Command(*port, request, sizeof(request), nullptr, 0, reply, sizeof(reply));
+  // The value follows three bytes that are not used; a reply without at
+  // least one value byte counts as a failed command.
+  if (count < static_cast<int>(gdb::kVariableReplySkip) + 1) {
+    switch (codec_.last_error()) {
+      case gdb::kErrInvalidParameter:
+        return symResInvalidParameter;
+      case gdb::kErrTimeout:
+        return symResTimeoutError;
+      default:
+        return symResMemReadError;
+    }
+  }
+  const auto length = static_cast<std::uint32_t>(count) - gdb::kVariableReplySkip;
+  if (bufferSize < length) return symResInvalidBuffer;
+  std::memcpy(buffer, reply + gdb::kVariableReplySkip, length);
+  return symResOk;
+}
+
+QXSymResult CGDBCommunication::WriteVariable(std::uint16_t index, std::uint32_t /*reserved*/,
+                                             const void* data, std::uint16_t size,
+                                             std::uint8_t ioType) {
+  if (std::uint32_t{size} + gdb::kVariableRequestHeader > gdb::kVariableRequestLimit) {
+    return symResInvalidBuffer;
+  }
+  if (data == nullptr && size != 0) return symResInvalidParameter;
+  std::shared_ptr<CComPort> port = AcquirePort();
+  if (!port) return symResNotInited;
+  std::uint8_t request[gdb::kVariableRequestHeader];
+  WireWriter(request, sizeof(request)).U8('I').U16(index).U8(WireType(ioType));
+  std::uint8_t reply[gdb::kWriteVariableReplyCapacity];
+  if (Command(*port, request, sizeof(request), static_cast<const std::uint8_t*>(data), size, reply,
+              sizeof(reply)) < 0) {
+    switch (codec_.last_error()) {
+      case gdb::kErrInvalidParameter:
+        return symResInvalidParameter;
+      case gdb::kErrTimeout:
+        return symResTimeoutError;
+      default:
+        return symResMemWriteError;
+    }
+  }
+  return symResOk;
+}
+
+// ---- Symbol-service messages ------------------------------------------------
+
+std::uint32_t CGDBCommunication::BuildRequestFragment(std::uint32_t transfer, std::uint32_t offset,
+                                                      bool* last) {
+  *last = false;
+  const auto it = transfer_index_.find(transfer);
+  if (it == transfer_index_.end()) return 0;
+  const StoredRequest request = stored_requests_[it->second];
+  if (offset > request.size) return 0;
+  const std::uint32_t remaining = request.size - offset;
+  const std::uint32_t length = std::min(remaining, gdb::kMaxFragmentData);
+  *last = remaining <= gdb::kMaxFragmentData;
+  WireWriter w(outgoing_message_, sizeof(outgoing_message_));
+  w.U16(gdb::kCodeRequestFragment)
+      .Zeros(8)
+      .U32(transfer)
+      .U32(request.size)
+      .U32(offset)
+      .U32(length)
+      .U8(*last ? 1 : 0)
+      .Bytes(request.data + offset, length);
+  if (*last) ReleaseRequest(transfer);
+  return static_cast<std::uint32_t>(w.size());
+}
+
+void CGDBCommunication::ReleaseRequest(std::uint32_t transfer) {
+  const auto it = transfer_index_.find(transfer);
+  if (it == transfer_index_.end()) return;
+  stored_requests_[it->second] = StoredRequest{};
+  transfer_index_.erase(it);
+  while (!stored_requests_.empty() && stored_requests_.back().data == nullptr) {
+    stored_requests_.pop_back();
+  }
+}
+
+bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t count,
+                                        std::uint32_t* responseSize) {
+  const std::uint32_t transfer = LoadU32(response + gdb::kReplyFragmentTransferAt);
+  const std::uint32_t total = LoadU32(response + gdb::kReplyFragmentTotalAt);
+  std::uint32_t length = count - gdb::kReplyFragmentHeader;
+  // The whole reply goes into the caller's buffer, so its announced total
+  // must fit there, and no fragment may carry more than the total.
+  if (total > *responseSize || length > total) return false;
+  std::memmove(response, response + gdb::kReplyFragmentHeader, length);
+  std::uint32_t assembled = length;
+  if (!have_reply_transfer_ || transfer != reply_transfer_) {
+    have_reply_transfer_ = true;
+    reply_transfer_ = transfer;
+    reply_received_ = 0;
+  }
+  reply_received_ += length;
+
+  do {
+    WireWriter(reply_ack_, sizeof(reply_ack_))
+        .U16(gdb::kCodeReplyFragmentAck)
+        .Zeros(8)
+        .U32(reply_transfer_)
+        .U32(reply_received_);
+    if (!codec_.SendFrame(&kCommandY, 1, reply_ack_, sizeof(reply_ack_))) return false;
+    // A fragment longer than what is still missing arrives cut, and its
+    // length field then gives it away.
+    const std::uint32_t capacity =
+        std::min<std::uint32_t>(0xFFFF, gdb::kReplyFragmentHeader + (total - assembled));
+    if (fragment_buffer_.size() < capacity) fragment_buffer_.resize(capacity);
+    const int received =
+        codec_.ReceiveFrame(fragment_buffer_.data(), static_cast<std::uint16_t>(capacity));
+    if (received < static_cast<int>(gdb::kReplyFragmentHeader)) return false;
+    const std::uint8_t* fragment = fragment_buffer_.data();
+    length = static_cast<std::uint32_t>(received) - gdb::kReplyFragmentHeader;
+    if (LoadU16(fragment) != gdb::kCodeReplyFragment ||
+        LoadU32(fragment + gdb::kReplyFragmentTransferAt) != transfer ||
+        LoadU32(fragment + gdb::kReplyFragmentLengthAt) != length) {
+      return false;
+    }
+    // An empty fragment makes no progress; one beyond the total overflows.
+    if (length == 0 || length > total - assembled) return false;
+    std::memcpy(response + assembled, fragment + gdb::kReplyFragmentHeader, length);
+    assembled += length;
+    reply_received_ += length;
+  } while (assembled < total);
+  *responseSize = assembled;
+  return true;
+}
+
+QXSymResult CGDBCommunication::Transact(const void* request, std::uint32_t requestSize,
+                                        void* response, std::uint32_t* responseSize) {
+  if (request == nullptr || requestSize < 2 || response == nullptr || responseSize == nullptr) {
+    return symResInvalidParameter;
+  }
+  std::shared_ptr<CComPort> port = AcquirePort();
+  if (!port) return symResNotInited;
+  const auto* req = static_cast<const std::uint8_t*>(request);
+  auto* resp = static_cast<std::uint8_t*>(response);
+
+  Exchange exchange(*port, codec_);
+  codec_.NextSequence();  // one number for every frame of this transaction
+
+  QXSymResult result = symResNotOk;
+  bool broken = false;
+  const bool fragmented = requestSize > gdb::kMaxMessage;
+  std::uint32_t transfer = 0;
+  const std::uint8_t* message = req;
+  std::uint32_t message_size = requestSize;
+  if (fragmented) {
+    transfer = next_transfer_++;
+    stored_requests_.push_back(StoredRequest{req, requestSize});
+    transfer_index_[transfer] = stored_requests_.size() - 1;
+    bool last = false;
+    message_size = BuildRequestFragment(transfer, 0, &last);
+    message = outgoing_message_;
+  }
+
+  do {
+    if (!codec_.SendFrame(&kCommandY, 1, message, static_cast<std::uint16_t>(message_size))) {
+      result = symResSocketError;
+      break;
+    }
+    if (fragmented) {
+      // The controller names the offset it wants next, until the last
+      // fragment went out. A controller that keeps asking again is cut off.
+      const std::uint32_t max_sends = 2 * (requestSize / gdb::kMaxFragmentData + 1) + 16;
+      bool sent_last = false;
+      for (std::uint32_t sends = 1; !sent_last; ++sends) {
+        const int count = codec_.ReceiveFrame(ack_reply_, sizeof(ack_reply_));
+        if (count < 0) {
+          result = symResTimeoutError;
+          break;
+        }
+        if (count < static_cast<int>(gdb::kFragmentAckMinSize) || sends > max_sends) {
+          broken = true;
+          break;
+        }
+        const std::uint32_t ack_transfer = LoadU32(ack_reply_ + gdb::kFragmentAckTransferAt);
+        const std::uint32_t offset = LoadU32(ack_reply_ + gdb::kFragmentAckOffsetAt);
+        const auto it = transfer_index_.find(ack_transfer);
+        if (LoadU16(ack_reply_) != gdb::kCodeFragmentAck || it == transfer_index_.end() ||
+            offset > stored_requests_[it->second].size) {
+          broken = true;
+          break;
+        }
+        const std::uint32_t length = BuildRequestFragment(ack_transfer, offset, &sent_last);
+        if (!codec_.SendFrame(&kCommandY, 1, outgoing_message_,
+                              static_cast<std::uint16_t>(length))) {
+          broken = true;
+          break;
+        }
+      }
+      if (!sent_last || broken) break;
+    }
+
+    const auto capacity =
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(*responseSize, 0xFFFF));
+    const int count = codec_.ReceiveFrame(resp, capacity);
+    if (count < 0) {
+      result = symResTimeoutError;
+      break;
+    }
+    const auto received = static_cast<std::uint32_t>(count);
+    if (received >= gdb::kReplyFragmentHeader && LoadU16(resp) == gdb::kCodeReplyFragment &&
+        LoadU32(resp + gdb::kReplyFragmentLengthAt) == received - gdb::kReplyFragmentHeader) {
+      if (!ReassembleReply(resp, received, responseSize)) {
+        broken = true;
+        break;
+      }
+    } else {
+      *responseSize = received;
+      if (received < 2) {
+        result = symResNotOk;
+        break;
+      }
+    }
+    result = LoadU16(resp) == LoadU16(req) ? symResOk : symResProtocolError;
+  } while (false);
+
+  // A request whose transfer broke off is of no further use.
+  if (fragmented) ReleaseRequest(transfer);
+  return broken ? symResSegmentationError : result;
+}
+
+}  // namespace qxsym

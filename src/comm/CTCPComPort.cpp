@@ -1,0 +1,211 @@
+#include "CTCPComPort.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include "GDBProtocol.h"
+
+namespace qxsym {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits for events on fd for at most timeout_ms, resuming after signals with
+// the time that is left. Returns poll's result.
+int PollFor(int fd, short events, int timeout_ms, short* revents) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    pollfd p{};
+    p.fd = fd;
+    p.events = events;
+    const int r = ::poll(&p, 1, timeout_ms);
+    if (r >= 0) {
+      *revents = p.revents;
+      return r;
+    }
+    if (errno != EINTR) return -1;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    timeout_ms = left > 0 ? static_cast<int>(left) : 0;
+  }
+}
+
+// Host name first, then dotted IPv4 text. The ip field need not be
+// terminated: at most its 60 bytes are read.
+bool ResolveIPv4(const char (&ip)[60], in_addr* out) {
+  char host[sizeof(ip) + 1];
+  const std::size_t n = ::strnlen(ip, sizeof(ip));
+  std::memcpy(host, ip, n);
+  host[n] = '\0';
+  if (n == 0) return false;
+
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* list = nullptr;
+  if (::getaddrinfo(host, nullptr, &hints, &list) == 0 && list != nullptr) {
+    bool found = false;
+    if (list->ai_addr != nullptr && list->ai_addrlen >= sizeof(sockaddr_in)) {
+      *out = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr;
+      found = true;
+    }
+    ::freeaddrinfo(list);
+    if (found) return true;
+  }
+  // Text that is not a valid address is refused rather than sent to
+  // 255.255.255.255.
+  return ::inet_aton(host, out) != 0;
+}
+
+}  // namespace
+
+std::mutex& CTCPComPort::PortLock() {
+  alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+  static std::mutex* const lock = new (storage) std::mutex();
+  return *lock;
+}
+
+CTCPComPort::CTCPComPort() { (void)PortLock(); }
+
+CTCPComPort::~CTCPComPort() { Close(); }
+
+bool CTCPComPort::Open(const QXSymServerAddress* address) {
+  if (address == nullptr || SocketOpen()) return false;
+  in_addr host{};
+  if (!ResolveIPv4(address->ip, &host)) return false;
+
+  socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+  if (socket_ < 0) return false;
+
+  const int timeout_ms = address->timeout != 0 ? address->timeout : gdb::kDefaultTimeoutMs;
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(address->port);
+  peer.sin_addr = host;
+
+  bool ok = false;
+  if (::connect(socket_, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == 0) {
+    ok = true;
+  } else if (errno == EINPROGRESS) {
+    short revents = 0;
+    if (PollFor(socket_, POLLOUT, timeout_ms, &revents) > 0) {
+      int error = 0;
+      socklen_t len = sizeof(error);
+      ok = ::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+    }
+  }
+  if (ok) {
+    // Back to blocking mode for sends; waits for input use poll. A send that
+    // cannot progress gives up after the time-out instead of hanging.
+    const int flags = ::fcntl(socket_, F_GETFL);
+    ok = flags >= 0 && ::fcntl(socket_, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    timeval tv{};
+    tv.tv_sec = timeout_ms / 1000;
+    tv.tv_usec = (timeout_ms % 1000) * 1000;
+    ::setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+    // Frames and one-byte acknowledgements alternate; without this the
+    // acknowledgement would wait for the peer's delayed ACK.
+    const int one = 1;
+    ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  }
+  if (!ok) {
+    Close();
+    return false;
+  }
+  tx_count_ = 0;
+  rx_pending_ = 0;
+  SetConnected(true);
+  return true;
+}
+
+int CTCPComPort::Close() {
+  if (!SocketOpen()) return -1;
+  const int r = ::close(socket_);
+  socket_ = -1;
+  return r;
+}
+
+bool CTCPComPort::Refill(std::uint16_t timeoutMs) {
+  if (!connected() || !SocketOpen()) return false;
+  short revents = 0;
+  const int r = PollFor(socket_, POLLIN, timeoutMs, &revents);
+  if (r == 0) return false;  // the wait ran out; the connection stays
+  if (r < 0 || (revents & POLLNVAL) != 0) {
+    SetConnected(false);
+    return false;
+  }
+  for (;;) {
+    const ssize_t n = ::recv(socket_, rx_buffer_, sizeof(rx_buffer_), 0);
+    if (n > 0) {
+      rx_next_ = rx_buffer_;
+      rx_pending_ = static_cast<std::uint32_t>(n);
+      return true;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    SetConnected(false);  // closed by the peer, or a socket error
+    return false;
+  }
+}
+
+bool CTCPComPort::Append(const void* data, std::int32_t length) {
+  if (!connected() || !SocketOpen() || length < 0) return false;
+  if (tx_count_ + static_cast<std::uint32_t>(length) >= kBufferSize) return false;
+  if (length != 0) std::memcpy(tx_buffer_ + tx_count_, data, static_cast<std::size_t>(length));
+  tx_count_ += static_cast<std::uint32_t>(length);
+  return true;
+}
+
+void CTCPComPort::Clear() {
+  tx_count_ = 0;
+  rx_pending_ = 0;
+}
+
+bool CTCPComPort::Flush() {
+  if (!connected() || !SocketOpen()) return false;
+  // A failed send is not reported here: it shows itself on the next wait for
+  // input. MSG_NOSIGNAL keeps a closed peer from raising SIGPIPE.
+  std::uint32_t sent = 0;
+  while (sent < tx_count_) {
+    const ssize_t n = ::send(socket_, tx_buffer_ + sent, tx_count_ - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::uint32_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  tx_count_ = 0;
+  return true;
+}
+
+bool CTCPComPort::Lock(std::uint32_t /*timeoutMs*/) {
+  PortLock().lock();
+  return true;
+}
+
+bool CTCPComPort::Unlock() {
+  PortLock().unlock();
+  return true;
+}
+
+void CTCPComPort::Shutdown() {
+  SetConnected(false);
+  if (SocketOpen()) ::shutdown(socket_, SHUT_RDWR);
+}
+
+}  // namespace qxsym

@@ -1,0 +1,50 @@
+// Client TCP connection used as a byte port. Output is collected in a
+// 4096-byte transmit buffer and sent with one call; input is read in blocks
+// of up to 4096 bytes and handed out from memory.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "CComPort.h"
+
+namespace qxsym {
+
+class CTCPComPort final : public CComPort {
+ public:
+  static constexpr std::uint32_t kBufferSize = 4096;
+
+  CTCPComPort();
+  ~CTCPComPort() override;
+
+  // Resolves address->ip (host name, then dotted IPv4 text) and connects to
+  // address->port. The connect gives up after address->timeout milliseconds
+  // (10000 when 0), so an unreachable host does not block for minutes.
+  bool Open(const QXSymServerAddress* address) override;
+  int Close() override;
+  bool Append(const void* data, std::int32_t length) override;
+  void Clear() override;
+  bool Flush() override;
+  // Both use the one lock shared by every TCP port of the process.
+  bool Lock(std::uint32_t timeoutMs) override;
+  bool Unlock() override;
+  void Shutdown() override;
+  std::uint32_t TransmitLimit() const override { return kBufferSize - 1; }
+
+  // The process-wide lock behind Lock/Unlock. It is never destroyed, so ports
+  // that outlive static destruction still find it.
+  static std::mutex& PortLock();
+
+ protected:
+  bool Refill(std::uint16_t timeoutMs) override;
+
+ private:
+  bool SocketOpen() const { return socket_ >= 0; }
+
+  int socket_ = -1;
+  std::uint32_t tx_count_ = 0;
+  std::uint8_t tx_buffer_[kBufferSize];
+  std::uint8_t rx_buffer_[kBufferSize];
+};
+
+}  // namespace qxsym
