@@ -39,8 +39,10 @@ std::string Describe(const std::uint8_t* p, std::size_t n) {
   if (n == 0) return "empty payload";
   if (p[0] == 'Y' && n >= 3) {
     std::snprintf(buf, sizeof buf, "Y code=%u size=%zu", LoadU16(p + 1), n - 1);
-  } else if ((p[0] == 'm' || p[0] == 'M') && n >= 5) {
-    std::snprintf(buf, sizeof buf, "%c addr=0x%08x payload=%zu", p[0], LoadU32(p + 1), n);
+  } else if (p[0] == 'm' && n == 7) {
+    std::snprintf(buf, sizeof buf, "m addr=0x%08x count=%u", LoadU32(p + 1), LoadU16(p + 5));
+  } else if (p[0] == 'M' && n >= 5) {
+    std::snprintf(buf, sizeof buf, "M addr=0x%08x count=%zu", LoadU32(p + 1), n - 5);
   } else if (n >= 3 && p[0] == '6' && p[1] == '4') {
     std::snprintf(buf, sizeof buf, "64%c payload=%zu", p[2], n);
   } else if ((p[0] == 'i' || p[0] == 'I') && n >= 4) {

@@ -1,0 +1,136 @@
+// qxsym-sim: serves a symbol model to clients over TCP the way a controller
+// does. The first line on standard output is "listening on HOST:PORT".
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "LiveScan.h"
+#include "ModelBackend.h"
+#include "ReplyEncoder.h"
+#include "Server.h"
+#include "SymbolModel.h"
+#include "SymbolService.h"
+
+#ifndef QXSYM_SIM_DEFAULT_MODEL
+#define QXSYM_SIM_DEFAULT_MODEL "sim/models/demo.json"
+#endif
+
+namespace {
+
+qxsym::sim::Server* g_server = nullptr;
+
+extern "C" void OnSignal(int) {
+  const int saved = errno;
+  if (g_server != nullptr) g_server->Stop();
+  errno = saved;
+}
+
+bool ParseVersion(const std::string& text, unsigned v[4]) {
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4) {
+    return false;
+  }
+  for (int i = 0; i < 4; ++i) {
+    if (v[i] > 255) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace qxsym::sim;
+  ServerOptions options;
+  std::string model_path = QXSYM_SIM_DEFAULT_MODEL;
+  std::string version;
+  bool no_ack = false;
+  bool no_seq = false;
+  std::uint32_t scan_ms = 100;
+  SessionOptions& s = options.session;
+
+  CLI::App app{"Simulated controller: serves a symbol model over TCP."};
+  app.add_option("--model", model_path, "Symbol model (JSON)")->capture_default_str();
+  app.add_option("--host", options.host, "Address to listen on")->capture_default_str();
+  app.add_option("--port", options.port, "Port to listen on; 0 picks a free one")
+      ->capture_default_str();
+  app.add_option("--version", version, "Server version reported, a.b.c.d");
+  app.add_flag("--no-ack", no_ack, "Controller without one-byte acknowledgements");
+  app.add_flag("--no-seq", no_seq, "Controller without sequence numbers");
+  app.add_option("--reply-fragment-size", s.reply_fragment_size,
+                 "Largest reply message sent in one frame; longer replies go in fragments")
+      ->check(CLI::Range(kMinReplyFragmentSize, static_cast<std::uint32_t>(kMaxReplyData)))
+      ->capture_default_str();
+  app.add_option("--max-request", s.max_request, "Largest request accepted in fragments (bytes)")
+      ->check(CLI::Range(1u, 1u << 30))
+      ->capture_default_str();
+  app.add_option("--max-connections", options.max_connections, "Clients served at once")
+      ->check(CLI::Range(1u, 4096u))
+      ->capture_default_str();
+  app.add_option("--idle-timeout", options.idle_timeout_ms,
+                 "Close a connection without a sound frame for this long (ms)")
+      ->check(CLI::Range(1u, 86400000u))
+      ->capture_default_str();
+  app.add_option("--scan", scan_ms, "Period of the live-value scan (ms); 0 freezes the values")
+      ->capture_default_str();
+  app.add_flag("-v,--verbose", options.verbose, "Trace every frame on standard error");
+  app.add_option("--bad-checksum-every", s.bad_checksum_every,
+                 "Fault: every Nth reply frame goes out with a bad checksum");
+  app.add_option("--nak-every", s.nak_every, "Fault: answer every Nth command frame with \"-\"");
+  app.add_option("--stale-every", s.stale_every,
+                 "Fault: send a reply with an old sequence number before every Nth reply");
+  app.add_option("--delay", s.delay_ms, "Fault: wait this long before every reply (ms)");
+  app.add_option("--close-after", s.close_after,
+                 "Fault: close the connection when the Nth command frame arrives");
+  CLI11_PARSE(app, argc, argv);
+  s.ack = !no_ack;
+  s.sequence = !no_seq;
+
+  unsigned v[4] = {};
+  if (!version.empty() && !ParseVersion(version, v)) {
+    std::fprintf(stderr, "qxsym-sim: --version wants a.b.c.d with numbers 0 to 255\n");
+    return 2;
+  }
+
+  std::string error;
+  std::shared_ptr<SymbolModel> model = SymbolModel::LoadFile(model_path, &error);
+  if (!model) {
+    std::fprintf(stderr, "qxsym-sim: %s\n", error.c_str());
+    return 2;
+  }
+  auto service = std::make_shared<SymbolService>(model);
+  if (!version.empty()) {
+    service->SetVersion(static_cast<std::uint8_t>(v[0]), static_cast<std::uint8_t>(v[1]),
+                        static_cast<std::uint8_t>(v[2]), static_cast<std::uint8_t>(v[3]));
+  }
+
+  std::unique_ptr<LiveScan> scan;
+  if (scan_ms != 0 && !model->simulations().empty()) {
+    scan = std::make_unique<LiveScan>(model, std::chrono::milliseconds(scan_ms));
+    scan->Start();
+  }
+
+  Server server(options, std::make_shared<ModelBackend>(model, service));
+  if (!server.Listen(&error)) {
+    std::fprintf(stderr, "qxsym-sim: %s\n", error.c_str());
+    return 1;
+  }
+
+  g_server = &server;
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::printf("listening on %s:%u\n", server.host().c_str(), static_cast<unsigned>(server.port()));
+  std::fflush(stdout);
+  server.Run();
+  g_server = nullptr;
+  if (scan) scan->Stop();
+  return 0;
+}

@@ -1,0 +1,54 @@
+// Starts the simulator program qxsym-sim for a test and stops it afterwards.
+// Start runs it with the given arguments (and --port 0 unless a port is
+// given), reads its first output line "listening on HOST:PORT" and records
+// the address. Stop sends SIGTERM and waits for the exit; the destructor
+// stops a server that is still running.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qxsym::test {
+
+class SimLauncher {
+ public:
+  SimLauncher() = default;
+  explicit SimLauncher(std::string binary) : binary_(std::move(binary)) {}
+  ~SimLauncher();
+  SimLauncher(const SimLauncher&) = delete;
+  SimLauncher& operator=(const SimLauncher&) = delete;
+
+  // The program used when none is given: $QXSYM_SIM when set, else the
+  // qxsym-sim built with the tests.
+  static std::string DefaultBinary();
+
+  // False, with a message in *error, when the program does not start or
+  // does not announce its address within startup_timeout_ms.
+  bool Start(const std::vector<std::string>& args = {}, std::string* error = nullptr,
+             int startup_timeout_ms = 10000);
+  // Sends SIGTERM and waits up to timeout_ms (then SIGKILL). Returns the exit
+  // code, 128 + signal when it was killed, or -1 when nothing was running.
+  int Stop(int timeout_ms = 10000);
+  // Drops the process without a clean stop (a controller that vanishes).
+  void Kill();
+
+  bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  const std::string& host() const { return host_; }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int Wait(int timeout_ms);
+
+  std::string binary_ = DefaultBinary();
+  pid_t pid_ = -1;
+  int stdout_fd_ = -1;
+  std::string host_;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace qxsym::test
