@@ -77,11 +77,12 @@ bool CGDBCommunication::Close() {
     port.swap(port_);
   }
   if (port) {
-    // Wakes an exchange of another thread that is waiting on this port; that
-    // exchange holds its own reference and the port is destroyed when it
-    // lets go. With no such exchange the socket is closed right here.
+    // Wakes an exchange of another thread that is waiting on this port. That
+    // exchange holds its own reference, so the port (and its socket) is
+    // destroyed by whichever of the two lets go last: here when no exchange
+    // is running.
     port->Shutdown();
-    if (port.use_count() == 1) port->Close();
+    port.reset();
   }
   connected_ = false;
   return true;

@@ -84,7 +84,6 @@ bool FakeConnection::Write(const void* data, std::size_t size) {
 
 void FakeConnection::Close() {
   if (fd_ < 0) return;
-  owner_->connection_fd_.store(-1);
   ::shutdown(fd_, SHUT_RDWR);
   ::close(fd_);
   fd_ = -1;
@@ -184,7 +183,6 @@ void FakeController::Serve() {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     const int count = ++connections_;
-    connection_fd_.store(fd);
     FakeConnection connection(this, fd);
     if (handler_) {
       handler_(connection);

@@ -114,7 +114,6 @@ class FakeController {
   std::vector<Step> script_;
   Handler handler_;
   int listen_fd_ = -1;
-  std::atomic<int> connection_fd_{-1};
   std::uint16_t port_ = 0;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
