@@ -309,10 +309,12 @@ void SymbolService::HandleChecked(const std::uint8_t* request, std::size_t size,
     if (r != symResOk) return reply.Status(r);
 
     switch (code) {
-      case kCmdTagGetAttribute:
-        r = SymbolModel::Attribute(view, text, &text);
+      case kCmdTagGetAttribute: {
+        std::string value;
+        r = SymbolModel::Attribute(view, text, &value);
         if (r != symResOk) return reply.Status(r);
-        return TextReply(reply, text);
+        return TextReply(reply, value);
+      }
       case kCmdTagGetName:
         return TextReply(reply, view.name);
       case kCmdTagGetDataType:
