@@ -99,6 +99,10 @@ class FakeChannel : public CCommunication {
   // fake's lock: lets a test change the world while an exchange is on the
   // wire.
   std::function<void()> during_transact;
+  // Answers exchanges that the script does not cover (for tests that run
+  // many exchanges from several threads); the reply is built from the
+  // request.
+  std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> responder;
 
   bool Open(const QXSymServerAddress*) override {
     connected_ = true;
@@ -117,9 +121,13 @@ class FakeChannel : public CCommunication {
     const auto* req = static_cast<const std::uint8_t*>(request);
     calls_.push_back(Call{std::vector<std::uint8_t>(req, req + requestSize), *responseSize});
     if (closed_) return symResConnectionLost;
-    if (script_.empty()) return symResTimeoutError;
-    Step step = std::move(script_.front());
-    script_.pop_front();
+    Step step{symResTimeoutError, {}};
+    if (!script_.empty()) {
+      step = std::move(script_.front());
+      script_.pop_front();
+    } else if (responder) {
+      step = Step{symResOk, responder(calls_.back().request)};
+    }
     if (step.result != symResOk) return step.result;
     const std::size_t n = std::min<std::size_t>(step.reply.size(), *responseSize);
     if (n != 0) std::memcpy(response, step.reply.data(), n);

@@ -212,6 +212,35 @@ TEST_F(GroupRemoteTest, MembershipChangedDuringAReadIsNotStoredInTheWrongPlace) 
   EXPECT_FALSE(group_->memberTable()->IsRead());
 }
 
+TEST_F(GroupRemoteTest, ReadsOnCopiesRaceMembershipChangesSafely) {
+  channel_->responder = [](const std::vector<std::uint8_t>& request) {
+    const std::uint16_t code = static_cast<std::uint16_t>(request[0] | (request[1] << 8));
+    Bytes reply = ReplyHeader(code);
+    if (code == kCmdGroupAddTag) reply.U32(2);
+    if (code == kCmdGroupRead) {
+      const std::uint32_t total = request[18] | (request[19] << 8);
+      reply.U32(total).Fill(total, 0x11);
+    }
+    return reply.vec();
+  };
+  ASSERT_EQ(group_->AddTag(100, tags_[0]), symResOk);
+  std::thread reader([&] {
+    for (int i = 0; i < 500; ++i) {
+      std::unique_ptr<QXSymClientGroup> copy = group_->Clone();
+      const QXSymResult r = copy->Read();
+      EXPECT_TRUE(r == symResOk || r == symResInvalidGroupSize) << r;
+    }
+  });
+  for (int i = 0; i < 500; ++i) {
+    EXPECT_EQ(group_->AddTag(101, tags_[1]), symResOk);
+    std::uint8_t out[2];
+    const QXSymResult r = group_->GetTagValue(100, out, 2);
+    EXPECT_TRUE(r == symResOk || r == symResGroupMustBeRead) << r;
+    EXPECT_EQ(group_->RemoveTag(101, tags_[1]), symResOk);
+  }
+  reader.join();
+}
+
 TEST(GroupDirectTest, EntriesCarryContextGroupAndTagIdentifiers) {
   FakeHostTable host;
   host.member_size = {{1, 4}, {2, 2}};
