@@ -118,7 +118,7 @@ QXSymResult CGDBCommunication::MapMemoryError(QXSymResult general) const {
 QXSymResult CGDBCommunication::ReadChunks(bool wide, std::uint64_t address, std::int32_t size,
                                           std::uint8_t* buffer) {
   std::shared_ptr<CComPort> port = AcquirePort();
-  if (!port) return symResNotInited;
+  if (!port) return symResConnectionLost;
   for (std::int32_t offset = 0; offset < size;) {
     const auto chunk =
         static_cast<std::uint16_t>(std::min<std::int32_t>(size - offset, gdb::kMemoryChunk));
@@ -143,7 +143,7 @@ QXSymResult CGDBCommunication::ReadChunks(bool wide, std::uint64_t address, std:
 QXSymResult CGDBCommunication::WriteChunks(bool wide, std::uint64_t address, std::int32_t size,
                                            const std::uint8_t* data) {
   std::shared_ptr<CComPort> port = AcquirePort();
-  if (!port) return symResNotInited;
+  if (!port) return symResConnectionLost;
   for (std::int32_t offset = 0; offset < size;) {
     const auto chunk =
         static_cast<std::uint16_t>(std::min<std::int32_t>(size - offset, gdb::kMemoryChunk));
@@ -220,7 +220,7 @@ QXSymResult CGDBCommunication::ReadVariable(std::uint16_t index, std::uint32_t /
                                             std::uint8_t ioType) {
   if (buffer == nullptr) return symResInvalidParameter;
   std::shared_ptr<CComPort> port = AcquirePort();
-  if (!port) return symResNotInited;
+  if (!port) return symResConnectionLost;
   std::uint8_t request[4];
   WireWriter(request, sizeof(request)).U8('i').U16(index).U8(WireType(ioType));
   std::uint8_t reply[gdb::kVariableReplyCapacity];
@@ -251,7 +251,7 @@ QXSymResult CGDBCommunication::WriteVariable(std::uint16_t index, std::uint32_t 
   }
   if (data == nullptr && size != 0) return symResInvalidParameter;
   std::shared_ptr<CComPort> port = AcquirePort();
-  if (!port) return symResNotInited;
+  if (!port) return symResConnectionLost;
   std::uint8_t request[gdb::kVariableRequestHeader];
   WireWriter(request, sizeof(request)).U8('I').U16(index).U8(WireType(ioType));
   std::uint8_t reply[gdb::kWriteVariableReplyCapacity];
@@ -359,7 +359,7 @@ QXSymResult CGDBCommunication::Transact(const void* request, std::uint32_t reque
     return symResInvalidParameter;
   }
   std::shared_ptr<CComPort> port = AcquirePort();
-  if (!port) return symResNotInited;
+  if (!port) return symResConnectionLost;
   const auto* req = static_cast<const std::uint8_t*>(request);
   auto* resp = static_cast<std::uint8_t*>(response);
 

@@ -36,7 +36,7 @@ class CGDBCommunication final : public CCommunication {
 
   // Results: symResOk; symResInvalidParameter (address 0, size 0, null
   // buffer); symResTimeoutError; symResConnectionLost; symResMemReadError /
-  // symResMemWriteError; symResNotInited on a closed channel. A negative
+  // symResMemWriteError; symResConnectionLost on a closed channel. A negative
   // size moves nothing and gives symResOk.
   QXSymResult ReadMemory(std::uint32_t address, std::int32_t size, void* buffer) override;
   QXSymResult WriteMemory(std::uint32_t address, std::int32_t size, const void* data) override;
@@ -52,16 +52,16 @@ class CGDBCommunication final : public CCommunication {
                           const void* value) override;
   // symResOk; symResInvalidBuffer (value longer than bufferSize);
   // symResInvalidParameter (null buffer, or refused by the target);
-  // symResTimeoutError; symResMemReadError; symResNotInited.
+  // symResTimeoutError; symResMemReadError; symResConnectionLost when closed.
   QXSymResult ReadVariable(std::uint16_t index, std::uint32_t reserved, void* buffer,
                            std::uint16_t bufferSize, std::uint8_t ioType) override;
   // symResOk; symResInvalidBuffer (size > 252, nothing sent);
   // symResInvalidParameter; symResTimeoutError; symResMemWriteError;
-  // symResNotInited.
+  // symResConnectionLost when closed.
   QXSymResult WriteVariable(std::uint16_t index, std::uint32_t reserved, const void* data,
                             std::uint16_t size, std::uint8_t ioType) override;
   // See CCommunication. Also symResInvalidParameter for a null pointer or a
-  // request shorter than its 2-byte code, and symResNotInited on a closed
+  // request shorter than its 2-byte code, and symResConnectionLost on a closed
   // channel. A fragmented reply larger than *responseSize, or whose
   // fragments exceed the total it announced, gives symResSegmentationError.
   QXSymResult Transact(const void* request, std::uint32_t requestSize, void* response,

@@ -1,5 +1,7 @@
 // Exported functions for workspaces and global tags.
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -90,7 +92,10 @@ QXSymResult QXSYM_CALL QXSym_OpenWorkspace(uint8_t selector, const QXSymServerAd
     if (address == nullptr) return symResInvalidAddress;
     *workspace = 0;
     std::unique_ptr<QXSymClientWorkspace> ws;
-    if (address->protocol == symProtDirectAccess) {
+    // Read as a plain integer: a caller may put any value in the field.
+    std::int32_t protocol = 0;
+    std::memcpy(&protocol, &address->protocol, sizeof protocol);
+    if (protocol == symProtDirectAccess) {
       ws = std::make_unique<QXSymClientWorkspaceDirect>();
     } else {
       ws = std::make_unique<QXSymClientWorkspaceRemote>();

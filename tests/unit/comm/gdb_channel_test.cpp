@@ -680,9 +680,9 @@ TEST_F(ChannelTest, ClosedChannelRefusesEveryExchange) {
   EXPECT_TRUE(channel_->Close());
   std::uint8_t buffer[16];
   std::uint32_t size = sizeof(buffer);
-  EXPECT_EQ(channel_->Transact(buffer, 4, buffer, &size), symResNotInited);
-  EXPECT_EQ(channel_->ReadMemory(1, 1, buffer), symResNotInited);
-  EXPECT_EQ(channel_->WriteVariable(1, 0, buffer, 1, 0), symResNotInited);
+  EXPECT_EQ(channel_->Transact(buffer, 4, buffer, &size), symResConnectionLost);
+  EXPECT_EQ(channel_->ReadMemory(1, 1, buffer), symResConnectionLost);
+  EXPECT_EQ(channel_->WriteVariable(1, 0, buffer, 1, 0), symResConnectionLost);
 }
 
 TEST(CreateCommunicationTest, OnlyProtocolZeroMakesAChannel) {
