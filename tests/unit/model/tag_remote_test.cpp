@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "ModelTestUtil.h"
@@ -219,6 +220,32 @@ TEST_F(TagRemoteTest, GetTypeMakesATypeOnTheSameLinkOrLeavesTheOutputAlone) {
   QXSymClientType* before = type.get();
   EXPECT_EQ(tag_.GetType(&type), symResSymbolNotFound);
   EXPECT_EQ(type.get(), before);
+}
+
+TEST_F(TagRemoteTest, HeaderOnlyRequestsOfferTheirReplyCapacities) {
+  char text[8];
+  std::uint16_t length = sizeof text;
+  bool_t flag = 0;
+  std::uint32_t d = 0;
+  std::unique_ptr<QXSymClientType> type;
+  struct Case {
+    std::uint16_t code;
+    std::uint32_t capacity;
+    std::function<QXSymResult()> run;
+  } cases[] = {
+      {kCmdTagClose, 4, [&] { return tag_.Close(); }},
+      {kCmdTagGetDataType, 266, [&] { return tag_.GetDataType(text, &length); }},
+      {kCmdTagGetDescr, 266, [&] { return tag_.GetDescr(text, &length); }},
+      {kCmdTagIsBitAddress, 5, [&] { return tag_.IsBitAddress(&flag); }},
+      {kCmdTagGetDims, 16, [&] { return tag_.GetDims(&d, &d, &d); }},
+      {kCmdTagGetType, 12, [&] { return tag_.GetType(&type); }},
+  };
+  for (const Case& c : cases) {
+    channel_->Reply(ReplyHeader(c.code, symResInvalidHandle));
+    EXPECT_EQ(c.run(), symResInvalidHandle);
+    EXPECT_EQ(channel_->request(channel_->call_count() - 1), ObjectRequest(c.code).vec());
+    EXPECT_EQ(channel_->capacity(channel_->call_count() - 1), c.capacity) << c.code;
+  }
 }
 
 TEST_F(TagRemoteTest, ReplyToAnotherCommandIsAProtocolError) {

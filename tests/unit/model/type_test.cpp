@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "FakeHostTable.h"
@@ -105,6 +106,34 @@ TEST_F(TypeRemoteTest, NamesFollowTheTextRule) {
   EXPECT_STREQ(buffer, "Speed");
   EXPECT_EQ(type_.GetName(buffer, &length), symResNotOk);
   EXPECT_EQ(channel_->request(0), ObjectRequest(kCmdTypeGetChildName).U32(4).vec());
+}
+
+TEST_F(TypeRemoteTest, RequestsOfferTheirReplyCapacities) {
+  std::uint32_t v = 0;
+  char text[4];
+  std::uint16_t length = sizeof text;
+  std::unique_ptr<QXSymClientType> child;
+  struct Case {
+    Bytes request;
+    std::uint32_t capacity;
+    std::function<QXSymResult()> run;
+  } cases[] = {
+      {ObjectRequest(kCmdTypeGetSize), 8, [&] { return type_.GetSize(&v); }},
+      {ObjectRequest(kCmdTypeGetName), 266, [&] { return type_.GetName(text, &length); }},
+      {ObjectRequest(kCmdTypeGetNumChildren), 8, [&] { return type_.GetNumChildren(&v); }},
+      {ObjectRequest(kCmdTypeGetArrayNumDimensions), 8,
+       [&] { return type_.GetArrayNumDimensions(&v); }},
+      {ObjectRequest(kCmdTypeGetProperties), 8, [&] { return type_.GetProperties(&v); }},
+      {ObjectRequest(kCmdTypeGetChild).U32(1), 12, [&] { return type_.GetChild(1, &child); }},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::uint8_t> request = c.request;
+    channel_->Reply(ReplyHeader(static_cast<std::uint16_t>(request[0]), symResInvalidHandle));
+    EXPECT_EQ(c.run(), symResInvalidHandle);
+    EXPECT_EQ(channel_->request(channel_->call_count() - 1), request);
+    EXPECT_EQ(channel_->capacity(channel_->call_count() - 1), c.capacity) << int{request[0]};
+  }
+  EXPECT_EQ(child, nullptr);
 }
 
 TEST_F(TypeRemoteTest, ValuesAndStatusesPassThrough) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "FakeHostTable.h"
@@ -42,6 +43,28 @@ TEST_F(WorkspaceRemoteTest, OpenStoresTheReferenceUsedByLaterRequests) {
   EXPECT_EQ(channel_->request(0), Bytes().U16(kCmdOpenWorkspace).U8(0x5A).vec());
   EXPECT_EQ(channel_->capacity(0), 12u);
   EXPECT_EQ(channel_->request(1), WorkspaceRequest(kCmdIsValidWorkspace).vec());
+}
+
+TEST_F(WorkspaceRemoteTest, WorkspaceRequestsOfferTheirReplyCapacities) {
+  std::uint32_t n = 0;
+  std::unique_ptr<QXSymClientGroup> group;
+  struct Case {
+    std::uint16_t code;
+    std::uint32_t capacity;
+    std::function<QXSymResult()> run;
+  } cases[] = {
+      {kCmdCloseWorkspace, 4, [&] { return ws_->CloseOnServer(); }},
+      {kCmdGetSymbolTableSize, 8, [&] { return ws_->GetSymbolTableSize(&n); }},
+      {kCmdGetGlobalTagsNum, 8, [&] { return ws_->GetGlobalTagsNum(&n); }},
+      {kCmdCreateGroup, 12, [&] { return ws_->CreateGroup(&group); }},
+  };
+  for (const Case& c : cases) {
+    channel_->Reply(ReplyHeader(c.code, symResInvalidWorkspace));
+    EXPECT_EQ(c.run(), symResInvalidWorkspace);
+    EXPECT_EQ(channel_->request(channel_->call_count() - 1), WorkspaceRequest(c.code).vec());
+    EXPECT_EQ(channel_->capacity(channel_->call_count() - 1), c.capacity) << c.code;
+  }
+  EXPECT_EQ(group, nullptr);
 }
 
 TEST_F(WorkspaceRemoteTest, VersionOutputsAreZeroedBeforeAsking) {
