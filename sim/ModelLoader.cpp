@@ -221,8 +221,12 @@ std::shared_ptr<SymbolModel> SymbolModel::LoadFile(const std::string& path, std:
   }
   in.seekg(0, std::ios::end);
   std::streamoff length = in.tellg();
-  if (length < 0 || static_cast<std::uint64_t>(length) > ModelLoader::kMaxMemory) {
-    if (error != nullptr) *error = path + ": cannot read the file, or it exceeds 256 MiB";
+  if (length < 0) {
+    if (error != nullptr) *error = path + ": cannot read the file";
+    return nullptr;
+  }
+  if (static_cast<std::uint64_t>(length) > ModelLoader::kMaxMemory) {
+    if (error != nullptr) *error = path + ": the file exceeds 256 MiB";
     return nullptr;
   }
   in.seekg(0, std::ios::beg);
