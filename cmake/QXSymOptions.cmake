@@ -3,10 +3,10 @@
 
 function(qxsym_target_defaults target)
   if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow=local
+    target_compile_options(${target} PRIVATE -Wall -Wextra
                            $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
-    if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-      target_compile_options(${target} PRIVATE -Wno-shadow-field-in-constructor)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      target_compile_options(${target} PRIVATE -Wshadow=local)
     endif()
     if(QXSYM_WERROR)
       target_compile_options(${target} PRIVATE -Werror)
