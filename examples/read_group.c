@@ -2,8 +2,10 @@
  * Reads several tags of a controller in one exchange with a group:
  * usage read_group HOST PORT. Then writes two of them back in one exchange.
  */
+#define _POSIX_C_SOURCE 199309L
 #include <stdio.h>
 #include <stdlib.h>
+#include <time.h>
 
 #include "QXSymbols.h"
 #include "example_util.h"
@@ -44,6 +46,11 @@ int main(int argc, char** argv) {
   printf("group of %u tags, %u bytes of values\n", (unsigned)members, (unsigned)total);
 
   for (round = 1; round <= 2; ++round) {
+    if (round > 1) {
+      /* Give the controller's simulated values time to move. */
+      struct timespec pause = {0, 300 * 1000 * 1000};
+      nanosleep(&pause, NULL);
+    }
     if ((r = QXSym_ReadGroup(group)) != symResOk) return Fail("QXSym_ReadGroup", r);
     printf("read %d:\n", round);
     for (i = 0; i < kCount; ++i) {
