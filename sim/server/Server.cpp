@@ -24,6 +24,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReceiveBuffer = 64 * 1024;
+constexpr std::size_t kFlushThreshold = 256 * 1024;
 
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -38,7 +39,11 @@ struct Server::Connection final : SessionIo {
   ~Connection() override { CloseFd(fd); }
 
   void Write(const std::uint8_t* data, std::size_t n) override {
+    if (failed) return;
     out.insert(out.end(), data, data + n);
+    // A client that sends many requests in one go without reading gets its
+    // replies as they come, so the output never piles up.
+    if (out.size() >= kFlushThreshold) Flush();
   }
 
   void Delay(std::uint32_t ms) override {
@@ -55,19 +60,24 @@ struct Server::Connection final : SessionIo {
     }
   }
 
+  bool broken() const override { return failed; }
+
   void Log(const std::string& line) override {
     std::lock_guard<std::mutex> lock(server.log_mutex_);
     std::fprintf(stderr, "[conn %llu] %s\n", static_cast<unsigned long long>(id), line.c_str());
   }
 
-  // Sends everything queued; a peer that stops reading for longer than the
-  // send time-out loses its connection.
+  // Sends everything queued; a peer that takes more than the idle time to
+  // accept it loses its connection. Each send also stops at that time-out
+  // (SO_SNDTIMEO), so a peer that trickles never holds the thread longer.
   bool Flush() {
     std::size_t sent = 0;
+    const auto until = Clock::now() + std::chrono::milliseconds(server.options_.idle_timeout_ms);
     while (sent < out.size() && !failed) {
       const ssize_t r = ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
       if (r > 0) {
         sent += static_cast<std::size_t>(r);
+        if (sent < out.size() && Clock::now() >= until) failed = true;
       } else if (r < 0 && errno == EINTR) {
         continue;
       } else {

@@ -76,7 +76,7 @@ void Session::Close(std::string reason) {
 }
 
 void Session::Receive(const std::uint8_t* data, std::size_t n) {
-  for (std::size_t i = 0; i < n && !closed_; ++i) {
+  for (std::size_t i = 0; i < n && !closed_ && !io_.broken(); ++i) {
     switch (decoder_.Push(data[i])) {
       case RequestFrameDecoder::Event::kInFrame:
         if (data[i] == kFrameStart) OnFrameStart();

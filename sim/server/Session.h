@@ -56,6 +56,9 @@ class SessionIo {
   virtual void Delay(std::uint32_t ms) = 0;
   // One line of the verbose trace.
   virtual void Log(const std::string& line) = 0;
+  // True once the peer can no longer be written to; the session then stops
+  // working on what is left of the received bytes.
+  virtual bool broken() const { return false; }
 };
 
 class Session {
@@ -63,7 +66,8 @@ class Session {
   Session(const SessionOptions& options, ControllerBackend& backend, SessionIo& io,
           bool verbose = false);
 
-  // Processes received bytes. Stops early once the session is closed.
+  // Processes received bytes. Stops early once the session is closed or
+  // its output is broken.
   void Receive(const std::uint8_t* data, std::size_t n);
 
   // Set when the connection must be dropped (fault injection, garbage).

@@ -128,6 +128,16 @@ class RawClient {
       if (b == kTimeout) return false;
     }
   }
+  // True when the peer drops the connection within timeout_ms, found by
+  // sending single noise bytes without reading anything.
+  bool ResetByPeer(int timeout_ms = 5000) {
+    for (int waited = 0; waited < timeout_ms; waited += 10) {
+      const std::uint8_t b = 0;
+      if (::send(fd_, &b, 1, MSG_NOSIGNAL) < 0) return true;
+      ::poll(nullptr, 0, 10);
+    }
+    return false;
+  }
   std::optional<simwire::ReplyFrame> ReadReply(int timeout_ms = 5000) {
     return simwire::ReadReply(
         [&]() -> int {

@@ -4,6 +4,7 @@
 // clients that misbehave.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -400,6 +401,46 @@ TEST_F(SimServerTest, HostileFragmentTransfersAreBounded) {
   Connect(mute);
   EXPECT_TRUE(half.ClosedByPeer());
   EXPECT_TRUE(mute.ClosedByPeer());
+}
+
+// Peak resident memory of a process in KiB, from /proc.
+long PeakKiB(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  std::string key;
+  while (f >> key) {
+    if (key == "VmHWM:") {
+      long kib = 0;
+      f >> kib;
+      return kib;
+    }
+  }
+  return -1;
+}
+
+TEST_F(SimServerTest, ClientThatDoesNotReadItsRepliesCostsBoundedMemory) {
+  // 16000 filler tags make a memory image of over 64 KiB.
+  Launch({"--no-ack", "--no-seq", "--idle-timeout", "500"}, 16000);
+  const long before = PeakKiB(sim_.pid());
+  ASSERT_GT(before, 0);
+  // 20000 requests for 60000 bytes each, sent at once and never read: a
+  // single block of received requests asks for hundreds of MiB of replies.
+  Bytes burst;
+  for (int i = 0; i < 20000; ++i) {
+    const Bytes f = simwire::RequestFrame(simwire::ReadMem(kBlobAddress, 60000));
+    burst.insert(burst.end(), f.begin(), f.end());
+  }
+  RawClient flood;
+  Connect(flood);
+  flood.SendRaw(burst);
+  // The server gives up on the client once sending has blocked for the idle time.
+  EXPECT_TRUE(flood.ResetByPeer(10000));
+  EXPECT_LT(PeakKiB(sim_.pid()) - before, 32 * 1024);
+  RawClient other;
+  Connect(other);
+  ASSERT_TRUE(other.Negotiate(false, false));
+  auto r = other.Command(simwire::ReadMem(kCounterAddress, 4));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->data, (Bytes{0x78, 0x56, 0x34, 0x12}));
 }
 
 TEST_F(SimServerTest, ConnectionCapClosesTheExtraClient) {
