@@ -4,6 +4,7 @@
 // wire format, so each checks the other.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "CGDBCommunication.h"
@@ -24,9 +25,11 @@ std::unique_ptr<CCommunication> OpenChannel(std::uint16_t port, std::uint16_t ti
 class ChannelTest : public ::testing::Test {
  protected:
   void Launch(std::vector<std::string> args = {}, int filler = 0) {
-    model_ = WriteModel(
-        std::string("channel-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
-        filler);
+    if (model_.empty()) {
+      model_ = WriteModel(
+          std::string("channel-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+          filler);
+    }
     args.insert(args.begin(), {"--model", model_});
     std::string error;
     ASSERT_TRUE(sim_.Start(args, &error)) << error;
@@ -165,6 +168,29 @@ TEST_F(ChannelTest, MultiMegabyteSymbolTable) {
   ASSERT_EQ(reply.size(), n + 4u);
   EXPECT_EQ(std::string(reply.begin() + 4, reply.end()), file);
 }
+
+#ifdef QXSYM_GENMODEL_PATH
+TEST_F(ChannelTest, SymbolTableOfAGeneratedPlant) {
+  model_ = ::testing::TempDir() + "/plant-" + std::to_string(::getpid()) + ".json";
+  const std::string command =
+      std::string(QXSYM_GENMODEL_PATH) + " --tags 10000 --seed 3 -o " + model_;
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string file = ReadFile(model_);
+  ASSERT_GT(file.size(), 1u << 20);
+  Launch();
+  auto ch = OpenChannel(sim_.port());
+  ASSERT_TRUE(ch);
+  Bytes reply;
+  ASSERT_EQ(Call(*ch, OpenWorkspaceRequest(), &reply, 12), symResOk);
+  const Bytes ws(reply.begin() + 4, reply.begin() + 12);
+  Bytes req = WorkspaceRequest(9, ws);
+  simwire::PutU32(req, static_cast<std::uint32_t>(file.size()));
+  ASSERT_EQ(Call(*ch, req, &reply, static_cast<std::uint32_t>(file.size()) + 12), symResOk);
+  ASSERT_EQ(reply.size(), file.size() + 4);
+  EXPECT_EQ(simwire::GetU16(reply, 2), 0);
+  EXPECT_EQ(std::string(reply.begin() + 4, reply.end()), file);
+}
+#endif
 
 TEST_F(ChannelTest, DelayedReplyTimesOut) {
   Launch({"--delay", "1500"});
