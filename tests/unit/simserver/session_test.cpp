@@ -145,16 +145,6 @@ class SessionTest : public ::testing::Test {
   std::unique_ptr<Session> session_;
 };
 
-TEST_F(SessionTest, NegotiationOfAControllerWithAcknowledgementsAndSequenceNumbers) {
-  Start();
-  NegotiateDefault();
-  // From now on requests carry sequence numbers and replies echo them.
-  ReplyFrame f = Command(ReadMem(0x1010, 4), 0x1311);
-  EXPECT_EQ(f.status, 0);
-  EXPECT_EQ(f.data, (Bytes{0x10, 0x11, 0x12, 0x13}));
-  EXPECT_TRUE(Drained());
-}
-
 TEST_F(SessionTest, NegotiationOfAControllerWithoutEither) {
   SessionOptions o;
   o.ack = false;
@@ -198,25 +188,6 @@ TEST_F(SessionTest, SequenceHandshakeIsRecognisedInTheOtherMode) {
   ExpectAck();
   f = Reply(false);
   EXPECT_EQ(f.data, Bytes{0});
-}
-
-TEST_F(SessionTest, AcknowledgementsRepeatARejectedReplyOnce) {
-  Start();
-  NegotiateDefault();
-  SendFrame(ReadMem(0x1000, 3), 1);
-  ExpectAck();
-  ReplyFrame first = Reply(true);
-  Send({'-'});
-  ReplyFrame again = Reply(true);
-  EXPECT_EQ(first.data, again.data);
-  Send({'-'});
-  // After the second "-" the reply is abandoned: nothing more is sent.
-  EXPECT_TRUE(Drained());
-  // A request with a bad checksum is answered "-" and not executed.
-  Send(RequestFrame(WriteMem(0x1000, {9}), std::uint16_t{2}, 1));
-  ExpectAck('-');
-  EXPECT_TRUE(Drained());
-  EXPECT_EQ(backend_.low_[0], 0);
 }
 
 TEST_F(SessionTest, MemoryAndVariableCommands) {
@@ -348,52 +319,6 @@ TEST_F(SessionTest, LongReplyGoesInFragmentsThatWaitForTheClient) {
   Bytes small{50, 0};
   PutU32(small, 96);
   EXPECT_EQ(Command(Y(small), 4).data.size(), 100u);
-}
-
-TEST_F(SessionTest, FaultBadChecksumEveryNthReplyFrame) {
-  SessionOptions o;
-  o.bad_checksum_every = 2;
-  Start(o);
-  NegotiateDefault();  // handshakes are not faulted
-  EXPECT_TRUE(Command(ReadMem(0x1000, 1), 1).checksum_ok);
-  SendFrame(ReadMem(0x1000, 1), 2);
-  ExpectAck();
-  EXPECT_FALSE(Reply(true).checksum_ok);
-  Send({'-'});
-  EXPECT_TRUE(Reply(true).checksum_ok);  // the repeat is frame 3
-  Send({'+'});
-}
-
-TEST_F(SessionTest, FaultNakEveryNthCommandFrame) {
-  SessionOptions o;
-  o.nak_every = 2;
-  Start(o);
-  NegotiateDefault();
-  Command(WriteMem(0x1000, {1}), 1);
-  SendFrame(WriteMem(0x1000, {2}), 2);
-  ExpectAck('-');
-  EXPECT_TRUE(Drained());
-  EXPECT_EQ(backend_.low_[0], 1);     // the refused frame was not executed
-  Command(WriteMem(0x1000, {2}), 2);  // the repeat is frame 3
-  EXPECT_EQ(backend_.low_[0], 2);
-}
-
-TEST_F(SessionTest, FaultStaleReplyBeforeEveryNthReply) {
-  SessionOptions o;
-  o.stale_every = 1;
-  Start(o);
-  NegotiateDefault();
-  SendFrame(ReadMem(0x1000, 2), 40);
-  ExpectAck();
-  ReplyFrame stale = Reply(true);
-  EXPECT_EQ(stale.seq, 39);
-  EXPECT_EQ(stale.status, 0);
-  // The real reply waits for the acknowledgement of the stale one.
-  EXPECT_TRUE(Drained());
-  Send({'+'});
-  ReplyFrame real = Reply(true);
-  EXPECT_EQ(real.seq, 40);
-  EXPECT_EQ(real.data, (Bytes{0, 1}));
 }
 
 TEST_F(SessionTest, FaultDelayAndClose) {
