@@ -13,8 +13,6 @@ namespace qxsym {
 namespace {
 
 constexpr std::uint32_t kStatusReplyCapacity = 4;
-constexpr std::uint32_t kBoolReplyCapacity = 5;
-constexpr std::uint32_t kU32ReplyCapacity = 8;
 constexpr std::uint32_t kRefReplyCapacity = 12;
 constexpr std::uint32_t kTagDimsReplyCapacity = 16;
 constexpr std::uint32_t kAddressReplyCapacity = 18;
@@ -31,42 +29,25 @@ constexpr std::size_t kValueInline = 256;
 }  // namespace
 
 QXSymResult QXSymClientTagRemote::AskBool(std::uint16_t code, bool_t* answer) {
-  if (answer == nullptr) return symResInvalidParameter;
   std::uint8_t req[kObjectHeaderSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, tag_);
-  std::uint8_t reply[kBoolReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  std::uint8_t value = 0;
-  if (!payload.U8(&value)) return symResNotOk;
-  *answer = value;
-  return symResOk;
+  return ExchangeForBool(channel_.get(), w, answer);
 }
 
 QXSymResult QXSymClientTagRemote::AskU32(std::uint16_t code, std::uint32_t* value) {
   std::uint8_t req[kObjectHeaderSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, tag_);
-  std::uint8_t reply[kU32ReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  return payload.U32(value) ? symResOk : symResNotOk;
+  return ExchangeForU32(channel_.get(), w, value);
 }
 
 QXSymResult QXSymClientTagRemote::AskText(std::uint16_t code, TCHAR* buffer,
                                           std::uint16_t* length) {
-  if (buffer == nullptr || length == nullptr) return symResInvalidParameter;
   std::uint8_t req[kObjectHeaderSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, tag_);
-  std::uint8_t reply[kTextReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  return TakeReplyText(payload, buffer, length);
+  return ExchangeForText(channel_.get(), w, buffer, length);
 }
 
 QXSymResult QXSymClientTagRemote::Close() {
@@ -92,16 +73,11 @@ QXSymResult QXSymClientTagRemote::GetDescr(TCHAR* buffer, std::uint16_t* length)
 
 QXSymResult QXSymClientTagRemote::GetAttribute(const TCHAR* name, TCHAR* buffer,
                                                std::uint16_t* length) {
-  if (buffer == nullptr || length == nullptr) return symResInvalidParameter;
   std::uint8_t req[kAttributeRequestCapacity];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, kCmdTagGetAttribute, workspace_, tag_);
   PutText(w, name);
-  std::uint8_t reply[kTextReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  return TakeReplyText(payload, buffer, length);
+  return ExchangeForText(channel_.get(), w, buffer, length);
 }
 
 QXSymResult QXSymClientTagRemote::AskDataSize(std::uint32_t* out) {

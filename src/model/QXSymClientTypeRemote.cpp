@@ -8,8 +8,6 @@ namespace qxsym {
 
 namespace {
 
-constexpr std::uint32_t kBoolReplyCapacity = 5;
-constexpr std::uint32_t kU32ReplyCapacity = 8;
 constexpr std::uint32_t kRefReplyCapacity = 12;
 constexpr std::uint32_t kIndexRequestSize = kObjectHeaderSize + 4;
 constexpr std::uint32_t kNameRequestCapacity = kObjectHeaderSize + 2 + kMaxText;
@@ -17,58 +15,35 @@ constexpr std::uint32_t kNameRequestCapacity = kObjectHeaderSize + 2 + kMaxText;
 }  // namespace
 
 QXSymResult QXSymClientTypeRemote::AskBool(std::uint16_t code, bool_t* answer) {
-  if (answer == nullptr) return symResInvalidParameter;
   std::uint8_t req[kObjectHeaderSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, type_);
-  std::uint8_t reply[kBoolReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  std::uint8_t value = 0;
-  if (!payload.U8(&value)) return symResNotOk;
-  *answer = value;
-  return symResOk;
+  return ExchangeForBool(channel_.get(), w, answer);
 }
 
 QXSymResult QXSymClientTypeRemote::AskU32(std::uint16_t code, std::uint32_t* value) {
-  if (value == nullptr) return symResInvalidParameter;
   std::uint8_t req[kObjectHeaderSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, type_);
-  std::uint8_t reply[kU32ReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  return payload.U32(value) ? symResOk : symResNotOk;
+  return ExchangeForU32(channel_.get(), w, value);
 }
 
 QXSymResult QXSymClientTypeRemote::AskIndexedU32(std::uint16_t code, std::uint32_t index,
                                                  std::uint32_t* value) {
-  if (value == nullptr) return symResInvalidParameter;
   std::uint8_t req[kIndexRequestSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, type_);
   w.U32(index);
-  std::uint8_t reply[kU32ReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  return payload.U32(value) ? symResOk : symResNotOk;
+  return ExchangeForU32(channel_.get(), w, value);
 }
 
 QXSymResult QXSymClientTypeRemote::AskText(std::uint16_t code, const std::uint32_t* index,
                                            TCHAR* buffer, std::uint16_t* length) {
-  if (buffer == nullptr || length == nullptr) return symResInvalidParameter;
   std::uint8_t req[kIndexRequestSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, type_);
   if (index != nullptr) w.U32(*index);
-  std::uint8_t reply[kTextReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  return TakeReplyText(payload, buffer, length);
+  return ExchangeForText(channel_.get(), w, buffer, length);
 }
 
 QXSymResult QXSymClientTypeRemote::MakeChild(const WireWriter& request,

@@ -87,4 +87,36 @@ QXSymResult TakeReplyText(WireReader& payload, TCHAR* buffer, std::uint16_t* len
   return symResOk;
 }
 
+QXSymResult ExchangeForBool(CCommunication* channel, const WireWriter& request, bool_t* answer) {
+  if (answer == nullptr) return symResInvalidParameter;
+  std::uint8_t reply[kReplyHeaderSize + 1];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  std::uint8_t value = 0;
+  if (!payload.U8(&value)) return symResNotOk;
+  *answer = value;
+  return symResOk;
+}
+
+QXSymResult ExchangeForU32(CCommunication* channel, const WireWriter& request,
+                           std::uint32_t* value) {
+  if (value == nullptr) return symResInvalidParameter;
+  std::uint8_t reply[kReplyHeaderSize + 4];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  return payload.U32(value) ? symResOk : symResNotOk;
+}
+
+QXSymResult ExchangeForText(CCommunication* channel, const WireWriter& request, TCHAR* buffer,
+                            std::uint16_t* length) {
+  if (buffer == nullptr || length == nullptr) return symResInvalidParameter;
+  std::uint8_t reply[kTextReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  return TakeReplyText(payload, buffer, length);
+}
+
 }  // namespace qxsym

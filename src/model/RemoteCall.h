@@ -49,4 +49,13 @@ QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::ui
 // one always zero), *length = L, symResOk.
 QXSymResult TakeReplyText(WireReader& payload, TCHAR* buffer, std::uint16_t* length);
 
+// One exchange whose reply carries an 8-bit answer, a 32-bit value or a
+// text (see TakeReplyText), taken into the caller's output on success. A
+// null output is symResInvalidParameter and nothing is sent.
+QXSymResult ExchangeForBool(CCommunication* channel, const WireWriter& request, bool_t* answer);
+QXSymResult ExchangeForU32(CCommunication* channel, const WireWriter& request,
+                           std::uint32_t* value);
+QXSymResult ExchangeForText(CCommunication* channel, const WireWriter& request, TCHAR* buffer,
+                            std::uint16_t* length);
+
 }  // namespace qxsym
