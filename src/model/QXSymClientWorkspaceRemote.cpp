@@ -219,12 +219,7 @@ QXSymResult QXSymClientWorkspaceRemote::QueryGlobalTags(const TCHAR* filter, Tag
 }
 
 QXSymResult QXSymClientWorkspaceRemote::AskCount(const WireWriter& request, std::uint32_t* count) {
-  if (count == nullptr) return symResInvalidParameter;
-  std::uint8_t reply[kU32ReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), request, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  return payload.U32(count) ? symResOk : symResNotOk;
+  return ExchangeForU32(channel_.get(), request, count);
 }
 
 QXSymResult QXSymClientWorkspaceRemote::GetGlobalTagsNum(std::uint32_t* count) {
