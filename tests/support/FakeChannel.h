@@ -15,6 +15,7 @@
 
 #include "CCommunication.h"
 #include "QXSymbols.h"
+#include "TransactOnlyChannel.h"
 
 namespace qxsym {
 namespace test {
@@ -54,7 +55,7 @@ inline Bytes ReplyHeader(std::uint16_t code, std::uint16_t status = 0) {
   return Bytes().U16(code).U16(status);
 }
 
-class FakeChannel : public CCommunication {
+class FakeChannel : public TransactOnlyChannel {
  public:
   struct Call {
     std::vector<std::uint8_t> request;
@@ -135,34 +136,11 @@ class FakeChannel : public CCommunication {
     return symResOk;
   }
 
-  // Not used by the objects.
-  QXSymResult ReadMemory(std::uint32_t, std::int32_t, void*) override { return Unused(); }
-  QXSymResult WriteMemory(std::uint32_t, std::int32_t, const void*) override { return Unused(); }
-  QXSymResult WriteBit(std::uint32_t, std::uint32_t, std::uint8_t) override { return Unused(); }
-  QXSymResult WriteBits(std::uint32_t, std::uint32_t, std::uint8_t, const void*) override {
-    return Unused();
-  }
-  QXSymResult ReadMemory64(std::uint64_t, std::int32_t, void*) override { return Unused(); }
-  QXSymResult WriteMemory64(std::uint64_t, std::int32_t, const void*) override { return Unused(); }
-  QXSymResult WriteBit64(std::uint64_t, std::uint32_t, std::uint8_t) override { return Unused(); }
-  QXSymResult WriteBits64(std::uint64_t, std::uint32_t, std::uint8_t, const void*) override {
-    return Unused();
-  }
-  QXSymResult ReadVariable(std::uint16_t, std::uint32_t, void*, std::uint16_t,
-                           std::uint8_t) override {
-    return Unused();
-  }
-  QXSymResult WriteVariable(std::uint16_t, std::uint32_t, const void*, std::uint16_t,
-                            std::uint8_t) override {
-    return Unused();
-  }
-
  private:
   struct Step {
     QXSymResult result;
     std::vector<std::uint8_t> reply;
   };
-  static QXSymResult Unused() { return symResNotImplemented; }
 
   mutable std::mutex mutex_;
   std::deque<Step> script_;

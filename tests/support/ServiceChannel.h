@@ -14,12 +14,13 @@
 
 #include "CCommunication.h"
 #include "SymbolService.h"
+#include "TransactOnlyChannel.h"
 #include "Wire.h"
 
 namespace qxsym {
 namespace test {
 
-class ServiceChannel : public CCommunication {
+class ServiceChannel : public TransactOnlyChannel {
  public:
   explicit ServiceChannel(std::shared_ptr<sim::SymbolService> service)
       : service_(std::move(service)) {
@@ -48,30 +49,7 @@ class ServiceChannel : public CCommunication {
     return symResOk;
   }
 
-  QXSymResult ReadMemory(std::uint32_t, std::int32_t, void*) override { return Unused(); }
-  QXSymResult WriteMemory(std::uint32_t, std::int32_t, const void*) override { return Unused(); }
-  QXSymResult WriteBit(std::uint32_t, std::uint32_t, std::uint8_t) override { return Unused(); }
-  QXSymResult WriteBits(std::uint32_t, std::uint32_t, std::uint8_t, const void*) override {
-    return Unused();
-  }
-  QXSymResult ReadMemory64(std::uint64_t, std::int32_t, void*) override { return Unused(); }
-  QXSymResult WriteMemory64(std::uint64_t, std::int32_t, const void*) override { return Unused(); }
-  QXSymResult WriteBit64(std::uint64_t, std::uint32_t, std::uint8_t) override { return Unused(); }
-  QXSymResult WriteBits64(std::uint64_t, std::uint32_t, std::uint8_t, const void*) override {
-    return Unused();
-  }
-  QXSymResult ReadVariable(std::uint16_t, std::uint32_t, void*, std::uint16_t,
-                           std::uint8_t) override {
-    return Unused();
-  }
-  QXSymResult WriteVariable(std::uint16_t, std::uint32_t, const void*, std::uint16_t,
-                            std::uint8_t) override {
-    return Unused();
-  }
-
  private:
-  static QXSymResult Unused() { return symResNotImplemented; }
-
   std::shared_ptr<sim::SymbolService> service_;
   std::atomic<bool> closed_{false};
 };
