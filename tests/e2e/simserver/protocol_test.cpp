@@ -476,6 +476,16 @@ TEST_F(SimServerTest, SigtermStopsCleanlyWithClientsConnected) {
   EXPECT_TRUE(b.ClosedByPeer());
 }
 
+TEST_F(SimServerTest, VersionFromTheCommandLine) {
+  Launch({"--version", "3.0.0.7"});
+  RawClient c;
+  Connect(c);
+  ASSERT_TRUE(c.Negotiate(true, true));
+  auto version = c.Transact(VersionRequest());
+  ASSERT_TRUE(version);
+  EXPECT_EQ(*version, (Bytes{7, 0, 0, 0, 3, 0, 0, 7}));
+}
+
 TEST(SimServerProgram, RefusesABadModelAndBadArguments) {
   SimLauncher sim;
   std::string error;
