@@ -109,7 +109,8 @@ bool CGDBFrameCodec::ReadData(std::uint8_t* out, std::uint32_t capacity, std::ui
   std::uint32_t kept = 0;
   bool escape = false;
   // Runs without an escape byte are summed and copied in one go, straight
-  // from the port's buffer.
+  // from the port's buffer; stuffed pairs are taken one at a time, without
+  // a search, so data made mostly of control bytes stays fast too.
   while (length != 0) {
     const std::uint8_t* data = nullptr;
     std::uint32_t available = 0;
@@ -121,7 +122,14 @@ bool CGDBFrameCodec::ReadData(std::uint8_t* out, std::uint32_t capacity, std::ui
     const std::uint8_t* p = data;
     const std::uint8_t* const end = data + available;
     while (p != end && length != 0) {
-      if (escape) {
+      if (escape || *p == kEscape) {
+        if (!escape) {
+          ++p;  // the escape byte itself
+          if (p == end) {
+            escape = true;  // its pair continues in the next block
+            break;
+          }
+        }
         const auto b = static_cast<std::uint8_t>(*p++ & gdb::kUnescapeMask);
         escape = false;
         s = static_cast<std::uint8_t>(s + b);

@@ -127,6 +127,7 @@ bool CTCPComPort::Open(const QXSymServerAddress* address) {
   }
   tx_count_ = 0;
   rx_pending_ = 0;
+  receive_timeout_ms_ = 0;
   SetConnected(true);
   return true;
 }
@@ -140,22 +141,37 @@ int CTCPComPort::Close() {
 
 bool CTCPComPort::Refill(std::uint16_t timeoutMs) {
   if (!connected() || !SocketOpen()) return false;
-  short revents = 0;
-  const int r = PollFor(socket_, POLLIN, timeoutMs, &revents);
-  if (r == 0) return false;  // the wait ran out; the connection stays
-  if (r < 0 || (revents & POLLNVAL) != 0) {
-    SetConnected(false);
-    return false;
-  }
+  // The wait happens inside recv (SO_RCVTIMEO): one system call per block of
+  // input rather than a poll and a recv. A wait of 0 only takes what is there.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int wait_ms = timeoutMs;
   for (;;) {
-    const ssize_t n = ::recv(socket_, rx_buffer_, sizeof(rx_buffer_), 0);
+    const int flags = wait_ms == 0 ? MSG_DONTWAIT : 0;
+    if (wait_ms != 0 && wait_ms != receive_timeout_ms_) {
+      timeval tv{};
+      tv.tv_sec = wait_ms / 1000;
+      tv.tv_usec = (wait_ms % 1000) * 1000;
+      if (::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
+        SetConnected(false);
+        return false;
+      }
+      receive_timeout_ms_ = wait_ms;
+    }
+    const ssize_t n = ::recv(socket_, rx_buffer_, sizeof(rx_buffer_), flags);
     if (n > 0) {
       rx_next_ = rx_buffer_;
       rx_pending_ = static_cast<std::uint32_t>(n);
       return true;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;  // the wait ran out
+    if (n < 0 && errno == EINTR) {
+      // A signal cut the wait short: wait for what is left of it.
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      wait_ms = static_cast<int>(left);
+      continue;
+    }
     SetConnected(false);  // closed by the peer, or a socket error
     return false;
   }

@@ -42,6 +42,7 @@ class CTCPComPort final : public CComPort {
   bool SocketOpen() const { return socket_ >= 0; }
 
   int socket_ = -1;
+  int receive_timeout_ms_ = 0;  // SO_RCVTIMEO now set on socket_ (0: none)
   std::uint32_t tx_count_ = 0;
   std::uint8_t tx_buffer_[kBufferSize];
   std::uint8_t rx_buffer_[kBufferSize];
