@@ -31,6 +31,23 @@ RequestFrameDecoder::Event RequestFrameDecoder::Push(std::uint8_t byte) {
   return Take(byte);
 }
 
+std::size_t RequestFrameDecoder::TakeBodyRun(const std::uint8_t* data, std::size_t n) {
+  if (state_ != State::kBody || escape_) return 0;
+  const std::size_t room = length_ - body_.size();
+  const std::size_t limit = n < room ? n : room;
+  std::size_t k = 0;
+  auto sum = sum_;
+  while (k < limit && !NeedsStuffing(data[k])) {
+    sum = static_cast<std::uint8_t>(sum + data[k]);
+    ++k;
+  }
+  if (k == 0) return 0;
+  body_.insert(body_.end(), data, data + k);
+  sum_ = sum;
+  if (body_.size() == length_) state_ = State::kChecksum;
+  return k;
+}
+
 RequestFrameDecoder::Event RequestFrameDecoder::Take(std::uint8_t value) {
   switch (state_) {
     case State::kLengthLow:

@@ -35,6 +35,12 @@ class RequestFrameDecoder {
 
   Event Push(std::uint8_t byte);
 
+  // Inside a frame body, takes the leading bytes of data[0..n) that travel
+  // unstuffed (no control byte among them), up to the end of the body, in
+  // one go. Returns how many it took; 0 when not inside a body or when
+  // data[0] must go through Push. Same result as pushing them one by one.
+  std::size_t TakeBodyRun(const std::uint8_t* data, std::size_t n);
+
   // The unstuffed bytes between length and checksum of the last complete
   // frame. Valid until the next Push.
   const std::uint8_t* body() const { return body_.data(); }

@@ -3,6 +3,20 @@
 #include "FrameDecoder.h"
 
 namespace qxsym::sim {
+namespace {
+
+// Writes b at w, stuffed when it is a control byte; returns the next free byte.
+inline std::uint8_t* PutStuffed(std::uint8_t* w, std::uint8_t b) {
+  if (NeedsStuffing(b)) {
+    *w++ = kStuffEscape;
+    *w++ = static_cast<std::uint8_t>(b | 0x40);
+  } else {
+    *w++ = b;
+  }
+  return w;
+}
+
+}  // namespace
 
 void AppendStuffed(std::vector<std::uint8_t>& out, std::uint8_t b) {
   if (NeedsStuffing(b)) {
@@ -20,21 +34,26 @@ bool AppendReplyFrame(std::vector<std::uint8_t>& out, std::uint8_t status,
   const std::size_t length = 1 + (sequence ? 2 : 0) + size;
   const auto len_lo = static_cast<std::uint8_t>(length);
   const auto len_hi = static_cast<std::uint8_t>(length >> 8);
-  // Worst case every byte doubles.
-  out.reserve(out.size() + 2 * (length + 3));
-  std::uint8_t sum = static_cast<std::uint8_t>(len_lo + len_hi + status);
-  AppendStuffed(out, len_lo);
-  AppendStuffed(out, len_hi);
-  AppendStuffed(out, status);
+  // Room for the worst case, every byte doubled, written through a pointer
+  // and trimmed afterwards: long replies (table fragments) cost a few
+  // instructions per byte rather than a growth check each.
+  const std::size_t start = out.size();
+  out.resize(start + 2 * (length + 3));
+  std::uint8_t* w = out.data() + start;
+  auto sum = static_cast<std::uint8_t>(len_lo + len_hi + status);
+  w = PutStuffed(w, len_lo);
+  w = PutStuffed(w, len_hi);
+  w = PutStuffed(w, status);
   if (sequence) {
-    AppendStuffed(out, static_cast<std::uint8_t>(*sequence));
-    AppendStuffed(out, static_cast<std::uint8_t>(*sequence >> 8));
+    w = PutStuffed(w, static_cast<std::uint8_t>(*sequence));
+    w = PutStuffed(w, static_cast<std::uint8_t>(*sequence >> 8));
   }
   for (std::size_t i = 0; i < size; ++i) {
     sum = static_cast<std::uint8_t>(sum + data[i]);
-    AppendStuffed(out, data[i]);
+    w = PutStuffed(w, data[i]);
   }
-  AppendStuffed(out, static_cast<std::uint8_t>(sum + checksum_error));
+  w = PutStuffed(w, static_cast<std::uint8_t>(sum + checksum_error));
+  out.resize(static_cast<std::size_t>(w - out.data()));
   return true;
 }
 

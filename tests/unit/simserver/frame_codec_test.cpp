@@ -91,6 +91,43 @@ TEST(RequestFrameDecoder, ControlBytesSurviveStuffingInAnyChunking) {
   }
 }
 
+// Taking plain body bytes in runs, as the session does, yields the same
+// frames, bad frames and outside bytes as pushing every byte, in any
+// chunking of a stream with stuffed bytes, noise and a cut-short frame.
+TEST(RequestFrameDecoder, BodyRunsDecodeLikeSingleBytes) {
+  Bytes payload;
+  for (int i = 0; i < 600; ++i) payload.push_back(static_cast<std::uint8_t>(i * 37));
+  Bytes stream = test::simwire::RequestFrame(payload, 0x1B11);
+  stream.insert(stream.end(), {'+', 0x55, 0x10, 0x05, 0x00, 0x59, 0x13});
+  const Bytes tail = test::simwire::RequestFrame(test::simwire::Text("Yplain text"), 3);
+  stream.insert(stream.end(), tail.begin(), tail.end());
+
+  RequestFrameDecoder single;
+  int bad_single = 0, outside_single = 0;
+  const auto expected = Decode(single, stream, &bad_single, &outside_single);
+  ASSERT_EQ(expected.size(), 2u);
+
+  for (std::size_t chunk : {1u, 2u, 5u, 64u, 4096u}) {
+    RequestFrameDecoder d;
+    std::vector<Bytes> frames;
+    int bad = 0, outside = 0;
+    for (std::size_t at = 0; at < stream.size(); at += chunk) {
+      const std::size_t end = std::min(stream.size(), at + chunk);
+      for (std::size_t i = at; i < end;) {
+        if (const std::size_t run = d.TakeBodyRun(stream.data() + i, end - i); run != 0) {
+          i += run;
+          continue;
+        }
+        for (auto& f : Decode(d, Bytes{stream[i]}, &bad, &outside)) frames.push_back(f);
+        ++i;
+      }
+    }
+    EXPECT_EQ(frames, expected) << "chunk " << chunk;
+    EXPECT_EQ(bad, bad_single) << "chunk " << chunk;
+    EXPECT_EQ(outside, outside_single) << "chunk " << chunk;
+  }
+}
+
 TEST(ReplyEncoder, ProducesTheWorkedEncodings) {
   Bytes out;
   const std::uint8_t data[] = {0xAA, 0xBB};
