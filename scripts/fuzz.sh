@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for SECONDS each (default 60), starting from the
-# committed seed corpora in fuzz/corpus/ plus what earlier runs found
-# (kept in $BUILD_DIR/corpus/). Exits non-zero when a target reports a
+# committed seed corpora in fuzz/corpus/, the inputs of past findings in
+# fuzz/regressions/ and what earlier runs found (kept in $BUILD_DIR/corpus/). Exits non-zero when a target reports a
 # finding; its input is left in $BUILD_DIR/artifacts/.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
@@ -49,10 +49,12 @@ run_one() {
   work="$build/corpus/$t"
   log="$build/fuzz-logs/$t.log"
   mkdir -p "$work" "$build/artifacts" "$build/fuzz-logs"
+  local dirs=("$work" "fuzz/corpus/$t")
+  [ -d "fuzz/regressions/$t" ] && dirs+=("fuzz/regressions/$t")
   # shellcheck disable=SC2046
   if "$bin" $(options "$t") -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
-      "$work" "fuzz/corpus/$t" >"$log" 2>&1; then
+      "${dirs[@]}" >"$log" 2>&1; then
     local runs rate
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")

@@ -7,6 +7,9 @@ packages=(
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libcli11-dev
   clang-format
+  # Fuzz targets and sanitizer runs (scripts/ci-robustness.sh): clang with
+  # libFuzzer and its sanitizer runtimes, and the symbolizer for reports.
+  clang libclang-rt-14-dev llvm
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -61,6 +61,9 @@ QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::ui
   if (!reader.U16(&code) || !reader.U16(&status)) return symResNotOk;
   if (code != LoadU16(request.data())) return symResProtocolError;
   if (answered != nullptr) *answered = true;
+  // A status is one of the result codes. Any other value on the wire makes
+  // the reply malformed: it cannot be handed on as a result.
+  if (status > symResProtocolError) return symResNotOk;
   if (status != symResOk) return static_cast<QXSymResult>(status);
   *payload = reader;
   return symResOk;

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,17 +62,27 @@ bool SimLauncher::Start(const std::vector<std::string>& args, std::string* error
 
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return fail(std::string("pipe: ") + std::strerror(errno));
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, binary_.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  if (rc != 0) {
+  // The simulator must not outlive a test process that dies without
+  // stopping it (a sanitizer report, a crash): it would keep the test
+  // runner waiting on the output it inherited. It is therefore told to
+  // stop when its parent goes away.
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    const int e = errno;
     ::close(out[0]);
-    return fail("cannot start " + binary_ + ": " + std::strerror(rc));
+    ::close(out[1]);
+    return fail(std::string("fork: ") + std::strerror(e));
   }
+  if (pid == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    ::dup2(out[1], STDOUT_FILENO);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    ::execve(argv[0], argv.data(), environ);
+    ::_exit(127);
+  }
+  ::close(out[1]);
   pid_ = pid;
   stdout_fd_ = out[0];
 

@@ -63,6 +63,9 @@ TEST_P(ConcurrencyTest, SharedHandlesWhileTheWorkspaceCloses) {
   for (const char* n : {"Recipe.Id", "Temps[2]", "CntLint"})
     ASSERT_EQ(QXSym_AddTagToGroup(group, Tag(n)), symResOk);
 
+  // The threads use this copy: the fixture's ws_ is cleared below while
+  // they run.
+  const QXSymWorkspaceHandle ws = ws_;
   std::vector<std::thread> threads;
   std::atomic<int> rounds{0};
   for (const char* name : owned) {
@@ -85,7 +88,7 @@ TEST_P(ConcurrencyTest, SharedHandlesWhileTheWorkspaceCloses) {
   threads.emplace_back([&] {
     while (!stop.load()) {
       QXSymTagHandle t = 0;
-      QXSymResult r = QXSym_GetGlobalTag(ws_, "Operator", &t);
+      QXSymResult r = QXSym_GetGlobalTag(ws, "Operator", &t);
       check("lookup", r);
       if (r == symResOk) check("close", QXSym_CloseTag(t));
       std::int16_t e = 0;

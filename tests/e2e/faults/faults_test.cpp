@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -377,6 +378,45 @@ TEST_F(FaultTest, AControllerThatVanishesEndsCallsAtOnce) {
   QXSym_CloseWorkspace(ws);
   EXPECT_EQ(QXSym_IsValidWorkspace(ws), symResInvalidHandle);
   ExpectNewWorkspaceWorks();
+}
+
+// ---- The test harness itself ----------------------------------------------
+
+// A test process that dies without stopping its simulator (a sanitizer
+// report, a crash) must not leave it running: the test runner would wait
+// for its output forever.
+TEST(SimLauncherTest, TheSimulatorDiesWithTheProcessThatStartedIt) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SimLauncher sim;
+    pid_t started = -1;
+    if (sim.Start({"--model", ModelPath()})) started = sim.pid();
+    (void)!write(fds[1], &started, sizeof started);
+    _exit(0);  // no destructor: the simulator is never stopped
+  }
+  close(fds[1]);
+  pid_t sim_pid = -1;
+  ASSERT_EQ(read(fds[0], &sim_pid, sizeof sim_pid), static_cast<ssize_t>(sizeof sim_pid));
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_GT(sim_pid, 0);
+
+  auto alive = [](pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const std::size_t close_paren = line.rfind(')');
+    return close_paren != std::string::npos && close_paren + 2 < line.size() &&
+           line[close_paren + 2] != 'Z';
+  };
+  Stopwatch watch;
+  while (alive(sim_pid) && watch.ms() < 10000) usleep(20000);
+  EXPECT_FALSE(alive(sim_pid));
+  if (alive(sim_pid)) kill(sim_pid, SIGKILL);
 }
 
 }  // namespace
