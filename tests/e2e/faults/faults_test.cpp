@@ -70,6 +70,26 @@ QXSymServerAddress Address(const std::string& host, std::uint16_t port,
   return a;
 }
 
+// The state letter of a process in /proc ('R', 'S', 'T' stopped, 'Z'...),
+// or 0 when it is gone.
+char ProcessState(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return 0;
+  const std::size_t close_paren = line.rfind(')');
+  if (close_paren == std::string::npos || close_paren + 2 >= line.size()) return 0;
+  return line[close_paren + 2];
+}
+
+// Waits (at most 5 s) until the process has the state.
+bool WaitForState(pid_t pid, char state) {
+  for (int i = 0; i < 250; ++i) {
+    if (ProcessState(pid) == state) return true;
+    usleep(20000);
+  }
+  return false;
+}
+
 class FaultTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(QXSym_Init(), symResOk); }
@@ -209,6 +229,7 @@ void StoppedControllerCase(bool ack) {
   ASSERT_EQ(QXSym_AddTagToGroup(group, tag), symResOk);
 
   ASSERT_EQ(kill(sim.pid(), SIGSTOP), 0);
+  ASSERT_TRUE(WaitForState(sim.pid(), 'T')) << "state " << ProcessState(sim.pid());
   std::int32_t value = -1;
   // A write that goes unanswered may still be carried out once the
   // controller resumes: it writes the value the tag already has.
@@ -406,12 +427,8 @@ TEST(SimLauncherTest, TheSimulatorDiesWithTheProcessThatStartedIt) {
   ASSERT_GT(sim_pid, 0);
 
   auto alive = [](pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return false;
-    const std::size_t close_paren = line.rfind(')');
-    return close_paren != std::string::npos && close_paren + 2 < line.size() &&
-           line[close_paren + 2] != 'Z';
+    const char state = ProcessState(pid);
+    return state != 0 && state != 'Z';
   };
   Stopwatch watch;
   while (alive(sim_pid) && watch.ms() < 10000) usleep(20000);

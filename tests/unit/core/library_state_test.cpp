@@ -68,6 +68,9 @@ TEST_F(LibraryStateTest, ShutdownForgetsAndReleasesHandles) {
   std::uint32_t h2 = RegisterCounted(HandleKind::kTag, &d2);
   EXPECT_NE(h2, h);
   EXPECT_NE(h2, 0u);
+  // Released here, while d2 still exists.
+  ASSERT_EQ(QXSym_Shutdown(), symResOk);
+  EXPECT_EQ(d2, 1);
 }
 
 TEST_F(LibraryStateTest, RetiredObjectsAreReleasedAtStartAndStop) {
