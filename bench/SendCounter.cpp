@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 
 namespace qxsym::bench {
 namespace {
@@ -16,6 +17,8 @@ std::atomic<std::uint64_t> g_bytes_sent{0};
 std::atomic<std::uint64_t> g_recvs{0};
 std::atomic<std::uint64_t> g_bytes_received{0};
 std::atomic<std::uint64_t> g_polls{0};
+std::mutex g_last_mutex;
+std::vector<std::uint8_t> g_last_frame;
 
 }  // namespace
 
@@ -28,6 +31,11 @@ SocketStats CurrentSocketStats() {
   s.bytes_received = g_bytes_received.load();
   s.polls = g_polls.load();
   return s;
+}
+
+std::vector<std::uint8_t> LastRequestFrame() {
+  std::lock_guard<std::mutex> lock(g_last_mutex);
+  return g_last_frame;
 }
 
 SocketStats operator-(const SocketStats& a, const SocketStats& b) {
@@ -50,8 +58,11 @@ extern "C" {
 ssize_t send(int fd, const void* buf, size_t n, int flags) {
   const long r = ::syscall(SYS_sendto, fd, buf, n, flags, nullptr, 0);
   g_sends.fetch_add(1, std::memory_order_relaxed);
-  if (n != 0 && static_cast<const unsigned char*>(buf)[0] == 0x10) {
+  const auto* bytes = static_cast<const std::uint8_t*>(buf);
+  if (n != 0 && bytes[0] == 0x10) {
     g_frames.fetch_add(1, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(g_last_mutex);
+    g_last_frame.assign(bytes, bytes + n);
   }
   if (r > 0) g_bytes_sent.fetch_add(static_cast<std::uint64_t>(r), std::memory_order_relaxed);
   return r;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace qxsym::bench {
 
@@ -19,6 +20,8 @@ struct SocketStats {
 };
 
 SocketStats CurrentSocketStats();
+// The bytes of the last send that started a request frame.
+std::vector<std::uint8_t> LastRequestFrame();
 SocketStats operator-(const SocketStats& a, const SocketStats& b);
 
 }  // namespace qxsym::bench

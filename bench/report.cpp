@@ -58,10 +58,14 @@ std::map<std::string, std::string> LoadExtra(const std::string& path) {
 // name goes on with the run's settings, "/iterations:...", "/real_time").
 class Results {
  public:
-  explicit Results(const std::vector<Json>& files) {
-    for (const Json& f : files) {
+  // Each file with the prefix its run names get ("" for none).
+  explicit Results(const std::vector<std::pair<std::string, Json>>& files) {
+    for (const auto& [prefix, f] : files) {
       if (!f.contains("benchmarks")) continue;
-      for (const Json& b : f["benchmarks"]) runs_.push_back(b);
+      for (Json b : f["benchmarks"]) {
+        b["run_name"] = prefix + b.value("run_name", b.value("name", ""));
+        runs_.push_back(std::move(b));
+      }
     }
   }
 
@@ -170,53 +174,76 @@ std::string Render(const Results& r, const std::map<std::string, std::string>& e
 
   // ---- One exchange
   o << "\n### One exchange against qxsym-sim on loopback\n\n";
-  o << "`QXSym_GetTagValue_Ptr` of a DINT tag, timed call by call, beside a ping-pong of the "
-       "same number of bytes each way between two plain sockets (TCP_NODELAY) of two "
-       "processes. With one-byte acknowledgements (what qxsym-sim offers and the library "
-       "then uses) the client sends twice per exchange: the request, and after the reply its "
-       "\"+\"; the second ping-pong row does the same. The last two rows are against a "
-       "simulator started with --no-ack.\n\n";
-  o << "| | median µs | 99th percentile µs | mean µs | sends / polls / recvs | bytes out / in "
-       "|\n|---|---:|---:|---:|---|---|\n";
-  auto row = [&](const std::string& label, const std::string& name, const std::string& calls) {
-    o << "| " << label << " | " << Sig(r.Get(name, "p50_us")) << " | " << Sig(r.Get(name, "p99_us"))
-      << " | " << Sig(r.Get(name, "mean_us")) << " | ";
-    if (calls.empty()) {
-      o << Num(r.Get(name, "sends"), 0) << " / " << Num(r.Get(name, "polls"), 0) << " / "
-        << Num(r.Get(name, "recvs"), 0);
-    } else {
-      o << calls;
-    }
-    o << " | " << Num(r.Get(name, "bytes_out"), 0) << " / " << Num(r.Get(name, "bytes_in"), 0)
-      << " |\n";
+  o << "`QXSym_GetTagValue_Ptr` of a DINT tag, timed call by call, in blocks of 100 taken in "
+       "turn with its floors: a ping-pong of the same number of bytes each way between two "
+       "plain sockets (TCP_NODELAY) of two processes, the same with the client's last byte "
+       "(its \"+\") written on its own as the library does, and a plain socket sending the "
+       "library's own request frame to qxsym-sim. *acknowledgements*: qxsym-sim as it starts "
+       "by default (the library then answers every reply with \"+\"); *none*: qxsym-sim "
+       "--no-ack. *One CPU*: client and peers all on CPU 0, so that only the software's "
+       "own cost and the system calls separate them; *separate CPUs*: the client on CPU 0, "
+       "every peer on CPU 1, as a client and a controller on machines of their own (on this "
+       "virtual machine a wake-up on the other CPU costs tens of microseconds).\n\n";
+  struct Setup {
+    const char* title;
+    const char* prefix;
   };
-  row("library, acknowledgements on", "Exchange/GetTagValue", "");
-  row("raw ping-pong, one send each way", "Exchange/RawPingPong", "1 / 0 / 1");
-  row("raw ping-pong, \"+\" sent on its own", "Exchange/RawPingPongAck", "2 / 0 / 1");
-  row("library, no acknowledgements", "Exchange/GetTagValue_noack", "");
-  row("raw ping-pong of those bytes", "Exchange/RawPingPong_noack", "1 / 0 / 1");
-  const double lib50 = r.Get("Exchange/GetTagValue", "p50_us");
-  const double raw50 = r.Get("Exchange/RawPingPong", "p50_us");
-  const double ack50 = r.Get("Exchange/RawPingPongAck", "p50_us");
-  const double na50 = r.Get("Exchange/GetTagValue_noack", "p50_us");
-  const double naraw50 = r.Get("Exchange/RawPingPong_noack", "p50_us");
-  o << "\nMedian ratios: library / raw ping-pong **" << Num(lib50 / raw50, 2)
-    << "**; library / ping-pong with \"+\" on its own **" << Num(lib50 / ack50, 2)
-    << "**; without acknowledgements, library / raw ping-pong **" << Num(na50 / naraw50, 2)
-    << "**. Heap allocations per call: " << Num(r.Get("Exchange/GetTagValue", "allocs_per_call"), 2)
-    << " (the copy of the tag object that the call works on).\n";
-  targets.push_back({"one exchange within 1.3 x the raw ping-pong of the same bytes (median)",
-                     Num(lib50 / raw50, 2) + " x",
-                     Verdict(!std::isnan(lib50 / raw50), lib50 / raw50 <= 1.3)});
-  targets.push_back(
-      {"the same, against the ping-pong that sends \"+\" on its own as the protocol does",
-       Num(lib50 / ack50, 2) + " x", Verdict(!std::isnan(lib50 / ack50), lib50 / ack50 <= 1.3)});
-  targets.push_back({"the same, controller without acknowledgements", Num(na50 / naraw50, 2) + " x",
-                     Verdict(!std::isnan(na50 / naraw50), na50 / naraw50 <= 1.3)});
+  for (const Setup& setup : {Setup{"One CPU", ""}, Setup{"Separate CPUs", "twocpu/"}}) {
+    const std::string ack = std::string(setup.prefix) + "Exchange/ack";
+    const std::string none = std::string(setup.prefix) + "Exchange/noack";
+    if (r.Find(ack) == nullptr && r.Find(none) == nullptr) continue;
+    o << "**" << setup.title << "** (µs)\n\n";
+    o << "| | acknowledgements: median | 99th pct. | mean | none: median | 99th pct. | mean "
+         "|\n|---|---:|---:|---:|---:|---:|---:|\n";
+    auto cells = [&](const std::string& name, const std::string& what) {
+      return Sig(r.Get(name, what + "_p50_us")) + " | " + Sig(r.Get(name, what + "_p99_us")) +
+             " | " + Sig(r.Get(name, what + "_mean_us"));
+    };
+    o << "| library | " << cells(ack, "lib") << " | " << cells(none, "lib") << " |\n";
+    o << "| raw ping-pong, one write each way | " << cells(ack, "raw") << " | "
+      << cells(none, "raw") << " |\n";
+    o << "| raw ping-pong, \"+\" written on its own | " << cells(ack, "raw_split") << " | | | |\n";
+    o << "| plain socket to qxsym-sim | " << cells(ack, "sim_direct") << " | "
+      << cells(none, "sim_direct") << " |\n\n";
+    const double lib_a = r.Get(ack, "lib_p50_us"), raw_a = r.Get(ack, "raw_p50_us");
+    const double split_a = r.Get(ack, "raw_split_p50_us"), sim_a = r.Get(ack, "sim_direct_p50_us");
+    const double lib_n = r.Get(none, "lib_p50_us"), raw_n = r.Get(none, "raw_p50_us");
+    const double sim_n = r.Get(none, "sim_direct_p50_us");
+    o << "Median ratios, with acknowledgements / none: library to raw ping-pong **"
+      << Num(lib_a / raw_a, 2) << "** / **" << Num(lib_n / raw_n, 2)
+      << "**; library to the ping-pong with \"+\" on its own **" << Num(lib_a / split_a, 2)
+      << "**; what the library adds (library to plain socket to qxsym-sim) **"
+      << Num(lib_a / sim_a, 2) << "** / **" << Num(lib_n / sim_n, 2)
+      << "**; what the simulator adds (plain socket to qxsym-sim to the matching ping-pong) **"
+      << Num(sim_a / split_a, 2) << "** / **" << Num(sim_n / raw_n, 2) << "**.\n\n";
+    targets.push_back({std::string("one exchange within 1.3 x the raw ping-pong of the same bytes, "
+                                   "acknowledgements on (") +
+                           setup.title + ")",
+                       Num(lib_a / raw_a, 2) + " x",
+                       Verdict(!std::isnan(lib_a / raw_a), lib_a / raw_a <= 1.3)});
+    targets.push_back(
+        {std::string("the same, controller without acknowledgements (") + setup.title + ")",
+         Num(lib_n / raw_n, 2) + " x", Verdict(!std::isnan(lib_n / raw_n), lib_n / raw_n <= 1.3)});
+    targets.push_back(
+        {std::string("the same, against the ping-pong that writes \"+\" on its own as "
+                     "the library must (") +
+             setup.title + ")",
+         Num(lib_a / split_a, 2) + " x",
+         Verdict(!std::isnan(lib_a / split_a), lib_a / split_a <= 1.3)});
+  }
+  o << "Per library call (acknowledgements on): " << Num(r.Get("Exchange/ack", "sends"), 0)
+    << " sends, " << Num(r.Get("Exchange/ack", "polls"), 0) << " polls, "
+    << Num(r.Get("Exchange/ack", "recvs"), 0) << " recv, "
+    << Num(r.Get("Exchange/ack", "exchanges"), 0) << " request frame, "
+    << Num(r.Get("Exchange/ack", "bytes_out"), 1) << " bytes out and "
+    << Num(r.Get("Exchange/ack", "bytes_in"), 1) << " in, "
+    << Num(r.Get("Exchange/ack", "allocs_per_call"), 2)
+    << " heap allocations (the copy of the tag object that the call works on).\n";
 
   // ---- N tags
   o << "\n### N DINT tags: one by one and as one group\n\n";
-  o << "Time per read of all N tags (real time); exchanges are request frames sent. *group* is "
+  o << "Everything on CPU 0. Time per read of all N tags (real time); exchanges are request "
+       "frames sent. *group* is "
        "one `QXSym_ReadGroup`; *group + values* also takes the N values out with "
        "`QXSym_GetTagValueFromGroup_Ptr`; *1 KiB fragments* is the group read from a simulator "
        "that cuts replies into 1 KiB fragments (its default), the others use one frame per "
@@ -249,7 +276,8 @@ std::string Render(const Results& r, const std::map<std::string, std::string>& e
 
   // ---- Symbol table
   o << "\n### Symbol-table download (`QXSym_GetSymbolTable`)\n\n";
-  o << "Generated models padded to the exact size; the simulator's reply fragments of 1 KiB and "
+  o << "Everything on CPU 0. Generated models padded to the exact size; the simulator's reply "
+       "fragments of 1 KiB and "
        "of the largest frame. Peak heap is the client's high-water mark during the call above "
        "what was in use before (counting operator new).\n\n";
   o << "| table | fragment bytes | MB/s | exchanges | peak heap MiB | peak / table |\n"
@@ -284,7 +312,8 @@ std::string Render(const Results& r, const std::map<std::string, std::string>& e
 
   // ---- Threads
   o << "\n### Threads reading DINT tags\n\n";
-  o << "Exchanges per second of all threads together; *one workspace*: every thread reads its "
+  o << "Unpinned. Exchanges per second of all threads together; *one workspace*: every thread "
+       "reads its "
        "own tag of one workspace; *own workspaces*: each thread has a workspace (and connection) "
        "of its own.\n\n";
   o << "| threads | one workspace | own workspaces |\n|---:|---:|---:|\n";
@@ -297,7 +326,10 @@ std::string Render(const Results& r, const std::map<std::string, std::string>& e
   o << "\n### Instructions per exchange (callgrind)\n\n";
   auto per = [&](const std::string& a, const std::string& b) -> double {
     const auto ia = extra.find(a), ib = extra.find(b), ic = extra.find("callgrind.count");
-    if (ia == extra.end() || ib == extra.end() || ic == extra.end()) return NAN;
+    if (ia == extra.end() || ib == extra.end() || ic == extra.end() || ia->second.empty() ||
+        ib->second.empty() || ic->second.empty()) {
+      return NAN;
+    }
     return (std::stod(ib->second) - std::stod(ia->second)) / std::stod(ic->second);
   };
   o << "`qxsym-bench-driver` reads a DINT tag " << x("callgrind.count")
@@ -309,6 +341,28 @@ std::string Render(const Results& r, const std::map<std::string, std::string>& e
     << Num(per("callgrind.client_0", "callgrind.client_n"), 0) << " |\n";
   o << "| qxsym-sim: session, service, reply | "
     << Num(per("callgrind.sim_0", "callgrind.sim_n"), 0) << " |\n";
+  o << "\nWhere they go (inclusive counts, each part contains the ones below it):\n\n";
+  o << "| part | instructions per exchange |\n|---|---:|\n";
+  static const char* const kParts[][2] = {
+      {"api", "client: `QXSym_GetTagValue_Ptr` as a whole"},
+      {"clone", "client: the copy of the tag object"},
+      {"lock", "client: mutex locks (library lock, port lock)"},
+      {"exchange", "client: request and reply of the symbol service (`Exchange`)"},
+      {"transact", "client: `CGDBCommunication::Transact`"},
+      {"send_frame", "client: `SendFrame` (encode, send, wait for \"+\")"},
+      {"receive_frame", "client: `ReceiveFrame` (wait, decode, send \"+\")"}};
+  for (const auto& part : kParts) {
+    const std::string key = std::string("callgrind.part.") + part[0];
+    o << "| " << part[1] << " | " << Num(per(key + "_0", key + "_n"), 0) << " |\n";
+  }
+  static const char* const kSimParts[][2] = {
+      {"session", "qxsym-sim: `Session::Receive` (decode, dispatch, reply)"},
+      {"service", "qxsym-sim: `SymbolService::Handle`"},
+      {"encode", "qxsym-sim: `AppendReplyFrame`"}};
+  for (const auto& part : kSimParts) {
+    const std::string key = std::string("callgrind.simpart.") + part[0];
+    o << "| " << part[1] << " | " << Num(per(key + "_0", key + "_n"), 0) << " |\n";
+  }
 
   // ---- Targets
   o << "\n### Targets\n\n| target | measured | verdict |\n|---|---|---|\n";
@@ -321,24 +375,28 @@ std::string Render(const Results& r, const std::map<std::string, std::string>& e
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> json_paths;
+  std::vector<std::pair<std::string, std::string>> json_paths;  // prefix, path
   std::string extra_path, doc_path;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if ((a == "--codec" || a == "--api") && i + 1 < argc) {
-      json_paths.push_back(argv[++i]);
+      json_paths.emplace_back("", argv[++i]);
+    } else if (a == "--api-twocpu" && i + 1 < argc) {
+      json_paths.emplace_back("twocpu/", argv[++i]);
     } else if (a == "--extra" && i + 1 < argc) {
       extra_path = argv[++i];
     } else if (a == "--doc" && i + 1 < argc) {
       doc_path = argv[++i];
     } else {
-      std::cerr << "usage: qxsym-bench-report --codec FILE --api FILE --extra FILE [--doc FILE]\n";
+      std::cerr << "usage: qxsym-bench-report --codec FILE --api FILE... [--api-twocpu FILE] "
+                   "--extra FILE "
+                   "[--doc FILE]\n";
       return 2;
     }
   }
   try {
-    std::vector<Json> files;
-    for (const auto& p : json_paths) files.push_back(Load(p));
+    std::vector<std::pair<std::string, Json>> files;
+    for (const auto& [prefix, path] : json_paths) files.emplace_back(prefix, Load(path));
     const std::string section =
         Render(Results(files),
                extra_path.empty() ? std::map<std::string, std::string>{} : LoadExtra(extra_path));

@@ -18,6 +18,14 @@ reps=${QXSYM_BENCH_REPETITIONS:-3}
 count=2000
 [ -n "${QXSYM_BENCH_QUICK:-}" ] && reps=1 && count=200
 
+for tool in valgrind callgrind_annotate; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "bench.sh needs $tool (Debian: valgrind)" >&2; exit 1; }
+done
+if ! { [ -f /usr/include/benchmark/benchmark.h ] || [ -f /usr/local/include/benchmark/benchmark.h ]; }; then
+  echo "bench.sh needs Google Benchmark (Debian: libbenchmark-dev)" >&2
+  exit 1
+fi
+
 generator=()
 command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ] && generator=(-G Ninja)
 cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DQXSYM_BUILD_BENCH=ON \
@@ -47,8 +55,29 @@ gbench=(--benchmark_repetitions="$reps" --benchmark_out_format=json)
 
 echo "=== frame codec and transport (in-memory port)"
 "$build/bench/qxsym-bench-codec" "${gbench[@]}" --benchmark_out="$out/codec.json"
-echo "=== library against qxsym-sim"
-"$build/bench/qxsym-bench-api" "${gbench[@]}" --benchmark_out="$out/api.json"
+# Where client and peers run. A 2-CPU virtual machine wakes a task on the
+# other CPU far more slowly than on its own, and left to itself the scheduler
+# sometimes puts a simulator thread there and sometimes not, so latencies
+# flip between two levels from run to run. Pinned, they hold still. Everything
+# on CPU 0 (the main run) shows the software's own cost; the client on CPU 0
+# and every peer (simulators, ping-pong processes) on CPU 1 stand for two
+# machines. The thread benchmarks run unpinned.
+api=("$build/bench/qxsym-bench-api" "${gbench[@]}")
+if [ "$(nproc)" -ge 2 ] && command -v taskset >/dev/null 2>&1; then
+  echo "=== library against qxsym-sim, everything on CPU 0"
+  QXSYM_BENCH_PEER_CPU=0 taskset -c 0 "${api[@]}" --benchmark_filter='^(Exchange|Read|Table)/' \
+    --benchmark_out="$out/api.json"
+  echo "=== one exchange, client on CPU 0, peers on CPU 1"
+  QXSYM_BENCH_PEER_CPU=1 taskset -c 0 "${api[@]}" --benchmark_filter='^Exchange/' \
+    --benchmark_out="$out/api-twocpu.json"
+  twocpu=(--api-twocpu "$out/api-twocpu.json")
+else
+  echo "=== library against qxsym-sim (unpinned: fewer than 2 CPUs or no taskset)"
+  "${api[@]}" --benchmark_filter='^(Exchange|Read|Table)/' --benchmark_out="$out/api.json"
+  twocpu=()
+fi
+echo "=== threads (unpinned)"
+"${api[@]}" --benchmark_filter='^Threads/' --benchmark_out="$out/api-threads.json"
 
 # Starts qxsym-sim (optionally under a wrapper) on the DINT model the API
 # benchmark wrote; sets sim_pid and sim_port.
@@ -75,6 +104,11 @@ stop_sim() {
 trap 'stop_sim' EXIT
 # Instruction total of a callgrind output file.
 instructions() { awk '/^(summary|totals):/ { print $2; exit }' "$1"; }
+# Instructions spent in (and below) the first function whose name contains $2.
+inclusive() {
+  callgrind_annotate --inclusive=yes --threshold=100 "$1" 2>/dev/null |
+    grep -F -- "$2" | head -n1 | awk '{ gsub(",", "", $1); print $1 }'
+}
 callgrind=(valgrind --tool=callgrind --quiet)
 
 echo "=== instructions per exchange (callgrind, $count exchanges)"
@@ -96,7 +130,7 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
   echo "run.date=$(date -u '+%Y-%m-%d %H:%M UTC')"
   echo "run.commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD -- src sim bench 2>/dev/null || echo ' + local changes')"
   echo "machine.cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)"
-  echo "machine.cores=$(nproc) ($(grep -c ^processor /proc/cpuinfo) logical processors)"
+  echo "machine.cores=$(nproc) ($(grep -c ^processor /proc/cpuinfo) logical processors)$(grep -qw hypervisor /proc/cpuinfo && echo ', virtual machine')"
   echo "machine.kernel=$(uname -sr)"
   echo "machine.compiler=$("${compiler:-c++}" --version | head -n1)"
   echo "machine.load_start=$load_start"
@@ -106,8 +140,23 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
     echo "callgrind.${side}_0=$(instructions "$out/$side-0.callgrind")"
     echo "callgrind.${side}_n=$(instructions "$out/$side-$count.callgrind")"
   done
+  # Where the client's instructions go: label=function.
+  for part in "api=:QXSym_GetTagValue_Ptr " "exchange=:qxsym::Exchange(" \
+    "transact=:qxsym::CGDBCommunication::Transact(" "send_frame=:qxsym::CGDBFrameCodec::SendFrame(" \
+    "receive_frame=:qxsym::CGDBFrameCodec::ReceiveFrame(" "clone=:qxsym::QXSymClientTagRemote::Clone(" \
+    "lock=:pthread_mutex_lock"; do
+    label=${part%%=*} fn=${part#*=}
+    echo "callgrind.part.${label}_0=$(inclusive "$out/client-0.callgrind" "$fn")"
+    echo "callgrind.part.${label}_n=$(inclusive "$out/client-$count.callgrind" "$fn")"
+  done
+  for part in "session=:qxsym::sim::Session::Receive(" "service=:qxsym::sim::SymbolService::Handle(" \
+    "encode=:qxsym::sim::AppendReplyFrame("; do
+    label=${part%%=*} fn=${part#*=}
+    echo "callgrind.simpart.${label}_0=$(inclusive "$out/sim-0.callgrind" "$fn")"
+    echo "callgrind.simpart.${label}_n=$(inclusive "$out/sim-$count.callgrind" "$fn")"
+  done
 } >"$out/extra.txt"
 
 "$build/bench/qxsym-bench-report" --codec "$out/codec.json" --api "$out/api.json" \
-  --extra "$out/extra.txt" --doc "$doc"
+  --api "$out/api-threads.json" "${twocpu[@]}" --extra "$out/extra.txt" --doc "$doc"
 echo "results written to $doc"
