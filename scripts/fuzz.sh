@@ -56,8 +56,8 @@ run_one() {
       -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
       "${dirs[@]}" >"$log" 2>&1; then
     local runs rate
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
     echo "$t: ok, $runs runs in ${seconds}s ($rate/s), corpus $(ls "$work" | wc -l) inputs"
   else
     echo "$t: FINDING (log $log)" >&2
