@@ -328,40 +328,42 @@ QXSymResult SymbolModel::WriteRaw(const SymbolView& v, std::uint32_t offset,
   return symResOk;
 }
 
-QXSymResult SymbolModel::ReadValues(const std::vector<SymbolView>& views,
+QXSymResult SymbolModel::ReadValues(const std::vector<const SymbolView*>& views,
                                     std::vector<std::uint8_t>* out) const {
   std::size_t total = 0;
-  for (const SymbolView& v : views) total += DataSize(v);
-  out->assign(total, 0);
+  for (const SymbolView* v : views) total += DataSize(*v);
+  out->resize(total);
+  std::uint8_t* dst = out->data();
   std::lock_guard<std::mutex> lock(memory_mutex_);
-  std::size_t pos = 0;
-  for (const SymbolView& v : views) {
-    const Type* t;
-    std::uint64_t address;
-    Locate(v, kNoIndex, &t, &address);
-    LoadValueLocked(v, t, address, out->data() + pos);
-    pos += t->size;
+  for (const SymbolView* v : views) {
+    // What Locate finds for the first element; set here as well so that no
+    // path reads them unset.
+    const Type* t = v->type->value_type();
+    std::uint64_t address = v->address;
+    Locate(*v, kNoIndex, &t, &address);
+    LoadValueLocked(*v, t, address, dst);
+    dst += t->size;
   }
   return symResOk;
 }
 
-QXSymResult SymbolModel::WriteValues(const std::vector<SymbolView>& views, const std::uint8_t* data,
-                                     std::size_t size) {
+QXSymResult SymbolModel::WriteValues(const std::vector<const SymbolView*>& views,
+                                     const std::uint8_t* data, std::size_t size) {
   std::size_t total = 0;
-  for (const SymbolView& v : views) {
-    const Type* t = v.type->value_type();
-    QXSymResult r = CheckWrite(v, t, t->size);
+  for (const SymbolView* v : views) {
+    const Type* t = v->type->value_type();
+    QXSymResult r = CheckWrite(*v, t, t->size);
     if (r != symResOk) return r;
     total += t->size;
   }
   if (total != size) return symResInvalidGroupSize;
   std::lock_guard<std::mutex> lock(memory_mutex_);
   std::size_t pos = 0;
-  for (const SymbolView& v : views) {
-    const Type* t;
-    std::uint64_t address;
-    Locate(v, kNoIndex, &t, &address);
-    StoreValueLocked(v, t, address, data + pos, t->size);
+  for (const SymbolView* v : views) {
+    const Type* t = v->type->value_type();
+    std::uint64_t address = v->address;
+    Locate(*v, kNoIndex, &t, &address);
+    StoreValueLocked(*v, t, address, data + pos, t->size);
     pos += t->size;
   }
   return symResOk;

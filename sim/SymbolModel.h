@@ -171,10 +171,11 @@ class SymbolModel {
   QXSymResult WriteRaw(const SymbolView& v, std::uint32_t offset, const std::uint8_t* data,
                        std::uint32_t size);
   // Several values back to back under one lock (groups). The write checks
-  // every member first and writes nothing when one of them refuses.
-  QXSymResult ReadValues(const std::vector<SymbolView>& views,
+  // every member first and writes nothing when one of them refuses. The
+  // views are the caller's, which keeps them alive for the call.
+  QXSymResult ReadValues(const std::vector<const SymbolView*>& views,
                          std::vector<std::uint8_t>* out) const;
-  QXSymResult WriteValues(const std::vector<SymbolView>& views, const std::uint8_t* data,
+  QXSymResult WriteValues(const std::vector<const SymbolView*>& views, const std::uint8_t* data,
                           std::size_t size);
   // Writes a value regardless of the read-only flag (live values).
   void ForceValue(const SymbolView& v, const std::uint8_t* data, std::size_t size);

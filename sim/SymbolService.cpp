@@ -270,35 +270,34 @@ QXSymResult SymbolService::GroupRemoveTag(std::uint32_t ws, std::uint32_t group,
   return symResInvalidGroupTag;
 }
 
+// The members' views are read in place, under the service's lock, so a
+// group read costs no copy of each member's name; the model takes its
+// memory lock inside (always in this order).
 QXSymResult SymbolService::GroupRead(std::uint32_t ws, std::uint32_t group, std::uint64_t size,
                                      std::vector<std::uint8_t>* out) {
-  std::vector<SymbolView> views;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Object* g;
-    QXSymResult r = FindLocked(ws, group, Kind::kGroup, &g);
-    if (r != symResOk) return r;
-    if (g->members.empty()) return symResGroupIsEmpty;
-    if (size != g->group_size) return symResInvalidGroupSize;
-    views.reserve(g->members.size());
-    for (const GroupMember& m : g->members) views.push_back(m.view);
-  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  Object* g;
+  QXSymResult r = FindLocked(ws, group, Kind::kGroup, &g);
+  if (r != symResOk) return r;
+  if (g->members.empty()) return symResGroupIsEmpty;
+  if (size != g->group_size) return symResInvalidGroupSize;
+  std::vector<const SymbolView*>& views = g->scratch_views;
+  views.clear();
+  for (const GroupMember& m : g->members) views.push_back(&m.view);
   return model_->ReadValues(views, out);
 }
 
 QXSymResult SymbolService::GroupWrite(std::uint32_t ws, std::uint32_t group,
                                       const std::uint8_t* data, std::uint64_t size) {
-  std::vector<SymbolView> views;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Object* g;
-    QXSymResult r = FindLocked(ws, group, Kind::kGroup, &g);
-    if (r != symResOk) return r;
-    if (g->members.empty()) return symResGroupIsEmpty;
-    if (size != g->group_size) return symResInvalidGroupSize;
-    views.reserve(g->members.size());
-    for (const GroupMember& m : g->members) views.push_back(m.view);
-  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  Object* g;
+  QXSymResult r = FindLocked(ws, group, Kind::kGroup, &g);
+  if (r != symResOk) return r;
+  if (g->members.empty()) return symResGroupIsEmpty;
+  if (size != g->group_size) return symResInvalidGroupSize;
+  std::vector<const SymbolView*>& views = g->scratch_views;
+  views.clear();
+  for (const GroupMember& m : g->members) views.push_back(&m.view);
   return model_->WriteValues(views, data, static_cast<std::size_t>(size));
 }
 

@@ -110,6 +110,8 @@ class SymbolService {
     const Type* type = nullptr;        // kType
     std::vector<GroupMember> members;  // kGroup
     std::uint64_t group_size = 0;      // kGroup
+    // kGroup: the members' views for one read or write, kept for reuse.
+    std::vector<const SymbolView*> scratch_views;
   };
   struct Workspace {
     std::uint8_t selector = 0;

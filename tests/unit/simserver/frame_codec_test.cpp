@@ -172,6 +172,25 @@ TEST(ReplyEncoder, StuffsEveryFieldAndLeavesTheSequenceOutOfTheChecksum) {
   EXPECT_FALSE(frame->checksum_ok);
 }
 
+// Long plain runs, single and adjacent control bytes, control bytes first
+// and last: the data comes back whole and the checksum holds.
+TEST(ReplyEncoder, DataOfAnyMixRoundTrips) {
+  Bytes data{0x1B, 0x10};
+  for (int i = 0; i < 3000; ++i) {
+    data.push_back(static_cast<std::uint8_t>(i % 7 == 0 ? 0x10 + i % 12 : 0x20 + i % 200));
+  }
+  data.insert(data.end(), {0x41, 0x42, 0x13});
+  Bytes out;
+  ASSERT_TRUE(AppendReplyFrame(out, 0, std::uint16_t{7}, data.data(), data.size()));
+  std::size_t at = 0;
+  auto frame =
+      test::simwire::ReadReply([&]() -> int { return at < out.size() ? out[at++] : -1; }, true);
+  ASSERT_TRUE(frame);
+  EXPECT_TRUE(frame->checksum_ok);
+  EXPECT_EQ(frame->data, data);
+  EXPECT_EQ(at, out.size());
+}
+
 TEST(ReplyEncoder, RefusesDataBeyondOneFrame) {
   Bytes data(kMaxReplyData + 1);
   Bytes out;
