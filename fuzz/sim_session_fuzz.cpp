@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FrameDecoder.h"
 #include "ModelBackend.h"
@@ -33,6 +34,17 @@ std::shared_ptr<SymbolModel> Model() {
     return m;
   }();
   return model;
+}
+
+// The model's memory as loaded: every input starts from it, so that an
+// input that fails does so again when it is replayed alone.
+const std::vector<std::uint8_t>& PristineMemory() {
+  static const std::vector<std::uint8_t> image = [] {
+    std::vector<std::uint8_t> bytes(Model()->memory_size());
+    if (!Model()->ReadMemory(Model()->memory_base(), bytes.size(), bytes.data())) std::abort();
+    return bytes;
+  }();
+  return image;
 }
 
 class CountingIo final : public SessionIo {
@@ -68,6 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.max_bad_frames = 4 + (faults & 15);
   options.max_noise = 256;
 
+  const auto& image = PristineMemory();
+  Model()->WriteMemory(Model()->memory_base(), image.size(), image.data());
   auto service = std::make_shared<SymbolService>(Model());
   ModelBackend backend(Model(), service);
   CountingIo io;
