@@ -8,7 +8,7 @@
 #
 # Targets: gdb_stream gdb_transact object_replies sim_service sim_session
 # sim_model. FUZZ_JOBS=2 runs two targets at a time; FUZZ_NO_BUILD=1 skips
-# the build. Needs clang with libFuzzer (scripts/install-deps.sh --fuzz).
+# the build. Needs clang with libFuzzer (installed by scripts/install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
