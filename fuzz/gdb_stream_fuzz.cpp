@@ -4,9 +4,10 @@
 // sequence number, data and checksum are all the fuzzer's). The first byte
 // picks one of the four acknowledgement and sequence modes and how the port
 // splits its input; the operations run are memory, variable and
-// symbol-service commands with sizes from the input. Every call must end
-// with one of its documented results, within the caller's buffer, and with
-// the port unlocked.
+// symbol-service commands with sizes from the input. The mode handshakes
+// may come from the input too. Every call must end with one of its
+// documented results, within the caller's buffer, and with the port
+// unlocked.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -56,6 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   const bool ack = (data[0] & 1) != 0;
   const bool seq = (data[0] & 2) != 0;
+  // With bit 2 the mode handshakes are answered from the input as well, and
+  // the channel ends up in whatever modes that gives.
+  const bool raw_handshake = (data[0] & 4) != 0;
   const std::uint8_t block = data[1];
   FuzzedDataProvider in(data + 2, size - 2);
 
@@ -67,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int handshakes = 0;
   bool negotiated = false;
   port->SetPeer([&](const std::uint8_t* bytes, std::size_t n) {
-    if (!negotiated) {
+    if (!negotiated && !raw_handshake) {
       const auto r = qxsym::fuzz::ReadRequest(bytes, n, false);
       if (r.valid && qxsym::fuzz::IsHandshake(r) && handshakes < 2) {
         port->Feed(qxsym::fuzz::HandshakeAnswer(handshakes++, ack, seq));
@@ -81,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CGDBCommunication channel;
   Require(channel.OpenOnPort(port, 50));
-  Require(channel.ack_mode() == ack && channel.sequence_mode() == seq);
+  Require(raw_handshake || (channel.ack_mode() == ack && channel.sequence_mode() == seq));
   negotiated = true;
 
   for (int ops = 0; ops < 32 && in.remaining_bytes() > 0; ++ops) {
