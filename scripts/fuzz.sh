@@ -53,6 +53,7 @@ run_one() {
   [ -d "fuzz/regressions/$t" ] && dirs+=("fuzz/regressions/$t")
   # shellcheck disable=SC2046
   if "$bin" $(options "$t") -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -malloc_limit_mb=512 \
       -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
       "${dirs[@]}" >"$log" 2>&1; then
     local runs rate
