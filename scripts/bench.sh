@@ -35,6 +35,7 @@ cmake --build "$build" -j"$(nproc)" --target qxsym-bench-codec qxsym-bench-api \
 
 out="$build/bench-results"
 work="$build/bench-work"
+rm -rf "$out"
 mkdir -p "$out" "$work"
 export QXSYM_BENCH_DIR="$root/$work"
 sim="$build/sim/server/qxsym-sim"
@@ -84,6 +85,7 @@ echo "=== threads (unpinned)"
 start_sim() {
   local log="$out/sim-$1.out"
   shift
+  rm -f "$log" "$log.err"  # never read the line of an earlier run
   "$@" "$sim" --model "$work/dint-1024.json" --host 127.0.0.1 --port 0 --scan 0 \
     >"$log" 2>"$log.err" &
   sim_pid=$!
