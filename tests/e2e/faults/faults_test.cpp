@@ -44,20 +44,36 @@ class Stopwatch {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-std::string ModelPath() {
-  static const std::string path = [] {
+// The test model, written to a scratch folder that goes away with the
+// process.
+class ModelFile {
+ public:
+  ModelFile() {
     char dir[] = "/tmp/qxsym-faults-XXXXXX";
     if (mkdtemp(dir) == nullptr) std::abort();
-    const std::string file = std::string(dir) + "/faults.json";
-    std::ofstream out(file);
+    dir_ = dir;
+    file_ = dir_ + "/faults.json";
+    std::ofstream out(file_);
     out << R"({ "name": "faults", "tags": [
       { "name": "Counter", "type": "DINT", "value": 7 },
       { "name": "Label", "type": "STRING[40]", "value": "fault test" },
       { "name": "Big", "type": "ARRAY[1..)"
         << kBigCount << R"(] OF DINT" } ] })";
-    return file;
-  }();
-  return path;
+  }
+  ~ModelFile() {
+    unlink(file_.c_str());
+    rmdir(dir_.c_str());
+  }
+  const std::string& path() const { return file_; }
+
+ private:
+  std::string dir_;
+  std::string file_;
+};
+
+std::string ModelPath() {
+  static const ModelFile model;
+  return model.path();
 }
 
 QXSymServerAddress Address(const std::string& host, std::uint16_t port,
