@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "src/core/SymbolMessages.h"
+#include "SymbolMessages.h"
 
 namespace qxsym::sim {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "QXSymbols.h"
+#include "SymbolMessages.h"
 #include "SymbolModel.h"
-#include "src/core/SymbolMessages.h"
 
 namespace qxsym::sim {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "SymbolService.h"
-#include "src/core/Wire.h"
+#include "Wire.h"
 
 namespace qxsym::sim {
 

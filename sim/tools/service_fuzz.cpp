@@ -12,7 +12,7 @@
 
 #include "SymbolModel.h"
 #include "SymbolService.h"
-#include "src/core/Wire.h"
+#include "Wire.h"
 
 using qxsym::SymRef;
 using qxsym::sim::SymbolModel;

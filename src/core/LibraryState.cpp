@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "CCommunication.h"
-#include "Retired.h"
 
 namespace qxsym {
 

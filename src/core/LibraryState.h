@@ -13,12 +13,11 @@
 
 #include "HandleRegistry.h"
 #include "QXSymbols.h"
+#include "RetiredSink.h"
 
 namespace qxsym {
 
-class CCommunication;
-
-class LibraryState {
+class LibraryState final : public RetiredSink {
  public:
   static LibraryState& Get();
 
@@ -31,8 +30,8 @@ class LibraryState {
   std::mutex& lock() { return lock_; }
   HandleRegistry& registry() { return registry_; }
 
-  void RetireChannel(std::shared_ptr<CCommunication> channel);
-  void RetireGroupData(std::shared_ptr<void> memberTable);
+  void RetireChannel(std::shared_ptr<CCommunication> channel) override;
+  void RetireGroupData(std::shared_ptr<void> memberTable) override;
   // Drops every retired channel and member table.
   void ReleaseRetired();
   std::size_t retired_count();

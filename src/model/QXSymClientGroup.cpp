@@ -1,11 +1,9 @@
 #include "QXSymClientGroup.h"
 
-#include "Retired.h"
-
 namespace qxsym {
 
 QXSymClientGroup::~QXSymClientGroup() {
-  if (!is_copy_ && members_) RetireGroupData(std::move(members_));
+  if (!is_copy_ && members_ && retired_sink_) retired_sink_->RetireGroupData(std::move(members_));
 }
 
 QXSymResult QXSymClientGroup::Delete() {

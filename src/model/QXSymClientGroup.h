@@ -2,7 +2,7 @@
 //
 // Members are keyed by the tag's registry handle. The member table is shared
 // by the registered group (the one the workspace made) and its copies; the
-// registered group hands it to RetireGroupData when it is destroyed, a copy
+// registered group hands it to its RetiredSink when it is destroyed, a copy
 // only lets go of it.
 //
 // Results of the operations on members:
@@ -29,6 +29,7 @@
 
 #include "QXSymGroupMemberTable.h"
 #include "QXSymbols.h"
+#include "RetiredSink.h"
 #include "WorkspaceKey.h"
 
 namespace qxsym {
@@ -56,6 +57,9 @@ class QXSymClientGroup {
   void GetInfo(std::uint32_t* count, std::uint32_t* size) const;
   bool isCopy() const { return is_copy_; }
   const std::shared_ptr<QXSymGroupMemberTable>& memberTable() const { return members_; }
+  // Given to the registered group by its owner; receives the member table
+  // when the group is destroyed.
+  void SetRetiredSink(RetiredSink* sink) { retired_sink_ = sink; }
 
  protected:
   QXSymClientGroup(std::shared_ptr<QXSymGroupMemberTable> table, bool is_copy)
@@ -73,6 +77,7 @@ class QXSymClientGroup {
 
   std::shared_ptr<QXSymGroupMemberTable> members_;
   bool is_copy_;
+  RetiredSink* retired_sink_ = nullptr;
 };
 
 }  // namespace qxsym

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "QXSymbols.h"
+#include "RetiredSink.h"
 #include "WorkspaceKey.h"
 
 namespace qxsym {
@@ -55,6 +56,9 @@ class QXSymClientWorkspace {
   virtual WorkspaceKey GetWorkspaceKey() const = 0;
 
   bool isCopy() const { return is_copy_; }
+  // Given to the registered workspace by its owner; receives the channel
+  // when the workspace is destroyed.
+  void SetRetiredSink(RetiredSink* sink) { retired_sink_ = sink; }
 
  protected:
   QXSymClientWorkspace() = default;
@@ -63,6 +67,7 @@ class QXSymClientWorkspace {
   QXSymClientWorkspace& operator=(const QXSymClientWorkspace&) = delete;
 
   bool is_copy_ = false;
+  RetiredSink* retired_sink_ = nullptr;
 };
 
 }  // namespace qxsym

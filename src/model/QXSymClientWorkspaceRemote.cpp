@@ -8,7 +8,6 @@
 #include "QXSymClientGroupRemote.h"
 #include "QXSymClientTagRemote.h"
 #include "RemoteCall.h"
-#include "Retired.h"
 
 namespace qxsym {
 
@@ -31,7 +30,7 @@ constexpr std::uint32_t kTagListHeaderSkip = 8;  // two words the service keeps 
 QXSymClientWorkspaceRemote::~QXSymClientWorkspaceRemote() {
   if (channel_ && !is_copy_) {
     channel_->Close();
-    RetireChannel(std::move(channel_));
+    if (retired_sink_) retired_sink_->RetireChannel(std::move(channel_));
   }
 }
 

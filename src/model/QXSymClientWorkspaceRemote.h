@@ -2,7 +2,7 @@
 // channel (commands 4 to 10, 12, 91, 100, 110, 111).
 //
 // The registered workspace owns the channel: its destructor closes it and
-// hands it to RetireChannel. Copies, tags, types and groups share it; after
+// hands it to its RetiredSink. Copies, tags, types and groups share it; after
 // the close their exchanges get what a closed channel answers
 // (symResConnectionLost).
 #pragma once

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FakeChannel.h"
+#include "RetiredSink.h"
 #include "SymbolMessages.h"
 
 namespace qxsym {
@@ -13,6 +15,17 @@ namespace test {
 
 constexpr SymRef kWs{0x11111111u, 0x22222222u};
 constexpr SymRef kObj{0x33333333u, 0x44444444u};
+
+// Keeps what destroyed objects retire, as the library state does.
+struct KeepingSink final : RetiredSink {
+  void RetireChannel(std::shared_ptr<CCommunication> channel) override {
+    channels.push_back(std::move(channel));
+  }
+  void RetireGroupData(std::shared_ptr<void> table) override { tables.push_back(std::move(table)); }
+  std::size_t count() const { return channels.size() + tables.size(); }
+  std::vector<std::shared_ptr<CCommunication>> channels;
+  std::vector<std::shared_ptr<void>> tables;
+};
 
 // Header of a request about kObj in kWs.
 inline Bytes ObjectRequest(std::uint16_t code, SymRef obj = kObj) {

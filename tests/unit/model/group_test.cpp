@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "FakeHostTable.h"
-#include "LibraryState.h"
 #include "ModelTestUtil.h"
 #include "QXSymClientGroupDirect.h"
 #include "QXSymClientGroupRemote.h"
@@ -186,13 +185,14 @@ TEST_F(GroupRemoteTest, CopiesShareTheTableAndOnlyTheRegisteredGroupRetiresIt) {
   EXPECT_EQ(out[0], 2);
 
   std::weak_ptr<QXSymGroupMemberTable> table = group_->memberTable();
-  const std::size_t retired = LibraryState::Get().retired_count();
+  KeepingSink sink;
+  group_->SetRetiredSink(&sink);
   copy.reset();
-  EXPECT_EQ(LibraryState::Get().retired_count(), retired);
+  EXPECT_EQ(sink.count(), 0u);
   group_.reset();
-  EXPECT_EQ(LibraryState::Get().retired_count(), retired + 1);
-  EXPECT_FALSE(table.expired());  // parked until the library releases it
-  LibraryState::Get().ReleaseRetired();
+  EXPECT_EQ(sink.tables.size(), 1u);
+  EXPECT_FALSE(table.expired());  // parked until the sink releases it
+  sink.tables.clear();
   EXPECT_TRUE(table.expired());
 }
 

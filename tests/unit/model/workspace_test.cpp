@@ -5,7 +5,6 @@
 #include <string>
 
 #include "FakeHostTable.h"
-#include "LibraryState.h"
 #include "ModelTestUtil.h"
 #include "QXSymClientGroupDirect.h"
 #include "QXSymClientGroupRemote.h"
@@ -182,19 +181,20 @@ TEST_F(WorkspaceRemoteTest, CreateGroupUsesTheReplysReference) {
 }
 
 TEST_F(WorkspaceRemoteTest, OnlyTheRegisteredWorkspaceClosesAndRetiresTheChannel) {
-  const std::size_t retired = LibraryState::Get().retired_count();
+  KeepingSink sink;
+  ws_->SetRetiredSink(&sink);
   std::unique_ptr<QXSymClientWorkspace> copy = ws_->Clone();
   ASSERT_TRUE(copy->isCopy());
   copy.reset();
   EXPECT_EQ(channel_->close_calls(), 0);
-  EXPECT_EQ(LibraryState::Get().retired_count(), retired);
+  EXPECT_EQ(sink.count(), 0u);
   QXSymClientTagRemote tag(channel_, kWs, kObj);
   ws_.reset();
   EXPECT_EQ(channel_->close_calls(), 1);
-  EXPECT_EQ(LibraryState::Get().retired_count(), retired + 1);
+  ASSERT_EQ(sink.channels.size(), 1u);
+  EXPECT_EQ(sink.channels[0], channel_);
   // A tag of the closed workspace gets the closed channel's answer.
   EXPECT_EQ(tag.Close(), symResConnectionLost);
-  LibraryState::Get().ReleaseRetired();
 }
 
 class WorkspaceDirectTest : public ::testing::Test {

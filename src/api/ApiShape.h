@@ -6,10 +6,13 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "HandleRegistry.h"
 #include "LibraryState.h"
+#include "QXSymClientGroup.h"
+#include "QXSymClientWorkspace.h"
 #include "QXSymbols.h"
 
 namespace qxsym {
@@ -35,10 +38,8 @@ template <typename T>
 struct KindOf;
 }  // namespace api
 
-class QXSymClientWorkspace;
 class QXSymClientTag;
 class QXSymClientType;
-class QXSymClientGroup;
 
 namespace api {
 template <>
@@ -83,9 +84,13 @@ QXSymResult WithRegistered(int handle, Op&& op) {
 }
 
 // Registers a new object and returns its handle (0 when none is left).
-// Callers hold the library lock.
+// Workspaces and groups get the library state as the sink of what they leave
+// behind. Callers hold the library lock.
 template <typename T>
 int RegisterLocked(std::unique_ptr<T> obj) {
+  if constexpr (std::is_same_v<T, QXSymClientWorkspace> || std::is_same_v<T, QXSymClientGroup>) {
+    obj->SetRetiredSink(&State());
+  }
   std::shared_ptr<T> shared(std::move(obj));
   return static_cast<int>(
       State().registry().Add(KindOf<T>::value, std::static_pointer_cast<void>(shared)));
