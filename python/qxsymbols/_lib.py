@@ -66,6 +66,7 @@ _PROTOTYPES = {
     "QXSym_SetTagValue_Ptr": [c_int, ctypes.c_void_p, c_u32],
     "QXSym_GetTagRawValue_Ptr": [c_int, ctypes.c_void_p, c_u32],
     "QXSym_SetTagRawValue_Ptr": [c_int, ctypes.c_void_p, c_u32],
+    "QXSym_GetTagAddress": [c_int, P(ctypes.c_uint64 if sys.platform == "win32" else c_u32)],
     "QXSym_GetTagType": [c_int, P(c_int)],
     "QXSym_CloseTag": [c_int],
     "QXSym_TypeGetSize": [c_int, P(c_u32)],

@@ -3,6 +3,9 @@
 from __future__ import annotations
 
 import ctypes
+import dataclasses
+import re
+import sys
 import threading
 import time
 import weakref
@@ -144,6 +147,7 @@ class Workspace:
         self._lock = threading.RLock()
         self._tags: "OrderedDict[str, _Tag]" = OrderedDict()
         self._types: Dict[str, TypeInfo] = {}
+        self._layouts: Dict[str, bool] = {}  # type name: derived layout confirmed
         self._groups: "weakref.WeakSet[Group]" = weakref.WeakSet()
         self.host = host
         self.port = port
@@ -361,10 +365,51 @@ class Workspace:
             h = ctypes.c_int(0)
             check(self._lib.QXSym_GetTagType(tag.handle, ctypes.byref(h)), tag.name)
             try:
-                tag.type = self._describe(h.value, 0)
+                t = self._describe(h.value, 0)
             finally:
                 self._lib.QXSym_CloseType(h.value)
+            if t.exact and not self._confirm(tag.name, t):
+                t = _inexact(t)
+            tag.type = t
         return tag.type
+
+    def _address(self, path: str) -> Optional[int]:
+        """Address of a tag, member or element, or None when it has none
+        that this build can hold."""
+        h = ctypes.c_int(0)
+        if self._lib.QXSym_GetGlobalTag(self._ws(), path.encode("latin-1"), ctypes.byref(h)) != 0:
+            return None
+        try:
+            a = ctypes.c_uint64() if _ADDR64 else ctypes.c_uint32()
+            return a.value if self._lib.QXSym_GetTagAddress(h.value, ctypes.byref(a)) == 0 else None
+        finally:
+            self._lib.QXSym_CloseTag(h.value)
+
+    def _confirm(self, path: str, t: TypeInfo) -> bool:
+        """Whether the offsets derived for ``t`` are those of the instance at
+        ``path``: each member's address is asked for once per type. Types
+        without structures inside need no confirmation."""
+        if not _has_struct(t):
+            return True
+        known = self._layouts.get(t.name)
+        if known is not None:
+            return known
+        ok = False
+        base = self._address(path)
+        if base is not None and t.kind == "array" and t.element is not None:
+            for first in _first_element(t):
+                elem = f"{path}[{','.join(map(str, first))}]"
+                if self._address(elem) == base:
+                    ok = self._confirm(elem, t.element)
+                    break
+        elif base is not None:
+            ok = all(
+                self._address(f"{path}.{m.name}") == base + (m.offset or 0)
+                and self._confirm(f"{path}.{m.name}", m.type)
+                for m in t.members
+            )
+        self._layouts[t.name] = ok
+        return ok
 
     def _describe(self, h: int, depth: int) -> TypeInfo:
         lib = self._lib
@@ -448,6 +493,33 @@ class Workspace:
             group.close()
 
 
+
+
+_ADDR64 = sys.platform == "win32"  # width of the address type of the C interface
+
+
+def _has_struct(t: TypeInfo) -> bool:
+    if t.kind in ("struct", "function_block"):
+        return True
+    return t.kind == "array" and t.element is not None and _has_struct(t.element)
+
+
+def _first_element(t: TypeInfo) -> List[Tuple[int, ...]]:
+    """Candidate indices of an array's first element: the lower bounds in
+    the type's name when it spells them, else 0 and 1."""
+    m = re.match(r"\s*ARRAY\s*\[([^\]]*)\]", t.name, re.IGNORECASE)
+    if m:
+        try:
+            return [tuple(int(r.split("..")[0]) for r in m.group(1).split(","))]
+        except ValueError:
+            pass
+    return [(0,) * len(t.dims), (1,) * len(t.dims)]
+
+
+def _inexact(t: TypeInfo) -> TypeInfo:
+    """``t`` marked as of unknown layout, with no offsets."""
+    members = tuple(Member(m.name, m.type, None) for m in t.members)
+    return dataclasses.replace(t, members=members, exact=False)
 
 
 def _narrow(flt: bytes) -> Optional[List[bytes]]:
