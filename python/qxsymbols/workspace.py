@@ -529,7 +529,8 @@ def _narrow(flt: bytes) -> Optional[List[bytes]]:
     star = flt.find(b"*")
     if star >= 0:
         head, tail = flt[:star], flt[star + 1 :]
-        return [head + tail] + [head + bytes([c]) + b"*" + tail for c in _WILDCARD_CHARS.encode()]
+        # The empty filter would match everything; no tag has the empty name.
+        return [head + tail] * bool(head + tail) + [head + bytes([c]) + b"*" + tail for c in _WILDCARD_CHARS.encode()]
     q = flt.find(b"?")
     if q >= 0:
         return [flt[:q] + bytes([c]) + flt[q + 1 :] for c in _WILDCARD_CHARS.encode()]

@@ -1,0 +1,117 @@
+"""Opening, tag lists, errors of each family, and finding the library."""
+
+import os
+import socket
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import qxsymbols
+from qxsymbols import (
+    ConnectionLostError,
+    InvalidValueError,
+    NotFoundError,
+    QXSymError,
+    QXSymTimeoutError,
+    ReadOnlyError,
+)
+
+
+def test_version_and_filtered_tags(ws):
+    assert ws.version == (3, 0, 1, 0) and str(ws.version) == "3.0.1.0" and ws.full_support
+    assert ws.tags("Cnt*") == [
+        "CntSint", "CntUsint", "CntInt", "CntUint", "CntDint", "CntUdint", "CntLint", "CntUlint",
+    ]
+    assert ws.tags("status????") == ["StatusByte", "StatusWord"]
+    assert len(ws.tags()) == 32 and ws.tags("NoSuch*") == []
+
+
+def test_old_service_is_flagged(start_sim):
+    with start_sim("--version", "3.0.0.7").connect() as ws:
+        assert not ws.full_support and ws.version == (3, 0, 0, 7)
+
+
+def test_tag_list_is_complete_beyond_what_one_reply_holds(start_sim, write_model):
+    # 1300 tags; the service lists at most 500 at once.
+    names = [f"T{i:04d}" for i in range(1200)] + [f"Flag_{i}" for i in range(100)]
+    model = {"tags": [{"name": n, "type": "BOOL"} for n in names]}
+    with start_sim(model=write_model(model)).connect() as ws:
+        all_tags = ws.tags()
+        assert len(all_tags) == 1300 and sorted(all_tags) == sorted(names)
+        assert sorted(ws.tags("T0*")) == names[:1000]
+        assert sorted(ws.tags("Flag_?")) == [f"Flag_{i}" for i in range(10)]
+        assert len(ws.tags("T1???")) == 200
+
+
+def test_error_families(start_sim, ws):
+    with pytest.raises(NotFoundError) as e:
+        ws.read("NoSuchTag")
+    assert (e.value.code, e.value.name) == (6, "symResSymbolNotFound")
+    assert isinstance(e.value, LookupError) and "NoSuchTag" in str(e.value)
+    with pytest.raises(NotFoundError):
+        ws.read("Line.NoSuchMember")
+    with pytest.raises(ReadOnlyError) as e:
+        ws.write("SerialNumber", "forged")
+    assert e.value.name == "symResReadOnlyTag" and ws.read("SerialNumber") == "QX-2024-000815"
+
+    slow = start_sim("--delay", "1500")
+    with pytest.raises(QXSymTimeoutError) as e:
+        slow.connect(timeout=0.2)
+    assert e.value.code == 13 and isinstance(e.value, TimeoutError)
+
+    lost = start_sim()
+    lw = lost.connect(timeout=2)
+    lw.read("CntInt")
+    lost.stop()
+    with pytest.raises(ConnectionLostError) as e:
+        lw.read("CntInt")
+    assert isinstance(e.value, ConnectionError)
+    lw.close()
+
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()  # nothing listens there now
+    with pytest.raises(ConnectionLostError):
+        qxsymbols.connect("127.0.0.1", port, timeout=1)
+
+
+@pytest.mark.parametrize(
+    "kw",
+    [
+        dict(host="127.0.0.1", port=0),
+        dict(host="127.0.0.1", port=70000),
+        dict(host="127.0.0.1", port=1, timeout=66),
+        dict(host="127.0.0.1", port=1, timeout=0),
+        dict(host="h" * 60, port=1),
+    ],
+)
+def test_bad_connect_arguments_are_refused(kw):
+    with pytest.raises(InvalidValueError):
+        qxsymbols.connect(**kw)
+
+
+def test_closed_workspace_answers_invalid_handle(frozen_sim):
+    ws = frozen_sim.connect()
+    ws.read("CntInt")
+    ws.close()
+    ws.close()
+    with pytest.raises(QXSymError) as e:
+        ws.read("CntInt")
+    assert e.value.name == "symResInvalidHandle"
+
+
+def test_missing_library_is_reported_clearly(tmp_path):
+    env = dict(os.environ, QXSYMBOLS_LIBRARY=str(tmp_path / "nowhere.so"), LD_LIBRARY_PATH="")
+    code = (
+        "import qxsymbols\n"
+        "try:\n    qxsymbols.connect('127.0.0.1', 1)\n"
+        "except qxsymbols.LibraryNotFoundError as e:\n    print(e)\n"
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", code], env=env, cwd=Path(qxsymbols.__file__).parent.parent,
+        capture_output=True, text=True, timeout=30,
+    )
+    assert "QXSYMBOLS_LIBRARY" in out.stdout and "nowhere.so: no such file" in out.stdout
