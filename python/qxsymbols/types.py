@@ -11,7 +11,7 @@ from __future__ import annotations
 import math
 import struct
 from dataclasses import dataclass, field
-from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
 from .errors import InvalidValueError
 
@@ -141,6 +141,27 @@ class TypeInfo:
                 for m in self.members
             )
         return True
+
+
+_STRUCT_CODES = {
+    ("bool", 1): "?",
+    ("int", 1): "b", ("int", 2): "h", ("int", 4): "i", ("int", 8): "q",
+    ("uint", 1): "B", ("uint", 2): "H", ("uint", 4): "I", ("uint", 8): "Q",
+    ("bits", 1): "B", ("bits", 2): "H", ("bits", 4): "I", ("bits", 8): "Q",
+    ("float", 4): "f", ("float", 8): "d",
+}
+
+
+def basic_decoder(kind: str, size: int) -> Callable[[bytes], Any]:
+    """A function from the bytes of a basic value to its Python value."""
+    code = _STRUCT_CODES.get((kind, size))
+    if code == "?":
+        return lambda raw: raw[0] != 0
+    if code:
+        unpack = struct.Struct("<" + code).unpack_from
+        return lambda raw: unpack(raw)[0]
+    t = basic_type(kind, size)
+    return lambda raw: _decode(t, raw, 0)
 
 
 def basic_type(kind: str, size: int, name: str = "") -> TypeInfo:

@@ -30,7 +30,7 @@ from .types import (
     TYVAR_KINDS,
     Member,
     TypeInfo,
-    basic_type,
+    basic_decoder,
     encode_basic,
     kind_from_properties,
     lay_out,
@@ -96,7 +96,7 @@ def _u32(fn: Any, *args: Any) -> int:
 class _Tag:
     """A tag handle with what is known of the tag."""
 
-    __slots__ = ("handle", "name", "kind", "size", "full_size", "dims", "type")
+    __slots__ = ("handle", "name", "kind", "size", "full_size", "dims", "type", "buf", "decode")
 
     def __init__(self, handle: int, name: str) -> None:
         self.handle = handle
@@ -106,6 +106,8 @@ class _Tag:
         self.full_size = 0
         self.dims: Tuple[int, ...] = ()
         self.type: Optional[TypeInfo] = None
+        self.buf: Any = None  # value buffer and decoder of a basic tag, made on first read
+        self.decode: Any = None
 
     @property
     def basic(self) -> bool:
@@ -307,10 +309,13 @@ class Workspace:
             raise QXSymError(_NOT_IMPLEMENTED, f"{name}: the layout of {t.name} is not known")
 
     def _read_basic(self, tag: _Tag) -> Any:
-        size = tag.size
-        buf = ctypes.create_string_buffer(max(size, 1))
-        check(self._lib.QXSym_GetTagValue_Ptr(tag.handle, buf, size), tag.name)
-        return basic_type(tag.kind, size).decode(buf.raw[:size])
+        if tag.buf is None:
+            tag.buf = ctypes.create_string_buffer(max(tag.size, 1))
+            tag.decode = basic_decoder(tag.kind, tag.size)
+        rc = self._lib.QXSym_GetTagValue_Ptr(tag.handle, tag.buf, tag.size)
+        if rc:
+            raise error_for(rc, tag.name)
+        return tag.decode(tag.buf.raw)
 
     def _read_raw(self, tag: _Tag, size: int) -> bytes:
         if tag.full_size != size or size > _MAX_VALUE_BYTES:
@@ -609,11 +614,15 @@ class Group:
             check(self._lib.QXSym_ReadGroup(self._group()), "group read")
             self._was_read = True
             out: Dict[str, Any] = {}
+            get = self._lib.QXSym_GetTagValueFromGroup_Ptr
             for tag, t in self._members:
-                buf = ctypes.create_string_buffer(max(tag.size, 1))
-                check(self._lib.QXSym_GetTagValueFromGroup_Ptr(self._handle, tag.handle, buf, tag.size))
-                raw = buf.raw[: tag.size]
-                out[tag.name] = t.decode(raw) if t else basic_type(tag.kind, tag.size).decode(raw)
+                if tag.buf is None:
+                    tag.buf = ctypes.create_string_buffer(max(tag.size, 1))
+                    tag.decode = t.decode if t else basic_decoder(tag.kind, tag.size)
+                rc = get(self._handle, tag.handle, tag.buf, tag.size)
+                if rc:
+                    raise error_for(rc, tag.name)
+                out[tag.name] = tag.decode(tag.buf.raw)
             return out
 
     def write(self, values: Mapping[str, Any]) -> None:
