@@ -126,7 +126,10 @@ class Workspace:
     def __init__(self, host: str, port: int, timeout: Optional[float] = None, selector: int = 0) -> None:
         lib = library()
         self._lib = lib
-        raw_host = host.encode("ascii", "strict") if isinstance(host, str) else bytes(host)
+        try:
+            raw_host = host.encode("ascii") if isinstance(host, str) else bytes(host)
+        except (UnicodeEncodeError, TypeError):
+            raise InvalidValueError(5, f"host: {host!r} is not an ASCII host name or address") from None
         if not raw_host or len(raw_host) > 59 or b"\0" in raw_host:
             raise InvalidValueError(5, "host: 1 to 59 characters")
         if not isinstance(port, int) or not 0 < port < 65536:
@@ -177,6 +180,14 @@ class Workspace:
     def closed(self) -> bool:
         return not self._handle
 
+    def __del__(self) -> None:
+        # A workspace dropped without close() still gives its connection back.
+        try:
+            if getattr(self, "_handle", 0):
+                self.close()
+        except Exception:
+            pass
+
     def close(self) -> None:
         """Delete its groups, release its tags and close the workspace.
         Closing twice does nothing. The connection is gone afterwards even
@@ -203,7 +214,10 @@ class Workspace:
         """A new tag handle for ``name`` with its kind and sizes."""
         if not isinstance(name, str) or not name:
             raise InvalidValueError(5, f"tag name: {name!r}")
-        raw = name.encode("latin-1", "strict")
+        try:
+            raw = name.encode("latin-1")
+        except UnicodeEncodeError:
+            raise InvalidValueError(5, f"tag name {name!r}: characters outside 8-bit Latin-1") from None
         if len(raw) >= _TEXT or b"\0" in raw:
             raise InvalidValueError(5, f"tag name: at most {_TEXT - 1} characters")
         lib = self._lib
@@ -268,7 +282,10 @@ class Workspace:
 
         The list is complete however many tags match: a service that lists a
         bounded number at once is asked again with narrower filters."""
-        flt = (filter or "").encode("latin-1")
+        try:
+            flt = (filter or "").encode("latin-1")
+        except UnicodeEncodeError:
+            raise InvalidValueError(5, f"filter {filter!r}: characters outside 8-bit Latin-1") from None
         if len(flt) >= _TEXT or b"\0" in flt:
             raise InvalidValueError(5, "filter: at most 259 characters")
         with self._lock:
@@ -531,6 +548,8 @@ def _narrow(flt: bytes) -> Optional[List[bytes]]:
     """Filters whose matches together are exactly those of ``flt``, each
     narrower: the first ``*`` becomes either nothing or one character and a
     ``*``; else the first ``?`` becomes each character."""
+    if len(flt) + 2 >= _TEXT:  # a longer filter would be cut short by the library
+        return None
     star = flt.find(b"*")
     if star >= 0:
         head, tail = flt[:star], flt[star + 1 :]
@@ -588,6 +607,13 @@ class Group:
 
     def __exit__(self, *exc: Any) -> None:
         self.close()
+
+    def __del__(self) -> None:
+        try:
+            if getattr(self, "_handle", 0):
+                self.close()
+        except Exception:
+            pass
 
     def close(self) -> None:
         """Delete the group and release its tags. Closing twice does nothing."""

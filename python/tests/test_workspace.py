@@ -1,5 +1,6 @@
 """Opening, tag lists, errors of each family, and finding the library."""
 
+import gc
 import os
 import socket
 import subprocess
@@ -9,6 +10,7 @@ from pathlib import Path
 import pytest
 
 import qxsymbols
+from qxsymbols._lib import library
 from qxsymbols import (
     ConnectionLostError,
     InvalidValueError,
@@ -101,6 +103,21 @@ def test_closed_workspace_answers_invalid_handle(frozen_sim):
     with pytest.raises(QXSymError) as e:
         ws.read("CntInt")
     assert e.value.name == "symResInvalidHandle"
+
+
+def test_dropped_workspace_gives_its_connection_back(frozen_sim):
+    ws = frozen_sim.connect()
+    ws.group(["CntInt"])  # left open as well
+    handle = ws._handle
+    del ws
+    gc.collect()
+    assert library().QXSym_CloseWorkspace(handle) == 4  # already closed
+
+
+@pytest.mark.parametrize("name", ["Caf\u00e9\u20ac", "", "x" * 260, "a\0b"])
+def test_unsendable_names_are_refused(ws, name):
+    with pytest.raises(InvalidValueError):
+        ws.read(name)
 
 
 def test_missing_library_is_reported_clearly(tmp_path):
