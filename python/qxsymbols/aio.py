@@ -97,7 +97,11 @@ class Workspace:
     async def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
     ) -> AsyncIterator[Change]:
-        """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``."""
+        """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``.
+
+        The watch's group is deleted when the generator is closed: wrap it in
+        ``contextlib.aclosing`` to have that happen as soon as the loop is
+        left, rather than when the generator is collected."""
         if not interval > 0:
             raise InvalidValueError(5, "interval: must be above 0 s")
         group = await self.group(names)

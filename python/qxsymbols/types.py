@@ -50,9 +50,6 @@ TYVAR_KINDS: Dict[int, Tuple[str, int]] = {
     17: ("string", 0),
 }
 
-_INT_CODES = {1: "b", 2: "h", 4: "i", 8: "q"}
-
-
 @dataclass(frozen=True)
 class Member:
     """One member of a structure or function block."""

@@ -19,7 +19,6 @@ from typing import (
     Mapping,
     NamedTuple,
     Optional,
-    Set,
     Tuple,
 )
 

@@ -61,7 +61,7 @@ def test_slow_controller_leaves_the_event_loop_free(start_sim):
             while not task.done():
                 await asyncio.sleep(0.01)
                 ticks += 1
-            assert ticks >= 5
+            assert ticks >= 3  # a blocked loop would tick once at most
 
     run(main())
 
