@@ -23,6 +23,10 @@ def test_same_calls_as_coroutines(frozen_sim):
                 assert await g.read() == {"CntInt": 11, "StatusWord": 12}
             with pytest.raises(NotFoundError):
                 await ws.read("Nope")
+            watch = ws.watch(["StatusWord", "Operator"], 0.01)
+            first = [await watch.__anext__(), await watch.__anext__()]
+            await watch.aclose()
+            assert {(c.name, c.previous) for c in first} == {("StatusWord", None), ("Operator", None)}
         assert ws.closed
         ws2 = await aio.connect("127.0.0.1", frozen_sim.port)
         await ws2.close()
