@@ -166,7 +166,8 @@ echo "results written to $doc"
 echo "=== Python package against the C API"
 python=$(command -v /usr/bin/python3 || command -v python3 || true)
 if [ -n "$python" ]; then
-  "$python" bench/python_reads.py --build "$build" --repetitions "$reps" --doc "$doc"
+  "$python" bench/python_reads.py --build "$build" --count $((count * 10)) --repetitions "$reps" \
+    --doc "$doc"
 else
   echo "no python3: the Python rows of $doc are left as they were"
 fi
