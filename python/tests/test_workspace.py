@@ -10,6 +10,7 @@ from pathlib import Path
 import pytest
 
 import qxsymbols
+from qxsymbols import workspace
 from qxsymbols._lib import library
 from qxsymbols import (
     ConnectionLostError,
@@ -132,3 +133,12 @@ def test_missing_library_is_reported_clearly(tmp_path):
         capture_output=True, text=True, timeout=30,
     )
     assert "QXSYMBOLS_LIBRARY" in out.stdout and "nowhere.so: no such file" in out.stdout
+
+
+def test_tag_handles_kept_for_reads_are_bounded(ws, monkeypatch):
+    monkeypatch.setattr(workspace, "_TAG_CACHE", 4)
+    first = ws._tag("Temps[1]").handle
+    values = [ws.read(f"Temps[{i}]") for i in range(1, 9)]
+    assert len(ws._tags) == 4
+    assert library().QXSym_CloseTag(first) == 4  # released when pushed out
+    assert ws.read("Temps[1]") == values[0]  # and found again when asked for
