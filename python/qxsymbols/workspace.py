@@ -48,6 +48,7 @@ _WILDCARD_CHARS = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_"
 _INVALID_HANDLE = 4
 _NOT_IMPLEMENTED = 22
 _UNKNOWN_TAG_SIZE = 11
+_UNREACHABLE = (13, 17, 48)  # time-out, connection lost, cannot send
 
 
 class Version(NamedTuple):
@@ -135,7 +136,10 @@ class Workspace:
             raise InvalidValueError(5, f"port: {port!r} is not a TCP port (1..65535)")
         ms = 0
         if timeout is not None:
-            ms = int(round(float(timeout) * 1000))
+            try:
+                ms = int(round(float(timeout) * 1000))
+            except (TypeError, ValueError, OverflowError):
+                ms = -1
             if not 0 < ms <= 65535:
                 raise InvalidValueError(5, f"timeout: {timeout!r} s is outside 0.001..65.535 s")
         if not 0 <= selector <= 255:
@@ -153,6 +157,7 @@ class Workspace:
         self._types: Dict[str, TypeInfo] = {}
         self._layouts: Dict[str, bool] = {}  # type name: derived layout confirmed
         self._groups: "weakref.WeakSet[Group]" = weakref.WeakSet()
+        self._reachable = True  # False once a release found the controller silent or gone
         self.host = host
         self.port = port
         try:
@@ -197,10 +202,18 @@ class Workspace:
             for g in list(self._groups):
                 g._release()
             for t in self._tags.values():
-                self._lib.QXSym_CloseTag(t.handle)
+                self._release_remote(self._lib.QXSym_CloseTag, t.handle)
             self._tags.clear()
             handle, self._handle = self._handle, 0
             self._lib.QXSym_CloseWorkspace(handle)
+
+    def _release_remote(self, fn: Any, handle: int) -> None:
+        """Release a tag or group at the controller. Once the controller has
+        not answered, the rest are not sent: each would wait the whole
+        time-out, and closing must not hang for long. Those handles then stay
+        with the library."""
+        if self._reachable and fn(handle) in _UNREACHABLE:
+            self._reachable = False
 
     def _ws(self) -> int:
         if not self._handle:
@@ -621,10 +634,10 @@ class Group:
 
     def _release(self) -> None:
         if self._handle:
-            self._lib.QXSym_DeleteGroup(self._handle)
+            self._ws._release_remote(self._lib.QXSym_DeleteGroup, self._handle)
             self._handle = 0
         for tag, _ in self._members:
-            self._lib.QXSym_CloseTag(tag.handle)
+            self._ws._release_remote(self._lib.QXSym_CloseTag, tag.handle)
         self._members = []
         self._ws._groups.discard(self)
 

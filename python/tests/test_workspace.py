@@ -2,6 +2,8 @@
 
 import gc
 import os
+import signal
+import time
 import socket
 import subprocess
 import sys
@@ -89,6 +91,7 @@ def test_error_families(start_sim, ws):
         dict(host="127.0.0.1", port=1, timeout=66),
         dict(host="127.0.0.1", port=1, timeout=0),
         dict(host="h" * 60, port=1),
+        dict(host="127.0.0.1", port=1, timeout=float("nan")),
     ],
 )
 def test_bad_connect_arguments_are_refused(kw):
@@ -142,3 +145,20 @@ def test_tag_handles_kept_for_reads_are_bounded(ws, monkeypatch):
     assert len(ws._tags) == 4
     assert library().QXSym_CloseTag(first) == 4  # released when pushed out
     assert ws.read("Temps[1]") == values[0]  # and found again when asked for
+
+
+def test_close_does_not_wait_on_a_silent_controller_for_every_tag(start_sim):
+    sim = start_sim("--scan", "0")
+    ws = sim.connect(timeout=0.3)
+    for i in range(1, 9):
+        ws.read(f"Temps[{i}]")
+    with ws.group(["CntInt", "CntUint"]):
+        sim.proc.send_signal(signal.SIGSTOP)  # the controller stops answering
+        try:
+            started = time.monotonic()
+            ws.close()  # the group, eight tags and the workspace: 11 releases
+            elapsed = time.monotonic() - started
+        finally:
+            sim.proc.send_signal(signal.SIGCONT)
+    assert ws.closed
+    assert elapsed < 1.5, f"close took {elapsed:.1f} s with a 0.3 s time-out"
