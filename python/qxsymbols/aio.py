@@ -24,7 +24,20 @@ from __future__ import annotations
 import asyncio
 import functools
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any, AsyncIterator, Awaitable, Callable, Dict, Generator, Iterable, List, Mapping, Optional, TypeVar
+from typing import (
+    Any,
+    AsyncIterator,
+    Awaitable,
+    Callable,
+    Dict,
+    Generator,
+    Iterable,
+    List,
+    Mapping,
+    Optional,
+    Protocol,
+    TypeVar,
+)
 
 from . import workspace as _sync
 from .errors import InvalidValueError
@@ -34,6 +47,13 @@ from .workspace import Change, Version
 __all__ = ["connect", "Workspace", "Group"]
 
 T = TypeVar("T")
+
+
+class _Closable(Protocol):
+    async def close(self) -> None: ...
+
+
+C = TypeVar("C", bound=_Closable)
 
 
 class Workspace:
@@ -90,9 +110,14 @@ class Workspace:
     async def type(self, name: str) -> TypeInfo:
         return await self._run(self._ws.type, name)
 
-    async def group(self, names: Iterable[str]) -> "Group":
-        g = await self._run(self._ws.group, list(names))
-        return Group(self, g)
+    def group(self, names: Iterable[str]) -> "_Opening[Group]":
+        """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""
+        names = list(names)
+
+        async def make() -> Group:
+            return Group(self, await self._run(self._ws.group, names))
+
+        return _Opening(make)
 
     async def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
@@ -150,37 +175,41 @@ class Group:
         await self._ws._run(self._group.close)
 
 
-class _Connect(Awaitable[Workspace]):
-    """What :func:`connect` returns: await it, or use it with ``async with``."""
+class _Opening(Awaitable[C]):
+    """An object being opened: await it, or use it with ``async with``,
+    which closes it at the end."""
 
-    def __init__(self, args: tuple) -> None:
-        self._args = args
-        self._ws: Optional[Workspace] = None
+    def __init__(self, make: Callable[[], Awaitable[C]]) -> None:
+        self._make = make
+        self._obj: Optional[C] = None
 
-    async def _open(self) -> Workspace:
+    def __await__(self) -> Generator[Any, None, C]:
+        return self._make().__await__()
+
+    async def __aenter__(self) -> C:
+        self._obj = await self._make()
+        return self._obj
+
+    async def __aexit__(self, *exc: Any) -> None:
+        if self._obj is not None:
+            await self._obj.close()
+
+
+def connect(
+    host: str, port: int, timeout: Optional[float] = None, *, selector: int = 0
+) -> _Opening[Workspace]:
+    """Open a workspace without blocking the event loop: ``ws = await
+    connect(...)`` or ``async with connect(...) as ws``. Arguments as
+    :func:`qxsymbols.connect`."""
+    async def make() -> Workspace:
         executor = ThreadPoolExecutor(max_workers=1, thread_name_prefix="qxsymbols")
         loop = asyncio.get_running_loop()
+        opener = functools.partial(_sync.Workspace, host, port, timeout, selector)
         try:
-            ws = await loop.run_in_executor(executor, functools.partial(_sync.Workspace, *self._args))
+            ws = await loop.run_in_executor(executor, opener)
         except BaseException:
             executor.shutdown(wait=False)
             raise
         return Workspace(ws, executor)
 
-    def __await__(self) -> Generator[Any, None, Workspace]:
-        return self._open().__await__()
-
-    async def __aenter__(self) -> Workspace:
-        self._ws = await self._open()
-        return self._ws
-
-    async def __aexit__(self, *exc: Any) -> None:
-        if self._ws is not None:
-            await self._ws.close()
-
-
-def connect(host: str, port: int, timeout: Optional[float] = None, *, selector: int = 0) -> _Connect:
-    """Open a workspace without blocking the event loop: ``ws = await
-    connect(...)`` or ``async with connect(...) as ws``. Arguments as
-    :func:`qxsymbols.connect`."""
-    return _Connect((host, port, timeout, selector))
+    return _Opening(make)

@@ -18,7 +18,7 @@ def test_same_calls_as_coroutines(frozen_sim):
             assert ws.version == (3, 0, 1, 0)
             assert await ws.tags("Status*") == ["StatusByte", "StatusWord", "StatusDword", "StatusLword"]
             assert (await ws.type("Recipe")).name == "RECIPE"
-            async with await ws.group(["CntInt", "StatusWord"]) as g:
+            async with ws.group(["CntInt", "StatusWord"]) as g:
                 await g.write({"CntInt": 11, "StatusWord": 12})
                 assert await g.read() == {"CntInt": 11, "StatusWord": 12}
             with pytest.raises(NotFoundError):
