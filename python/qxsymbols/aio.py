@@ -74,7 +74,7 @@ class Workspace:
 
     @property
     def full_support(self) -> bool:
-        return self._ws.full_support
+        return bool(self._ws.full_support)
 
     @property
     def closed(self) -> bool:

@@ -11,7 +11,7 @@ from __future__ import annotations
 import math
 import struct
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, FrozenSet, List, Mapping, Optional, Sequence, Tuple
 
 from .errors import InvalidValueError
 
@@ -72,7 +72,7 @@ class TypeInfo:
     name: str
     size: int
     kind: str
-    properties: frozenset = field(default_factory=frozenset)
+    properties: FrozenSet[str] = field(default_factory=frozenset)
     members: Tuple[Member, ...] = ()
     #: Element counts per dimension (arrays only).
     dims: Tuple[int, ...] = ()
@@ -185,7 +185,7 @@ def kind_from_properties(flags: int, size: int) -> str:
     return "other"
 
 
-def property_names(flags: int) -> frozenset:
+def property_names(flags: int) -> FrozenSet[str]:
     return frozenset(n for bit, n in PROPERTY_NAMES.items() if flags & bit)
 
 

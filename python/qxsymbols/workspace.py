@@ -127,8 +127,8 @@ class Workspace:
         lib = library()
         self._lib = lib
         try:
-            raw_host = host.encode("ascii") if isinstance(host, str) else bytes(host)
-        except (UnicodeEncodeError, TypeError):
+            raw_host = host.encode("ascii")
+        except (UnicodeEncodeError, AttributeError):
             raise InvalidValueError(5, f"host: {host!r} is not an ASCII host name or address") from None
         if not raw_host or len(raw_host) > 59 or b"\0" in raw_host:
             raise InvalidValueError(5, "host: 1 to 59 characters")
