@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev llvm
   # The Python package: its tests (pytest) and its offline install with pip.
   python3-pytest python3-setuptools python3-pip python3-wheel
+  # Checks the Python package's type hints.
+  mypy
 )
 missing=()
 for p in "${packages[@]}"; do
