@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Dict, Optional, Type
+from typing import Any, Dict, Optional, Tuple, Type
 
 __all__ = [
     "RESULT_NAMES",
@@ -61,8 +61,13 @@ class QXSymError(Exception):
     def __init__(self, code: int, message: Optional[str] = None) -> None:
         self.code = int(code)
         self.name = result_name(self.code)
+        self.message = message
         text = f"{self.name} ({self.code})"
         super().__init__(f"{message}: {text}" if message else text)
+
+    def __reduce__(self) -> Tuple[Any, ...]:
+        # Rebuilt from code and message (pickling, multiprocessing).
+        return (type(self), (self.code, self.message))
 
 
 class QXSymTimeoutError(QXSymError, TimeoutError):

@@ -2,6 +2,7 @@
 
 import gc
 import os
+import pickle
 import signal
 import time
 import socket
@@ -55,6 +56,8 @@ def test_error_families(start_sim, ws):
         ws.read("NoSuchTag")
     assert (e.value.code, e.value.name) == (6, "symResSymbolNotFound")
     assert isinstance(e.value, LookupError) and "NoSuchTag" in str(e.value)
+    copy = pickle.loads(pickle.dumps(e.value))
+    assert (type(copy), copy.code, str(copy)) == (NotFoundError, 6, str(e.value))
     with pytest.raises(NotFoundError):
         ws.read("Line.NoSuchMember")
     with pytest.raises(ReadOnlyError) as e:
