@@ -116,7 +116,9 @@ def _load() -> ctypes.CDLL:
             errors.append(f"{cand}: no such file")
             continue
         try:
-            lib = ctypes.CDLL(cand)
+            # The Windows build's exports clean their own arguments off the stack.
+            loader = getattr(ctypes, "WinDLL", ctypes.CDLL) if sys.platform == "win32" else ctypes.CDLL
+            lib = loader(cand)
         except OSError as exc:
             errors.append(f"{cand}: {exc}")
             continue
