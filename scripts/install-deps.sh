@@ -11,6 +11,8 @@ packages=(
   # libFuzzer and its sanitizer runtimes, and the symbolizer for reports.
   clang libclang-rt-14-dev llvm
 )
+# Node.js add-on: node, npm and the Node-API headers, unless a Node.js is there.
+command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
