@@ -4,6 +4,7 @@
 // a C++17 compiler and the Node.js headers (<node prefix>/include/node).
 const { spawnSync } = require('child_process');
 const fs = require('fs');
+const os = require('os');
 const path = require('path');
 
 const root = path.resolve(__dirname, '..');
@@ -26,4 +27,6 @@ if (fs.existsSync(path.join(headers, 'node_api.h'))) {
   configure.push('-DQXSYM_NODE_INCLUDE_DIR=' + headers);
 }
 run(configure);
-run(['--build', build, '--parallel', '--target', 'qxsymbols_node']);
+const jobs = process.env.CMAKE_BUILD_PARALLEL_LEVEL ||
+             String(os.availableParallelism ? os.availableParallelism() : os.cpus().length);
+run(['--build', build, '--parallel', jobs, '--target', 'qxsymbols_node']);
