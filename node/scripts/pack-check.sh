@@ -15,7 +15,7 @@ export npm_config_cache="$work/npm-cache" npm_config_offline=true npm_config_aud
   npm_config_fund=false npm_config_update_notifier=false
 # The install step compiles the library once more; ccache makes that cheap.
 if command -v ccache >/dev/null 2>&1; then
-  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$work
 fi
 cd "$work/pkg"
 QXSYMBOLS_SOURCE_ROOT=$root npm pack --silent --pack-destination "$work" >/dev/null
