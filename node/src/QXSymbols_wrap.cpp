@@ -223,6 +223,8 @@ QXSYM_TYPE_NAME(TagName, "QXSymTagHandle");
 QXSYM_TYPE_NAME(TypeName, "QXSymTypeHandle");
 QXSYM_TYPE_NAME(GroupName, "QXSymGroupHandle");
 QXSYM_TYPE_NAME(MapName, "QXSymTagMapHandle");
+QXSYM_TYPE_NAME(Uint32Name, "uint32_t");
+QXSYM_TYPE_NAME(Uint16Name, "uint16_t");
 QXSYM_TYPE_NAME(Uint8Name, "uint8_t");
 QXSYM_TYPE_NAME(BoolName, "bool_t");
 QXSYM_TYPE_NAME(Uint32PtrName, "uint32_t *");
@@ -262,12 +264,6 @@ struct Unsigned : InKind {
   }
   static T Pass(Store& s) { return s; }
   static constexpr const char* kType = Name::kText;
-};
-struct Uint32Name {
-  static constexpr const char* kText = "uint32_t";
-};
-struct Uint16Name {
-  static constexpr const char* kText = "uint16_t";
 };
 using U32 = Unsigned<uint32_t, 2147483647, Uint32Name>;
 using U16 = Unsigned<uint16_t, 65535, Uint16Name>;
@@ -689,7 +685,9 @@ bool DefineAddressClass(napi_env env, napi_value* address_class) {
          Inherit(env, accessor_class, proxy_class) && Inherit(env, *address_class, accessor_class);
 }
 
-napi_value Initialize(napi_env env, napi_value exports) {
+// Called by Node.js with the module's exports: the classes first, then the
+// leading constants, the other constants, the functions, and last the class.
+napi_value QXSymbols_initialize(napi_env env, napi_value exports) {
   napi_value address_class = nullptr;
   const bool ok =
       DefineAddressClass(env, &address_class) && DefineConstants(env, exports, kLeadingConstants) &&
@@ -709,4 +707,4 @@ napi_value Initialize(napi_env env, napi_value exports) {
 }  // namespace node
 }  // namespace qxsym
 
-NAPI_MODULE(QXSymbols, qxsym::node::Initialize)
+NAPI_MODULE(QXSymbols, qxsym::node::QXSymbols_initialize)
