@@ -409,6 +409,20 @@ QXSymResult TypeGetChildName(QXSymTypeHandle type, uint32_t index, TextBuffer* b
   return QXSym_TypeGetChildName(type, index, &b->bytes[0], &b->length);
 }
 
+// A JavaScript address can never hold a host program's direct-access table
+// (the ip text cannot carry a valid table address), so such an address is
+// refused as one the library could not attach to, before the library would
+// call into whatever the bytes point at.
+QXSymResult OpenWorkspace(uint8_t selector, const QXSymServerAddress* address,
+                          QXSymWorkspaceHandle* workspace) {
+  if (address != nullptr && address->protocol == symProtDirectAccess &&
+      QXSym_IsInitOk() == symResOk) {
+    *workspace = 0;
+    return symResInvalidAddress;
+  }
+  return QXSym_OpenWorkspace(selector, address, workspace);
+}
+
 #define QXSYM_FN(name, fn, ...)                                                 \
   napi_property_descriptor {                                                    \
     name, nullptr, Bind<fn, ##__VA_ARGS__>, nullptr, nullptr, nullptr,          \
@@ -423,7 +437,7 @@ const napi_property_descriptor kFunctions[] = {
     QXSYM_C(QXSym_Shutdown),
     QXSYM_C(QXSym_IsInitOk),
     // Workspaces and global tags
-    QXSYM_C(QXSym_OpenWorkspace, U8, Address, OutHandle),
+    QXSYM_FN("QXSym_OpenWorkspace", &OpenWorkspace, U8, Address, OutHandle),
     QXSYM_C(QXSym_GetServerVersion, WsH, PU8, PU8, PU8, PU8),
     QXSYM_C(QXSym_CloseWorkspace, WsH),
     QXSYM_C(QXSym_IsValidWorkspace, WsH),

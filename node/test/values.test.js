@@ -192,3 +192,46 @@ test('a controller that stops answering gives the time-out text', async () => {
     assert.strictEqual(await stalled.stop(), 0);
   }
 });
+
+test('an address can never open a direct-access workspace from JavaScript', () => {
+  const a = new m.QXSymServerAddress();
+  a.protocol = m.symProtDirectAccess;
+  a.ip = 'AAAAAAAA';  // read as a table address, it would point anywhere
+  assert.deepStrictEqual(m.QXSym_OpenWorkspace(0, a), [m.symResInvalidAddress, 0]);
+  a.protocol = 1;  // no such protocol on this build: the library refuses it
+  assert.deepStrictEqual(m.QXSym_OpenWorkspace(0, a), [m.symResInvalidAddress, 0]);
+});
+
+test('every function reaches the library with open handles and null pointers', () => {
+  const os = require('os');
+  const handles = { QXSymWorkspaceHandle: ws, QXSymTagHandle: tag('I16') };
+  const text = path.join(os.tmpdir(), 'qxsym-no-such-folder', 'x');
+  const skip = new Set(['QXSym_Init', 'QXSym_Shutdown', 'QXSym_CloseWorkspace', 'QXSym_CloseTag',
+                        'QXSym_FreeTagList', 'QXSymServerAddress']);
+  let reached = 0;  // functions whose call went through to the library
+  const names = Object.keys(m).filter((k) => typeof m[k] === 'function' && !skip.has(k));
+  for (const name of names) {
+    const args = new Array(m[name].length).fill(null);
+    // Start from nulls and let each refusal say what the argument must be.
+    let went = false;
+    for (let attempt = 0; attempt < 20 && !went; ++attempt) {
+      try {
+        m[name](...args);
+        went = true;
+      } catch (e) {
+        went = typeof e === 'string';  // a convenience function's library failure
+        if (went) break;
+        const count = /^Illegal number of arguments/.test(e.message) && args.push(null);
+        const kind = /argument (\d+) of type '([^']+)'/.exec(e.message);
+        if (count) continue;
+        assert.ok(kind, `${name}: ${e.message || e}`);
+        const type = kind[2];
+        args[kind[1] - 1] = type in handles ? handles[type] : /Handle$/.test(type) ? 12345
+                          : /TCHAR|char/.test(type) ? text : /bool$/.test(type) ? true : 1;
+      }
+    }
+    reached += went ? 1 : 0;
+  }
+  assert.strictEqual(reached, names.length);
+  assert.strictEqual(m.QXSym_IsValidWorkspace(ws), m.symResOk);
+});
