@@ -49,6 +49,19 @@ QXSymServerAddress* GetAddress(napi_env env, napi_value object) {
   return proxy ? static_cast<QXSymServerAddress*>(proxy->ptr) : nullptr;
 }
 
+// The protocol field holds any 32-bit value JavaScript stored, which need not
+// be an enumerator, so it is moved as the plain integer it is.
+int32_t ProtocolOf(const QXSymServerAddress* rec) {
+  int32_t v = 0;
+  std::memcpy(&v, &rec->protocol, sizeof v);
+  return v;
+}
+
+void SetProtocol(QXSymServerAddress* rec, int32_t v) {
+  static_assert(sizeof rec->protocol == sizeof v, "the protocol is 32 bits");
+  std::memcpy(&rec->protocol, &v, sizeof v);
+}
+
 void FinalizeAddress(napi_env env, void* data, void*) {
   auto* proxy = static_cast<Proxy*>(data);
   if (proxy->owned) delete static_cast<QXSymServerAddress*>(proxy->ptr);
@@ -152,7 +165,7 @@ napi_value GetField(napi_env env, napi_callback_info info) {
   }
   switch (F) {
     case Field::kProtocol:
-      return MakeInt(env, static_cast<int32_t>(rec->protocol));
+      return MakeInt(env, ProtocolOf(rec));
     case Field::kIp:
       return MakeText(env, rec->ip, sizeof rec->ip);
     case Field::kPort:
@@ -180,7 +193,7 @@ napi_value SetField(napi_env env, napi_callback_info info) {
       ThrowArgType(env, name.c_str(), 2, "QXSymProtocol");
       return nullptr;
     }
-    rec->protocol = static_cast<QXSymProtocol>(v);
+    SetProtocol(rec, v);
   } else if (F == Field::kIp) {
     std::string text;
     if (!ToUtf8(env, value, &text) || text.size() > sizeof rec->ip) {
@@ -415,7 +428,7 @@ QXSymResult TypeGetChildName(QXSymTypeHandle type, uint32_t index, TextBuffer* b
 // call into whatever the bytes point at.
 QXSymResult OpenWorkspace(uint8_t selector, const QXSymServerAddress* address,
                           QXSymWorkspaceHandle* workspace) {
-  if (address != nullptr && address->protocol == symProtDirectAccess &&
+  if (address != nullptr && ProtocolOf(address) == symProtDirectAccess &&
       QXSym_IsInitOk() == symResOk) {
     *workspace = 0;
     return symResInvalidAddress;
