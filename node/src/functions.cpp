@@ -107,6 +107,15 @@ T Cut(double x) {
   return static_cast<T>(std::trunc(x));
 }
 
+// x rounded to a 32-bit float; beyond the float range it is an infinity.
+float ToReal(double x) {
+  if (std::isfinite(x) && std::fabs(x) > std::numeric_limits<float>::max()) {
+    const float inf = std::numeric_limits<float>::infinity();
+    return x > 0 ? inf : -inf;
+  }
+  return static_cast<float>(x);
+}
+
 // The value at the start of buffer as a number, by the type name; false for
 // a name not in the table.
 bool ToNumber(const std::string& type, const std::vector<uint8_t>& b, double* out) {
@@ -161,7 +170,7 @@ bool FromNumber(const std::string& type, double x, std::vector<uint8_t>& b) {
   else if (type == "ULINT")
     Store(b, Cut<uint64_t>(x));
   else if (type == "REAL")
-    Store(b, static_cast<float>(x));
+    Store(b, ToReal(x));
   else if (type == "LREAL")
     Store(b, x);
   else
