@@ -236,3 +236,12 @@ test('every function reaches the library with open handles and null pointers', (
   assert.strictEqual(reached, names.length);
   assert.strictEqual(m.QXSym_IsValidWorkspace(ws), m.symResOk);
 });
+
+test('a value beyond what one call moves is refused by the library, not allocated', () => {
+  const big = tag('Big');
+  assert.deepStrictEqual(m.QXSym_GetTagDataSize(big), [m.symResOk, 70000]);
+  assert.throws(() => m.GetTagValue_string(big),
+                (e) => e === 'ERROR: QXSym_GetTagValue_Ptr returned 10');
+  assert.throws(() => m.SetTagValue_string(big, 'x'),
+                (e) => e === 'ERROR: QXSym_SetTagValue_Ptr returned 5');
+});
