@@ -15,6 +15,8 @@ packages=(
   # Checks the Python package's type hints.
   mypy
 )
+# Node.js add-on: node, npm and the Node-API headers, unless a Node.js is there.
+command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
