@@ -1,9 +1,9 @@
 // The call shape every exported function shares:
 //  - Boundary: no exception crosses the C boundary (a bad_alloc answers
 //    symResMemoryAllocError, anything else symResNotOk).
-//  - Call: the boundary, then the checks in their fixed order: started (symResNotInited), handle
-//  not 0
-//    (symResInvalidHandle), the function's own argument checks.
+//  - Call: the boundary, then the checks in their fixed order: started
+//    (symResNotInited), handle not 0 (symResInvalidHandle), the function's
+//    own argument checks.
 //  - OnCopy: the copy form (look up and clone under the lock, run outside
 //    it); OnRegistered: the short form (run under the lock).
 //  - MakeOnCopy and Publish: a new object is made on a copy, registered, and
