@@ -18,9 +18,7 @@
 namespace qxsym::cli {
 namespace {
 
-void PrintJson(const Json& doc) {
-  std::cout << doc.dump(2, ' ', false, Json::error_handler_t::replace) << std::endl;
-}
+void PrintJson(const Json& doc) { std::cout << PrettyJson(doc) << std::endl; }
 
 std::string VersionText(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c) + "." +

@@ -1,5 +1,6 @@
 #include "ValueCodec.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cfloat>
@@ -387,6 +388,54 @@ std::vector<std::uint8_t> EncodeJson(std::uint32_t tyvar, const Json& value, std
     Refuse(value.dump(), tyvar, "not an integer");
   }
   Refuse(value.dump(), tyvar, "not a value of a basic type");
+}
+
+namespace {
+
+void PrettyInto(const Json& doc, int indent, std::string& out) {
+  auto compact = [](const Json& j) {
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+  const std::string pad(static_cast<std::size_t>(indent) * 2, ' ');
+  const std::string inner(static_cast<std::size_t>(indent + 1) * 2, ' ');
+  if (doc.is_array()) {
+    bool flat =
+        std::none_of(doc.begin(), doc.end(), [](const Json& j) { return j.is_structured(); });
+    if (flat) {
+      out += "[";
+      for (std::size_t i = 0; i < doc.size(); ++i) out += (i ? ", " : "") + compact(doc[i]);
+      out += "]";
+      return;
+    }
+    out += "[\n";
+    for (std::size_t i = 0; i < doc.size(); ++i) {
+      out += inner;
+      PrettyInto(doc[i], indent + 1, out);
+      out += i + 1 < doc.size() ? ",\n" : "\n";
+    }
+    out += pad + "]";
+    return;
+  }
+  if (doc.is_object() && !doc.empty()) {
+    out += "{\n";
+    std::size_t i = 0;
+    for (const auto& [key, value] : doc.items()) {
+      out += inner + compact(Json(key)) + ": ";
+      PrettyInto(value, indent + 1, out);
+      out += ++i < doc.size() ? ",\n" : "\n";
+    }
+    out += pad + "}";
+    return;
+  }
+  out += compact(doc);
+}
+
+}  // namespace
+
+std::string PrettyJson(const Json& doc) {
+  std::string out;
+  PrettyInto(doc, 0, out);
+  return out;
 }
 
 }  // namespace qxsym::cli

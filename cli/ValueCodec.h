@@ -38,6 +38,11 @@ std::vector<std::uint8_t> EncodeText(std::uint32_t tyvar, std::string_view text,
 // is parsed as text for non-STRING types).
 std::vector<std::uint8_t> EncodeJson(std::uint32_t tyvar, const Json& value, std::uint32_t size);
 
+// The document indented by two spaces, except that a list of numbers,
+// booleans and texts stays on one line (arrays of values read well so).
+// Invalid UTF-8 in texts is replaced, never thrown about.
+std::string PrettyJson(const Json& doc);
+
 // Whether the tool formats and parses this basic type itself.
 bool IsKnownTyVar(std::uint32_t tyvar);
 

@@ -37,7 +37,7 @@ void ReportError(const Context& ctx, const CliError& e) {
   if (ctx.json) {
     Json doc = {
         {"error", {{"code", e.code()}, {"name", name}, {"message", e.what()}, {"advice", advice}}}};
-    std::cout << doc.dump(2, ' ', false, Json::error_handler_t::replace) << std::endl;
+    std::cout << PrettyJson(doc) << std::endl;
   }
 }
 
