@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "QXSymbolsExt.h"
 #include "TagLister.h"
 #include "TypeShape.h"
 #include "ValueCodec.h"
@@ -96,6 +97,34 @@ void PrintShape(std::ostream& out, const Style& style, const std::string& label,
   if (shape.is_array()) PrintShape(out, style, "element", *shape.element, indent + 1);
   for (const auto& [name, child] : shape.members) PrintShape(out, style, name, *child, indent + 1);
 }
+
+// A progress bar on standard error, redrawn at most ten times a second and
+// at the end.
+struct ProgressBar {
+  Style style;
+  std::chrono::steady_clock::time_point last_draw{};
+  bool drawn = false;
+
+  static void QXSYM_CALL Report(std::uint32_t received, std::uint32_t total, void* self) {
+    auto* bar = static_cast<ProgressBar*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (received < total && bar->drawn && now - bar->last_draw < std::chrono::milliseconds(100)) {
+      return;
+    }
+    bar->last_draw = now;
+    bar->drawn = true;
+    constexpr int kWidth = 30;
+    const double part = total == 0 ? 1.0 : static_cast<double>(received) / total;
+    const int filled = static_cast<int>(part * kWidth);
+    std::fprintf(
+        stderr, "\r%s%s %3d%%  %u of %u bytes", bar->style.Green(std::string(filled, '#')).c_str(),
+        std::string(kWidth - filled, '.').c_str(), static_cast<int>(part * 100), received, total);
+    std::fflush(stderr);
+  }
+  void Finish() {
+    if (drawn) std::fputc('\n', stderr);
+  }
+};
 
 std::string Fixed(double v, int decimals) {
   std::ostringstream s;
@@ -296,7 +325,10 @@ int RunWatch(const Context& ctx, const std::vector<std::string>& tags, std::uint
 
 int RunTable(const Context& ctx, const std::string& file, bool force) {
   Session session(ctx.endpoint);
-  QXSymResult r = QXSym_GetSymbolTable(session.workspace(), file.c_str(), force ? 1 : 0);
+  ProgressBar bar{ctx.err_style};
+  QXSymResult r = QXSym_GetSymbolTableProgress(session.workspace(), file.c_str(), force ? 1 : 0,
+                                               ctx.progress ? &ProgressBar::Report : nullptr, &bar);
+  bar.Finish();
   if (r != symResOk) throw CliError(r, "cannot download the symbol table into '" + file + "'");
   struct stat st {};
   long long bytes = stat(file.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
