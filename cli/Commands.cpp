@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "QXSymbolsExt.h"
+#include "ResultText.h"
 #include "TagLister.h"
 #include "TypeShape.h"
 #include "ValueCodec.h"
@@ -134,7 +135,26 @@ std::string Fixed(double v, int decimals) {
   return s.str();
 }
 
+// Control characters would break the table's lines.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  return text;
+}
+
 }  // namespace
+
+void ReportError(const Context& ctx, const CliError& e, bool document) {
+  const std::string name = ResultName(e.code());
+  const std::string advice = e.advice().empty() ? ResultAdvice(e.code()) : e.advice();
+  std::cerr << ctx.err_style.Red("qxsym: error:") << " " << e.what() << ": "
+            << ctx.err_style.Bold(name) << " (" << e.code() << ")\n  " << advice << std::endl;
+  if (ctx.json && document) {
+    PrintJson({{"error",
+                {{"code", e.code()}, {"name", name}, {"message", e.what()}, {"advice", advice}}}});
+  }
+}
 
 int RunInfo(const Context& ctx) {
   Session session(ctx.endpoint);
@@ -200,8 +220,8 @@ int RunList(const Context& ctx, const std::string& filter, bool names_only) {
   rows.reserve(tags.size());
   for (const TagInfo& t : tags) {
     std::string flags = std::string(t.read_only ? "R" : "-") + (t.bit ? "B" : "-");
-    rows.push_back(
-        {t.name, t.type, std::to_string(t.full_size), flags, ctx.out_style.Dim(t.description)});
+    rows.push_back({OneLine(t.name), OneLine(t.type), std::to_string(t.full_size), flags,
+                    ctx.out_style.Dim(OneLine(t.description))});
   }
   PrintTable(std::cout, ctx.out_style, {"NAME", "TYPE", "SIZE", "FLAGS", "DESCRIPTION"}, rows, {2});
   if (IsTerminal(stdout)) {
@@ -286,40 +306,51 @@ int RunWatch(const Context& ctx, const std::vector<std::string>& tags, std::uint
   if (ctx.json) std::cout << "[" << std::flush;
   std::vector<std::vector<std::uint8_t>> last(values.leaves().size());
   auto next = std::chrono::steady_clock::now();
-  for (std::uint64_t tick = 0; (count == 0 || tick < count) && !g_stop; ++tick) {
-    if (tick > 0) {
-      next += std::chrono::milliseconds(interval_ms);
-      SleepUntil(next);
-      if (g_stop) break;
-    }
-    values.Read();
-    const auto now = std::chrono::system_clock::now();
-    Json changes = Json::object();
-    std::vector<std::string> lines;
-    for (std::size_t i = 0; i < values.leaves().size(); ++i) {
-      const ValueSet::Leaf& leaf = values.leaves()[i];
-      if (tick > 0 && leaf.value == last[i]) continue;
-      last[i] = leaf.value;
-      if (ctx.json) {
-        changes[leaf.path] = DecodeJson(leaf.tyvar, leaf.value.data(), leaf.value.size());
-      } else {
-        lines.push_back(
-            leaf.path + " = " +
-            ctx.out_style.Cyan(DecodeText(leaf.tyvar, leaf.value.data(), leaf.value.size())));
+  auto close_list = [&] {
+    if (ctx.json) std::cout << (first_event ? "]" : "\n]") << std::endl;
+  };
+  // A failure after the list began closes it, so the output stays one
+  // document; the error goes to standard error only.
+  try {
+    for (std::uint64_t tick = 0; (count == 0 || tick < count) && !g_stop; ++tick) {
+      if (tick > 0) {
+        next += std::chrono::milliseconds(interval_ms);
+        SleepUntil(next);
+        if (g_stop) break;
       }
+      values.Read();
+      const auto now = std::chrono::system_clock::now();
+      Json changes = Json::object();
+      std::vector<std::string> lines;
+      for (std::size_t i = 0; i < values.leaves().size(); ++i) {
+        const ValueSet::Leaf& leaf = values.leaves()[i];
+        if (tick > 0 && leaf.value == last[i]) continue;
+        last[i] = leaf.value;
+        if (ctx.json) {
+          changes[leaf.path] = DecodeJson(leaf.tyvar, leaf.value.data(), leaf.value.size());
+        } else {
+          lines.push_back(
+              leaf.path + " = " +
+              ctx.out_style.Cyan(DecodeText(leaf.tyvar, leaf.value.data(), leaf.value.size())));
+        }
+      }
+      if (ctx.json && !changes.empty()) {
+        Json event = {{"time", Timestamp(now, true)}, {"changes", std::move(changes)}};
+        std::cout << (first_event ? "\n" : ",\n")
+                  << event.dump(-1, ' ', false, Json::error_handler_t::replace) << std::flush;
+        first_event = false;
+      }
+      for (const std::string& line : lines) {
+        std::cout << ctx.out_style.Dim(Timestamp(now, false)) << "  " << line << '\n';
+      }
+      std::cout << std::flush;
     }
-    if (ctx.json && !changes.empty()) {
-      Json event = {{"time", Timestamp(now, true)}, {"changes", std::move(changes)}};
-      std::cout << (first_event ? "\n" : ",\n")
-                << event.dump(-1, ' ', false, Json::error_handler_t::replace) << std::flush;
-      first_event = false;
-    }
-    for (const std::string& line : lines) {
-      std::cout << ctx.out_style.Dim(Timestamp(now, false)) << "  " << line << '\n';
-    }
-    std::cout << std::flush;
+  } catch (const CliError& e) {
+    close_list();
+    ReportError(ctx, e, false);
+    return 1;
   }
-  if (ctx.json) std::cout << (first_event ? "]" : "\n]") << std::endl;
+  close_list();
   return 0;
 }
 

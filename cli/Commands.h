@@ -19,6 +19,10 @@ struct Context {
   bool progress = false;  // standard error is a terminal
 };
 
+// The error on standard error (result code by name, what to do); with
+// --json also as a document on standard output unless one was begun there.
+void ReportError(const Context& ctx, const CliError& error, bool document = true);
+
 int RunInfo(const Context& ctx);
 int RunList(const Context& ctx, const std::string& filter, bool names_only);
 int RunRead(const Context& ctx, const std::vector<std::string>& tags);

@@ -4,8 +4,6 @@
 #include <iostream>
 
 #include "Commands.h"
-#include "ResultText.h"
-#include "ValueCodec.h"
 
 using namespace qxsym::cli;
 
@@ -28,18 +26,6 @@ Examples:
   qxsym read Line.Speed Temps
   qxsym write Recipe.Id 43
   qxsym --json read Recipe)";
-
-void ReportError(const Context& ctx, const CliError& e) {
-  const std::string name = ResultName(e.code());
-  const std::string advice = e.advice().empty() ? ResultAdvice(e.code()) : e.advice();
-  std::cerr << ctx.err_style.Red("qxsym: error:") << " " << e.what() << ": "
-            << ctx.err_style.Bold(name) << " (" << e.code() << ")\n  " << advice << std::endl;
-  if (ctx.json) {
-    Json doc = {
-        {"error", {{"code", e.code()}, {"name", name}, {"message", e.what()}, {"advice", advice}}}};
-    std::cout << PrettyJson(doc) << std::endl;
-  }
-}
 
 }  // namespace
 

@@ -312,6 +312,19 @@ TEST_F(CliTest, WatchReportsSimulatedChanges) {
   EXPECT_GE(seen.size(), 2u);
 }
 
+// A controller that goes away mid-watch: the list closes, the exit status
+// tells, and standard error names the code.
+TEST_F(CliTest, WatchOutputStaysOneDocumentWhenTheControllerGoes) {
+  ASSERT_EQ(sim_.Stop(), 0);
+  StartSim({"--model", QXSYM_DEMO_MODEL, "--close-after", "40"});
+  Outcome o = Cli({"watch", "--interval", "5", "--count", "1000", "CntDint"}, true);
+  EXPECT_EQ(o.status, 1);
+  json events = o.Json();
+  ASSERT_TRUE(events.is_array()) << o.out;
+  EXPECT_GE(events.size(), 1u);
+  EXPECT_NE(o.err.find("symRes"), std::string::npos) << o.err;
+}
+
 TEST_F(CliTest, TableDownloadEqualsTheModelFile) {
   std::string file = ::testing::TempDir() + "qxsym_cli_table.bin";
   std::remove(file.c_str());
