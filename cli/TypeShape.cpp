@@ -58,8 +58,11 @@ std::string Upper(std::string s) {
 }  // namespace
 
 std::uint64_t TypeShape::element_count() const {
+  // Saturates: three 32-bit dimensions could overflow the product.
   std::uint64_t n = 1;
-  for (std::uint32_t d : dims) n *= d;
+  for (std::uint32_t d : dims) {
+    n = d != 0 && n > UINT64_MAX / d ? UINT64_MAX : n * d;
+  }
   return n;
 }
 

@@ -76,7 +76,7 @@ void ValueSet::Expand(const std::string& lookup, const std::string& display, Typ
     node.dims = shape.dims;
     node.lower = FindLowerBounds(lookup, shape);
     std::uint64_t count = shape.element_count();
-    if (leaves_.size() + count > kMaxLeaves) {
+    if (count > kMaxLeaves - leaves_.size()) {
       throw CliError(symResMaxReached,
                      "'" + display + "' holds more than " + std::to_string(kMaxLeaves) + " values",
                      "read parts of it by path, for example " + display + "[1]");
