@@ -8,6 +8,7 @@
 #include "QXSymClientTag.h"
 #include "QXSymClientWorkspace.h"
 #include "QXSymbols.h"
+#include "QXSymbolsExt.h"
 
 using namespace qxsym;
 using namespace qxsym::api;
@@ -62,14 +63,21 @@ QXSymResult QXSYM_CALL QXSym_GetServerVersion(QXSymWorkspaceHandle workspace, ui
   });
 }
 
-QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace, const TCHAR* fileName,
-                                            bool_t overwrite) {
+QXSymResult QXSYM_CALL QXSym_GetSymbolTableProgress(QXSymWorkspaceHandle workspace,
+                                                    const TCHAR* fileName, bool_t overwrite,
+                                                    QXSymProgressCallback callback, void* context) {
   return Call(workspace, fileName != nullptr, [&]() -> QXSymResult {
     // An existing file is refused before the handle is even looked up.
     if (Workspace::RefusesTarget(fileName, overwrite)) return symResFileAlreadyExists;
-    return WithCopy<Workspace>(
-        workspace, [&](Workspace& ws) { return ws.WriteSymbolTable(fileName, overwrite); });
+    return WithCopy<Workspace>(workspace, [&](Workspace& ws) {
+      return ws.WriteSymbolTable(fileName, overwrite, callback, context);
+    });
   });
+}
+
+QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace, const TCHAR* fileName,
+                                            bool_t overwrite) {
+  return QXSym_GetSymbolTableProgress(workspace, fileName, overwrite, nullptr, nullptr);
 }
 
 QXSymResult QXSYM_CALL QXSym_GetGlobalTag(QXSymWorkspaceHandle workspace, const TCHAR* name,

@@ -5,6 +5,7 @@
 
 #include "QXSymClientWorkspaceDirect.h"
 #include "QXSymClientWorkspaceRemote.h"
+#include "SymbolMessages.h"
 
 namespace qxsym {
 
@@ -12,6 +13,25 @@ namespace {
 
 // The largest symbol table the library holds in memory for a download.
 constexpr std::uint32_t kMaxSymbolTableSize = 256u * 1024u * 1024u;
+
+// Turns the channel's reports (reply bytes, the 4-byte reply header
+// included) into the caller's: table bytes, rising, below the table's size.
+// The call with the whole size comes after the download succeeded.
+struct TableProgress {
+  QXSymProgressCallback callback = nullptr;
+  void* context = nullptr;
+  std::uint32_t size = 0;
+  std::uint32_t last = 0;
+
+  static void Relay(std::uint32_t received, std::uint32_t, void* self) {
+    auto* p = static_cast<TableProgress*>(self);
+    const std::uint32_t table = received > kReplyHeaderSize ? received - kReplyHeaderSize : 0;
+    if (table > p->last && table < p->size) {
+      p->last = table;
+      p->callback(table, p->size, p->context);
+    }
+  }
+};
 
 }  // namespace
 
@@ -45,19 +65,27 @@ bool QXSymClientWorkspace::RefusesTarget(const TCHAR* path, bool_t overwrite) {
   return true;
 }
 
-QXSymResult QXSymClientWorkspace::DownloadSymbolTable(std::vector<std::uint8_t>* table) {
+QXSymResult QXSymClientWorkspace::DownloadSymbolTable(std::vector<std::uint8_t>* table,
+                                                      QXSymProgressCallback callback,
+                                                      void* context) {
   std::uint32_t size = 0;
-  const QXSymResult r = GetSymbolTableSize(&size);
+  QXSymResult r = GetSymbolTableSize(&size);
   if (r != symResOk) return r;
   if (size > kMaxSymbolTableSize) return symResMemoryAllocError;
   table->resize(size);
-  return ReadSymbolTable(size, table->data());
+  if (callback == nullptr) return ReadSymbolTable(size, table->data());
+  TableProgress progress{callback, context, size};
+  r = ReadSymbolTableReporting(size, table->data(),
+                               TransferProgress{&TableProgress::Relay, &progress});
+  if (r == symResOk) callback(size, size, context);
+  return r;
 }
 
-QXSymResult QXSymClientWorkspace::WriteSymbolTable(const TCHAR* path, bool_t overwrite) {
+QXSymResult QXSymClientWorkspace::WriteSymbolTable(const TCHAR* path, bool_t overwrite,
+                                                   QXSymProgressCallback callback, void* context) {
   if (RefusesTarget(path, overwrite)) return symResFileAlreadyExists;
   std::vector<std::uint8_t> table;
-  const QXSymResult r = DownloadSymbolTable(&table);
+  const QXSymResult r = DownloadSymbolTable(&table, callback, context);
   if (r != symResOk) return r;
   std::FILE* f = std::fopen(path, "wb");
   if (f == nullptr) return symResCannotOpenFile;

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "QXSymbols.h"
+#include "QXSymbolsExt.h"
 #include "RetiredSink.h"
+#include "TransferProgress.h"
 #include "WorkspaceKey.h"
 
 namespace qxsym {
@@ -45,12 +47,18 @@ class QXSymClientWorkspace {
   static bool RefusesTarget(const TCHAR* path, bool_t overwrite);
   // The whole symbol table, exactly as the source delivers it. A table
   // larger than the library holds in memory: symResMemoryAllocError.
-  QXSymResult DownloadSymbolTable(std::vector<std::uint8_t>* table);
+  // callback, when not null, hears the table bytes received so far (rising,
+  // below the table's size) while a long table arrives, and the whole size
+  // once it has arrived; nothing after a failure.
+  QXSymResult DownloadSymbolTable(std::vector<std::uint8_t>* table,
+                                  QXSymProgressCallback callback = nullptr,
+                                  void* context = nullptr);
   // Downloads the symbol table and writes it to path in binary, in one
   // write. symResFileAlreadyExists (RefusesTarget; nothing asked),
   // DownloadSymbolTable's failures (no file touched), symResCannotOpenFile,
   // symResCannotWriteFile (the file keeps what was written).
-  QXSymResult WriteSymbolTable(const TCHAR* path, bool_t overwrite);
+  QXSymResult WriteSymbolTable(const TCHAR* path, bool_t overwrite,
+                               QXSymProgressCallback callback = nullptr, void* context = nullptr);
 
   // Takes the channel or table named by address; false when there is none.
   virtual bool Attach(const QXSymServerAddress* address) = 0;
@@ -61,6 +69,14 @@ class QXSymClientWorkspace {
   virtual QXSymResult IsValid() = 0;
   virtual QXSymResult GetSymbolTableSize(std::uint32_t* size) = 0;
   virtual QXSymResult ReadSymbolTable(std::uint32_t size, void* buffer) = 0;
+  // As ReadSymbolTable, telling progress how much of the reply has arrived
+  // (reply bytes, the 4-byte reply header included). Sources that deliver
+  // the table at once report nothing.
+  virtual QXSymResult ReadSymbolTableReporting(std::uint32_t size, void* buffer,
+                                               const TransferProgress& progress) {
+    (void)progress;
+    return ReadSymbolTable(size, buffer);
+  }
   // *tag receives a new tag whose cache holds the type and sizes the lookup
   // reported; untouched on failure.
   virtual QXSymResult GetGlobalTag(const TCHAR* name, std::unique_ptr<QXSymClientTag>* tag) = 0;
