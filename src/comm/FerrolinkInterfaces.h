@@ -7,6 +7,13 @@
 
 #include "platform/QXSymOle.h"
 
+// COM interfaces have no virtual destructor: objects go with their last
+// Release, and the method table must hold exactly the listed methods.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+
 namespace qxsym {
 
 extern const CLSID kFerrolinkServerClass;
@@ -107,3 +114,7 @@ struct IFerrolinkTarget : public IUnknown {
 };
 
 }  // namespace qxsym
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif

@@ -213,7 +213,10 @@ QXSymResult WriteVariant(const Access& a, const VARIANT& value) {
   Converted converted;
   const VARIANT* source = &value;
   if (value.vt != vt) {
-    if (FAILED(VariantChangeType(&converted.v, &value, 0, vt))) return symResInvalidVARIANT;
+    // Windows declares the source non-const; it is only read.
+    if (FAILED(VariantChangeType(&converted.v, const_cast<VARIANT*>(&value), 0, vt))) {
+      return symResInvalidVARIANT;
+    }
     source = &converted.v;
   }
   std::uint32_t size = 0;

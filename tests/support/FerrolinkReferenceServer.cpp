@@ -4,6 +4,11 @@
 #include <cstring>
 #include <utility>
 
+// COM objects are destroyed by their own Release, never through an interface.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+
 namespace qxsym::test {
 namespace {
 
