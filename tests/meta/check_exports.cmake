@@ -1,8 +1,9 @@
 cmake_policy(SET CMP0057 NEW)
 # Compares the dynamic exports of LIB with the functions declared in HEADER
 # (the Windows-only section excluded). With REQUIRE_ALL every declared
-# function must be exported too. Functions declared in WINDOWS_ONLY (a header
-# of Windows exports built elsewhere for tests only) must not be exported.
+# function must be exported too. Functions of the header's Windows-only
+# section and of WINDOWS_ONLY (the VARIANT functions, built here for tests
+# only) must not be exported.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -16,7 +17,9 @@ endforeach()
 
 file(READ ${HEADER} header)
 string(FIND "${header}" "Windows build only" win_pos)
+set(win_section "")
 if(win_pos GREATER 0)
+  string(SUBSTRING "${header}" ${win_pos} -1 win_section)
   string(SUBSTRING "${header}" 0 ${win_pos} header)
 endif()
 string(REGEX MATCHALL "QXSYM_CALL[ \n]+QXSym_[A-Za-z0-9_]+\\(" decls "${header}")
@@ -41,6 +44,12 @@ foreach(src ${api_sources})
 endforeach()
 
 set(windows_only "")
+string(REGEX MATCHALL "QXSYM_CALL[ \n]+QXSym_[A-Za-z0-9_]+\\(" win_decls "${win_section}")
+foreach(d ${win_decls})
+  string(REGEX REPLACE "QXSYM_CALL[ \n]+" "" d "${d}")
+  string(REPLACE "(" "" d "${d}")
+  list(APPEND windows_only "${d}")
+endforeach()
 if(WINDOWS_ONLY)
   file(READ ${WINDOWS_ONLY} win_header)
   string(REGEX MATCHALL "QXSymResult[ \n]+QXSym_[A-Za-z0-9_]+\\(" win_decls "${win_header}")
