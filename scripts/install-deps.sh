@@ -10,6 +10,9 @@ packages=(
   # Fuzz targets and sanitizer runs (scripts/ci-robustness.sh): clang with
   # libFuzzer and its sanitizer runtimes, and the symbolizer for reports.
   clang libclang-rt-14-dev llvm
+  # Windows builds and their tests (scripts/windows.sh): MinGW-w64 compilers,
+  # wine64 to run the 64-bit tests, GoogleTest sources to build for Windows.
+  mingw-w64 wine64 googletest
 )
 missing=()
 for p in "${packages[@]}"; do
