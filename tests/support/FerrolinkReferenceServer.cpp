@@ -89,8 +89,8 @@ class Target final : public ComObject<IFerrolinkTarget> {
     if (request[0] == 2) {  // read: the data, then the marker
       if (*responseLength < static_cast<LONG>(size + 1)) return E_INVALIDARG;
       if (!s.backend->ReadMemory(address, size, response)) return E_FAIL;
-      response[size] = s.marker;
-      *responseLength = static_cast<LONG>(size + 1);
+      if (s.send_marker) response[size] = s.marker;
+      *responseLength = static_cast<LONG>(s.send_marker ? size + 1 : size);
       return S_OK;
     }
     if (request[0] == 1) {  // write: one byte, the marker

@@ -50,6 +50,7 @@ struct FerrolinkServerState {
   bool fail_get_target = false;
   bool fail_protocol_name = false;
   std::uint8_t marker = 0xAA;  // last byte of every generic answer
+  bool send_marker = true;     // false: read answers end after the data
   bool value_valid = true;
   bool timed_out = false;
   std::shared_ptr<FerrolinkBackend> backend;

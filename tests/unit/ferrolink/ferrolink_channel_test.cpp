@@ -116,6 +116,9 @@ TEST_F(FerrolinkTest, GenericReadsCheckSizeAndMarker) {
   // Without the marker the data arrive but the read fails, also when an
   // earlier answer left a marker at that place.
   ASSERT_EQ(channel_->ReadMemory(kBase, 8, buf.data()), symResOk);
+  state_->send_marker = false;
+  EXPECT_EQ(channel_->ReadMemory(kBase, 8, buf.data()), symResMemReadError);
+  state_->send_marker = true;
   state_->marker = 0x55;
   std::fill(buf.begin(), buf.end(), 0);
   EXPECT_EQ(channel_->ReadMemory(kBase, 8, buf.data()), symResMemReadError);
