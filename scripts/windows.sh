@@ -63,7 +63,7 @@ cleanup() {
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
   fi
-  WINEPREFIX=$scratch/prefix wineserver -k 2>/dev/null || true
+  WINEPREFIX=$scratch/prefix "$(dirname "$wine_loader")/wineserver" -k 2>/dev/null || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
