@@ -14,6 +14,9 @@ packages=(
   python3-pytest python3-setuptools python3-pip python3-wheel
   # Checks the Python package's type hints.
   mypy
+  # Windows builds and their tests (scripts/windows.sh): MinGW-w64 compilers,
+  # wine64 to run the 64-bit tests, GoogleTest sources to build for Windows.
+  mingw-w64 wine64 googletest
 )
 # Node.js add-on: node, npm and the Node-API headers, unless a Node.js is there.
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
