@@ -26,10 +26,15 @@ function(qxsym_target_defaults target)
     # library leaves their symbols to the program that loads it, so it cannot
     # link with --no-undefined (-z defs). -z undefs, placed after it, lifts
     # that check for sanitizer builds only: the ordinary build keeps it.
+    # The C++ driver links executables, also C programs, so they carry the
+    # C++ part of that runtime and libstdc++ that the library's C++ needs.
     get_target_property(type ${target} TYPE)
-    if(NOT QXSYM_SANITIZE STREQUAL "" AND CMAKE_CXX_COMPILER_ID MATCHES "Clang"
-       AND type MATCHES "^(SHARED|MODULE)_LIBRARY$")
-      target_link_options(${target} PRIVATE -Wl,-z,undefs)
+    if(NOT QXSYM_SANITIZE STREQUAL "" AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+      if(type MATCHES "^(SHARED|MODULE)_LIBRARY$")
+        target_link_options(${target} PRIVATE -Wl,-z,undefs)
+      elseif(type STREQUAL "EXECUTABLE")
+        set_target_properties(${target} PROPERTIES LINKER_LANGUAGE CXX)
+      endif()
     endif()
   endif()
 endfunction()
