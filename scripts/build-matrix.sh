@@ -19,10 +19,10 @@ fi
 
 # name compiler cmake-arguments...
 builds=(
-  "default gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQXSYM_WERROR=ON"
   "fuzz-clang clang -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQXSYM_BUILD_FUZZ=ON"
   "asan-clang clang -DCMAKE_BUILD_TYPE=Debug -DQXSYM_SANITIZE=address"
   "release-werror gcc -DCMAKE_BUILD_TYPE=Release -DQXSYM_WERROR=ON"
+  "default gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQXSYM_WERROR=ON"
   "tsan-clang clang -DCMAKE_BUILD_TYPE=Debug -DQXSYM_SANITIZE=thread"
   "asan-gcc gcc -DCMAKE_BUILD_TYPE=Debug -DQXSYM_SANITIZE=address"
   "tsan-gcc gcc -DCMAKE_BUILD_TYPE=Debug -DQXSYM_SANITIZE=thread"
