@@ -33,3 +33,15 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/QXSymbols.pc.in
                ${PROJECT_BINARY_DIR}/QXSymbols.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/QXSymbols.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The simulator and the model generator, and the demo model the installed
+# qxsym-sim serves when given no --model (found relative to the program).
+foreach(tool qxsym-sim qxsym-genmodel)
+  if(TARGET ${tool})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+if(TARGET qxsym-sim)
+  install(FILES ${PROJECT_SOURCE_DIR}/sim/models/demo.json
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/qxsymbols/models)
+endif()
