@@ -87,10 +87,19 @@ class CGDBCommunication final : public CCommunication {
   int Command(CComPort& port, const std::uint8_t* part1, std::uint16_t length1,
               const std::uint8_t* part2, std::uint16_t length2, void* reply,
               std::uint16_t capacity);
-  QXSymResult ReadChunks(bool wide, std::uint64_t address, std::int32_t size, std::uint8_t* buffer);
-  QXSymResult WriteChunks(bool wide, std::uint64_t address, std::int32_t size,
-                          const std::uint8_t* data);
+  // Reads into `into` (from null) or writes `from`, one command per chunk;
+  // the first failing chunk ends the transfer.
+  QXSymResult MoveChunks(bool wide, std::uint64_t address, std::int32_t size, std::uint8_t* into,
+                         const std::uint8_t* from);
   QXSymResult MapMemoryError(QXSymResult general) const;
+
+  // The steps of Transact, run while the exchange holds the port: sending
+  // the request in one frame or in fragments, then receiving the reply
+  // (reassembling a fragmented one) and checking that it answers `code`.
+  QXSymResult SendMessage(const std::uint8_t* message, std::uint32_t size);
+  QXSymResult SendFragmented(const std::uint8_t* request, std::uint32_t size);
+  QXSymResult SendFragments(std::uint32_t transfer, std::uint32_t size);
+  QXSymResult ReceiveReply(std::uint16_t code, std::uint8_t* response, std::uint32_t* responseSize);
 
   // Fragmentation of requests: builds the fragment of `transfer` that starts
   // at `offset` into outgoing_message_. Returns its length (0: empty

@@ -53,6 +53,8 @@ inline constexpr std::uint16_t StatusToError(std::uint8_t status) {
 
 // Symbol-service messages up to this size go in one "Y" frame.
 constexpr std::uint32_t kMaxMessage = 1024;
+// Most data bytes one reply frame can carry (its count is 16-bit).
+constexpr std::uint32_t kMaxReplyFrame = 0xFFFF;
 
 // Request fragment (client to controller).
 constexpr std::uint16_t kCodeRequestFragment = 0xFDEA;

@@ -11,6 +11,7 @@
 
 #include "CCommunication.h"
 #include "QXSymClientTag.h"
+#include "RemoteCall.h"
 #include "SymbolMessages.h"
 
 namespace qxsym {
@@ -52,9 +53,7 @@ class QXSymClientTagRemote : public QXSymClientTag {
   QXSymResult AskDataTypeVar(std::uint32_t* out) override;
 
  private:
-  QXSymResult AskBool(std::uint16_t code, bool_t* answer);
-  QXSymResult AskU32(std::uint16_t code, std::uint32_t* value);
-  QXSymResult AskText(std::uint16_t code, TCHAR* buffer, std::uint16_t* length);
+  RemoteObject target() const { return RemoteObject{channel_.get(), workspace_, tag_}; }
   QXSymResult ReadValue(std::uint16_t code, const std::uint32_t* indices, void* buffer,
                         std::uint32_t size);
   QXSymResult WriteValue(std::uint16_t code, const std::uint32_t* indices, const void* data,
