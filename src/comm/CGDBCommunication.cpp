@@ -16,22 +16,29 @@ constexpr std::uint8_t kIgnoredReplyCapacity = 1;
 }  // namespace
 
 // Holds the port's lock for one exchange and points the codec at the port.
+// The wait for an exchange of another thread on the same connection lasts
+// at most the channel's time-out; the codec is only touched once the lock is
+// held.
 class CGDBCommunication::Exchange {
  public:
-  Exchange(CComPort& port, CGDBFrameCodec& codec) : port_(port), codec_(codec) {
-    port_.Lock(gdb::kLockTimeoutMs);
-    codec_.set_port(&port_);
+  Exchange(CComPort& port, CGDBFrameCodec& codec, std::uint16_t timeoutMs)
+      : port_(port), codec_(codec), locked_(port_.Lock(timeoutMs)) {
+    if (locked_) codec_.set_port(&port_);
   }
   ~Exchange() {
+    if (!locked_) return;
     codec_.set_port(nullptr);
     port_.Unlock();
   }
   Exchange(const Exchange&) = delete;
   Exchange& operator=(const Exchange&) = delete;
 
+  bool locked() const { return locked_; }
+
  private:
   CComPort& port_;
   CGDBFrameCodec& codec_;
+  const bool locked_;
 };
 
 CGDBCommunication::CGDBCommunication() = default;
@@ -88,6 +95,13 @@ bool CGDBCommunication::Close() {
   return true;
 }
 
+bool CGDBCommunication::busy() {
+  std::shared_ptr<CComPort> port = AcquirePort();
+  if (!port || !port->Lock(0)) return port != nullptr;
+  port->Unlock();
+  return false;
+}
+
 std::shared_ptr<CComPort> CGDBCommunication::AcquirePort() {
   std::lock_guard<std::mutex> guard(port_mutex_);
   return port_;
@@ -95,15 +109,22 @@ std::shared_ptr<CComPort> CGDBCommunication::AcquirePort() {
 
 int CGDBCommunication::Command(CComPort& port, const std::uint8_t* part1, std::uint16_t length1,
                                const std::uint8_t* part2, std::uint16_t length2, void* reply,
-                               std::uint16_t capacity) {
-  Exchange exchange(port, codec_);
+                               std::uint16_t capacity, std::uint16_t* error) {
+  Exchange exchange(port, codec_, codec_.timeout_ms());
+  if (!exchange.locked()) {
+    *error = gdb::kErrTimeout;
+    return -1;
+  }
   codec_.NextSequence();
-  if (!codec_.SendFrame(part1, length1, part2, length2)) return -1;
-  return codec_.ReceiveFrame(reply, capacity);
+  int count = -1;
+  if (codec_.SendFrame(part1, length1, part2, length2))
+    count = codec_.ReceiveFrame(reply, capacity);
+  *error = codec_.last_error();
+  return count;
 }
 
-QXSymResult CGDBCommunication::MapMemoryError(QXSymResult general) const {
-  switch (codec_.last_error()) {
+QXSymResult CGDBCommunication::MapMemoryError(std::uint16_t error, QXSymResult general) {
+  switch (error) {
     case gdb::kErrTimeout:
       return symResTimeoutError;
     case gdb::kErrConnectionLost:
@@ -134,16 +155,18 @@ QXSymResult CGDBCommunication::MoveChunks(bool wide, std::uint64_t address, std:
     // A read names its count; a write's count is the length of the data
     // that follows, whose reply is not looked at.
     int received = 0;
+    std::uint16_t error = 0;
     if (write) {
       std::uint8_t ignored[kIgnoredReplyCapacity];
       received = Command(*port, request, static_cast<std::uint16_t>(w.size()), from + offset, chunk,
-                         ignored, sizeof(ignored));
+                         ignored, sizeof(ignored), &error);
     } else {
       w.U16(chunk);
       received = Command(*port, request, static_cast<std::uint16_t>(w.size()), nullptr, 0,
-                         into + offset, chunk);
+                         into + offset, chunk, &error);
     }
-    if (received < 0) return MapMemoryError(write ? symResMemWriteError : symResMemReadError);
+    if (received < 0)
+      return MapMemoryError(error, write ? symResMemWriteError : symResMemReadError);
     offset += chunk;
     address += gdb::kMemoryChunk;
   }
@@ -209,11 +232,13 @@ QXSymResult CGDBCommunication::ReadVariable(std::uint16_t index, std::uint32_t /
   std::uint8_t request[4];
   WireWriter(request, sizeof(request)).U8('i').U16(index).U8(WireType(ioType));
   std::uint8_t reply[gdb::kVariableReplyCapacity];
-  const int count = Command(*port, request, sizeof(request), nullptr, 0, reply, sizeof(reply));
+  std::uint16_t error = 0;
+  const int count =
+      Command(*port, request, sizeof(request), nullptr, 0, reply, sizeof(reply), &error);
   // The value follows three bytes that are not used; a reply without at
   // least one value byte counts as a failed command.
   if (count < static_cast<int>(gdb::kVariableReplySkip) + 1) {
-    switch (codec_.last_error()) {
+    switch (error) {
       case gdb::kErrInvalidParameter:
         return symResInvalidParameter;
       case gdb::kErrTimeout:
@@ -240,9 +265,10 @@ QXSymResult CGDBCommunication::WriteVariable(std::uint16_t index, std::uint32_t 
   std::uint8_t request[gdb::kVariableRequestHeader];
   WireWriter(request, sizeof(request)).U8('I').U16(index).U8(WireType(ioType));
   std::uint8_t reply[gdb::kWriteVariableReplyCapacity];
+  std::uint16_t error = 0;
   if (Command(*port, request, sizeof(request), static_cast<const std::uint8_t*>(data), size, reply,
-              sizeof(reply)) < 0) {
-    switch (codec_.last_error()) {
+              sizeof(reply), &error) < 0) {
+    switch (error) {
       case gdb::kErrInvalidParameter:
         return symResInvalidParameter;
       case gdb::kErrTimeout:
@@ -328,8 +354,15 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
         LoadU32(fragment + gdb::kReplyFragmentLengthAt) != length) {
       return false;
     }
-    // An empty fragment makes no progress; one beyond the total overflows.
-    if (length == 0 || length > total - assembled) return false;
+    // An empty fragment completes a reply whose fragments so far carried the
+    // whole total (the controller answers every acknowledgement, even the
+    // one for the last byte); elsewhere it makes no progress. A fragment
+    // beyond the total overflows.
+    if (length == 0) {
+      if (assembled == total) break;
+      return false;
+    }
+    if (length > total - assembled) return false;
     std::memcpy(response + assembled, fragment + gdb::kReplyFragmentHeader, length);
     assembled += length;
     reply_received_ += length;
@@ -347,7 +380,8 @@ QXSymResult CGDBCommunication::Transact(const void* request, std::uint32_t reque
   if (!port) return symResConnectionLost;
   const auto* req = static_cast<const std::uint8_t*>(request);
 
-  Exchange exchange(*port, codec_);
+  Exchange exchange(*port, codec_, codec_.timeout_ms());
+  if (!exchange.locked()) return symResTimeoutError;
   codec_.NextSequence();  // one number for every frame of this transaction
   const QXSymResult sent = requestSize > gdb::kMaxMessage ? SendFragmented(req, requestSize)
                                                           : SendMessage(req, requestSize);

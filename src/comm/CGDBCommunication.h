@@ -62,8 +62,10 @@ class CGDBCommunication final : public CCommunication {
                             std::uint16_t size, std::uint8_t ioType) override;
   // See CCommunication. Also symResInvalidParameter for a null pointer or a
   // request shorter than its 2-byte code, and symResConnectionLost on a closed
-  // channel. A fragmented reply larger than *responseSize, or whose
-  // fragments exceed the total it announced, gives symResSegmentationError.
+  // channel. A reply whose first fragment carries the whole total is complete
+  // once the controller's empty fragment of the same transfer has arrived. A fragmented reply
+  // larger than *responseSize, or whose fragments exceed the total it announced, gives
+  // symResSegmentationError.
   QXSymResult Transact(const void* request, std::uint32_t requestSize, void* response,
                        std::uint32_t* responseSize) override;
 
@@ -76,6 +78,8 @@ class CGDBCommunication final : public CCommunication {
   std::uint16_t sequence() const { return codec_.sequence(); }
   std::uint16_t last_error() const { return codec_.last_error(); }
   std::uint16_t timeout_ms() const { return codec_.timeout_ms(); }
+  // Whether an exchange holds the connection right now.
+  bool busy();
 
  private:
   class Exchange;
@@ -83,15 +87,17 @@ class CGDBCommunication final : public CCommunication {
   bool Attach(std::shared_ptr<CComPort> port);
   std::shared_ptr<CComPort> AcquirePort();
   // One command in its own locked exchange with a new sequence number.
-  // Returns the reply's data count, or -1.
+  // Returns the reply's data count, or -1; *error is the codec's internal
+  // error as it stood when the exchange ended (kErrTimeout when the
+  // connection stayed busy for the whole time-out).
   int Command(CComPort& port, const std::uint8_t* part1, std::uint16_t length1,
-              const std::uint8_t* part2, std::uint16_t length2, void* reply,
-              std::uint16_t capacity);
+              const std::uint8_t* part2, std::uint16_t length2, void* reply, std::uint16_t capacity,
+              std::uint16_t* error);
   // Reads into `into` (from null) or writes `from`, one command per chunk;
   // the first failing chunk ends the transfer.
   QXSymResult MoveChunks(bool wide, std::uint64_t address, std::int32_t size, std::uint8_t* into,
                          const std::uint8_t* from);
-  QXSymResult MapMemoryError(QXSymResult general) const;
+  static QXSymResult MapMemoryError(std::uint16_t error, QXSymResult general);
 
   // The steps of Transact, run while the exchange holds the port: sending
   // the request in one frame or in fragments, then receiving the reply

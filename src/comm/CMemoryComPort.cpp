@@ -1,6 +1,7 @@
 #include "CMemoryComPort.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace qxsym {
@@ -70,8 +71,8 @@ bool CMemoryComPort::Flush() {
   return true;
 }
 
-bool CMemoryComPort::Lock(std::uint32_t /*timeoutMs*/) {
-  lock_.lock();
+bool CMemoryComPort::Lock(std::uint32_t timeoutMs) {
+  if (!lock_.try_lock_for(std::chrono::milliseconds(timeoutMs))) return false;
   ++lock_count_;
   ++lock_depth_;
   return true;

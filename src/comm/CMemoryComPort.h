@@ -72,7 +72,7 @@ class CMemoryComPort final : public CComPort {
   bool record_sent_ = true;
   Peer peer_;
 
-  std::mutex lock_;
+  std::timed_mutex lock_;
   int lock_count_ = 0;
   int lock_depth_ = 0;
 };

@@ -29,8 +29,6 @@ inline constexpr bool NeedsStuffing(std::uint8_t b) {
 // less for a single flush.
 constexpr std::uint32_t kFrameBufferSize = 4096;
 constexpr std::uint16_t kDefaultTimeoutMs = 10000;
-// Port lock wait used by every exchange (the lock itself waits as long as it takes).
-constexpr std::uint32_t kLockTimeoutMs = 2000;
 
 // Internal error codes of the frame codec (lastError). Reply statuses 1 to 10
 // are kept as they are; the others are folded by StatusToError.

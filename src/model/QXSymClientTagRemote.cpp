@@ -1,5 +1,6 @@
 #include "QXSymClientTagRemote.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -85,14 +86,15 @@ QXSymResult QXSymClientTagRemote::GetDims(std::uint32_t* dim1, std::uint32_t* di
 
 QXSymResult QXSymClientTagRemote::ReadValue(std::uint16_t code, const std::uint32_t* indices,
                                             void* buffer, std::uint32_t size) {
-  if (size > kMaxValueSize) return symResInvalidParameter;
   if (buffer == nullptr && size != 0) return symResInvalidParameter;
   std::uint8_t req[kIndexedRequestSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, tag_);
   if (indices != nullptr) w.U32(indices[0]).U32(indices[1]).U32(indices[2]);
 
-  const std::uint32_t capacity = size + kValueReplyOverhead;
+  // A reply carries at most a 16-bit length of value: a larger buffer is
+  // welcome, only the part a reply can fill is offered.
+  const std::uint32_t capacity = std::min(size, kMaxValueSize) + kValueReplyOverhead;
   ScratchBuffer<kValueInline> reply(capacity);
   if (!reply.ok()) return symResNotOk;
   WireReader payload(nullptr, 0);

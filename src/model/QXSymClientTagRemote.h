@@ -1,10 +1,11 @@
 // A tag reached through the symbol service of a controller: one request and
 // one reply per operation (commands 11, 17 to 24, 26, 27, 40 to 45, 70, 89).
 //
-// Value lengths travel in 16-bit fields: SetValue, SetArrayValue and the
-// value reads refuse sizes above 65535 with symResInvalidParameter and send
-// nothing. A value or raw reply longer than the caller's size is
-// symResInvalidBuffer and nothing is copied.
+// Value lengths travel in 16-bit fields: SetValue and SetArrayValue refuse
+// sizes above 65535 with symResInvalidParameter and send nothing; the value
+// reads accept any buffer and offer the service at most 65535 bytes of it. A
+// value or raw reply longer than the caller's size is symResInvalidBuffer and
+// nothing is copied.
 #pragma once
 
 #include <memory>

@@ -113,15 +113,18 @@ TEST_F(TcpPortTest, BadAddressesFailWithoutASocket) {
   EXPECT_EQ(port_.Close(), -1);
 }
 
-TEST(TcpPortLockTest, OneLockForEveryPort) {
+// Each connection has a lock of its own: holding one port's lock leaves every
+// other port free, and a second taker of the same lock gives up after its
+// time-out instead of waiting for ever.
+TEST(TcpPortLockTest, EachPortHasItsOwnBoundedLock) {
   CTCPComPort a, b;
   ASSERT_TRUE(a.Lock(2000));
-  EXPECT_FALSE(CTCPComPort::PortLock().try_lock());
+  EXPECT_TRUE(b.Lock(0));
+  auto other_thread = std::async(std::launch::async, [&a] { return a.Lock(50); });
+  EXPECT_FALSE(other_thread.get());
   ASSERT_TRUE(a.Unlock());
-  ASSERT_TRUE(b.Lock(2000));
   ASSERT_TRUE(b.Unlock());
-  ASSERT_TRUE(CTCPComPort::PortLock().try_lock());
-  CTCPComPort::PortLock().unlock();
+  EXPECT_TRUE(std::async(std::launch::async, [&a] { return a.Lock(0) && a.Unlock(); }).get());
 }
 
 // A listener whose accept queue is full drops new connection requests, so
