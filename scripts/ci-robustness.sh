@@ -67,7 +67,7 @@ for step in $steps; do
       echo "=== thread sanitizer: concurrency tests"
       configure build-tsan -DCMAKE_BUILD_TYPE=Debug -DQXSYM_SANITIZE=thread \
         -DQXSYM_BUILD_EXAMPLES=OFF -DQXSYM_BUILD_CLI=OFF
-      cmake --build build-tsan -j"$jobs" --target qxsym-sim api_e2e_tests comm_unit_tests \
+      cmake --build build-tsan -j"$jobs" --target qxsym-sim api_e2e_tests isolation_e2e_tests comm_unit_tests \
         core_unit_tests model_unit_tests sim_unit_tests simserver_unit_tests \
         simserver_channel_tests simserver_protocol_tests
       log=build-tsan/robustness-ctest.log
@@ -75,7 +75,7 @@ for step in $steps; do
       # sockets, sessions), and the tests of the library and model that run
       # threads.
       run_ctest build-tsan "$log" \
-        -R '^(ChannelTest|CreateCommunicationTest|FrameCodecTest|HostileStreamTest|ScriptedChannel|TcpPort|WireTypeTest|Host|LiveScan|Service|SessionTest|ReplyEncoder|RequestFrameDecoder|HandleRegistryTest|LibraryStateTest|GroupRemoteTest|ChannelModes|SimServer)|ConcurrencyTest' \
+        -R '^(ChannelTest|CreateCommunicationTest|FrameCodecTest|HostileStreamTest|ScriptedChannel|TcpPort|WireTypeTest|Host|LiveScan|Service|SessionTest|ReplyEncoder|RequestFrameDecoder|HandleRegistryTest|LibraryStateTest|GroupRemoteTest|ChannelModes|SimServer)|ConcurrencyTest|IsolationTest' \
         -E '_NOT_BUILT|ServiceScale'
       check_log "$log" "tsan"
       ;;
