@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <future>
 
 #include "CTCPComPort.h"
@@ -104,6 +105,16 @@ TEST_F(TcpPortTest, CloseReportsWhetherASocketWasOpen) {
   EXPECT_EQ(port_.Close(), -1);
   std::uint8_t b = 0;
   EXPECT_FALSE(port_.Append(&b, 1));
+}
+
+// A host name goes through the resolver (on its helper thread) and reaches
+// the same peer as its dotted address.
+TEST_F(TcpPortTest, HostNameIsResolvedWithinTheTimeout) {
+  ASSERT_TRUE(fake_.Start());
+  QXSymServerAddress address = fake_.Address(2000);
+  std::snprintf(address.ip, sizeof address.ip, "localhost");
+  ASSERT_TRUE(port_.Open(&address));
+  EXPECT_TRUE(port_.connected());
 }
 
 TEST_F(TcpPortTest, BadAddressesFailWithoutASocket) {
