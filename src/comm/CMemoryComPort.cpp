@@ -1,7 +1,6 @@
 #include "CMemoryComPort.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 namespace qxsym {
@@ -72,7 +71,7 @@ bool CMemoryComPort::Flush() {
 }
 
 bool CMemoryComPort::Lock(std::uint32_t timeoutMs) {
-  if (!lock_.try_lock_for(std::chrono::milliseconds(timeoutMs))) return false;
+  if (!lock_.TryLockFor(timeoutMs)) return false;
   ++lock_count_;
   ++lock_depth_;
   return true;
@@ -80,7 +79,7 @@ bool CMemoryComPort::Lock(std::uint32_t timeoutMs) {
 
 bool CMemoryComPort::Unlock() {
   --lock_depth_;
-  lock_.unlock();
+  lock_.Unlock();
   return true;
 }
 

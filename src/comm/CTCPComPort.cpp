@@ -258,12 +258,10 @@ bool CTCPComPort::Flush() {
   return true;
 }
 
-bool CTCPComPort::Lock(std::uint32_t timeoutMs) {
-  return lock_.try_lock_for(std::chrono::milliseconds(timeoutMs));
-}
+bool CTCPComPort::Lock(std::uint32_t timeoutMs) { return lock_.TryLockFor(timeoutMs); }
 
 bool CTCPComPort::Unlock() {
-  lock_.unlock();
+  lock_.Unlock();
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "CComPort.h"
+#include "ExchangeLock.h"
 
 namespace qxsym {
 
@@ -44,7 +45,7 @@ class CTCPComPort final : public CComPort {
   std::uint32_t tx_count_ = 0;
   std::uint8_t tx_buffer_[kBufferSize];
   std::uint8_t rx_buffer_[kBufferSize];
-  std::timed_mutex lock_;  // one exchange at a time on this connection
+  ExchangeLock lock_;  // one exchange at a time on this connection
 };
 
 }  // namespace qxsym
