@@ -316,7 +316,8 @@ void CGDBCommunication::ReleaseRequest(std::uint32_t transfer) {
 }
 
 bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t count,
-                                        std::uint32_t* responseSize) {
+                                        std::uint32_t* responseSize,
+                                        const TransferProgress* progress) {
   const std::uint32_t transfer = LoadU32(response + gdb::kReplyFragmentTransferAt);
   const std::uint32_t total = LoadU32(response + gdb::kReplyFragmentTotalAt);
   std::uint32_t length = count - gdb::kReplyFragmentHeader;
@@ -331,6 +332,7 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
     reply_received_ = 0;
   }
   reply_received_ += length;
+  if (progress != nullptr) (*progress)(assembled, total);
 
   do {
     WireWriter(reply_ack_, sizeof(reply_ack_))
@@ -366,6 +368,7 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
     std::memcpy(response + assembled, fragment + gdb::kReplyFragmentHeader, length);
     assembled += length;
     reply_received_ += length;
+    if (progress != nullptr) (*progress)(assembled, total);
   } while (assembled < total);
   *responseSize = assembled;
   return true;
@@ -373,6 +376,18 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
 
 QXSymResult CGDBCommunication::Transact(const void* request, std::uint32_t requestSize,
                                         void* response, std::uint32_t* responseSize) {
+  return Transfer(request, requestSize, response, responseSize, nullptr);
+}
+
+QXSymResult CGDBCommunication::TransactWithProgress(const void* request, std::uint32_t requestSize,
+                                                    void* response, std::uint32_t* responseSize,
+                                                    const TransferProgress& progress) {
+  return Transfer(request, requestSize, response, responseSize, &progress);
+}
+
+QXSymResult CGDBCommunication::Transfer(const void* request, std::uint32_t requestSize,
+                                        void* response, std::uint32_t* responseSize,
+                                        const TransferProgress* progress) {
   if (request == nullptr || requestSize < 2 || response == nullptr || responseSize == nullptr) {
     return symResInvalidParameter;
   }
@@ -386,7 +401,7 @@ QXSymResult CGDBCommunication::Transact(const void* request, std::uint32_t reque
   const QXSymResult sent = requestSize > gdb::kMaxMessage ? SendFragmented(req, requestSize)
                                                           : SendMessage(req, requestSize);
   if (sent != symResOk) return sent;
-  return ReceiveReply(LoadU16(req), static_cast<std::uint8_t*>(response), responseSize);
+  return ReceiveReply(LoadU16(req), static_cast<std::uint8_t*>(response), responseSize, progress);
 }
 
 QXSymResult CGDBCommunication::SendMessage(const std::uint8_t* message, std::uint32_t size) {
@@ -432,7 +447,8 @@ QXSymResult CGDBCommunication::SendFragments(std::uint32_t transfer, std::uint32
 }
 
 QXSymResult CGDBCommunication::ReceiveReply(std::uint16_t code, std::uint8_t* response,
-                                            std::uint32_t* responseSize) {
+                                            std::uint32_t* responseSize,
+                                            const TransferProgress* progress) {
   const auto capacity =
       static_cast<std::uint16_t>(std::min<std::uint32_t>(*responseSize, gdb::kMaxReplyFrame));
   const int count = codec_.ReceiveFrame(response, capacity);
@@ -440,7 +456,9 @@ QXSymResult CGDBCommunication::ReceiveReply(std::uint16_t code, std::uint8_t* re
   const auto received = static_cast<std::uint32_t>(count);
   if (received >= gdb::kReplyFragmentHeader && LoadU16(response) == gdb::kCodeReplyFragment &&
       LoadU32(response + gdb::kReplyFragmentLengthAt) == received - gdb::kReplyFragmentHeader) {
-    if (!ReassembleReply(response, received, responseSize)) return symResSegmentationError;
+    if (!ReassembleReply(response, received, responseSize, progress)) {
+      return symResSegmentationError;
+    }
   } else {
     *responseSize = received;
     if (received < 2) return symResNotOk;

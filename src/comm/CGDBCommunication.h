@@ -68,6 +68,10 @@ class CGDBCommunication final : public CCommunication {
   // symResSegmentationError.
   QXSymResult Transact(const void* request, std::uint32_t requestSize, void* response,
                        std::uint32_t* responseSize) override;
+  // Reports after each fragment of a fragmented reply.
+  QXSymResult TransactWithProgress(const void* request, std::uint32_t requestSize, void* response,
+                                   std::uint32_t* responseSize,
+                                   const TransferProgress& progress) override;
 
   // Wire type sent for an I/O data type code.
   static std::uint8_t WireType(std::uint8_t ioType);
@@ -105,15 +109,20 @@ class CGDBCommunication final : public CCommunication {
   QXSymResult SendMessage(const std::uint8_t* message, std::uint32_t size);
   QXSymResult SendFragmented(const std::uint8_t* request, std::uint32_t size);
   QXSymResult SendFragments(std::uint32_t transfer, std::uint32_t size);
-  QXSymResult ReceiveReply(std::uint16_t code, std::uint8_t* response, std::uint32_t* responseSize);
+  QXSymResult ReceiveReply(std::uint16_t code, std::uint8_t* response, std::uint32_t* responseSize,
+                           const TransferProgress* progress);
 
   // Fragmentation of requests: builds the fragment of `transfer` that starts
   // at `offset` into outgoing_message_. Returns its length (0: empty
   // message) and sets *last.
   std::uint32_t BuildRequestFragment(std::uint32_t transfer, std::uint32_t offset, bool* last);
   void ReleaseRequest(std::uint32_t transfer);
+  // Transact, with progress reports when progress is not null.
+  QXSymResult Transfer(const void* request, std::uint32_t requestSize, void* response,
+                       std::uint32_t* responseSize, const TransferProgress* progress);
   // Reassembles a reply whose first fragment (count bytes) is in response.
-  bool ReassembleReply(std::uint8_t* response, std::uint32_t count, std::uint32_t* responseSize);
+  bool ReassembleReply(std::uint8_t* response, std::uint32_t count, std::uint32_t* responseSize,
+                       const TransferProgress* progress);
 
   std::mutex port_mutex_;  // guards port_ itself, not its use
   std::shared_ptr<CComPort> port_;
