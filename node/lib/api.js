@@ -324,6 +324,7 @@ class Workspace extends EventEmitter {
   }
 
   async _reopen(old) {
+    const names = [...this._tags.keys()];
     await this._release(old).catch(() => {});
     const { initialDelay, maxDelay, factor } = this._reconnect;
     let delay = initialDelay;
@@ -345,7 +346,22 @@ class Workspace extends EventEmitter {
       this._handle = opened.workspace;
       this.version = opened.version.join('.');
       try {
-        for (const g of this._groups) await g._create();
+        // A group whose tags are gone fails its calls with the reason.
+        for (const g of this._groups) {
+          g._broken = null;
+          await g._create().catch((e) => {
+            if (LOST.has(e.code)) throw e;
+            g._broken = e;
+          });
+        }
+        // The tags in use are looked up again; one that is gone is dropped.
+        for (const name of names) {
+          try {
+            this._tags.set(name, await native().lookup(this._handle, name, false));
+          } catch (e) {
+            if (LOST.has(e.code)) throw e;
+          }
+        }
       } catch (e) {
         await this._release(this._handle).catch(() => {});
         this._handle = 0;
@@ -371,6 +387,7 @@ class Group {
     this._handle = 0;
     this._members = [];
     this._closed = false;
+    this._broken = null;  // why the group could not be made again after a reconnect
   }
 
   // Looks the members up and makes the group at the controller (a job).
@@ -410,6 +427,7 @@ class Group {
 
   _check() {
     if (this._closed) throw new QXSymError(codes.symResInvalidHandle, 'the group is closed');
+    if (this._broken) throw this._broken;
   }
 
   // Every member's value in one exchange: an object from name to value.
