@@ -45,6 +45,19 @@ const MAX_VALUE = 256 * 1024 * 1024;
 // Bound on the list requests of one tags() call.
 const MAX_LIST_REQUESTS = 100000;
 
+// Names and filters travel as 8-bit text of at most 259 characters; one
+// that would be cut or changed on the way is refused, so it can never name
+// another tag.
+function checkText(text, what, allowEmpty = false) {
+  if (typeof text !== 'string' || (!allowEmpty && text === '')) {
+    throw new QXSymError(codes.symResInvalidParameter, `${what} must be a non-empty string`);
+  }
+  if (text.length > 259 || /[^\u0001-\u00ff]/.test(text)) {
+    throw new QXSymError(codes.symResInvalidParameter,
+                         `${what} '${text.slice(0, 40)}': at most 259 Latin-1 characters, no zero`);
+  }
+}
+
 function lostError(detail) {
   return new QXSymError(codes.symResConnectionLost, detail);
 }
@@ -125,9 +138,7 @@ class Workspace extends EventEmitter {
 
   // The looked-up tag for name (cached); inside a job only.
   async _entry(name) {
-    if (typeof name !== 'string' || name === '') {
-      throw new QXSymError(codes.symResInvalidParameter, 'a tag name must be a non-empty string');
-    }
+    checkText(name, 'a tag name');
     let entry = this._tags.get(name);
     if (entry) {
       this._tags.delete(name);  // most recently used last
@@ -148,8 +159,10 @@ class Workspace extends EventEmitter {
   // character; empty: all), as plain objects. More than one reply holds is
   // gathered by narrowing the filter.
   tags(filter = '') {
-    if (typeof filter !== 'string') {
-      return Promise.reject(new QXSymError(codes.symResInvalidParameter, 'filter must be a string'));
+    try {
+      checkText(filter, 'filter', true);
+    } catch (e) {
+      return Promise.reject(e);
     }
     return this._run(async () => {
       const first = await native().list(this._handle, filter);
@@ -213,9 +226,10 @@ class Workspace extends EventEmitter {
 
   // A plain description of the type of a tag.
   type(name) {
-    if (typeof name !== 'string' || name === '') {
-      return Promise.reject(new QXSymError(codes.symResInvalidParameter,
-                                           'a tag name must be a non-empty string'));
+    try {
+      checkText(name, 'a tag name');
+    } catch (e) {
+      return Promise.reject(e);
     }
     return this._run(async () => {
       const entry = await native().lookup(this._handle, name, true);
@@ -226,11 +240,11 @@ class Workspace extends EventEmitter {
 
   // A group of tags that are read and written in one exchange each.
   async group(names) {
-    if (!Array.isArray(names) || names.length === 0 ||
-        names.some((n) => typeof n !== 'string' || n === '')) {
+    if (!Array.isArray(names) || names.length === 0) {
       throw new QXSymError(codes.symResInvalidParameter,
                            'a group needs a non-empty array of tag names');
     }
+    for (const n of names) checkText(n, 'a tag name');
     if (new Set(names.map((n) => n.toLowerCase())).size !== names.length) {
       throw new QXSymError(codes.symResHandleAlreadyExists, 'a tag appears twice in the group');
     }
@@ -491,7 +505,8 @@ class Group {
 // maxDelay, factor }).
 async function connect(options = {}) {
   const { host = '127.0.0.1', port, timeout = 0, reconnect = false } = options;
-  if (typeof host !== 'string' || host === '' || host.length > 59) {
+  if (typeof host !== 'string' || host === '' || host.length > 59 ||
+      /[^\u0021-\u007e]/.test(host)) {
     throw new QXSymError(codes.symResInvalidAddress, 'host must be a name of 1 to 59 characters');
   }
   if (!Number.isInteger(port) || port < 1 || port > 65535) {
