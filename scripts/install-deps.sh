@@ -30,13 +30,22 @@ fi
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-if [ "$(id -u)" -ne 0 ]; then
-  echo "missing Debian packages: ${missing[*]}; install them with:" \
-    "sudo $(cd "$(dirname "$0")" && pwd)/install-deps.sh" >&2
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing Debian packages: ${missing[*]}; install them with:" \
+      "sudo $(cd "$(dirname "$0")" && pwd)/install-deps.sh" >&2
+    exit 1
+  fi
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
 fi
-echo "installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}"
+
+# npm packages of the project's own checks, pinned by their lock files and
+# installed into the source tree (nothing global).
+# TypeScript (npm) for the check of the Node.js package's declarations.
+typecheck="$(dirname "$0")/../node/test/api/typecheck"
+if command -v npm >/dev/null 2>&1 && [ ! -f "$typecheck/node_modules/typescript/bin/tsc" ]; then
+  npm ci --prefix "$typecheck" --no-audit --no-fund --loglevel=error
+fi
