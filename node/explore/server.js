@@ -321,7 +321,7 @@ class Explorer extends EventEmitter {
         case 'GET /api/state': return this._send(res, 200, this._stateBody());
         case 'GET /api/tags': return this._tags(res);
         case 'GET /api/tag': return await this._tag(res, url.searchParams.get('name') || '');
-        case 'GET /api/events': return this._events(req, res);
+        case 'GET /api/events': return this._eventStream(req, res);
         case 'POST /api/pins': return this._send(res, 200, await this.setPins((await this._body(req)).names) || this._stateBody());
         case 'POST /api/tick': {
           const b = await this._body(req);
@@ -399,7 +399,7 @@ class Explorer extends EventEmitter {
     this._send(res, 200, { name: b.name, value: await ws.read(b.name) });
   }
 
-  _events(req, res) {
+  _eventStream(req, res) {
     res.writeHead(200, { 'Content-Type': 'text/event-stream', 'Cache-Control': 'no-store', Connection: 'keep-alive' });
     res.write(`retry: 1000\nevent: state\ndata: ${toJson(this._stateBody())}\n\n`);
     this.clients.add(res);
