@@ -382,31 +382,47 @@ napi_value NodeValue(napi_env env, const TypeNode& node) {
   return o;
 }
 
-// lookup(workspace, name) -> { tag, name, dataSize, fullSize, readOnly,
-// bitAddress, type }: a tag handle for later reads and writes, and the tag's
-// type tree with the byte offset of every member and element.
+// lookup(workspace, name, walk) -> { tag, dataSize, fullSize, type }: a tag
+// handle for later reads and writes, and the tag's type tree with the byte
+// offset of every member and element. A scalar of a basic type costs two
+// exchanges (the lookup and its dimensions) unless walk asks for the type's
+// own description from the source.
 napi_value Lookup(napi_env env, napi_callback_info info) {
-  napi_value argv[2];
+  napi_value argv[3];
   int32_t ws = 0;
   std::string name;
-  if (!Args(env, info, 2, argv) || !GetInt(env, argv[0], &ws, "workspace must be a number") ||
+  bool walk = false;
+  if (!Args(env, info, 3, argv) || !GetInt(env, argv[0], &ws, "workspace must be a number") ||
       !GetString(env, argv[1], &name, "name must be a string"))
     return nullptr;
+  napi_get_value_bool(env, argv[2], &walk);
   struct Out {
     QXSymTagHandle tag = 0;
-    TagInfo info;
-    uint32_t full_size = 0;
+    uint32_t data_size = 0, full_size = 0;
     TypeNode type;
   };
   auto out = std::make_shared<Out>();
   return Start(
       env,
-      [ws, name, out](Work& w) {
+      [ws, name, walk, out](Work& w) {
         QX_CALL(w, QXSym_GetGlobalTag, ws, name.c_str(), &out->tag);
-        const char* call = "QXSym_GetTagDataFullSize";
-        QXSymResult r = Describe(out->tag, &out->info, &call);
+        const char* call = "QXSym_GetTagDataSize";
+        QXSymTyVar tyvar = QXSymTyVarNull;
+        uint32_t dims[3] = {};
+        QXSymResult r = QXSym_GetTagDataSize(out->tag, &out->data_size);
         if (r == symResOk) r = QXSym_GetTagDataFullSize(out->tag, &out->full_size);
-        if (r == symResOk) r = qxsym::js::WalkTagType(ws, out->tag, name, &out->type, &call);
+        if (r == symResOk) r = QXSym_GetTagDataTypeVar(out->tag, &tyvar);
+        bool scalar =
+            r == symResOk && !walk && qxsym::js::ScalarNode(tyvar, out->data_size, &out->type);
+        if (scalar) {
+          call = "QXSym_GetTagDims";
+          r = QXSym_GetTagDims(out->tag, &dims[0], &dims[1], &dims[2]);
+          scalar = dims[0] == 0 && dims[1] == 0 && dims[2] == 0;
+        }
+        if (r == symResOk && !scalar) {
+          out->type = TypeNode();
+          r = qxsym::js::WalkTagType(ws, out->tag, name, &out->type, &call);
+        }
         if (r != symResOk) {
           QXSym_CloseTag(out->tag);
           w.result = r;
@@ -417,11 +433,8 @@ napi_value Lookup(napi_env env, napi_callback_info info) {
         napi_value o;
         napi_create_object(e, &o);
         Set(e, o, "tag", Num(e, out->tag));
-        Set(e, o, "name", Str(e, out->info.name));
-        Set(e, o, "dataSize", Num(e, out->info.size));
+        Set(e, o, "dataSize", Num(e, out->data_size));
         Set(e, o, "fullSize", Num(e, out->full_size));
-        Set(e, o, "readOnly", Bool(e, out->info.read_only));
-        Set(e, o, "bitAddress", Bool(e, out->info.bit));
         Set(e, o, "type", NodeValue(e, out->type));
         return o;
       });

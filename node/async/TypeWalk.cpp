@@ -167,6 +167,50 @@ class Walker {
 
 }  // namespace
 
+bool ScalarNode(QXSymTyVar type, uint32_t size, TypeNode* out) {
+  constexpr uint32_t kInt = QXSymTypeIsBasic | QXSymTypeIsNumeric | QXSymTypeIsInteger;
+  constexpr uint32_t kBits = QXSymTypeIsBasic | QXSymTypeIsInteger;
+  constexpr uint32_t kReal = QXSymTypeIsBasic | QXSymTypeIsNumeric | QXSymTypeIsSigned;
+  struct Row {
+    QXSymTyVar type;
+    const char* name;
+    uint32_t size, properties;
+  };
+  static const Row kRows[] = {
+      {QXSymTyVarBool, "BOOL", 1, QXSymTypeIsBasic},
+      {QXSymTyVarSInt, "SINT", 1, kInt | QXSymTypeIsSigned},
+      {QXSymTyVarUSInt, "USINT", 1, kInt},
+      {QXSymTyVarByte, "BYTE", 1, kBits},
+      {QXSymTyVarInt, "INT", 2, kInt | QXSymTypeIsSigned},
+      {QXSymTyVarUInt, "UINT", 2, kInt},
+      {QXSymTyVarWord, "WORD", 2, kBits},
+      {QXSymTyVarDInt, "DINT", 4, kInt | QXSymTypeIsSigned},
+      {QXSymTyVarUDInt, "UDINT", 4, kInt},
+      {QXSymTyVarDWord, "DWORD", 4, kBits},
+      {QXSymTyVarLInt, "LINT", 8, kInt | QXSymTypeIsSigned},
+      {QXSymTyVarULInt, "ULINT", 8, kInt},
+      {QXSymTyVarLWord, "LWORD", 8, kBits},
+      {QXSymTyVarReal, "REAL", 4, kReal},
+      {QXSymTyVarLReal, "LREAL", 8, kReal},
+  };
+  if (type == QXSymTyVarString) {
+    if (size == 0) return false;
+    out->name = "STRING[" + std::to_string(size - 1) + "]";
+    out->size = size;
+    out->properties = QXSymTypeIsBasic | QXSymTypeIsString;
+    return true;
+  }
+  for (const Row& row : kRows) {
+    if (row.type != type) continue;
+    if (row.size != size) return false;  // not what the name says: ask the source
+    out->name = row.name;
+    out->size = size;
+    out->properties = row.properties;
+    return true;
+  }
+  return false;
+}
+
 QXSymResult WalkTagType(QXSymWorkspaceHandle workspace, QXSymTagHandle tag, const std::string& path,
                         TypeNode* out, const char** call) {
   qxsym_addr_t base = 0;

@@ -34,6 +34,11 @@ struct TypeNode {
 QXSymResult WalkTagType(QXSymWorkspaceHandle workspace, QXSymTagHandle tag, const std::string& path,
                         TypeNode* out, const char** call);
 
+// The node of a scalar of basic variable type `type` and data size `size`
+// (a string's size counts its terminator), known without asking the source;
+// false for user-defined types and pointers.
+bool ScalarNode(QXSymTyVar type, uint32_t size, TypeNode* out);
+
 }  // namespace qxsym::js
 
 #endif

@@ -64,7 +64,9 @@ function narrow(filter) {
   const head = f.slice(0, i);
   const tail = f.slice(i + 1);
   if (f[i] === '?') return [...NAME_CHARS].map((c) => head + c + tail);
-  return [head + tail, ...[...NAME_CHARS].map((c) => head + c + '*' + tail)];
+  const spelled = [...NAME_CHARS].map((c) => head + c + '*' + tail);
+  // No tag has an empty name (and the empty filter would match them all).
+  return head + tail === '' ? spelled : [head + tail, ...spelled];
 }
 
 class Workspace extends EventEmitter {
@@ -130,7 +132,7 @@ class Workspace extends EventEmitter {
       this._tags.set(name, entry);
       return entry;
     }
-    entry = await native().lookup(this._handle, name);
+    entry = await native().lookup(this._handle, name, false);
     this._tags.set(name, entry);
     if (this._tags.size > TAG_CACHE_SIZE) {
       const [oldest, old] = this._tags.entries().next().value;
@@ -203,7 +205,15 @@ class Workspace extends EventEmitter {
 
   // A plain description of the type of a tag.
   type(name) {
-    return this._run(async () => describeType((await this._entry(name)).type), `'${name}'`);
+    if (typeof name !== 'string' || name === '') {
+      return Promise.reject(new QXSymError(codes.symResInvalidParameter,
+                                           'a tag name must be a non-empty string'));
+    }
+    return this._run(async () => {
+      const entry = await native().lookup(this._handle, name, true);
+      await native().closeTag(entry.tag);
+      return describeType(entry.type);
+    }, `'${name}'`);
   }
 
   // A group of tags that are read and written in one exchange each.
@@ -361,7 +371,7 @@ class Group {
     const members = [];
     try {
       for (const name of this.names) {
-        const entry = await n.lookup(ws._handle, name);
+        const entry = await n.lookup(ws._handle, name, false);
         members.push(entry);
         if (kindOf(entry.type) === 'array') {
           throw new QXSymError(codes.symResInvalidGroupTag,
