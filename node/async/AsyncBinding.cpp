@@ -602,6 +602,73 @@ napi_value GroupWrite(napi_env env, napi_callback_info info) {
   });
 }
 
+// Most attribute names one texts() call asks for.
+constexpr uint32_t kMaxAttributeNames = 32;
+
+// texts(workspace, name, attributeNames) -> { description, attributes }: the
+// description of a tag and those of the named attributes it has (names it
+// lacks are left out). Attributes cannot be listed, only asked for by name.
+napi_value Texts(napi_env env, napi_callback_info info) {
+  napi_value argv[3];
+  int32_t ws = 0;
+  std::string name;
+  bool is_array = false;
+  uint32_t n = 0;
+  if (!Args(env, info, 3, argv) || !GetInt(env, argv[0], &ws, "workspace must be a number") ||
+      !GetString(env, argv[1], &name, "name must be a string"))
+    return nullptr;
+  if (napi_is_array(env, argv[2], &is_array) != napi_ok || !is_array ||
+      napi_get_array_length(env, argv[2], &n) != napi_ok || n > kMaxAttributeNames)
+    return Throw(env, "attribute names must be an array of at most 32 strings"), nullptr;
+  std::vector<std::string> names(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    napi_value e;
+    napi_get_element(env, argv[2], i, &e);
+    if (!GetString(env, e, &names[i], "attribute names must be strings")) return nullptr;
+    if (names[i].size() >= QXSYM_MAX_STRING)
+      return Throw(env, "an attribute name is too long"), nullptr;
+  }
+  struct Out {
+    std::string description;
+    std::vector<std::pair<std::string, std::string>> attributes;
+  };
+  auto out = std::make_shared<Out>();
+  return Start(
+      env,
+      [ws, name, names, out](Work& w) {
+        QXSymTagHandle tag = 0;
+        QX_CALL(w, QXSym_GetGlobalTag, ws, name.c_str(), &tag);
+        QXSymResult r = Text(QXSym_GetTagDescr, tag, &out->description);
+        const char* call = "QXSym_GetTagDescr";
+        for (size_t i = 0; r == symResOk && i < names.size(); ++i) {
+          char buffer[QXSYM_MAX_STRING + 1] = {};
+          uint16_t length = QXSYM_MAX_STRING;
+          QXSymResult a = QXSym_GetTagAttribute(tag, names[i].c_str(), buffer, &length);
+          if (a == symResOk) {
+            out->attributes.emplace_back(names[i], buffer);
+          } else if (a != symResAttributeNotFound) {
+            r = a;
+            call = "QXSym_GetTagAttribute";
+          }
+        }
+        QXSym_CloseTag(tag);
+        if (r != symResOk) {
+          w.result = r;
+          w.call = call;
+        }
+      },
+      [out](napi_env e) {
+        napi_value o, attributes;
+        napi_create_object(e, &o);
+        napi_create_object(e, &attributes);
+        for (const auto& [key, text] : out->attributes)
+          Set(e, attributes, key.c_str(), Str(e, text));
+        Set(e, o, "description", Str(e, out->description));
+        Set(e, o, "attributes", attributes);
+        return o;
+      });
+}
+
 napi_value Init(napi_env env, napi_value exports) {
   const napi_property_descriptor props[] = {
       {"open", nullptr, Open, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
@@ -615,6 +682,7 @@ napi_value Init(napi_env env, napi_value exports) {
       {"groupDelete", nullptr, GroupDelete, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
       {"groupRead", nullptr, GroupRead, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
       {"groupWrite", nullptr, GroupWrite, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
+      {"texts", nullptr, Texts, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
   };
   napi_define_properties(env, exports, sizeof(props) / sizeof(props[0]), props);
   return exports;

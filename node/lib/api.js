@@ -216,6 +216,18 @@ class Workspace extends EventEmitter {
     }, `'${name}'`);
   }
 
+  // The description of a tag and the texts of those of the named
+  // attributes it has: { description, attributes: { name: text } }.
+  // Attributes cannot be listed, only asked for by name (at most 32).
+  texts(name, attributeNames = []) {
+    if (typeof name !== 'string' || name === '' || !Array.isArray(attributeNames) ||
+        attributeNames.length > 32 || attributeNames.some((a) => typeof a !== 'string' || a === '')) {
+      return Promise.reject(new QXSymError(codes.symResInvalidParameter,
+                                           'a tag name and up to 32 attribute names'));
+    }
+    return this._run(() => native().texts(this._handle, name, attributeNames), `'${name}'`);
+  }
+
   // A group of tags that are read and written in one exchange each.
   async group(names) {
     if (!Array.isArray(names) || names.length === 0 ||
