@@ -14,6 +14,10 @@ const { parseValue } = require('./public/parse');
 const PUBLIC = path.join(__dirname, 'public');
 const MAX_BODY = 64 * 1024;
 const MAX_PINS = 64;
+// Attributes cannot be listed, only asked for by name: these are the ones
+// engineering tools commonly give tags.
+const ATTRIBUTES = ['unit', 'min', 'max', 'io', 'area', 'line', 'plc', 'opc', 'archive', 'format',
+                    'scale', 'offset', 'group', 'comment'];
 const MIN_TICK = 50;
 const MAX_TICK = 60000;
 // An event stream whose socket buffer holds more than this skips values
@@ -363,12 +367,10 @@ class Explorer extends EventEmitter {
     } catch (e) {
       body.valueError = errorBody(e);
     }
-    if (typeof ws.info === 'function') {
-      try {
-        Object.assign(body, await ws.info(name));
-      } catch (e) {
-        body.infoError = errorBody(e);
-      }
+    try {
+      Object.assign(body, await ws.texts(name, ATTRIBUTES));
+    } catch (e) {
+      body.infoError = errorBody(e);
     }
     this._send(res, 200, body);
   }

@@ -12,6 +12,10 @@
   let chart = null;
   let chartKeys = '';
   let redraw = false;
+  const SHOWN_SERIES = 4;
+  const shownSeries = new Set();
+  const hiddenSeries = new Set();
+  const compact = (v) => (Math.abs(v) >= 1e5 || (v !== 0 && Math.abs(v) < 1e-3) ? v.toExponential(2) : String(+v.toPrecision(6)));
 
   async function api(path, body) {
     const init = body === undefined ? {} : {
@@ -274,7 +278,10 @@
 
   function onValues(m) {
     for (const tr of $('pins').tBodies[0].rows) {
-      if (tr.dataset.name in m.values) tr.cells[1].textContent = show(m.values[tr.dataset.name]);
+      if (tr.dataset.name in m.values) {
+        tr.cells[1].textContent = show(m.values[tr.dataset.name]);
+        tr.cells[1].title = tr.cells[1].textContent;
+      }
     }
     $('groupError').textContent = state.server && state.server.groupError ? $('groupError').textContent : '';
     // The history keeps the longest window; older points go.
@@ -323,8 +330,18 @@
       const colors = ['#1f77b4', '#d62728', '#2ca02c', '#ff7f0e', '#9467bd', '#8c564b', '#e377c2', '#17becf'];
       chart = new uPlot({
         width, height: 260,
-        series: [{}, ...keys.map((k, i) => ({ label: k, stroke: colors[i % colors.length], width: 1.5, spanGaps: true }))],
-        axes: [{}, {}],
+        // The first series are drawn; the legend turns the others on.
+        series: [{}, ...keys.map((k, i) => ({
+          label: k, stroke: colors[i % colors.length], width: 1.5, spanGaps: true,
+          show: shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES),
+        }))],
+        axes: [{}, { size: 70, values: (u, ticks) => ticks.map(compact) }],
+        hooks: { setSeries: [(u, i, opts) => {
+          const k = keys[i - 1];
+          if (!k || opts.show === undefined) return;
+          (opts.show ? shownSeries : hiddenSeries).add(k);
+          (opts.show ? hiddenSeries : shownSeries).delete(k);
+        }] },
         legend: { live: false },
       }, data, box);
       chartKeys = keys.join('\n');

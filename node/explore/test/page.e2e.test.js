@@ -66,6 +66,8 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     for (const member of ['Name:', 'Infeed:', 'SetSpeed:', 'PartsToday:']) assert.ok(value.includes(member), member);
     assert.match(await page.textContent('#typeTree'), /MOTOR functionBlock, 28 bytes/);
     assert.match(await page.textContent('#tagFlags'), /read\/write/);
+    assert.strictEqual(await page.textContent('#tagDescr'), 'Packaging conveyor line');
+    assert.match(await page.textContent('#tagAttrs'), /area = packaging, plc = PLC01/);
   });
 
   await t.test('pinned values change and the chart gains points', async () => {
