@@ -284,13 +284,18 @@ QXSymResult Describe(QXSymTagHandle tag, TagInfo* info, const char** call) {
 // Lists at most this many tags in one reply; beyond it the caller narrows.
 constexpr uint32_t kMaxListed = 500;
 
-// list(workspace, filter) -> { count, tags: [...] | null }. tags is null when
-// more than kMaxListed tags match (or the source refuses the list as too
-// long): the caller narrows the filter.
+// list(workspace, filter[, namesOnly]) -> { count, tags: [...] | null }. tags
+// is null when more than kMaxListed tags match (or the source refuses the
+// list as too long): the caller narrows the filter. namesOnly: each tag
+// carries its name alone (one exchange per tag instead of five).
 napi_value List(napi_env env, napi_callback_info info) {
-  napi_value argv[2];
+  napi_value argv[3];
   int32_t ws = 0;
   std::string filter;
+  bool names_only = false;
+  size_t argc = 3;
+  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok) return nullptr;
+  if (argc > 2) napi_get_value_bool(env, argv[2], &names_only);
   if (!Args(env, info, 2, argv) || !GetInt(env, argv[0], &ws, "workspace must be a number") ||
       !GetString(env, argv[1], &filter, "filter must be a string"))
     return nullptr;
@@ -302,7 +307,7 @@ napi_value List(napi_env env, napi_callback_info info) {
   auto out = std::make_shared<Out>();
   return Start(
       env,
-      [ws, filter, out](Work& w) {
+      [ws, filter, names_only, out](Work& w) {
         QX_CALL(w, QXSym_QueryGlobalTagsNum, ws, filter.c_str(), &out->count);
         if (out->count > kMaxListed) {
           out->overflow = true;
@@ -322,12 +327,16 @@ napi_value List(napi_env env, napi_callback_info info) {
         }
         out->tags.resize(n);
         for (uint32_t i = 0; i < n && r == symResOk; ++i) {
-          r = Describe(list[i], &out->tags[i], &w.call);
+          if (!names_only) {
+            r = Describe(list[i], &out->tags[i], &w.call);
+          } else if ((r = Text(QXSym_GetTagName, list[i], &out->tags[i].name)) != symResOk) {
+            w.call = "QXSym_GetTagName";
+          }
         }
         QXSym_FreeTagList(list);
         w.result = r;
       },
-      [out](napi_env e) {
+      [out, names_only](napi_env e) {
         napi_value obj, tags;
         napi_create_object(e, &obj);
         Set(e, obj, "count", Num(e, out->count));
@@ -340,6 +349,10 @@ napi_value List(napi_env env, napi_callback_info info) {
             napi_value o;
             napi_create_object(e, &o);
             Set(e, o, "name", Str(e, t.name));
+            if (names_only) {
+              napi_set_element(e, tags, static_cast<uint32_t>(i), o);
+              continue;
+            }
             Set(e, o, "type", Str(e, t.type));
             Set(e, o, "size", Num(e, t.size));
             Set(e, o, "readOnly", Bool(e, t.read_only));
