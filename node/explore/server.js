@@ -85,6 +85,7 @@ class Explorer extends EventEmitter {
     this.ws = null;
     this.state = 'connecting';  // 'connecting', 'connected', 'disconnected', 'closed'
     this.tagList = null;
+    this.tagListDone = false;
     this.tagListError = null;
     this.listedAt = 0;
     this.connectedAt = 0;
@@ -158,19 +159,31 @@ class Explorer extends EventEmitter {
     this._loadTags();
   }
 
+  // Lists the tag names, pushing each reply's names to the pages as they
+  // arrive (from: the list's length before them), so a large model shows
+  // its first tags at once.
   async _loadTags() {
     const at = this.connectedAt;
+    this.tagList = [];
+    this.tagListDone = false;
+    this.tagListError = null;
+    this._broadcast('tags', { from: 0, names: [], done: false });
     try {
-      const list = await this.ws.tags('');
+      const all = await this.ws.tagNames('', (names) => {
+        if (at !== this.connectedAt) return;
+        const from = this.tagList.length;
+        this.tagList.push(...names);
+        this._broadcast('tags', { from, names, done: false });
+      });
       if (at !== this.connectedAt) return;
-      this.tagList = list.map((t) => ({ n: t.name, t: t.type, s: t.size, r: t.flags.readOnly ? 1 : 0 }));
-      this.tagListError = null;
+      this.tagList = all;
     } catch (e) {
       if (at !== this.connectedAt) return;
       this.tagListError = errorBody(e);
     }
+    this.tagListDone = true;
     this.listedAt = Date.now();
-    this._broadcast('tags', { count: this.tagList ? this.tagList.length : 0, error: this.tagListError,
+    this._broadcast('tags', { from: this.tagList.length, names: [], done: true, error: this.tagListError,
                                ms: this.listedAt - this.connectedAt });
   }
 
@@ -184,7 +197,7 @@ class Explorer extends EventEmitter {
   _stateBody() {
     const o = this.options;
     return {
-      state: this.state, controller: `${o.host}:${o.port}`, version: this.ws ? this.ws.version : null,
+      state: this.state, connectedAt: this.connectedAt, controller: `${o.host}:${o.port}`, version: this.ws ? this.ws.version : null,
       allowWrite: !!o.allowWrite, error: this.lastError || null, pins: this.pins, tick: this.tick,
       paused: this.paused, groupError: this.groupError,
     };
@@ -350,10 +363,8 @@ class Explorer extends EventEmitter {
   }
 
   _tags(res) {
-    if (!this.tagList) {
-      return this._send(res, 503, { error: this.tagListError || { message: 'the tag list is not loaded yet' } });
-    }
-    this._send(res, 200, { tags: this.tagList, ms: this.listedAt - this.connectedAt });
+    this._send(res, 200, { names: this.tagList || [], done: !!this.tagListDone, error: this.tagListError,
+                           ms: this.tagListDone ? this.listedAt - this.connectedAt : undefined });
   }
 
   async _tag(res, name) {

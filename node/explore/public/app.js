@@ -68,7 +68,7 @@
   function connectEvents() {
     const events = new EventSource('api/events');
     events.addEventListener('state', (m) => setState(JSON.parse(m.data)));
-    events.addEventListener('tags', () => loadTags());
+    events.addEventListener('tags', (m) => onTags(JSON.parse(m.data)));
     events.addEventListener('values', (m) => onValues(JSON.parse(m.data)));
     events.addEventListener('readError', (m) => {
       $('groupError').textContent = `Group read failed: ${errorText(JSON.parse(m.data))}`;
@@ -82,16 +82,36 @@
 
   // ---- tag list ------------------------------------------------------------
 
+  // The list arrives in batches (tags events); from is the server's list
+  // length before a batch: a gap means a missed batch, so the whole list is
+  // fetched again.
   async function loadTags() {
     try {
       const r = await api('api/tags');
-      state.tags = r.tags;
-      state.listMs = r.ms;
-      applyFilter();
-      document.body.dataset.listedAt = String(Date.now());
+      state.tags = r.names.slice();
+      tagsDone(r);
     } catch (e) {
       $('count').textContent = `tag list: ${errorText(e)}`;
     }
+  }
+
+  function onTags(m) {
+    if (m.from === 0 && !m.done) state.tags = [];
+    if (m.from > state.tags.length) return loadTags();
+    state.tags.push(...m.names.slice(state.tags.length - m.from));
+    if (m.done) tagsDone(m);
+    else if (!state.listTimer) state.listTimer = setTimeout(() => { state.listTimer = null; applyFilter(true); }, 100);
+  }
+
+  function tagsDone(m) {
+    state.listDone = m.done;
+    state.listMs = m.ms;
+    state.listError = m.error;
+    if (m.done) {
+      state.tags.sort();
+      document.body.dataset.listedAt = String(Date.now());
+    }
+    applyFilter(true);
   }
 
   // A filter with * or ? is a glob over the whole name; plain text matches
@@ -106,14 +126,15 @@
     return (name) => name.toLowerCase().includes(f);
   }
 
-  function applyFilter() {
+  function applyFilter(keepScroll) {
     const match = matcher($('filter').value);
-    state.shown = state.tags.filter((t) => match(t.n));
+    state.shown = state.tags.filter(match);
     const total = state.tags.length;
     $('count').textContent = `${state.shown.length} of ${total} tags` +
-      (state.listMs !== undefined ? ` (listed in ${state.listMs} ms)` : '');
+      (!state.listDone ? ' (listing...)' : state.listMs !== undefined ? ` (listed in ${state.listMs} ms)` : '') +
+      (state.listError ? ` - ${errorText(state.listError)}` : '');
     $('spacer').style.height = `${state.shown.length * ROW}px`;
-    $('list').scrollTop = 0;
+    if (keepScroll !== true) $('list').scrollTop = 0;
     renderRows();
   }
 
@@ -125,15 +146,15 @@
     for (const r of [...list.querySelectorAll('.row')]) r.remove();
     const frag = document.createDocumentFragment();
     for (let i = first; i < last; i++) {
-      const t = state.shown[i];
-      const row = el('div', 'row' + (state.selected === t.n ? ' selected' : ''));
+      const name = state.shown[i];
+      const row = el('div', 'row' + (state.selected === name ? ' selected' : ''));
       row.style.top = `${i * ROW}px`;
-      row.dataset.name = t.n;
-      row.append(el('span', 'name', t.n), el('span', 'type', t.t));
-      if (t.r) row.append(el('span', 'ro', 'RO'));
+      row.dataset.name = name;
+      row.append(el('span', 'name', name));
       frag.append(row);
     }
     list.append(frag);
+    if (last > first && !document.body.dataset.firstRowsAt) document.body.dataset.firstRowsAt = String(Date.now());
   }
 
   // ---- the selected tag ----------------------------------------------------
@@ -375,7 +396,7 @@
 
   // ---- wiring ------------------------------------------------------------------
 
-  $('filter').addEventListener('input', applyFilter);
+  $('filter').addEventListener('input', () => applyFilter());
   $('list').addEventListener('scroll', renderRows);
   window.addEventListener('resize', () => { renderRows(); drawChart(); });
   $('list').addEventListener('click', (ev) => {
