@@ -10,6 +10,9 @@ packages=(
   # Fuzz targets and sanitizer runs (scripts/ci-robustness.sh): clang with
   # libFuzzer and its sanitizer runtimes, and the symbolizer for reports.
   clang libclang-rt-14-dev llvm
+  # The tag explorer's browser tests: a headless Chromium the npm driver
+  # launches (it downloads no browser of its own).
+  chromium chromium-driver
 )
 missing=()
 for p in "${packages[@]}"; do
