@@ -60,6 +60,13 @@
     $('pause').textContent = s.paused ? 'Resume' : 'Pause';
     $('groupError').textContent = s.groupError ? `Pinned tags cannot be read together: ${errorText(s.groupError)}` : '';
     renderPins();
+    // The chart shows pinned tags only: unpinned ones leave it.
+    const pinned = new Set(s.pins);
+    let pruned = false;
+    for (const k of [...history.series.keys()]) {
+      if (!pinned.has(k.split(/[.[]/)[0])) pruned = history.series.delete(k);
+    }
+    if (pruned) drawChart();
     if (first || (was !== 'connected' && s.state === 'connected')) {
       if (state.selected) select(state.selected);
     }
@@ -338,7 +345,9 @@
 
   function drawChart() {
     redraw = false;
-    const keys = [...history.series.keys()];
+    // Pinned tags' own values first, then members and elements.
+    const depth = (k) => (/[.[]/.test(k) ? 1 : 0);
+    const keys = [...history.series.keys()].sort((a, b) => depth(a) - depth(b));
     const from = visible();
     const data = [history.t.slice(from), ...keys.map((k) => history.series.get(k).slice(from))];
     $('points').textContent = `${data[0].length} points, ${keys.length} series`;

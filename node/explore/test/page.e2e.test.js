@@ -115,8 +115,11 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
   });
 
   await t.test('screenshot', async () => {
+    await page.evaluate(() => fetch('api/pins', { method: 'POST', headers: { 'Content-Type': 'application/json' },
+                                                  body: JSON.stringify({ names: ['OvenPower', 'Line'] }) }));
     await select('Line');
     await page.fill('#filter', '');
+    await page.waitForFunction(() => Number(document.getElementById('chart').dataset.points) > 20, null, WAIT);
     fs.mkdirSync(ARTEFACTS, { recursive: true });
     await page.screenshot({ path: path.join(ARTEFACTS, 'explore.png') });
   });
@@ -127,8 +130,8 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await state('disconnected');
     sim = await startSim({ port });
     await state('connected');
-    const v = await pinnedValue('CntDint');
-    await changes('CntDint', v);
+    const v = await pinnedValue('OvenPower');
+    await changes('OvenPower', v);
     await page.waitForFunction(() => /^32 of 32 tags/.test(document.getElementById('count').textContent), null, WAIT);
   });
 
