@@ -10,6 +10,7 @@ install(TARGETS QXSymbols EXPORT QXSymbolsTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/QXSymbols.h
               ${PROJECT_SOURCE_DIR}/include/QXSymDirectAccess.h
+              ${PROJECT_SOURCE_DIR}/include/QXSymbolsExt.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT QXSymbolsTargets NAMESPACE QXSymbols::
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QXSymbols)

@@ -162,3 +162,12 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 "$build/bench/qxsym-bench-report" --codec "$out/codec.json" --api "$out/api.json" \
   --api "$out/api-threads.json" "${twocpu[@]}" --extra "$out/extra.txt" --doc "$doc"
 echo "results written to $doc"
+
+echo "=== Python package against the C API"
+python=$(command -v /usr/bin/python3 || command -v python3 || true)
+if [ -n "$python" ]; then
+  "$python" bench/python_reads.py --build "$build" --count $((count * 10)) --repetitions "$reps" \
+    --doc "$doc"
+else
+  echo "no python3: the Python rows of $doc are left as they were"
+fi

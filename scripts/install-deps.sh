@@ -10,10 +10,16 @@ packages=(
   # Fuzz targets and sanitizer runs (scripts/ci-robustness.sh): clang with
   # libFuzzer and its sanitizer runtimes, and the symbolizer for reports.
   clang libclang-rt-14-dev llvm
+  # The Python package: its tests (pytest) and its offline install with pip.
+  python3-pytest python3-setuptools python3-pip python3-wheel
+  # Checks the Python package's type hints.
+  mypy
   # The tag explorer's browser tests: a headless Chromium the npm driver
   # launches (it downloads no browser of its own).
   chromium chromium-driver
 )
+# Node.js add-on: node, npm and the Node-API headers, unless a Node.js is there.
+command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -13,6 +13,7 @@
 #include "QXSymClientWorkspaceDirect.h"
 #include "QXSymClientWorkspaceRemote.h"
 #include "QXSymbols.h"
+#include "QXSymbolsExt.h"
 
 using namespace qxsym;
 using namespace qxsym::api;
@@ -166,8 +167,29 @@ QXSymResult QXSYM_CALL QXSym_GetServerVersion(QXSymWorkspaceHandle workspace, ui
   });
 }
 
-QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace, const TCHAR* fileName,
-                                            bool_t overwrite) {
+namespace {
+
+// Turns the channel's reports (reply bytes, the 4-byte reply header
+// included) into the caller's: table bytes, rising, below the table's size.
+// The call with the whole size comes after the download succeeded.
+struct TableProgress {
+  QXSymProgressCallback callback = nullptr;
+  void* context = nullptr;
+  std::uint32_t size = 0;
+  std::uint32_t last = 0;
+
+  static void Relay(std::uint32_t received, std::uint32_t, void* self) {
+    auto* p = static_cast<TableProgress*>(self);
+    const std::uint32_t table = received > kReplyHeaderSize ? received - kReplyHeaderSize : 0;
+    if (table > p->last && table < p->size) {
+      p->last = table;
+      p->callback(table, p->size, p->context);
+    }
+  }
+};
+
+QXSymResult DownloadSymbolTable(QXSymWorkspaceHandle workspace, const TCHAR* fileName,
+                                bool_t overwrite, QXSymProgressCallback callback, void* context) {
   return Guard([&]() -> QXSymResult {
     if (!Started()) return symResNotInited;
     if (workspace == 0) return symResInvalidHandle;
@@ -179,15 +201,20 @@ QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace, cons
       }
     }
     std::vector<std::uint8_t> table;
+    TableProgress progress{callback, context};
     QXSymResult r = WithCopy<QXSymClientWorkspace>(workspace, [&](QXSymClientWorkspace& ws) {
       std::uint32_t size = 0;
       QXSymResult rr = ws.GetSymbolTableSize(&size);
       if (rr != symResOk) return rr;
       if (size > kMaxSymbolTableSize) return symResMemoryAllocError;
       table.resize(size);
-      return ws.ReadSymbolTable(size, table.data());
+      if (callback == nullptr) return ws.ReadSymbolTable(size, table.data());
+      progress.size = size;
+      return ws.ReadSymbolTableReporting(size, table.data(),
+                                         TransferProgress{&TableProgress::Relay, &progress});
     });
     if (r != symResOk) return r;
+    if (callback != nullptr) callback(progress.size, progress.size, context);
     std::FILE* f = std::fopen(fileName, "wb");
     if (f == nullptr) return symResCannotOpenFile;
     const std::size_t written = table.empty() ? 0 : std::fwrite(table.data(), 1, table.size(), f);
@@ -195,6 +222,19 @@ QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace, cons
     if (written != table.size() || !closed) return symResCannotWriteFile;
     return symResOk;
   });
+}
+
+}  // namespace
+
+QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace, const TCHAR* fileName,
+                                            bool_t overwrite) {
+  return DownloadSymbolTable(workspace, fileName, overwrite, nullptr, nullptr);
+}
+
+QXSymResult QXSYM_CALL QXSym_GetSymbolTableProgress(QXSymWorkspaceHandle workspace,
+                                                    const TCHAR* fileName, bool_t overwrite,
+                                                    QXSymProgressCallback callback, void* context) {
+  return DownloadSymbolTable(workspace, fileName, overwrite, callback, context);
 }
 
 QXSymResult QXSYM_CALL QXSym_GetGlobalTag(QXSymWorkspaceHandle workspace, const TCHAR* name,

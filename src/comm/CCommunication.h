@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "QXSymbols.h"
+#include "TransferProgress.h"
 
 namespace qxsym {
 
@@ -45,6 +46,14 @@ class CCommunication {
   // shorter than two bytes); symResNotImplemented.
   virtual QXSymResult Transact(const void* request, std::uint32_t requestSize, void* response,
                                std::uint32_t* responseSize) = 0;
+  // As Transact, telling progress how much of a reply that comes in
+  // fragments has arrived. Channels without fragments report nothing.
+  virtual QXSymResult TransactWithProgress(const void* request, std::uint32_t requestSize,
+                                           void* response, std::uint32_t* responseSize,
+                                           const TransferProgress& progress) {
+    (void)progress;
+    return Transact(request, requestSize, response, responseSize);
+  }
 
   bool connected() const { return connected_; }
 

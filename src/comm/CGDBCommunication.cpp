@@ -305,7 +305,8 @@ void CGDBCommunication::ReleaseRequest(std::uint32_t transfer) {
 }
 
 bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t count,
-                                        std::uint32_t* responseSize) {
+                                        std::uint32_t* responseSize,
+                                        const TransferProgress* progress) {
   const std::uint32_t transfer = LoadU32(response + gdb::kReplyFragmentTransferAt);
   const std::uint32_t total = LoadU32(response + gdb::kReplyFragmentTotalAt);
   std::uint32_t length = count - gdb::kReplyFragmentHeader;
@@ -320,6 +321,7 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
     reply_received_ = 0;
   }
   reply_received_ += length;
+  if (progress != nullptr) (*progress)(assembled, total);
 
   do {
     WireWriter(reply_ack_, sizeof(reply_ack_))
@@ -348,6 +350,7 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
     std::memcpy(response + assembled, fragment + gdb::kReplyFragmentHeader, length);
     assembled += length;
     reply_received_ += length;
+    if (progress != nullptr) (*progress)(assembled, total);
   } while (assembled < total);
   *responseSize = assembled;
   return true;
@@ -355,6 +358,18 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
 
 QXSymResult CGDBCommunication::Transact(const void* request, std::uint32_t requestSize,
                                         void* response, std::uint32_t* responseSize) {
+  return Transfer(request, requestSize, response, responseSize, nullptr);
+}
+
+QXSymResult CGDBCommunication::TransactWithProgress(const void* request, std::uint32_t requestSize,
+                                                    void* response, std::uint32_t* responseSize,
+                                                    const TransferProgress& progress) {
+  return Transfer(request, requestSize, response, responseSize, &progress);
+}
+
+QXSymResult CGDBCommunication::Transfer(const void* request, std::uint32_t requestSize,
+                                        void* response, std::uint32_t* responseSize,
+                                        const TransferProgress* progress) {
   if (request == nullptr || requestSize < 2 || response == nullptr || responseSize == nullptr) {
     return symResInvalidParameter;
   }
@@ -429,7 +444,7 @@ QXSymResult CGDBCommunication::Transact(const void* request, std::uint32_t reque
     const auto received = static_cast<std::uint32_t>(count);
     if (received >= gdb::kReplyFragmentHeader && LoadU16(resp) == gdb::kCodeReplyFragment &&
         LoadU32(resp + gdb::kReplyFragmentLengthAt) == received - gdb::kReplyFragmentHeader) {
-      if (!ReassembleReply(resp, received, responseSize)) {
+      if (!ReassembleReply(resp, received, responseSize, progress)) {
         broken = true;
         break;
       }

@@ -66,6 +66,10 @@ class CGDBCommunication final : public CCommunication {
   // fragments exceed the total it announced, gives symResSegmentationError.
   QXSymResult Transact(const void* request, std::uint32_t requestSize, void* response,
                        std::uint32_t* responseSize) override;
+  // Reports after each fragment of a fragmented reply.
+  QXSymResult TransactWithProgress(const void* request, std::uint32_t requestSize, void* response,
+                                   std::uint32_t* responseSize,
+                                   const TransferProgress& progress) override;
 
   // Wire type sent for an I/O data type code.
   static std::uint8_t WireType(std::uint8_t ioType);
@@ -97,8 +101,12 @@ class CGDBCommunication final : public CCommunication {
   // message) and sets *last.
   std::uint32_t BuildRequestFragment(std::uint32_t transfer, std::uint32_t offset, bool* last);
   void ReleaseRequest(std::uint32_t transfer);
+  // Transact, with progress reports when progress is not null.
+  QXSymResult Transfer(const void* request, std::uint32_t requestSize, void* response,
+                       std::uint32_t* responseSize, const TransferProgress* progress);
   // Reassembles a reply whose first fragment (count bytes) is in response.
-  bool ReassembleReply(std::uint8_t* response, std::uint32_t count, std::uint32_t* responseSize);
+  bool ReassembleReply(std::uint8_t* response, std::uint32_t count, std::uint32_t* responseSize,
+                       const TransferProgress* progress);
 
   std::mutex port_mutex_;  // guards port_ itself, not its use
   std::shared_ptr<CComPort> port_;

@@ -17,6 +17,7 @@
 
 #include "QXSymbols.h"
 #include "RetiredSink.h"
+#include "TransferProgress.h"
 #include "WorkspaceKey.h"
 
 namespace qxsym {
@@ -39,6 +40,14 @@ class QXSymClientWorkspace {
   virtual QXSymResult IsValid() = 0;
   virtual QXSymResult GetSymbolTableSize(std::uint32_t* size) = 0;
   virtual QXSymResult ReadSymbolTable(std::uint32_t size, void* buffer) = 0;
+  // As ReadSymbolTable, telling progress how much of the reply has arrived
+  // (reply bytes, the 4-byte reply header included). Sources that deliver
+  // the table at once report nothing.
+  virtual QXSymResult ReadSymbolTableReporting(std::uint32_t size, void* buffer,
+                                               const TransferProgress& progress) {
+    (void)progress;
+    return ReadSymbolTable(size, buffer);
+  }
   // *tag receives a new tag whose cache holds the type and sizes the lookup
   // reported; untouched on failure.
   virtual QXSymResult GetGlobalTag(const TCHAR* name, std::unique_ptr<QXSymClientTag>* tag) = 0;

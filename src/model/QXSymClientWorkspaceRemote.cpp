@@ -117,6 +117,11 @@ QXSymResult QXSymClientWorkspaceRemote::GetSymbolTableSize(std::uint32_t* size) 
 }
 
 QXSymResult QXSymClientWorkspaceRemote::ReadSymbolTable(std::uint32_t size, void* buffer) {
+  return ReadSymbolTableReporting(size, buffer, TransferProgress{});
+}
+
+QXSymResult QXSymClientWorkspaceRemote::ReadSymbolTableReporting(std::uint32_t size, void* buffer,
+                                                                 const TransferProgress& progress) {
   if (buffer == nullptr && size != 0) return symResInvalidParameter;
   if (size > std::numeric_limits<std::uint32_t>::max() - kTableReplyOverhead) {
     return symResMemoryAllocError;
@@ -129,7 +134,8 @@ QXSymResult QXSymClientWorkspaceRemote::ReadSymbolTable(std::uint32_t size, void
   std::unique_ptr<std::uint8_t[]> reply(new (std::nothrow) std::uint8_t[capacity]);
   if (!reply) return symResMemoryAllocError;
   WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply.get(), capacity, &payload);
+  const QXSymResult r =
+      Exchange(channel_.get(), w, reply.get(), capacity, &payload, nullptr, &progress);
   if (r != symResOk) return r;
   if (!payload.Bytes(buffer, size)) return symResNotOk;
   return symResOk;

@@ -38,6 +38,8 @@ class QXSymClientWorkspaceRemote : public QXSymClientWorkspace {
   // After an exchange, *size is the size on success and 0 on a refusal.
   QXSymResult GetSymbolTableSize(std::uint32_t* size) override;
   QXSymResult ReadSymbolTable(std::uint32_t size, void* buffer) override;
+  QXSymResult ReadSymbolTableReporting(std::uint32_t size, void* buffer,
+                                       const TransferProgress& progress) override;
   QXSymResult GetGlobalTag(const TCHAR* name, std::unique_ptr<QXSymClientTag>* tag) override;
   QXSymResult GetGlobalTags(TagList* tags, std::uint32_t capacity) override;
   QXSymResult QueryGlobalTags(const TCHAR* filter, TagList* tags, std::uint32_t capacity) override;

@@ -41,7 +41,8 @@ void PutTextField(WireWriter& w, const TCHAR* text) {
 }
 
 QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::uint8_t* reply,
-                     std::uint32_t capacity, WireReader* payload, bool* answered) {
+                     std::uint32_t capacity, WireReader* payload, bool* answered,
+                     const TransferProgress* progress) {
   if (answered != nullptr) *answered = false;
   // A request that did not fit its buffer is a fault of this library; it is
   // never sent half-built.
@@ -51,8 +52,11 @@ QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::ui
   if (channel == nullptr) return symResConnectionLost;
 
   std::uint32_t received = capacity;
-  const QXSymResult r = channel->Transact(
-      request.data(), static_cast<std::uint32_t>(request.size()), reply, &received);
+  const auto request_size = static_cast<std::uint32_t>(request.size());
+  const QXSymResult r =
+      progress != nullptr
+          ? channel->TransactWithProgress(request.data(), request_size, reply, &received, *progress)
+          : channel->Transact(request.data(), request_size, reply, &received);
   if (r != symResOk) return r;
 
   WireReader reader(reply, std::min(received, capacity));

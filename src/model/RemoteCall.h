@@ -37,9 +37,11 @@ void PutTextField(WireWriter& w, const TCHAR* text);
 // for a reply shorter than its header, symResProtocolError for a reply to
 // another command, or the reply's status. On symResOk *payload reads the
 // bytes after code and status, bounded by what arrived. *answered (when
-// given) tells whether the result is the reply's status.
+// given) tells whether the result is the reply's status. progress (when
+// given) hears how much of a fragmented reply has arrived.
 QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::uint8_t* reply,
-                     std::uint32_t capacity, WireReader* payload, bool* answered = nullptr);
+                     std::uint32_t capacity, WireReader* payload, bool* answered = nullptr,
+                     const TransferProgress* progress = nullptr);
 
 // Takes a reply text (u16 length L counting the terminator, then the text)
 // into the caller's buffer of *length characters. L of 0, above 260 or longer

@@ -1,7 +1,7 @@
 cmake_policy(SET CMP0057 NEW)
 # Compares the dynamic exports of LIB with the functions declared in HEADER
-# (the Windows-only section excluded). With REQUIRE_ALL every declared
-# function must be exported too.
+# (the Windows-only section excluded) and in EXTRA_HEADERS (a list separated
+# by '|'). With REQUIRE_ALL every declared function must be exported too.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -25,6 +25,18 @@ foreach(d ${decls})
   string(REPLACE "(" "" d "${d}")
   list(APPEND declared "${d}")
 endforeach()
+if(EXTRA_HEADERS)
+  string(REPLACE "|" ";" extra_headers "${EXTRA_HEADERS}")
+  foreach(extra ${extra_headers})
+    file(READ ${extra} text)
+    string(REGEX MATCHALL "QXSYM_CALL[ \n]+QXSym_[A-Za-z0-9_]+\\(" decls "${text}")
+    foreach(d ${decls})
+      string(REGEX REPLACE "QXSYM_CALL[ \n]+" "" d "${d}")
+      string(REPLACE "(" "" d "${d}")
+      list(APPEND declared "${d}")
+    endforeach()
+  endforeach()
+endif()
 
 # Functions defined so far in the exported-function sources.
 file(GLOB api_sources ${API_DIR}/Api*.cpp)

@@ -4,6 +4,7 @@
 
 #include "QXSymDirectAccess.h"
 #include "QXSymbols.h"
+#include "QXSymbolsExt.h"
 
 #define CHECK(cond)                           \
   do {                                        \

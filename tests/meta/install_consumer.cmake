@@ -7,6 +7,14 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefi
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "install failed")
 endif()
+# The command-line tool, when built, runs from the installed tree and finds
+# the installed library.
+if(EXISTS ${prefix}/bin/qxsym)
+  execute_process(COMMAND ${prefix}/bin/qxsym --help RESULT_VARIABLE rc OUTPUT_QUIET)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "installed qxsym does not run")
+  endif()
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
                         -DCMAKE_PREFIX_PATH=${prefix}
                 RESULT_VARIABLE rc)

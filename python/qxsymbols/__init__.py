@@ -1,0 +1,49 @@
+"""Python access to the tags of PLC applications through the QXSymbols library.
+
+::
+
+    import qxsymbols
+
+    with qxsymbols.connect("127.0.0.1", port=5000, timeout=2.0) as ws:
+        print(ws.version, ws.tags("Cnt*"))
+        ws.write("Recipe.Id", 43)
+        print(ws.read("Recipe"))
+
+``qxsymbols.aio`` offers the same calls as coroutines.
+"""
+
+from ._lib import LIBRARY_ENV, LibraryNotFoundError
+from .errors import (
+    RESULT_NAMES,
+    ConnectionLostError,
+    InvalidValueError,
+    NotFoundError,
+    QXSymError,
+    QXSymTimeoutError,
+    ReadOnlyError,
+    result_name,
+)
+from .types import Member, TypeInfo
+from .workspace import Change, Group, Version, Workspace, connect
+
+__all__ = [
+    "connect",
+    "Workspace",
+    "Group",
+    "Change",
+    "Version",
+    "TypeInfo",
+    "Member",
+    "QXSymError",
+    "QXSymTimeoutError",
+    "ConnectionLostError",
+    "NotFoundError",
+    "ReadOnlyError",
+    "InvalidValueError",
+    "LibraryNotFoundError",
+    "LIBRARY_ENV",
+    "RESULT_NAMES",
+    "result_name",
+]
+
+__version__ = "3.0.1.1"
