@@ -54,17 +54,19 @@ function isComplex(entry) {
   return kind === 'array' || kind === 'struct' || kind === 'functionBlock';
 }
 
-// Narrower filters that together match what filter matches: the first
-// wildcard is spelled out one character at a time (a '*' may also stand for
-// nothing). null when filter has no wildcard left.
-function narrow(filter) {
+// Narrower filters that together match what filter matches: one wildcard
+// is spelled out one character at a time (a '*' may also stand for
+// nothing): the first one (fromEnd false), or the last one, so that names
+// sharing a long prefix but differing in their ends (Area01_Line02_Motor017)
+// split at once. null when filter has no wildcard left.
+function narrow(filter, fromEnd = false) {
   const f = filter === '' ? '*' : filter;
-  const i = f.search(/[*?]/);
+  const i = fromEnd ? Math.max(f.lastIndexOf('*'), f.lastIndexOf('?')) : f.search(/[*?]/);
   if (i < 0) return null;
   const head = f.slice(0, i);
   const tail = f.slice(i + 1);
   if (f[i] === '?') return [...NAME_CHARS].map((c) => head + c + tail);
-  const spelled = [...NAME_CHARS].map((c) => head + c + '*' + tail);
+  const spelled = [...NAME_CHARS].map((c) => (fromEnd ? head + '*' + c + tail : head + c + '*' + tail));
   // No tag has an empty name (and the empty filter would match them all).
   return head + tail === '' ? spelled : [head + tail, ...spelled];
 }
@@ -181,16 +183,20 @@ class Workspace extends EventEmitter {
       take(first.tags);
       return found;
     }
-    const pending = [filter];
+    // Filters still matching too many tags, each with its count and the end
+    // it is narrowed from: the end first; a filter that did not split
+    // (one narrower filter kept every tag) is narrowed from the other end.
+    const pending = [{ f: filter, count: first.count, fromEnd: true }];
     let requests = 0;
     while (pending.length) {
-      const children = narrow(pending.pop());
+      const p = pending.pop();
+      const children = narrow(p.f, p.fromEnd);
       if (!children) break;
       for (const f of children) {
         if (++requests > MAX_LIST_REQUESTS) break;
         const r = await native().list(this._handle, f, namesOnly);
         if (r.tags) take(r.tags);
-        else if (r.count > 0) pending.push(f);
+        else if (r.count > 0) pending.push({ f, count: r.count, fromEnd: r.count < p.count ? p.fromEnd : !p.fromEnd });
       }
     }
     if (found.size < first.count) {
