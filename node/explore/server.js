@@ -4,6 +4,7 @@
 // read with one group read per tick and pushed to every open page by
 // server-sent events.
 const http = require('http');
+const net = require('net');
 const fs = require('fs');
 const path = require('path');
 const { EventEmitter } = require('events');
@@ -102,6 +103,7 @@ class Explorer extends EventEmitter {
 
   // Listens on host:port (port 0: any) and starts connecting.
   async listen(host = '127.0.0.1', port = 8080) {
+    this.listenHost = host.toLowerCase();
     await new Promise((resolve, reject) => {
       this.server.once('error', reject);
       this.server.listen(port, host, () => {
@@ -329,8 +331,24 @@ class Explorer extends EventEmitter {
     return this.ws;
   }
 
+  // Requests must name the explorer by an address or by the name it was
+  // told to listen on: a page whose own name was pointed at this address
+  // (DNS rebinding) is refused instead of reaching the controller.
+  _hostAllowed(req) {
+    let name;
+    try {
+      name = new URL(`http://${req.headers.host || ''}`).hostname.replace(/^\[|\]$/g, '');
+    } catch (e) {
+      return false;
+    }
+    return net.isIP(name) !== 0 || name === 'localhost' || name === this.listenHost;
+  }
+
   async _handle(req, res) {
     const url = new URL(req.url, 'http://explorer');
+    if (!this._hostAllowed(req)) {
+      return this._send(res, 403, { error: { message: 'unknown host name: open the explorer by its address' } });
+    }
     try {
       if (req.method === 'GET' && this.files[url.pathname]) return this._static(res, this.files[url.pathname]);
       const route = `${req.method} ${url.pathname}`;

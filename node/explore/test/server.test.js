@@ -4,6 +4,7 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const { spawnSync } = require('child_process');
+const http = require('http');
 const path = require('path');
 
 const { startSim, startExplorer, stop } = require('./support');
@@ -99,6 +100,13 @@ test('the HTTP interface refuses what it must', async (t) => {
     const e = r.body.error;
     assert.match(`${e.result || ''}: ${e.message}`, text, `${method} ${where}`);
   }
+  const rebound = await new Promise((resolve, reject) => {
+    http.get(`${rw.url}api/state`, { headers: { Host: `attacker.example:${new URL(rw.url).port}` } }, (res) => {
+      res.resume();
+      resolve(res.statusCode);
+    }).on('error', reject);
+  });
+  assert.strictEqual(rebound, 403, 'a foreign host name');
   // An array cannot join a group read: the pins stay, the page is told why.
   await call(`${rw.url}api/pins`, 'POST', { names: ['Temps'] });
   const events = await fetch(`${rw.url}api/events`);
