@@ -420,7 +420,7 @@
   $('tick').onchange = () => api('api/tick', { tick: Number($('tick').value) }).catch((e) => {
     $('groupError').textContent = errorText(e);
   });
-  $('pause').onclick = () => api('api/tick', { paused: !state.server.paused });
+  $('pause').onclick = () => state.server && api('api/tick', { paused: !state.server.paused });
   $('window').onchange = drawChart;
   $('csv').onclick = downloadCsv;
   $('write').addEventListener('submit', onWrite);
