@@ -30,3 +30,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}"
 fi
+# TypeScript (npm) for the check of the Node.js package's declarations.
+typecheck="$(dirname "$0")/../node/test/api/typecheck"
+if command -v npm >/dev/null 2>&1 && [ ! -f "$typecheck/node_modules/typescript/bin/tsc" ]; then
+  npm ci --prefix "$typecheck" --no-audit --no-fund --loglevel=error
+fi

@@ -464,6 +464,9 @@ napi_value CloseTag(napi_env env, napi_callback_info info) {
       env, [tag, r](Work&) { *r = QXSym_CloseTag(tag); }, [r](napi_env e) { return Num(e, *r); });
 }
 
+// The largest value read in one piece (the sizes come from the controller).
+constexpr uint32_t kMaxValue = 256u << 20;
+
 // read(tag, size, raw) -> Buffer of size bytes: the value (raw false) or the
 // tag's whole memory (raw true).
 napi_value Read(napi_env env, napi_callback_info info) {
@@ -475,6 +478,7 @@ napi_value Read(napi_env env, napi_callback_info info) {
       !GetUint(env, argv[1], &size, "size must be a number"))
     return nullptr;
   napi_get_value_bool(env, argv[2], &raw);
+  if (size > kMaxValue) return Throw(env, "size beyond the largest value"), nullptr;
   auto out = std::make_shared<std::vector<uint8_t>>();
   return Start(
       env,

@@ -10,6 +10,7 @@ namespace {
 constexpr int kMaxDepth = 16;
 constexpr uint32_t kMaxChildren = 4096;
 constexpr uint32_t kMaxDims = 3;
+constexpr uint32_t kMaxNodes = 100000;  // per walk
 
 class Walker {
  public:
@@ -19,7 +20,8 @@ class Walker {
   // instance's address otherwise.
   QXSymResult Walk(QXSymTypeHandle type, const std::string& path, qxsym_addr_t base, int depth,
                    TypeNode* node) {
-    if (depth > kMaxDepth) return Fail("QXSym_TypeGetChild", symResInvalidTagType);
+    if (depth > kMaxDepth || ++nodes_ > kMaxNodes)
+      return Fail("QXSym_TypeGetChild", symResInvalidTagType);
     QXSymResult r = Basics(type, node);
     if (r != symResOk) return r;
     if (node->properties & QXSymTypeIsArray) return Array(type, path, depth, node);
@@ -91,10 +93,14 @@ class Walker {
     r = Walk(element, element_path, element_base, depth + 1, &node->children[0]);
     QXSym_CloseType(element);
     if (r != symResOk) return r;
-    uint64_t count = 1;
-    for (uint32_t d : node->dims) count *= d;
+    // The elements must fit the array (counted without overflow).
     const TypeNode& e = node->children[0];
-    node->layout_known = e.layout_known && e.size > 0 && count * e.size <= node->size;
+    uint64_t bytes = e.size;
+    for (uint32_t d : node->dims) {
+      bytes *= d;
+      if (bytes > node->size) break;
+    }
+    node->layout_known = e.layout_known && e.size > 0 && bytes > 0 && bytes <= node->size;
     return symResOk;
   }
 
@@ -162,6 +168,7 @@ class Walker {
 
   QXSymWorkspaceHandle ws_;
   const char** call_;
+  uint32_t nodes_ = 0;
   std::map<std::string, TypeNode> structs_;
 };
 

@@ -40,6 +40,8 @@ const LOST = new Set([codes.symResConnectionLost, codes.symResSocketError,
 const TAG_CACHE_SIZE = 1000;
 // Characters that tag names are made of; names match without regard to case.
 const NAME_CHARS = 'abcdefghijklmnopqrstuvwxyz0123456789_';
+// The largest value read or written in one piece.
+const MAX_VALUE = 256 * 1024 * 1024;
 // Bound on the list requests of one tags() call.
 const MAX_LIST_REQUESTS = 100000;
 
@@ -212,8 +214,11 @@ class Workspace extends EventEmitter {
     return this._run(async () => {
       const entry = await this._entry(name);
       const complex = isComplex(entry);
-      const bytes = await native().read(entry.tag, complex ? entry.fullSize : entry.dataSize,
-                                        complex);
+      const size = complex ? entry.fullSize : entry.dataSize;
+      if (size > MAX_VALUE) {
+        throw new QXSymError(codes.symResInvalidTagSize, `'${name}': ${size} bytes`);
+      }
+      const bytes = await native().read(entry.tag, size, complex);
       return decode(entry.type, bytes, 0, name);
     }, `'${name}'`);
   }
@@ -224,6 +229,9 @@ class Workspace extends EventEmitter {
   write(name, value) {
     return this._run(async () => {
       const entry = await this._entry(name);
+      if (Math.max(entry.fullSize, entry.dataSize) > MAX_VALUE) {
+        throw new QXSymError(codes.symResInvalidTagSize, `'${name}': ${entry.fullSize} bytes`);
+      }
       if (isComplex(entry)) {
         const bytes = await native().read(entry.tag, entry.fullSize, true);
         encode(entry.type, value, bytes, 0, false, name);
@@ -333,6 +341,7 @@ class Workspace extends EventEmitter {
     for (const wake of [...this._sleepers]) wake();
     await wait;
     await this._release(this._handle);
+    this._groups.clear();
     this._handle = 0;
     this.emit('close');
   }
@@ -423,6 +432,9 @@ class Group {
                                `'${name}' is an array: read arrays with ws.read()`);
         }
       }
+      if (members.reduce((sum, m) => sum + m.dataSize, 0) > MAX_VALUE) {
+        throw new QXSymError(codes.symResInvalidGroupSize, 'the members exceed 256 MiB');
+      }
       this._handle = await n.groupCreate(ws._handle, members.map((m) => m.tag));
       this._members = members;
     } catch (e) {
@@ -494,8 +506,8 @@ class Group {
   async close() {
     if (this._closed) return;
     this._closed = true;
+    if (this._ws._state === 'closed') return;  // the workspace's close() releases it
     this._ws._groups.delete(this);
-    if (this._ws._state === 'closed') return;
     await this._ws._run(() => this._release(), 'group close').catch(() => {});
   }
 }

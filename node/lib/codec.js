@@ -52,6 +52,10 @@ function elementCount(node) {
 
 function decode(node, buf, off, path) {
   checkLayout(node, path);
+  if (off + node.size > buf.length) {
+    throw new QXSymError(codes.symResInvalidTagSize,
+                         `'${path}': ${node.name} of ${node.size} bytes beyond the value read`);
+  }
   switch (kindOf(node)) {
     case 'bool':
       return buf[off] !== 0;
@@ -133,6 +137,10 @@ function describeValue(value) {
 // given; otherwise what is left out keeps the bytes already in buf.
 function encode(node, value, buf, off, strict, path) {
   checkLayout(node, path);
+  if (off + node.size > buf.length) {
+    throw new QXSymError(codes.symResInvalidTagSize,
+                         `'${path}': ${node.name} of ${node.size} bytes beyond the tag's value`);
+  }
   const kind = kindOf(node);
   switch (kind) {
     case 'bool':

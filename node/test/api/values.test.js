@@ -116,6 +116,13 @@ test('refusals of the controller keep their code and name', async () => {
   assert.ok((await rejectsWith(ws.read('NoSuchTag'), 'symResSymbolNotFound')) instanceof Error);
 });
 
+test('the package exports connect() beside the module surface', () => {
+  const pkg = require('../..');
+  assert.equal(pkg.connect, api.connect);
+  assert.equal(pkg.QXSymError, api.QXSymError);
+  assert.ok(!Object.keys(pkg).includes('connect'));
+});
+
 test('connect refuses bad addresses and reports a refused connection', async () => {
   await rejectsWith(api.connect({ port: 0 }), 'symResInvalidAddress');
   await rejectsWith(api.connect({ port: sim.port, host: 'x'.repeat(60) }), 'symResInvalidAddress');
