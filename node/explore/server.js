@@ -253,7 +253,9 @@ class Explorer extends EventEmitter {
         const pins = this.pins;
         if (!this.group && !this.groupError) {
           try {
-            this.group = await this.ws.group(pins);
+            const group = await this.ws.group(pins);
+            if (pins === this.pins) this.group = group;
+            else await group.close();  // the pins changed meanwhile
           } catch (e) {
             if (e.code !== codes.symResConnectionLost) {
               this.groupError = errorBody(e);
@@ -385,7 +387,18 @@ class Explorer extends EventEmitter {
                            ms: this.tagListDone ? this.listedAt - this.connectedAt : undefined });
   }
 
+  // A tag's name (members and elements included); patterns are refused, so
+  // one request never lists more than the tag itself.
+  _checkName(name) {
+    if (typeof name !== 'string' || name === '' || name.length > 259 || /[*?]/.test(name)) {
+      const code = codes.symResInvalidParameter;
+      throw Object.assign(new Error('a tag name without * or ?, of 1 to 259 characters'),
+                          { status: 400, code, result: resultName(code) });
+    }
+  }
+
   async _tag(res, name) {
+    this._checkName(name);
     const ws = this._needWorkspace();
     const listed = (await ws.tags(name)).find((t) => t.name.toLowerCase() === name.toLowerCase());
     const type = await ws.type(name);
@@ -411,6 +424,7 @@ class Explorer extends EventEmitter {
     if (!b || typeof b.name !== 'string' || typeof b.text !== 'string') {
       return this._send(res, 400, { error: { message: 'a write needs name and text' } });
     }
+    this._checkName(b.name);
     const ws = this._needWorkspace();
     const listed = (await ws.tags(b.name)).find((t) => t.name.toLowerCase() === b.name.toLowerCase());
     if (listed && listed.flags.readOnly) {

@@ -93,6 +93,7 @@ test('the HTTP interface refuses what it must', async (t) => {
     [rw.url, 'POST', 'api/tick', { tick: 10 }, 400, /tick must be/],
     [rw.url, 'GET', '../server.js', undefined, 404, /no such resource/],
     [rw.url, 'GET', 'api/tag?name=NoSuchTag', undefined, 409, /symResSymbolNotFound/],
+    [rw.url, 'GET', 'api/tag?name=Cnt*', undefined, 400, /symResInvalidParameter: a tag name without/],
   ];
   for (const [url, method, where, body, status, text, type] of cases) {
     const r = await call(url + where, method, body, type);
