@@ -35,3 +35,9 @@ typecheck="$(dirname "$0")/../node/test/api/typecheck"
 if command -v npm >/dev/null 2>&1 && [ ! -f "$typecheck/node_modules/typescript/bin/tsc" ]; then
   npm ci --prefix "$typecheck" --no-audit --no-fund --loglevel=error
 fi
+# The tag explorer's npm packages: uplot (vendored into its page by the
+# postinstall step) and playwright-core for its browser tests.
+explore="$(dirname "$0")/../node/explore"
+if command -v npm >/dev/null 2>&1 && [ ! -d "$explore/node_modules/playwright-core" ]; then
+  npm ci --prefix "$explore" --no-audit --no-fund --loglevel=error
+fi
