@@ -49,6 +49,8 @@ bool GetString(napi_env env, napi_value v, std::string* out, const char* what) {
   out->assign(length + 1, '\0');
   napi_get_value_string_latin1(env, v, &(*out)[0], out->size(), &length);
   out->resize(length);
+  // An inner zero would cut the text short and could name something else.
+  if (out->find('\0') != std::string::npos) return Throw(env, what);
   return true;
 }
 

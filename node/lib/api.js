@@ -45,6 +45,19 @@ const MAX_VALUE = 256 * 1024 * 1024;
 // Bound on the list requests of one tags() call.
 const MAX_LIST_REQUESTS = 100000;
 
+// Names and filters travel as 8-bit text of at most 259 characters; one
+// that would be cut or changed on the way is refused, so it can never name
+// another tag.
+function checkText(text, what, allowEmpty = false) {
+  if (typeof text !== 'string' || (!allowEmpty && text === '')) {
+    throw new QXSymError(codes.symResInvalidParameter, `${what} must be a non-empty string`);
+  }
+  if (text.length > 259 || /[^\u0001-\u00ff]/.test(text)) {
+    throw new QXSymError(codes.symResInvalidParameter,
+                         `${what} '${text.slice(0, 40)}': at most 259 Latin-1 characters, no zero`);
+  }
+}
+
 function lostError(detail) {
   return new QXSymError(codes.symResConnectionLost, detail);
 }
@@ -127,9 +140,7 @@ class Workspace extends EventEmitter {
 
   // The looked-up tag for name (cached); inside a job only.
   async _entry(name) {
-    if (typeof name !== 'string' || name === '') {
-      throw new QXSymError(codes.symResInvalidParameter, 'a tag name must be a non-empty string');
-    }
+    checkText(name, 'a tag name');
     let entry = this._tags.get(name);
     if (entry) {
       this._tags.delete(name);  // most recently used last
@@ -150,8 +161,10 @@ class Workspace extends EventEmitter {
   // character; empty: all), as plain objects. More than one reply holds is
   // gathered by narrowing the filter.
   tags(filter = '') {
-    if (typeof filter !== 'string') {
-      return Promise.reject(new QXSymError(codes.symResInvalidParameter, 'filter must be a string'));
+    try {
+      checkText(filter, 'filter', true);
+    } catch (e) {
+      return Promise.reject(e);
     }
     return this._run(async () => {
       const found = await this._gather(filter, false, null);
@@ -246,9 +259,10 @@ class Workspace extends EventEmitter {
 
   // A plain description of the type of a tag.
   type(name) {
-    if (typeof name !== 'string' || name === '') {
-      return Promise.reject(new QXSymError(codes.symResInvalidParameter,
-                                           'a tag name must be a non-empty string'));
+    try {
+      checkText(name, 'a tag name');
+    } catch (e) {
+      return Promise.reject(e);
     }
     return this._run(async () => {
       const entry = await native().lookup(this._handle, name, true);
@@ -271,11 +285,11 @@ class Workspace extends EventEmitter {
 
   // A group of tags that are read and written in one exchange each.
   async group(names) {
-    if (!Array.isArray(names) || names.length === 0 ||
-        names.some((n) => typeof n !== 'string' || n === '')) {
+    if (!Array.isArray(names) || names.length === 0) {
       throw new QXSymError(codes.symResInvalidParameter,
                            'a group needs a non-empty array of tag names');
     }
+    for (const n of names) checkText(n, 'a tag name');
     if (new Set(names.map((n) => n.toLowerCase())).size !== names.length) {
       throw new QXSymError(codes.symResHandleAlreadyExists, 'a tag appears twice in the group');
     }
@@ -369,6 +383,7 @@ class Workspace extends EventEmitter {
   }
 
   async _reopen(old) {
+    const names = [...this._tags.keys()];
     await this._release(old).catch(() => {});
     const { initialDelay, maxDelay, factor } = this._reconnect;
     let delay = initialDelay;
@@ -390,7 +405,22 @@ class Workspace extends EventEmitter {
       this._handle = opened.workspace;
       this.version = opened.version.join('.');
       try {
-        for (const g of this._groups) await g._create();
+        // A group whose tags are gone fails its calls with the reason.
+        for (const g of this._groups) {
+          g._broken = null;
+          await g._create().catch((e) => {
+            if (LOST.has(e.code)) throw e;
+            g._broken = e;
+          });
+        }
+        // The tags in use are looked up again; one that is gone is dropped.
+        for (const name of names) {
+          try {
+            this._tags.set(name, await native().lookup(this._handle, name, false));
+          } catch (e) {
+            if (LOST.has(e.code)) throw e;
+          }
+        }
       } catch (e) {
         await this._release(this._handle).catch(() => {});
         this._handle = 0;
@@ -416,6 +446,7 @@ class Group {
     this._handle = 0;
     this._members = [];
     this._closed = false;
+    this._broken = null;  // why the group could not be made again after a reconnect
   }
 
   // Looks the members up and makes the group at the controller (a job).
@@ -455,6 +486,7 @@ class Group {
 
   _check() {
     if (this._closed) throw new QXSymError(codes.symResInvalidHandle, 'the group is closed');
+    if (this._broken) throw this._broken;
   }
 
   // Every member's value in one exchange: an object from name to value.
@@ -518,7 +550,8 @@ class Group {
 // maxDelay, factor }).
 async function connect(options = {}) {
   const { host = '127.0.0.1', port, timeout = 0, reconnect = false } = options;
-  if (typeof host !== 'string' || host === '' || host.length > 59) {
+  if (typeof host !== 'string' || host === '' || host.length > 59 ||
+      /[^\u0021-\u007e]/.test(host)) {
     throw new QXSymError(codes.symResInvalidAddress, 'host must be a name of 1 to 59 characters');
   }
   if (!Number.isInteger(port) || port < 1 || port > 65535) {

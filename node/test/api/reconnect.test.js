@@ -61,3 +61,31 @@ test('without reconnect a lost connection stays an error; close() ends reconnect
   await rejectsWith(eager.read('I'), 'symResInvalidHandle');
   await plain.close();
 });
+
+test('after a reconnect to a changed program a group whose tag is gone names the reason', async (t) => {
+  const fs = require('fs');
+  const os = require('os');
+  const path = require('path');
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qxsym-api-'));
+  const changed = path.join(dir, 'changed.json');
+  fs.writeFileSync(changed, JSON.stringify({ name: 'changed', tags: [{ name: 'I', type: 'INT', value: 5 }] }));
+  let sim = await startSim();
+  const port = sim.port;
+  const ws = await api.connect({ port, timeout: 1000, reconnect: { initialDelay: 20 } });
+  t.after(async () => {
+    await ws.close();
+    await sim.stop();
+    fs.rmSync(dir, { recursive: true, force: true });
+  });
+  const both = await ws.group(['I', 'B']);
+  const single = await ws.group(['I']);
+  await ws.read('B');
+  await sim.stop('SIGKILL');
+  await ws.read('I').catch(() => {});
+  const back = once(ws, 'reconnect');
+  sim = await startSim({ model: changed, port });
+  await back;
+  await rejectsWith(both.read(), 'symResSymbolNotFound');
+  assert.deepEqual(await single.read(), { I: 5 });
+  await rejectsWith(ws.read('B'), 'symResSymbolNotFound');
+});
