@@ -118,6 +118,372 @@ bool IsGroupCommand(std::uint16_t code) {
   return code >= kCmdGroupDelete && code <= kCmdGroupWrite;
 }
 
+// ---- Without a workspace ----
+
+void HandleServiceCommand(SymbolService& service, std::uint16_t code, WireReader& in,
+                          Reply& reply) {
+  if (code == kCmdGetServerVersion) {
+    if (in.remaining() != 0) return reply.Status(symResInvalidParameter);
+    std::uint8_t v[4];
+    service.GetVersion(&v[0], &v[1], &v[2], &v[3]);
+    reply.Payload(4).Bytes(v, 4);
+    return;
+  }
+  std::uint8_t selector = 0;
+  if (!in.U8(&selector) || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  std::uint32_t ws = 0;
+  const QXSymResult r = service.OpenWorkspace(selector, &ws);
+  if (r != symResOk) return reply.Status(r);
+  RefReply(reply, service.RefFor(ws));
+}
+
+// ---- Workspace commands ----
+
+void HandleTagList(SymbolService& service, std::uint16_t code, std::uint32_t ws,
+                   const std::string& filter, Reply& reply) {
+  SymbolModel& model = service.symbols();
+  std::vector<std::size_t> hits;
+  if (code == kCmdGetGlobalTags) {
+    hits.resize(model.tags().size());
+    for (std::size_t i = 0; i < hits.size(); ++i) hits[i] = i;
+  } else {
+    hits = model.Match(filter);
+  }
+  // The list must fit the client's 4020-byte reply.
+  if (hits.size() > kTagListMaxEntries) return reply.Status(symResBufferOverflow);
+  std::vector<std::uint32_t> tags;
+  const QXSymResult r = service.NewTags(ws, hits, &tags);
+  if (r != symResOk) return reply.Status(r);
+  const std::uint32_t count = static_cast<std::uint32_t>(tags.size());
+  WireWriter w = reply.Payload(kTagListOffset - kReplyHeaderSize + 8 * tags.size());
+  // The two leading words carry the number of symbols matched and 0.
+  w.U32(count).U32(0).U32(8 * count).U32(count);
+  for (std::uint32_t id : tags) {
+    const SymRef ref = service.RefFor(id);
+    w.U32(ref.w0).U32(ref.w1);
+  }
+}
+
+void HandleWorkspaceCommand(SymbolService& service, std::uint16_t code, std::uint32_t ws,
+                            WireReader& in, Reply& reply) {
+  std::string text;
+  std::uint32_t table_size = 0;
+  bool ok;
+  switch (code) {
+    case kCmdGetGlobalTag:
+      ok = ReadText(in, 0, &text);
+      break;
+    case kCmdQueryGlobalTags:
+    case kCmdQueryGlobalTagsNum:
+      ok = ReadText(in, kFilterFieldSize, &text);
+      break;
+    case kCmdReadSymbolTable:
+      ok = in.U32(&table_size);
+      break;
+    default:
+      ok = true;
+  }
+  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  QXSymResult r = service.CheckWorkspace(ws);
+  if (r != symResOk) return reply.Status(r);
+
+  SymbolModel& model = service.symbols();
+  switch (code) {
+    case kCmdCloseWorkspace:
+      return reply.Status(service.CloseWorkspace(ws));
+    case kCmdIsValidWorkspace:
+      return reply.Status(symResOk);
+    case kCmdGetSymbolTableSize:
+      return U32Reply(reply, static_cast<std::uint32_t>(model.source_bytes().size()));
+    case kCmdReadSymbolTable: {
+      const std::string& table = model.source_bytes();
+      // A shorter read delivers the start of the table; a longer one
+      // would leave the client with bytes that never came.
+      if (table_size > table.size()) return reply.Status(symResInvalidParameter);
+      reply.Payload(table_size).Bytes(table.data(), table_size);
+      return;
+    }
+    case kCmdGetGlobalTag: {
+      SymbolView view;
+      r = model.Resolve(text, &view);
+      std::uint32_t tag = 0;
+      if (r == symResOk) r = service.NewTag(ws, view, &tag);
+      if (r != symResOk) return reply.Status(r);
+      const SymRef ref = service.RefFor(tag);
+      reply.Payload(20)
+          .U32(ref.w0)
+          .U32(ref.w1)
+          .U32(SymbolModel::TyVar(view))
+          .U32(SymbolModel::DataSize(view))
+          .U32(SymbolModel::FullSize(view));
+      return;
+    }
+    case kCmdGetGlobalTagsNum:
+      return U32Reply(reply, static_cast<std::uint32_t>(model.tags().size()));
+    case kCmdQueryGlobalTagsNum:
+      return U32Reply(reply, static_cast<std::uint32_t>(model.Match(text).size()));
+    case kCmdGetGlobalTags:
+    case kCmdQueryGlobalTags:
+      return HandleTagList(service, code, ws, text, reply);
+    case kCmdCreateGroup: {
+      std::uint32_t group = 0;
+      r = service.CreateGroup(ws, &group);
+      if (r != symResOk) return reply.Status(r);
+      return RefReply(reply, service.RefFor(group));
+    }
+    default:
+      return reply.Status(symResUnkownCommand);
+  }
+}
+
+// ---- Tag commands ----
+
+// The arguments a tag command carries after its two references.
+struct TagArgs {
+  std::string text;
+  std::uint32_t idx[3] = {0, 0, 0};
+  std::uint32_t offset = 0, raw_size = 0;
+  const std::uint8_t* data = nullptr;
+  std::size_t data_size = 0;
+};
+
+bool ReadTagArgs(std::uint16_t code, WireReader& in, TagArgs* a) {
+  bool ok = true;
+  std::uint16_t length = 0;
+  switch (code) {
+    case kCmdTagGetAttribute:
+      ok = ReadText(in, 0, &a->text);
+      break;
+    case kCmdTagGetArrayAddress:
+    case kCmdTagGetArrayValue:
+      ok = ReadIndices(in, a->idx);
+      break;
+    case kCmdTagSetArrayValue:
+    case kCmdTagSetValue:
+      ok = (code == kCmdTagSetValue || ReadIndices(in, a->idx)) && in.U16(&length);
+      // The length field holds the low 16 bits of the value's size.
+      a->data_size = in.remaining();
+      ok = ok && (a->data_size & 0xFFFF) == length;
+      a->data = in.View(a->data_size);
+      break;
+    case kCmdTagGetRawValue:
+      ok = in.U32(&a->offset) && in.U32(&a->raw_size);
+      break;
+    case kCmdTagSetRawValue:
+      ok = in.U32(&a->offset) && in.U32(&a->raw_size) && in.remaining() == a->raw_size;
+      a->data_size = a->raw_size;
+      a->data = in.View(a->data_size);
+      break;
+    default:
+      break;
+  }
+  return ok && in.remaining() == 0;
+}
+
+// The value commands: whole value, one element, raw memory.
+void HandleTagValue(SymbolService& service, std::uint16_t code, const SymbolView& view,
+                    const TagArgs& a, Reply& reply) {
+  SymbolModel& model = service.symbols();
+  switch (code) {
+    case kCmdTagGetValue:
+    case kCmdTagGetArrayValue: {
+      std::vector<std::uint8_t> value;
+      QXSymResult r = model.ReadValue(view, a.idx, &value);
+      if (r == symResOk && value.size() > kMaxValueLength) r = symResBufferOverflow;
+      if (r != symResOk) return reply.Status(r);
+      reply.Payload(2 + value.size())
+          .U16(static_cast<std::uint16_t>(value.size()))
+          .Bytes(value.data(), value.size());
+      return;
+    }
+    case kCmdTagSetValue:
+    case kCmdTagSetArrayValue:
+      return reply.Status(model.WriteValue(view, a.idx, a.data, a.data_size));
+    case kCmdTagGetRawValue: {
+      std::vector<std::uint8_t> bytes;
+      const QXSymResult r = model.ReadRaw(view, a.offset, a.raw_size, &bytes);
+      if (r != symResOk) return reply.Status(r);
+      reply.Payload(4 + bytes.size())
+          .U32(static_cast<std::uint32_t>(bytes.size()))
+          .Bytes(bytes.data(), bytes.size());
+      return;
+    }
+    case kCmdTagSetRawValue:
+      return reply.Status(model.WriteRaw(view, a.offset, a.data, a.raw_size));
+    default:
+      return reply.Status(symResUnkownCommand);
+  }
+}
+
+void HandleTagCommand(SymbolService& service, std::uint16_t code, std::uint32_t ws,
+                      std::uint32_t obj, WireReader& in, Reply& reply) {
+  TagArgs a;
+  if (!ReadTagArgs(code, in, &a)) return reply.Status(symResInvalidParameter);
+  QXSymResult r = service.CheckWorkspace(ws);
+  if (r != symResOk) return reply.Status(r);
+  if (code == kCmdTagClose) return reply.Status(service.CloseTag(ws, obj));
+  SymbolView view;
+  r = service.FindTag(ws, obj, &view);
+  if (r != symResOk) return reply.Status(r);
+
+  switch (code) {
+    case kCmdTagGetAttribute: {
+      std::string value;
+      r = SymbolModel::Attribute(view, a.text, &value);
+      if (r != symResOk) return reply.Status(r);
+      return TextReply(reply, value);
+    }
+    case kCmdTagGetName:
+      return TextReply(reply, view.name);
+    case kCmdTagGetDataType:
+      return TextReply(reply, view.type->name);
+    case kCmdTagGetDescr:
+      return TextReply(reply, *view.description);
+    case kCmdTagGetDataSize:
+      return U32Reply(reply, SymbolModel::DataSize(view));
+    case kCmdTagGetDataFullSize:
+      return U32Reply(reply, SymbolModel::FullSize(view));
+    case kCmdTagGetDataTypeVar:
+      return U32Reply(reply, SymbolModel::TyVar(view));
+    case kCmdTagIsReadOnly:
+      return U8Reply(reply, view.read_only ? 1 : 0);
+    case kCmdTagIsBitAddress:
+      return U8Reply(reply, view.bit >= 0 ? 1 : 0);
+    case kCmdTagGetDims: {
+      std::uint32_t d[3];
+      SymbolModel::Dims(view, d);
+      reply.Payload(12).U32(d[0]).U32(d[1]).U32(d[2]);
+      return;
+    }
+    case kCmdTagGetArrayAddress: {
+      std::uint64_t address = 0;
+      std::uint32_t bit = 0;
+      r = SymbolModel::ElementAddress(view, a.idx, &address, &bit);
+      if (r != symResOk) return reply.Status(r);
+      reply.Payload(12).U64(address).U32(bit);
+      return;
+    }
+    case kCmdTagGetType: {
+      std::uint32_t type = 0;
+      r = service.TypeId(ws, view.type, &type);
+      if (r != symResOk) return reply.Status(r);
+      return RefReply(reply, service.RefFor(type));
+    }
+    default:
+      return HandleTagValue(service, code, view, a, reply);
+  }
+}
+
+// ---- Type commands ----
+
+void HandleTypeCommand(SymbolService& service, std::uint16_t code, std::uint32_t ws,
+                       std::uint32_t obj, WireReader& in, Reply& reply) {
+  std::string text;
+  std::uint32_t index = 0;
+  bool ok = true;
+  if (code == kCmdTypeGetChild || code == kCmdTypeGetChildName ||
+      code == kCmdTypeGetArrayDimension) {
+    ok = in.U32(&index);
+  } else if (code == kCmdTypeGetChildByName) {
+    ok = ReadText(in, 0, &text);
+  }
+  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  const Type* t = nullptr;
+  QXSymResult r = service.FindType(ws, obj, &t);
+  if (r != symResOk) return reply.Status(r);
+
+  if (code >= kCmdTypeIsBasic && code <= kCmdTypeIsInteger) {
+    const std::uint32_t flag = 1u << (code - kCmdTypeIsBasic);
+    return U8Reply(reply, (t->properties & flag) != 0 ? 1 : 0);
+  }
+  switch (code) {
+    case kCmdTypeGetProperties:
+      return U32Reply(reply, t->properties);
+    case kCmdTypeGetSize:
+      return U32Reply(reply, t->size);
+    case kCmdTypeGetName:
+      return FieldTextReply(reply, t->name);
+    case kCmdTypeGetNumChildren:
+      return U32Reply(reply, t->ChildCount());
+    case kCmdTypeGetChildName: {
+      const std::string* name = t->ChildName(index);
+      if (name == nullptr) return reply.Status(symResInvalidParameter);
+      return FieldTextReply(reply, *name);
+    }
+    case kCmdTypeGetChild:
+    case kCmdTypeGetChildByName: {
+      const Type* child = code == kCmdTypeGetChild ? t->Child(index) : t->ChildByName(text);
+      if (child == nullptr) {
+        return reply.Status(code == kCmdTypeGetChild ? symResInvalidParameter
+                                                     : symResSymbolNotFound);
+      }
+      std::uint32_t id = 0;
+      r = service.TypeId(ws, child, &id);
+      if (r != symResOk) return reply.Status(r);
+      return RefReply(reply, service.RefFor(id));
+    }
+    case kCmdTypeGetArrayNumDimensions:
+      return U32Reply(reply, static_cast<std::uint32_t>(t->dims.size()));
+    case kCmdTypeGetArrayDimension:
+      if (index >= t->dims.size()) return reply.Status(symResInvalidParameter);
+      return U32Reply(reply, t->dims[index].count());
+    case kCmdTypeGetArrayDimensions: {
+      WireWriter w = reply.Payload(4 + 4 * t->dims.size());
+      w.U32(static_cast<std::uint32_t>(t->dims.size()));
+      for (const ArrayDim& d : t->dims) w.U32(d.count());
+      return;
+    }
+    default:
+      return reply.Status(symResUnkownCommand);
+  }
+}
+
+// ---- Group commands ----
+
+void HandleGroupCommand(SymbolService& service, std::uint16_t code, std::uint32_t ws,
+                        std::uint32_t obj, WireReader& in, Reply& reply) {
+  SymRef tag_ref;
+  std::uint32_t total = 0;
+  bool ok = true;
+  if (code == kCmdGroupAddTag || code == kCmdGroupRemoveTag) {
+    ok = ReadRef(in, &tag_ref);
+  } else if (code == kCmdGroupRead) {
+    ok = in.U32(&total);
+  } else if (code == kCmdGroupWrite) {
+    ok = in.U32(&total) && in.remaining() == total;
+  }
+  const std::uint8_t* data = code == kCmdGroupWrite && ok ? in.View(total) : nullptr;
+  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  QXSymResult r = service.CheckWorkspace(ws);
+  if (r != symResOk) return reply.Status(r);
+  switch (code) {
+    case kCmdGroupDelete:
+      return reply.Status(service.DeleteGroup(ws, obj));
+    case kCmdGroupAddTag: {
+      std::uint32_t member_size = 0;
+      // A forged tag reference carries id 0, which no tag has.
+      r = service.GroupAddTag(ws, obj, service.IdOf(tag_ref), &member_size);
+      if (r != symResOk) return reply.Status(r);
+      return U32Reply(reply, member_size);
+    }
+    case kCmdGroupRemoveTag:
+      return reply.Status(service.GroupRemoveTag(ws, obj, service.IdOf(tag_ref)));
+    case kCmdGroupRead: {
+      std::vector<std::uint8_t> values;
+      r = service.GroupRead(ws, obj, total, &values);
+      if (r != symResOk) return reply.Status(r);
+      reply.Payload(4 + values.size())
+          .U32(static_cast<std::uint32_t>(values.size()))
+          .Bytes(values.data(), values.size());
+      return;
+    }
+    case kCmdGroupWrite:
+      return reply.Status(service.GroupWrite(ws, obj, data, total));
+    default:
+      return reply.Status(symResUnkownCommand);
+  }
+}
+
 }  // namespace
 
 void SymbolService::Handle(const std::uint8_t* request, std::size_t size,
@@ -144,26 +510,15 @@ void SymbolService::HandleChecked(const std::uint8_t* request, std::size_t size,
   in.U16(&code);
   Reply reply(reply_bytes, code);
 
-  // ---- Without a workspace ----
-  if (code == kCmdGetServerVersion) {
-    if (in.remaining() != 0) return reply.Status(symResInvalidParameter);
-    std::uint8_t v[4];
-    GetVersion(&v[0], &v[1], &v[2], &v[3]);
-    reply.Payload(4).Bytes(v, 4);
-    return;
-  }
-  if (code == kCmdOpenWorkspace) {
-    std::uint8_t selector = 0;
-    if (!in.U8(&selector) || in.remaining() != 0) return reply.Status(symResInvalidParameter);
-    std::uint32_t ws = 0;
-    QXSymResult r = OpenWorkspace(selector, &ws);
-    if (r != symResOk) return reply.Status(r);
-    return RefReply(reply, RefFor(ws));
+  if (code == kCmdGetServerVersion || code == kCmdOpenWorkspace) {
+    return HandleServiceCommand(*this, code, in, reply);
   }
   const bool ws_cmd = IsWorkspaceCommand(code), tag_cmd = IsTagCommand(code),
              type_cmd = IsTypeCommand(code), group_cmd = IsGroupCommand(code);
   if (!ws_cmd && !tag_cmd && !type_cmd && !group_cmd) return reply.Status(symResUnkownCommand);
 
+  // Every other command names its workspace, and all but the workspace
+  // commands the object they act on.
   SymRef ws_ref;
   SymRef obj_ref;
   if (!ReadRef(in, &ws_ref) || (!ws_cmd && !ReadRef(in, &obj_ref))) {
@@ -171,319 +526,10 @@ void SymbolService::HandleChecked(const std::uint8_t* request, std::size_t size,
   }
   const std::uint32_t ws = IdOf(ws_ref);
   const std::uint32_t obj = IdOf(obj_ref);
-
-  // ---- Workspace commands ----
-  if (ws_cmd) {
-    std::string text;
-    std::uint32_t table_size = 0;
-    bool ok;
-    switch (code) {
-      case kCmdGetGlobalTag:
-        ok = ReadText(in, 0, &text);
-        break;
-      case kCmdQueryGlobalTags:
-      case kCmdQueryGlobalTagsNum:
-        ok = ReadText(in, kFilterFieldSize, &text);
-        break;
-      case kCmdReadSymbolTable:
-        ok = in.U32(&table_size);
-        break;
-      default:
-        ok = true;
-    }
-    if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
-    QXSymResult r = CheckWorkspace(ws);
-    if (r != symResOk) return reply.Status(r);
-
-    switch (code) {
-      case kCmdCloseWorkspace:
-        return reply.Status(CloseWorkspace(ws));
-      case kCmdIsValidWorkspace:
-        return reply.Status(symResOk);
-      case kCmdGetSymbolTableSize:
-        return U32Reply(reply, static_cast<std::uint32_t>(model_->source_bytes().size()));
-      case kCmdReadSymbolTable: {
-        const std::string& table = model_->source_bytes();
-        // A shorter read delivers the start of the table; a longer one
-        // would leave the client with bytes that never came.
-        if (table_size > table.size()) return reply.Status(symResInvalidParameter);
-        reply.Payload(table_size).Bytes(table.data(), table_size);
-        return;
-      }
-      case kCmdGetGlobalTag: {
-        SymbolView view;
-        r = model_->Resolve(text, &view);
-        std::uint32_t tag = 0;
-        if (r == symResOk) r = NewTag(ws, view, &tag);
-        if (r != symResOk) return reply.Status(r);
-        const SymRef ref = RefFor(tag);
-        reply.Payload(20)
-            .U32(ref.w0)
-            .U32(ref.w1)
-            .U32(SymbolModel::TyVar(view))
-            .U32(SymbolModel::DataSize(view))
-            .U32(SymbolModel::FullSize(view));
-        return;
-      }
-      case kCmdGetGlobalTagsNum:
-        return U32Reply(reply, static_cast<std::uint32_t>(model_->tags().size()));
-      case kCmdQueryGlobalTagsNum:
-        return U32Reply(reply, static_cast<std::uint32_t>(model_->Match(text).size()));
-      case kCmdGetGlobalTags:
-      case kCmdQueryGlobalTags: {
-        std::vector<std::size_t> hits;
-        if (code == kCmdGetGlobalTags) {
-          hits.resize(model_->tags().size());
-          for (std::size_t i = 0; i < hits.size(); ++i) hits[i] = i;
-        } else {
-          hits = model_->Match(text);
-        }
-        // The list must fit the client's 4020-byte reply.
-        if (hits.size() > kTagListMaxEntries) return reply.Status(symResBufferOverflow);
-        std::vector<std::uint32_t> tags;
-        r = NewTags(ws, hits, &tags);
-        if (r != symResOk) return reply.Status(r);
-        const std::uint32_t count = static_cast<std::uint32_t>(tags.size());
-        WireWriter w = reply.Payload(kTagListOffset - kReplyHeaderSize + 8 * tags.size());
-        // The two leading words carry the number of symbols matched and 0.
-        w.U32(count).U32(0).U32(8 * count).U32(count);
-        for (std::uint32_t id : tags) {
-          const SymRef ref = RefFor(id);
-          w.U32(ref.w0).U32(ref.w1);
-        }
-        return;
-      }
-      case kCmdCreateGroup: {
-        std::uint32_t group = 0;
-        r = CreateGroup(ws, &group);
-        if (r != symResOk) return reply.Status(r);
-        return RefReply(reply, RefFor(group));
-      }
-      default:
-        return reply.Status(symResUnkownCommand);
-    }
-  }
-
-  // ---- Tag commands ----
-  if (tag_cmd) {
-    std::string text;
-    std::uint32_t idx[3] = {0, 0, 0};
-    std::uint16_t length = 0;
-    std::uint32_t offset = 0, raw_size = 0;
-    const std::uint8_t* data = nullptr;
-    std::size_t data_size = 0;
-    bool ok = true;
-    switch (code) {
-      case kCmdTagGetAttribute:
-        ok = ReadText(in, 0, &text);
-        break;
-      case kCmdTagGetArrayAddress:
-      case kCmdTagGetArrayValue:
-        ok = ReadIndices(in, idx);
-        break;
-      case kCmdTagSetArrayValue:
-      case kCmdTagSetValue:
-        ok = (code == kCmdTagSetValue || ReadIndices(in, idx)) && in.U16(&length);
-        // The length field holds the low 16 bits of the value's size.
-        data_size = in.remaining();
-        ok = ok && (data_size & 0xFFFF) == length;
-        data = in.View(data_size);
-        break;
-      case kCmdTagGetRawValue:
-        ok = in.U32(&offset) && in.U32(&raw_size);
-        break;
-      case kCmdTagSetRawValue:
-        ok = in.U32(&offset) && in.U32(&raw_size) && in.remaining() == raw_size;
-        data_size = raw_size;
-        data = in.View(data_size);
-        break;
-      default:
-        break;
-    }
-    if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
-    QXSymResult r = CheckWorkspace(ws);
-    if (r != symResOk) return reply.Status(r);
-    if (code == kCmdTagClose) return reply.Status(CloseTag(ws, obj));
-    SymbolView view;
-    r = FindTag(ws, obj, &view);
-    if (r != symResOk) return reply.Status(r);
-
-    switch (code) {
-      case kCmdTagGetAttribute: {
-        std::string value;
-        r = SymbolModel::Attribute(view, text, &value);
-        if (r != symResOk) return reply.Status(r);
-        return TextReply(reply, value);
-      }
-      case kCmdTagGetName:
-        return TextReply(reply, view.name);
-      case kCmdTagGetDataType:
-        return TextReply(reply, view.type->name);
-      case kCmdTagGetDescr:
-        return TextReply(reply, *view.description);
-      case kCmdTagGetDataSize:
-        return U32Reply(reply, SymbolModel::DataSize(view));
-      case kCmdTagGetDataFullSize:
-        return U32Reply(reply, SymbolModel::FullSize(view));
-      case kCmdTagGetDataTypeVar:
-        return U32Reply(reply, SymbolModel::TyVar(view));
-      case kCmdTagIsReadOnly:
-        return U8Reply(reply, view.read_only ? 1 : 0);
-      case kCmdTagIsBitAddress:
-        return U8Reply(reply, view.bit >= 0 ? 1 : 0);
-      case kCmdTagGetDims: {
-        std::uint32_t d[3];
-        SymbolModel::Dims(view, d);
-        reply.Payload(12).U32(d[0]).U32(d[1]).U32(d[2]);
-        return;
-      }
-      case kCmdTagGetArrayAddress: {
-        std::uint64_t address = 0;
-        std::uint32_t bit = 0;
-        r = SymbolModel::ElementAddress(view, idx, &address, &bit);
-        if (r != symResOk) return reply.Status(r);
-        reply.Payload(12).U64(address).U32(bit);
-        return;
-      }
-      case kCmdTagGetValue:
-      case kCmdTagGetArrayValue: {
-        std::vector<std::uint8_t> value;
-        r = model_->ReadValue(view, idx, &value);
-        if (r == symResOk && value.size() > kMaxValueLength) r = symResBufferOverflow;
-        if (r != symResOk) return reply.Status(r);
-        reply.Payload(2 + value.size())
-            .U16(static_cast<std::uint16_t>(value.size()))
-            .Bytes(value.data(), value.size());
-        return;
-      }
-      case kCmdTagSetValue:
-      case kCmdTagSetArrayValue:
-        return reply.Status(model_->WriteValue(view, idx, data, data_size));
-      case kCmdTagGetRawValue: {
-        std::vector<std::uint8_t> bytes;
-        r = model_->ReadRaw(view, offset, raw_size, &bytes);
-        if (r != symResOk) return reply.Status(r);
-        reply.Payload(4 + bytes.size())
-            .U32(static_cast<std::uint32_t>(bytes.size()))
-            .Bytes(bytes.data(), bytes.size());
-        return;
-      }
-      case kCmdTagSetRawValue:
-        return reply.Status(model_->WriteRaw(view, offset, data, raw_size));
-      case kCmdTagGetType: {
-        std::uint32_t type = 0;
-        r = TypeId(ws, view.type, &type);
-        if (r != symResOk) return reply.Status(r);
-        return RefReply(reply, RefFor(type));
-      }
-      default:
-        return reply.Status(symResUnkownCommand);
-    }
-  }
-
-  // ---- Type commands ----
-  if (type_cmd) {
-    std::string text;
-    std::uint32_t index = 0;
-    bool ok = true;
-    if (code == kCmdTypeGetChild || code == kCmdTypeGetChildName ||
-        code == kCmdTypeGetArrayDimension) {
-      ok = in.U32(&index);
-    } else if (code == kCmdTypeGetChildByName) {
-      ok = ReadText(in, 0, &text);
-    }
-    if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
-    const Type* t = nullptr;
-    QXSymResult r = FindType(ws, obj, &t);
-    if (r != symResOk) return reply.Status(r);
-
-    if (code >= kCmdTypeIsBasic && code <= kCmdTypeIsInteger) {
-      const std::uint32_t flag = 1u << (code - kCmdTypeIsBasic);
-      return U8Reply(reply, (t->properties & flag) != 0 ? 1 : 0);
-    }
-    switch (code) {
-      case kCmdTypeGetProperties:
-        return U32Reply(reply, t->properties);
-      case kCmdTypeGetSize:
-        return U32Reply(reply, t->size);
-      case kCmdTypeGetName:
-        return FieldTextReply(reply, t->name);
-      case kCmdTypeGetNumChildren:
-        return U32Reply(reply, t->ChildCount());
-      case kCmdTypeGetChildName: {
-        const std::string* name = t->ChildName(index);
-        if (name == nullptr) return reply.Status(symResInvalidParameter);
-        return FieldTextReply(reply, *name);
-      }
-      case kCmdTypeGetChild:
-      case kCmdTypeGetChildByName: {
-        const Type* child = code == kCmdTypeGetChild ? t->Child(index) : t->ChildByName(text);
-        if (child == nullptr) {
-          return reply.Status(code == kCmdTypeGetChild ? symResInvalidParameter
-                                                       : symResSymbolNotFound);
-        }
-        std::uint32_t id = 0;
-        r = TypeId(ws, child, &id);
-        if (r != symResOk) return reply.Status(r);
-        return RefReply(reply, RefFor(id));
-      }
-      case kCmdTypeGetArrayNumDimensions:
-        return U32Reply(reply, static_cast<std::uint32_t>(t->dims.size()));
-      case kCmdTypeGetArrayDimension:
-        if (index >= t->dims.size()) return reply.Status(symResInvalidParameter);
-        return U32Reply(reply, t->dims[index].count());
-      case kCmdTypeGetArrayDimensions: {
-        WireWriter w = reply.Payload(4 + 4 * t->dims.size());
-        w.U32(static_cast<std::uint32_t>(t->dims.size()));
-        for (const ArrayDim& d : t->dims) w.U32(d.count());
-        return;
-      }
-      default:
-        return reply.Status(symResUnkownCommand);
-    }
-  }
-
-  // ---- Group commands ----
-  SymRef tag_ref;
-  std::uint32_t total = 0;
-  bool ok = true;
-  if (code == kCmdGroupAddTag || code == kCmdGroupRemoveTag) {
-    ok = ReadRef(in, &tag_ref);
-  } else if (code == kCmdGroupRead) {
-    ok = in.U32(&total);
-  } else if (code == kCmdGroupWrite) {
-    ok = in.U32(&total) && in.remaining() == total;
-  }
-  const std::uint8_t* data = code == kCmdGroupWrite && ok ? in.View(total) : nullptr;
-  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
-  QXSymResult r = CheckWorkspace(ws);
-  if (r != symResOk) return reply.Status(r);
-  switch (code) {
-    case kCmdGroupDelete:
-      return reply.Status(DeleteGroup(ws, obj));
-    case kCmdGroupAddTag: {
-      std::uint32_t member_size = 0;
-      // A forged tag reference carries id 0, which no tag has.
-      r = GroupAddTag(ws, obj, IdOf(tag_ref), &member_size);
-      if (r != symResOk) return reply.Status(r);
-      return U32Reply(reply, member_size);
-    }
-    case kCmdGroupRemoveTag:
-      return reply.Status(GroupRemoveTag(ws, obj, IdOf(tag_ref)));
-    case kCmdGroupRead: {
-      std::vector<std::uint8_t> values;
-      r = GroupRead(ws, obj, total, &values);
-      if (r != symResOk) return reply.Status(r);
-      reply.Payload(4 + values.size())
-          .U32(static_cast<std::uint32_t>(values.size()))
-          .Bytes(values.data(), values.size());
-      return;
-    }
-    case kCmdGroupWrite:
-      return reply.Status(GroupWrite(ws, obj, data, total));
-    default:
-      return reply.Status(symResUnkownCommand);
-  }
+  if (ws_cmd) return HandleWorkspaceCommand(*this, code, ws, in, reply);
+  if (tag_cmd) return HandleTagCommand(*this, code, ws, obj, in, reply);
+  if (type_cmd) return HandleTypeCommand(*this, code, ws, obj, in, reply);
+  return HandleGroupCommand(*this, code, ws, obj, in, reply);
 }
 
 }  // namespace qxsym::sim

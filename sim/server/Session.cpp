@@ -150,20 +150,40 @@ void Session::OnFrame() {
     OnBadFrame("checksum mismatch, answered \"-\"");
     return;
   }
+  const Frame frame = ReadFrame();
+  ++good_frames_;
+  bad_frames_ = 0;
+  noise_ = 0;
+
+  if (frame.handshake != Handshake::kNone) {
+    if (options_.ack) io_.Write(&kAckByte, 1);
+    HandleHandshake(frame.handshake, frame.sequence);
+    return;
+  }
+  ++command_frames_;
+  if (verbose_) {
+    std::string line = "<- ";
+    if (frame.sequence) line += "seq=" + std::to_string(*frame.sequence) + " ";
+    Trace(line + Describe(frame.payload, frame.size));
+  }
+  if (CommandFaultTakes()) return;
+  if (options_.ack) io_.Write(&kAckByte, 1);
+  AnswerCommand(frame);
+}
+
+Session::Frame Session::ReadFrame() const {
   const std::uint8_t* body = decoder_.body();
   const std::size_t n = decoder_.body_size();
-
-  std::optional<std::uint16_t> sequence;
-  const std::uint8_t* p = body;
-  std::size_t len = n;
-  bool short_for_sequence = false;
+  Frame f;
+  f.payload = body;
+  f.size = n;
   if (sequence_mode_) {
     if (n >= 2) {
-      sequence = LoadU16(body);
-      p = body + 2;
-      len = n - 2;
+      f.sequence = LoadU16(body);
+      f.payload = body + 2;
+      f.size = n - 2;
     } else {
-      short_for_sequence = true;
+      f.short_for_sequence = true;
     }
   }
   auto handshake_of = [](const std::uint8_t* q, std::size_t m) {
@@ -174,52 +194,41 @@ void Session::OnFrame() {
   // Handshakes are recognised with and without a sequence number whatever
   // the current mode: a client probes the other mode when its first
   // handshake failed.
-  Handshake hs = handshake_of(p, len);
-  if (hs == Handshake::kNone) {
+  f.handshake = handshake_of(f.payload, f.size);
+  if (f.handshake == Handshake::kNone) {
     if (!sequence_mode_ && n >= 2 && handshake_of(body + 2, n - 2) != Handshake::kNone) {
-      hs = handshake_of(body + 2, n - 2);
-      sequence = LoadU16(body);
+      f.handshake = handshake_of(body + 2, n - 2);
+      f.sequence = LoadU16(body);
     } else if (sequence_mode_ && handshake_of(body, n) != Handshake::kNone) {
-      hs = handshake_of(body, n);
-      sequence.reset();
+      f.handshake = handshake_of(body, n);
+      f.sequence.reset();
     }
   }
+  return f;
+}
 
-  ++good_frames_;
-  bad_frames_ = 0;
-  noise_ = 0;
-
-  if (hs != Handshake::kNone) {
-    if (options_.ack) io_.Write(&kAckByte, 1);
-    HandleHandshake(hs, sequence);
-    return;
-  }
-
-  ++command_frames_;
-  if (verbose_) {
-    std::string line = "<- ";
-    if (sequence) line += "seq=" + std::to_string(*sequence) + " ";
-    Trace(line + Describe(p, len));
-  }
+bool Session::CommandFaultTakes() {
   if (options_.close_after != 0 && command_frames_ >= options_.close_after) {
     Close("fault injection: command frame " + std::to_string(command_frames_));
-    return;
+    return true;
   }
   if (options_.ack && options_.nak_every != 0 && command_frames_ % options_.nak_every == 0) {
     io_.Write(&kNakByte, 1);
     Trace("fault injection: answered \"-\"");
-    return;
+    return true;
   }
-  if (options_.ack) io_.Write(&kAckByte, 1);
+  return false;
+}
 
+void Session::AnswerCommand(const Frame& frame) {
   Reply reply;
-  reply.sequence = sequence;
-  if (short_for_sequence) {
+  reply.sequence = frame.sequence;
+  if (frame.short_for_sequence) {
     reply.status = kStatusBadCommand;
     reply.note = "frame too short for its sequence number";
   } else {
     try {
-      Dispatch(p, len, reply);
+      Dispatch(frame.payload, frame.size, reply);
     } catch (const std::exception& e) {
       reply.status = kStatusBadCommand;
       reply.data.clear();
@@ -231,7 +240,7 @@ void Session::OnFrame() {
   ++command_replies_;
   if (options_.stale_every != 0 && command_replies_ % options_.stale_every == 0) {
     Reply stale;
-    if (sequence) stale.sequence = static_cast<std::uint16_t>(*sequence - 1);
+    if (frame.sequence) stale.sequence = static_cast<std::uint16_t>(*frame.sequence - 1);
     stale.data.assign(std::begin(kStaleData), std::end(kStaleData));
     stale.note = "fault injection: stale reply";
     Queue(std::move(stale));

@@ -89,8 +89,21 @@ class Session {
     std::string note;       // verbose trace
   };
 
+  // A sound frame's body as the session reads it.
+  struct Frame {
+    const std::uint8_t* payload = nullptr;  // after the sequence number, if any
+    std::size_t size = 0;
+    std::optional<std::uint16_t> sequence;
+    bool short_for_sequence = false;  // too short to carry the sequence number
+    Handshake handshake = Handshake::kNone;
+  };
+
   void OnFrameStart();
   void OnFrame();
+  Frame ReadFrame() const;
+  // Injected faults that take a command frame instead of answering it.
+  bool CommandFaultTakes();
+  void AnswerCommand(const Frame& frame);
   void OnBadFrame(const char* why);
   void OnOutsideByte(std::uint8_t b);
   void OnAck(bool good);

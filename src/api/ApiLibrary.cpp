@@ -1,18 +1,16 @@
 // Start, test and stop the library, and the functions that are not
 // available in this library.
-#include "LibraryState.h"
+#include "ApiShape.h"
 #include "QXSymbols.h"
 
 using qxsym::LibraryState;
+using qxsym::api::Boundary;
 
 extern "C" {
 
 QXSymResult QXSYM_CALL QXSym_Init(void) {
-  try {
-    return LibraryState::Get().Init();
-  } catch (...) {
-    return symResNotOk;
-  }
+  // No started check here; any failure to start answers symResNotOk.
+  return Boundary([] { return LibraryState::Get().Init(); }, symResNotOk);
 }
 
 QXSymResult QXSYM_CALL QXSym_IsInitOk(void) {
@@ -20,11 +18,7 @@ QXSymResult QXSYM_CALL QXSym_IsInitOk(void) {
 }
 
 QXSymResult QXSYM_CALL QXSym_Shutdown(void) {
-  try {
-    return LibraryState::Get().Shutdown();
-  } catch (...) {
-    return symResNotOk;
-  }
+  return Boundary([] { return LibraryState::Get().Shutdown(); }, symResNotOk);
 }
 
 // Tag maps and code ids are not available: these answer

@@ -1,8 +1,18 @@
-// The shapes shared by the exported functions: the boundary that turns any
-// escaping exception into a result code, the registry lookups, the copy form
-// (clone under the lock, run outside it) and registration of new objects.
+// The call shape every exported function shares:
+//  - Boundary: no exception crosses the C boundary (a bad_alloc answers
+//    symResMemoryAllocError, anything else symResNotOk).
+//  - Call: the boundary, then the checks in their fixed order: started
+//    (symResNotInited), handle not 0 (symResInvalidHandle), the function's
+//    own argument checks.
+//  - OnCopy: the copy form (look up and clone under the lock, run outside
+//    it); OnRegistered: the short form (run under the lock).
+//  - MakeOnCopy and Publish: a new object is made on a copy, registered, and
+//    its handle written for the caller.
+//  - PublishTags and PublishTagList: tag lists registered all or nothing.
+// Exported functions are then a few lines each: their checks and one call.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -12,6 +22,8 @@
 #include "HandleRegistry.h"
 #include "LibraryState.h"
 #include "QXSymClientGroup.h"
+#include "QXSymClientTag.h"
+#include "QXSymClientType.h"
 #include "QXSymClientWorkspace.h"
 #include "QXSymbols.h"
 
@@ -19,29 +31,10 @@ namespace qxsym {
 namespace api {
 
 inline LibraryState& State() { return LibraryState::Get(); }
-inline bool Started() { return State().started(); }
 inline std::uint32_t Id(int handle) { return static_cast<std::uint32_t>(handle); }
-
-// Runs body; no exception crosses the C boundary.
-template <typename Body>
-QXSymResult Guard(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return symResMemoryAllocError;
-  } catch (...) {
-    return symResNotOk;
-  }
-}
 
 template <typename T>
 struct KindOf;
-}  // namespace api
-
-class QXSymClientTag;
-class QXSymClientType;
-
-namespace api {
 template <>
 struct KindOf<QXSymClientWorkspace> {
   static constexpr HandleKind value = HandleKind::kWorkspace;
@@ -59,8 +52,41 @@ struct KindOf<QXSymClientGroup> {
   static constexpr HandleKind value = HandleKind::kGroup;
 };
 
-// Copy form: clone the registered object under the lock, release the lock,
-// and run op on the copy. The copy is destroyed before returning.
+// The C boundary: runs body and turns an escaping exception into a result
+// code, no_memory for a bad_alloc and symResNotOk for anything else.
+template <typename Body>
+QXSymResult Boundary(Body&& body, QXSymResult no_memory = symResMemoryAllocError) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return no_memory;
+  } catch (...) {
+    return symResNotOk;
+  }
+}
+
+// The boundary and the started check; body does the rest.
+template <typename Body>
+QXSymResult Call(Body&& body) noexcept {
+  return Boundary([&]() -> QXSymResult {
+    if (!State().started()) return symResNotInited;
+    return body();
+  });
+}
+
+// The boundary, started, handle not 0, then args_ok (false: bad_args).
+template <typename Body>
+QXSymResult Call(int handle, bool args_ok, Body&& body,
+                 QXSymResult bad_args = symResInvalidParameter) noexcept {
+  return Call([&]() -> QXSymResult {
+    if (handle == 0) return symResInvalidHandle;
+    if (!args_ok) return bad_args;
+    return body();
+  });
+}
+
+// Clones the registered object under the lock, releases the lock and runs op
+// on the copy, which is destroyed before returning.
 template <typename T, typename Op>
 QXSymResult WithCopy(int handle, Op&& op) {
   std::unique_ptr<T> copy;
@@ -74,7 +100,7 @@ QXSymResult WithCopy(int handle, Op&& op) {
   return op(*copy);
 }
 
-// Short form: run op on the registered object while holding the lock.
+// Runs op on the registered object while holding the lock.
 template <typename T, typename Op>
 QXSymResult WithRegistered(int handle, Op&& op) {
   std::lock_guard<std::mutex> guard(State().lock());
@@ -83,33 +109,96 @@ QXSymResult WithRegistered(int handle, Op&& op) {
   return op(*obj);
 }
 
-// Registers a new object and returns its handle (0 when none is left).
-// Workspaces and groups get the library state as the sink of what they leave
-// behind. Callers hold the library lock.
+// The copy form with the common checks.
+template <typename T, typename Op>
+QXSymResult OnCopy(int handle, bool args_ok, Op&& op,
+                   QXSymResult bad_args = symResInvalidParameter) noexcept {
+  return Call(
+      handle, args_ok, [&] { return WithCopy<T>(handle, op); }, bad_args);
+}
+
+// The short form with the common checks.
+template <typename T, typename Op>
+QXSymResult OnRegistered(int handle, bool args_ok, Op&& op) noexcept {
+  return Call(handle, args_ok, [&] { return WithRegistered<T>(handle, op); });
+}
+
+// Registers obj and writes its handle to *out; answers ok then. When no
+// handle or no memory is left nothing is kept: symResMemoryAllocError (the
+// boundary answers a bad_alloc the same way), *out untouched. Registered
+// workspaces and groups get the library state as the sink of what they
+// leave behind.
 template <typename T>
-int RegisterLocked(std::unique_ptr<T> obj) {
-  if constexpr (std::is_same_v<T, QXSymClientWorkspace> || std::is_same_v<T, QXSymClientGroup>) {
-    obj->SetRetiredSink(&State());
+QXSymResult Publish(std::unique_ptr<T> obj, int* out, QXSymResult ok = symResOk) {
+  [[maybe_unused]] T* raw = obj.get();
+  std::shared_ptr<void> shared(std::shared_ptr<T>(std::move(obj)));
+  std::uint32_t h = 0;
+  {
+    std::lock_guard<std::mutex> guard(State().lock());
+    h = State().registry().Add(KindOf<T>::value, std::move(shared));
+    // Only a registered object hands its leftovers to the library; one that
+    // failed to register closes them as it goes.
+    if constexpr (std::is_same_v<T, QXSymClientWorkspace> || std::is_same_v<T, QXSymClientGroup>) {
+      if (h != 0) raw->SetRetiredSink(&State());
+    }
   }
-  std::shared_ptr<T> shared(std::move(obj));
-  return static_cast<int>(
-      State().registry().Add(KindOf<T>::value, std::static_pointer_cast<void>(shared)));
+  if (h == 0) return symResMemoryAllocError;
+  *out = static_cast<int>(h);
+  return ok;
 }
 
-template <typename T>
-int Register(std::unique_ptr<T> obj) {
-  std::lock_guard<std::mutex> guard(State().lock());
-  return RegisterLocked(std::move(obj));
+// make(T& copy, std::unique_ptr<Made>*) makes a new object on a copy of the
+// registered T; it is published to *out. A null out: symResInvalidParameter,
+// checked with args_ok.
+template <typename Made, typename T, typename Make>
+QXSymResult MakeOnCopy(int handle, bool args_ok, int* out, Make&& make) noexcept {
+  return Call(handle, args_ok && out != nullptr, [&]() -> QXSymResult {
+    std::unique_ptr<Made> made;
+    const QXSymResult r = WithCopy<T>(handle, [&](T& obj) { return make(obj, &made); });
+    if (r != symResOk) return r;
+    return Publish(std::move(made), out);
+  });
 }
 
-// Takes the registered object out of the registry under the lock; the caller
-// destroys it after the lock is released, so a channel that waits for an
-// exchange to end while closing never holds up other callers.
+// Takes the object out of the registry under the lock and destroys it after
+// the lock is released, so a channel that waits for an exchange to end while
+// closing never holds up other callers. Absent: symResInvalidHandle.
 template <typename T>
-std::shared_ptr<void> Unregister(int handle) {
-  std::lock_guard<std::mutex> guard(State().lock());
-  return State().registry().Remove(Id(handle), KindOf<T>::value);
+QXSymResult Forget(int handle) {
+  std::shared_ptr<void> obj;
+  {
+    std::lock_guard<std::mutex> guard(State().lock());
+    obj = State().registry().Remove(Id(handle), KindOf<T>::value);
+  }
+  return obj ? symResOk : symResInvalidHandle;
 }
+
+// Both handles looked up under the lock (group first), then op on the
+// registered group with the registered tag, still under the lock.
+template <typename Op>
+QXSymResult OnGroupAndTag(int group, int tag, Op&& op) noexcept {
+  return Call([&]() -> QXSymResult {
+    if (group == 0 || tag == 0) return symResInvalidHandle;
+    std::lock_guard<std::mutex> guard(State().lock());
+    auto* g = State().registry().Find<QXSymClientGroup>(Id(group), HandleKind::kGroup);
+    if (g == nullptr) return symResInvalidHandle;
+    auto* t = State().registry().Find<QXSymClientTag>(Id(tag), HandleKind::kTag);
+    if (t == nullptr) return symResInvalidHandle;
+    return op(*g, *t);
+  });
+}
+
+// Registers every tag of list and writes their handles to out[0..n-1]. All
+// or nothing: when memory or handles run out, no tag stays registered and
+// out is untouched.
+QXSymResult PublishTags(QXSymClientWorkspace::TagList* list, QXSymTagHandle* out);
+
+// Registers every tag of list together with a library-allocated list of
+// their handles and a terminating 0, in one step: on success *tags and
+// *count are written; on failure nothing stays registered and both are
+// untouched.
+QXSymResult PublishTagList(QXSymClientWorkspace::TagList* list, QXSymTagHandle** tags,
+                           std::uint32_t* count);
 
 }  // namespace api
 }  // namespace qxsym

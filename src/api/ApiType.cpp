@@ -1,8 +1,5 @@
 // Exported functions for types. All but QXSym_CloseType run on a copy of the
 // registered type, outside the library lock.
-#include <memory>
-#include <mutex>
-
 #include "ApiShape.h"
 #include "QXSymClientType.h"
 #include "QXSymbols.h"
@@ -11,43 +8,12 @@ using namespace qxsym;
 using namespace qxsym::api;
 
 namespace {
-
-// Started check, null-handle check, the function's own pointer checks
-// (failing with bad_pointer), then op on a copy of the type.
-template <typename Op>
-QXSymResult OnType(QXSymTypeHandle type, bool checks_ok, Op&& op,
-                   QXSymResult bad_pointer = symResInvalidParameter) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (type == 0) return symResInvalidHandle;
-    if (!checks_ok) return bad_pointer;
-    return WithCopy<QXSymClientType>(type, op);
-  });
-}
-
-// A child made on the copy is registered afterwards.
-template <typename Make>
-QXSymResult NewChild(QXSymTypeHandle type, QXSymTypeHandle* child, Make&& make) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (type == 0) return symResInvalidHandle;
-    if (child == nullptr) return symResInvalidParameter;
-    std::unique_ptr<QXSymClientType> obj;
-    QXSymResult r =
-        WithCopy<QXSymClientType>(type, [&](QXSymClientType& t) { return make(t, &obj); });
-    if (r != symResOk) return r;
-    int h = Register(std::move(obj));
-    if (h == 0) return symResMemoryAllocError;
-    *child = h;
-    return symResOk;
-  });
-}
-
+using Type = QXSymClientType;
 }  // namespace
 
-#define QXSYM_TYPE_PREDICATE(Name, Op)                                                        \
-  QXSymResult QXSYM_CALL Name(QXSymTypeHandle type, bool_t* answer) {                         \
-    return OnType(type, answer != nullptr, [&](QXSymClientType& t) { return t.Op(answer); }); \
+#define QXSYM_TYPE_PREDICATE(Name, Op)                                                   \
+  QXSymResult QXSYM_CALL Name(QXSymTypeHandle type, bool_t* answer) {                    \
+    return OnCopy<Type>(type, answer != nullptr, [&](Type& t) { return t.Op(answer); }); \
   }
 
 extern "C" {
@@ -63,69 +29,63 @@ QXSYM_TYPE_PREDICATE(QXSym_TypeIsSigned, IsSigned)
 QXSYM_TYPE_PREDICATE(QXSym_TypeIsInteger, IsInteger)
 
 QXSymResult QXSYM_CALL QXSym_TypeGetSize(QXSymTypeHandle type, uint32_t* size) {
-  return OnType(type, size != nullptr, [&](QXSymClientType& t) { return t.GetSize(size); });
+  return OnCopy<Type>(type, size != nullptr, [&](Type& t) { return t.GetSize(size); });
 }
 
 QXSymResult QXSYM_CALL QXSym_TypeGetProperties(QXSymTypeHandle type, uint32_t* flags) {
-  return OnType(type, flags != nullptr, [&](QXSymClientType& t) { return t.GetProperties(flags); });
+  return OnCopy<Type>(type, flags != nullptr, [&](Type& t) { return t.GetProperties(flags); });
 }
 
 QXSymResult QXSYM_CALL QXSym_TypeGetNumChildren(QXSymTypeHandle type, uint32_t* count) {
-  return OnType(type, count != nullptr,
-                [&](QXSymClientType& t) { return t.GetNumChildren(count); });
+  return OnCopy<Type>(type, count != nullptr, [&](Type& t) { return t.GetNumChildren(count); });
 }
 
 QXSymResult QXSYM_CALL QXSym_TypeGetName(QXSymTypeHandle type, TCHAR* buffer, uint16_t* length) {
-  return OnType(type, buffer && length,
-                [&](QXSymClientType& t) { return t.GetName(buffer, length); });
+  return OnCopy<Type>(type, buffer && length, [&](Type& t) { return t.GetName(buffer, length); });
 }
 
+// Unlike the other text functions, a missing buffer or length here answers
+// symResInvalidBuffer.
 QXSymResult QXSYM_CALL QXSym_TypeGetChildName(QXSymTypeHandle type, uint32_t index, TCHAR* buffer,
                                               uint16_t* length) {
-  return OnType(
-      type, buffer && length,
-      [&](QXSymClientType& t) { return t.GetChildName(index, buffer, length); },
+  return OnCopy<Type>(
+      type, buffer && length, [&](Type& t) { return t.GetChildName(index, buffer, length); },
       symResInvalidBuffer);
 }
 
 QXSymResult QXSYM_CALL QXSym_TypeGetChild(QXSymTypeHandle type, uint32_t index,
                                           QXSymTypeHandle* child) {
-  return NewChild(type, child, [&](QXSymClientType& t, std::unique_ptr<QXSymClientType>* out) {
-    return t.GetChild(index, out);
+  return MakeOnCopy<Type, Type>(type, true, child, [&](Type& t, std::unique_ptr<Type>* made) {
+    return t.GetChild(index, made);
   });
 }
 
 QXSymResult QXSYM_CALL QXSym_TypeGetChildByName(QXSymTypeHandle type, const TCHAR* name,
                                                 QXSymTypeHandle* child) {
-  return NewChild(type, child, [&](QXSymClientType& t, std::unique_ptr<QXSymClientType>* out) {
-    return t.GetChildByName(name, out);
+  return MakeOnCopy<Type, Type>(type, true, child, [&](Type& t, std::unique_ptr<Type>* made) {
+    return t.GetChildByName(name, made);
   });
 }
 
 QXSymResult QXSYM_CALL QXSym_TypeGetArrayNumDimensions(QXSymTypeHandle type, uint32_t* count) {
-  return OnType(type, count != nullptr,
-                [&](QXSymClientType& t) { return t.GetArrayNumDimensions(count); });
+  return OnCopy<Type>(type, count != nullptr,
+                      [&](Type& t) { return t.GetArrayNumDimensions(count); });
 }
 
 QXSymResult QXSYM_CALL QXSym_TypeGetArrayDimension(QXSymTypeHandle type, uint32_t index,
                                                    uint32_t* value) {
-  return OnType(type, value != nullptr,
-                [&](QXSymClientType& t) { return t.GetArrayDimension(index, value); });
+  return OnCopy<Type>(type, value != nullptr,
+                      [&](Type& t) { return t.GetArrayDimension(index, value); });
 }
 
 QXSymResult QXSYM_CALL QXSym_TypeGetArrayDimensions(QXSymTypeHandle type, uint32_t* values,
                                                     uint8_t maxCount) {
-  return OnType(type, values != nullptr,
-                [&](QXSymClientType& t) { return t.GetArrayDimensions(values, maxCount); });
+  return OnCopy<Type>(type, values != nullptr,
+                      [&](Type& t) { return t.GetArrayDimensions(values, maxCount); });
 }
 
 QXSymResult QXSYM_CALL QXSym_CloseType(QXSymTypeHandle type) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (type == 0) return symResInvalidHandle;
-    std::shared_ptr<void> obj = Unregister<QXSymClientType>(type);
-    return obj ? symResOk : symResInvalidHandle;
-  });
+  return Call(type, true, [&] { return Forget<Type>(type); });
 }
 
 }  // extern "C"

@@ -1,7 +1,4 @@
 // Exported functions for workspaces and global tags.
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -10,8 +7,6 @@
 #include "QXSymClientGroup.h"
 #include "QXSymClientTag.h"
 #include "QXSymClientWorkspace.h"
-#include "QXSymClientWorkspaceDirect.h"
-#include "QXSymClientWorkspaceRemote.h"
 #include "QXSymbols.h"
 #include "QXSymbolsExt.h"
 
@@ -19,316 +14,144 @@ using namespace qxsym;
 using namespace qxsym::api;
 
 namespace {
-
-// The largest symbol table the library holds in memory for a download.
-constexpr std::uint32_t kMaxSymbolTableSize = 256u * 1024u * 1024u;
-
-// Registers every tag of list under the lock and writes their handles to
-// out. On failure (no handle left) nothing stays registered.
-QXSymResult RegisterTags(QXSymClientWorkspace::TagList* list, QXSymTagHandle* out) {
-  std::vector<int> handles;
-  handles.reserve(list->size());
-  std::lock_guard<std::mutex> guard(State().lock());
-  for (auto& tag : *list) {
-    int h = RegisterLocked(std::move(tag));
-    if (h == 0) {
-      for (int done : handles) State().registry().Remove(Id(done), HandleKind::kTag);
-      return symResMemoryAllocError;
-    }
-    handles.push_back(h);
-  }
-  for (std::size_t i = 0; i < handles.size(); ++i) out[i] = handles[i];
-  return symResOk;
-}
-
-// The two list forms share everything but the question asked.
-template <typename Count, typename List>
-QXSymResult AllocatedList(QXSymWorkspaceHandle workspace, QXSymTagHandle** tags, uint32_t* count,
-                          Count&& ask_count, List&& ask_list) {
-  if (!Started()) return symResNotInited;
-  if (workspace == 0) return symResInvalidHandle;
-  if (tags == nullptr || count == nullptr) return symResInvalidParameter;
-  return WithCopy<QXSymClientWorkspace>(workspace, [&](QXSymClientWorkspace& ws) {
-    std::uint32_t n = 0;
-    QXSymResult r = ask_count(ws, &n);
-    if (r != symResOk) return r;
-    // The list is sized from what the source delivers, never from the count
-    // alone; a source that reports more tags than it counted is refused.
-    QXSymClientWorkspace::TagList list;
-    r = ask_list(ws, &list, n);
-    if (r != symResOk) return r;
-    std::vector<QXSymTagHandle> handles(list.size() + 1, 0);
-    r = RegisterTags(&list, handles.data());
-    if (r != symResOk) return r;
-    std::lock_guard<std::mutex> guard(State().lock());
-    *count = static_cast<uint32_t>(handles.size() - 1);
-    *tags = State().registry().AddList(std::move(handles));
-    return symResOk;
-  });
-}
-
-template <typename List>
-QXSymResult CallerList(QXSymWorkspaceHandle workspace, QXSymTagHandle* tags, uint32_t count,
-                       List&& ask_list) {
-  if (!Started()) return symResNotInited;
-  if (workspace == 0) return symResInvalidHandle;
-  if (tags == nullptr || count == 0) return symResInvalidParameter;
-  return WithCopy<QXSymClientWorkspace>(workspace, [&](QXSymClientWorkspace& ws) {
-    QXSymClientWorkspace::TagList list;
-    QXSymResult r = ask_list(ws, &list, count);
-    if (r != symResOk) return r;
-    return RegisterTags(&list, tags);
-  });
-}
-
+using Workspace = QXSymClientWorkspace;
+using TagList = QXSymClientWorkspace::TagList;
+using Tag = QXSymClientTag;
 }  // namespace
 
 extern "C" {
 
 QXSymResult QXSYM_CALL QXSym_OpenWorkspace(uint8_t selector, const QXSymServerAddress* address,
                                            QXSymWorkspaceHandle* workspace) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
+  return Call([&]() -> QXSymResult {
     if (workspace == nullptr) return symResInvalidParameter;
     if (address == nullptr) return symResInvalidAddress;
     *workspace = 0;
-    std::unique_ptr<QXSymClientWorkspace> ws;
-    // Read as a plain integer: a caller may put any value in the field.
-    std::int32_t protocol = 0;
-    std::memcpy(&protocol, &address->protocol, sizeof protocol);
-    if (protocol == symProtDirectAccess) {
-      ws = std::make_unique<QXSymClientWorkspaceDirect>();
-    } else {
-      ws = std::make_unique<QXSymClientWorkspaceRemote>();
-    }
-    QXSymResult r = symResOk;
-    std::uint8_t major = 0, minor = 0, revision = 0, build = 0;
-    if (!ws->Attach(address)) {
-      r = symResInvalidAddress;
-    } else if ((r = ws->OpenOnServer(selector)) == symResOk &&
-               (r = ws->GetServerVersion(&major, &minor, &revision, &build)) == symResOk &&
-               major != QXSYMBOLS_VERSION_MAJOR) {
-      r = symResServerNotCompatible;
-    }
-    if (r != symResOk) {
-      // Destroying the workspace closes and retires its channel; drop it now
-      // rather than letting failed opens pile up until the next close.
-      ws.reset();
+    std::unique_ptr<Workspace> ws;
+    const QXSymResult r = Workspace::Open(selector, address, &ws);
+    if (!ws) {
+      // The failed workspace is gone with its channel; drop what is retired
+      // now rather than letting failed opens pile up until the next close.
       State().ReleaseRetired();
       return r;
     }
-    const QXSymResult result =
-        (minor == 0 && revision == 0) ? symResOkServerNotFullSupport : symResOk;
-    int h = Register(std::move(ws));
-    if (h == 0) return symResMemoryAllocError;
-    *workspace = h;
-    return result;
+    return Publish(std::move(ws), workspace, r);
   });
 }
 
 QXSymResult QXSYM_CALL QXSym_CloseWorkspace(QXSymWorkspaceHandle workspace) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (workspace == 0) return symResInvalidHandle;
-    QXSymResult r = WithCopy<QXSymClientWorkspace>(
-        workspace, [](QXSymClientWorkspace& ws) { return ws.CloseOnServer(); });
-    if (r == symResInvalidHandle) {
-      std::lock_guard<std::mutex> guard(State().lock());
-      if (State().registry().Find(Id(workspace), HandleKind::kWorkspace) == nullptr) return r;
-    }
-    // Whatever the source answered, the workspace is gone afterwards. A second
-    // closer that lost the race finds the handle missing.
-    std::shared_ptr<void> obj = Unregister<QXSymClientWorkspace>(workspace);
-    if (!obj) return symResInvalidHandle;
-    obj.reset();  // closes the channel and retires it
+  return Call(workspace, true, [&]() -> QXSymResult {
+    const QXSymResult r =
+        WithCopy<Workspace>(workspace, [](Workspace& ws) { return ws.CloseOnServer(); });
+    // Whatever the source answered, the workspace is gone afterwards (its
+    // channel closed and retired). A second closer that lost the race, or a
+    // handle that was never there, finds nothing to remove.
+    if (Forget<Workspace>(workspace) != symResOk) return symResInvalidHandle;
     State().ReleaseRetired();
     return r;
   });
 }
 
 QXSymResult QXSYM_CALL QXSym_IsValidWorkspace(QXSymWorkspaceHandle workspace) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (workspace == 0) return symResInvalidHandle;
-    return WithCopy<QXSymClientWorkspace>(workspace,
-                                          [](QXSymClientWorkspace& ws) { return ws.IsValid(); });
-  });
+  return OnCopy<Workspace>(workspace, true, [](Workspace& ws) { return ws.IsValid(); });
 }
 
 QXSymResult QXSYM_CALL QXSym_GetServerVersion(QXSymWorkspaceHandle workspace, uint8_t* major,
                                               uint8_t* minor, uint8_t* revision, uint8_t* build) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (workspace == 0) return symResInvalidHandle;
-    if (!major || !minor || !revision || !build) return symResInvalidParameter;
-    return WithCopy<QXSymClientWorkspace>(workspace, [&](QXSymClientWorkspace& ws) {
-      return ws.GetServerVersion(major, minor, revision, build);
-    });
+  return OnCopy<Workspace>(workspace, major && minor && revision && build, [&](Workspace& ws) {
+    return ws.GetServerVersion(major, minor, revision, build);
   });
-}
-
-namespace {
-
-// Turns the channel's reports (reply bytes, the 4-byte reply header
-// included) into the caller's: table bytes, rising, below the table's size.
-// The call with the whole size comes after the download succeeded.
-struct TableProgress {
-  QXSymProgressCallback callback = nullptr;
-  void* context = nullptr;
-  std::uint32_t size = 0;
-  std::uint32_t last = 0;
-
-  static void Relay(std::uint32_t received, std::uint32_t, void* self) {
-    auto* p = static_cast<TableProgress*>(self);
-    const std::uint32_t table = received > kReplyHeaderSize ? received - kReplyHeaderSize : 0;
-    if (table > p->last && table < p->size) {
-      p->last = table;
-      p->callback(table, p->size, p->context);
-    }
-  }
-};
-
-QXSymResult DownloadSymbolTable(QXSymWorkspaceHandle workspace, const TCHAR* fileName,
-                                bool_t overwrite, QXSymProgressCallback callback, void* context) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (workspace == 0) return symResInvalidHandle;
-    if (fileName == nullptr) return symResInvalidParameter;
-    if (!overwrite) {
-      if (std::FILE* existing = std::fopen(fileName, "rb")) {
-        std::fclose(existing);
-        return symResFileAlreadyExists;
-      }
-    }
-    std::vector<std::uint8_t> table;
-    TableProgress progress{callback, context};
-    QXSymResult r = WithCopy<QXSymClientWorkspace>(workspace, [&](QXSymClientWorkspace& ws) {
-      std::uint32_t size = 0;
-      QXSymResult rr = ws.GetSymbolTableSize(&size);
-      if (rr != symResOk) return rr;
-      if (size > kMaxSymbolTableSize) return symResMemoryAllocError;
-      table.resize(size);
-      if (callback == nullptr) return ws.ReadSymbolTable(size, table.data());
-      progress.size = size;
-      return ws.ReadSymbolTableReporting(size, table.data(),
-                                         TransferProgress{&TableProgress::Relay, &progress});
-    });
-    if (r != symResOk) return r;
-    if (callback != nullptr) callback(progress.size, progress.size, context);
-    std::FILE* f = std::fopen(fileName, "wb");
-    if (f == nullptr) return symResCannotOpenFile;
-    const std::size_t written = table.empty() ? 0 : std::fwrite(table.data(), 1, table.size(), f);
-    const bool closed = std::fclose(f) == 0;
-    if (written != table.size() || !closed) return symResCannotWriteFile;
-    return symResOk;
-  });
-}
-
-}  // namespace
-
-QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace, const TCHAR* fileName,
-                                            bool_t overwrite) {
-  return DownloadSymbolTable(workspace, fileName, overwrite, nullptr, nullptr);
 }
 
 QXSymResult QXSYM_CALL QXSym_GetSymbolTableProgress(QXSymWorkspaceHandle workspace,
                                                     const TCHAR* fileName, bool_t overwrite,
                                                     QXSymProgressCallback callback, void* context) {
-  return DownloadSymbolTable(workspace, fileName, overwrite, callback, context);
-}
-
-QXSymResult QXSYM_CALL QXSym_GetGlobalTag(QXSymWorkspaceHandle workspace, const TCHAR* name,
-                                          QXSymTagHandle* tag) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (workspace == 0) return symResInvalidHandle;
-    if (name == nullptr || tag == nullptr) return symResInvalidParameter;
-    std::unique_ptr<QXSymClientTag> obj;
-    QXSymResult r = WithCopy<QXSymClientWorkspace>(
-        workspace, [&](QXSymClientWorkspace& ws) { return ws.GetGlobalTag(name, &obj); });
-    if (r != symResOk) return r;
-    int h = Register(std::move(obj));
-    if (h == 0) return symResMemoryAllocError;
-    *tag = h;
-    return symResOk;
-  });
-}
-
-QXSymResult QXSYM_CALL QXSym_GetGlobalTagsNum(QXSymWorkspaceHandle workspace, uint32_t* count) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (workspace == 0) return symResInvalidHandle;
-    if (count == nullptr) return symResInvalidParameter;
-    return WithCopy<QXSymClientWorkspace>(
-        workspace, [&](QXSymClientWorkspace& ws) { return ws.GetGlobalTagsNum(count); });
-  });
-}
-
-QXSymResult QXSYM_CALL QXSym_QueryGlobalTagsNum(QXSymWorkspaceHandle workspace, const TCHAR* filter,
-                                                uint32_t* count) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
-    if (workspace == 0) return symResInvalidHandle;
-    if (count == nullptr) return symResInvalidParameter;
-    return WithCopy<QXSymClientWorkspace>(workspace, [&](QXSymClientWorkspace& ws) {
-      std::uint32_t n = 0;
-      QXSymResult r = ws.QueryGlobalTagsNum(filter, &n);
-      if (r == symResOk) *count = n;
-      return r;
+  return Call(workspace, fileName != nullptr, [&]() -> QXSymResult {
+    // An existing file is refused before the handle is even looked up.
+    if (Workspace::RefusesTarget(fileName, overwrite)) return symResFileAlreadyExists;
+    return WithCopy<Workspace>(workspace, [&](Workspace& ws) {
+      return ws.WriteSymbolTable(fileName, overwrite, callback, context);
     });
   });
 }
 
+QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace, const TCHAR* fileName,
+                                            bool_t overwrite) {
+  return QXSym_GetSymbolTableProgress(workspace, fileName, overwrite, nullptr, nullptr);
+}
+
+QXSymResult QXSYM_CALL QXSym_GetGlobalTag(QXSymWorkspaceHandle workspace, const TCHAR* name,
+                                          QXSymTagHandle* tag) {
+  return MakeOnCopy<Tag, Workspace>(
+      workspace, name != nullptr, tag,
+      [&](Workspace& ws, std::unique_ptr<Tag>* made) { return ws.GetGlobalTag(name, made); });
+}
+
+QXSymResult QXSYM_CALL QXSym_GetGlobalTagsNum(QXSymWorkspaceHandle workspace, uint32_t* count) {
+  return OnCopy<Workspace>(workspace, count != nullptr,
+                           [&](Workspace& ws) { return ws.GetGlobalTagsNum(count); });
+}
+
+QXSymResult QXSYM_CALL QXSym_QueryGlobalTagsNum(QXSymWorkspaceHandle workspace, const TCHAR* filter,
+                                                uint32_t* count) {
+  return OnCopy<Workspace>(workspace, count != nullptr, [&](Workspace& ws) {
+    std::uint32_t n = 0;
+    const QXSymResult r = ws.QueryGlobalTagsNum(filter, &n);
+    if (r == symResOk) *count = n;
+    return r;
+  });
+}
+
+// The allocating lists ask for the count, then for that many tags; the list
+// is sized from what the source delivers, and a source that reports more
+// tags than it counted is refused.
 QXSymResult QXSYM_CALL QXSym_GetGlobalTags(QXSymWorkspaceHandle workspace, QXSymTagHandle** tags,
                                            uint32_t* count) {
-  return Guard([&]() -> QXSymResult {
-    return AllocatedList(
-        workspace, tags, count,
-        [](QXSymClientWorkspace& ws, std::uint32_t* n) { return ws.GetGlobalTagsNum(n); },
-        [](QXSymClientWorkspace& ws, QXSymClientWorkspace::TagList* list, std::uint32_t cap) {
-          return ws.GetGlobalTags(list, cap);
-        });
+  return OnCopy<Workspace>(workspace, tags && count, [&](Workspace& ws) {
+    std::uint32_t n = 0;
+    TagList list;
+    QXSymResult r = ws.GetGlobalTagsNum(&n);
+    if (r == symResOk) r = ws.GetGlobalTags(&list, n);
+    if (r != symResOk) return r;
+    return PublishTagList(&list, tags, count);
   });
 }
 
 QXSymResult QXSYM_CALL QXSym_QueryGlobalTags(QXSymWorkspaceHandle workspace, const TCHAR* filter,
                                              QXSymTagHandle** tags, uint32_t* count) {
-  return Guard([&]() -> QXSymResult {
-    return AllocatedList(
-        workspace, tags, count,
-        [filter](QXSymClientWorkspace& ws, std::uint32_t* n) {
-          return ws.QueryGlobalTagsNum(filter, n);
-        },
-        [filter](QXSymClientWorkspace& ws, QXSymClientWorkspace::TagList* list, std::uint32_t cap) {
-          return ws.QueryGlobalTags(filter, list, cap);
-        });
+  return OnCopy<Workspace>(workspace, tags && count, [&](Workspace& ws) {
+    std::uint32_t n = 0;
+    TagList list;
+    QXSymResult r = ws.QueryGlobalTagsNum(filter, &n);
+    if (r == symResOk) r = ws.QueryGlobalTags(filter, &list, n);
+    if (r != symResOk) return r;
+    return PublishTagList(&list, tags, count);
   });
 }
 
 QXSymResult QXSYM_CALL QXSym_FillGlobalTagList(QXSymWorkspaceHandle workspace, QXSymTagHandle* tags,
                                                uint32_t count) {
-  return Guard([&]() -> QXSymResult {
-    return CallerList(workspace, tags, count,
-                      [](QXSymClientWorkspace& ws, QXSymClientWorkspace::TagList* list,
-                         std::uint32_t cap) { return ws.GetGlobalTags(list, cap); });
+  return OnCopy<Workspace>(workspace, tags && count != 0, [&](Workspace& ws) {
+    TagList list;
+    const QXSymResult r = ws.GetGlobalTags(&list, count);
+    if (r != symResOk) return r;
+    return PublishTags(&list, tags);
   });
 }
 
 QXSymResult QXSYM_CALL QXSym_QueryFillGlobalTagList(QXSymWorkspaceHandle workspace,
                                                     const TCHAR* filter, QXSymTagHandle* tags,
                                                     uint32_t count) {
-  return Guard([&]() -> QXSymResult {
-    return CallerList(
-        workspace, tags, count,
-        [filter](QXSymClientWorkspace& ws, QXSymClientWorkspace::TagList* list, std::uint32_t cap) {
-          return ws.QueryGlobalTags(filter, list, cap);
-        });
+  return OnCopy<Workspace>(workspace, tags && count != 0, [&](Workspace& ws) {
+    TagList list;
+    const QXSymResult r = ws.QueryGlobalTags(filter, &list, count);
+    if (r != symResOk) return r;
+    return PublishTags(&list, tags);
   });
 }
 
 QXSymResult QXSYM_CALL QXSym_FreeTagList(QXSymTagHandle* tags) {
-  return Guard([&]() -> QXSymResult {
-    if (!Started()) return symResNotInited;
+  return Call([&]() -> QXSymResult {
     if (tags == nullptr) return symResInvalidParameter;
     std::vector<QXSymTagHandle> entries;
     {

@@ -38,6 +38,32 @@ QXSymResult QXSymClientTag::GetDataFullSize(std::uint32_t* size) {
                 [this](std::uint32_t* out) { return AskDataFullSize(out); });
 }
 
+QXSymResult QXSymClientTag::ReadValue(void* buffer, std::uint32_t capacity) {
+  std::uint32_t size = 0;
+  const QXSymResult r = GetDataSize(&size);
+  if (r != symResOk) return r;
+  if (capacity < size) return symResInvalidBuffer;
+  return GetValue(buffer, capacity);
+}
+
+QXSymResult QXSymClientTag::ReadRawValue(void* buffer, std::uint32_t capacity) {
+  std::uint32_t full = 0;
+  const QXSymResult r = GetDataFullSize(&full);
+  if (r != symResOk) return r;
+  if (full > capacity) return symResInvalidBuffer;
+  if (full == 0) return symResOk;
+  return GetRawValue(buffer, full);  // exactly the full size
+}
+
+QXSymResult QXSymClientTag::WriteRawValue(const void* data, std::uint32_t size) {
+  std::uint32_t full = 0;
+  const QXSymResult r = GetDataFullSize(&full);
+  if (r != symResOk) return r;
+  if (size > full) return symResInvalidParameter;
+  if (full == 0) return symResOk;
+  return SetRawValue(data, size);
+}
+
 void QXSymClientTag::SetCachedDataSize(std::uint32_t value) {
   data_size_ = value;
   data_size_known_ = true;

@@ -63,6 +63,17 @@ class QXSymClientTag {
   virtual QXSymResult GetArrayAddress(std::uint32_t index1, std::uint32_t index2,
                                       std::uint32_t index3, qxsym_addr_t* address,
                                       std::uint32_t* bitOffset) = 0;
+  // The caller-facing value operations: the size rules, then the source.
+  // ReadValue: a buffer smaller than the value's size answers
+  // symResInvalidBuffer before the source is asked.
+  QXSymResult ReadValue(void* buffer, std::uint32_t capacity);
+  // ReadRawValue: the tag's whole memory (its full size); a smaller buffer
+  // answers symResInvalidBuffer. WriteRawValue: size bytes from the start of
+  // the tag's memory; more than its full size answers symResInvalidParameter.
+  // Both answer symResOk without asking the source for a full size of 0.
+  QXSymResult ReadRawValue(void* buffer, std::uint32_t capacity);
+  QXSymResult WriteRawValue(const void* data, std::uint32_t size);
+
   // A copy with the same link, identity and cache; it shares the channel or
   // table and is otherwise independent. Null when memory runs out.
   virtual std::unique_ptr<QXSymClientTag> Clone() const = 0;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "QXSymbols.h"
+#include "QXSymbolsExt.h"
 #include "RetiredSink.h"
 #include "TransferProgress.h"
 #include "WorkspaceKey.h"
@@ -30,6 +31,34 @@ class QXSymClientWorkspace {
   using TagList = std::vector<std::unique_ptr<QXSymClientTag>>;
 
   virtual ~QXSymClientWorkspace() = default;
+
+  // Makes the workspace for address (Direct for symProtDirectAccess, Remote
+  // for any other protocol), attaches it, opens it at the source and checks
+  // the source's version. On success *out holds it and the result is
+  // symResOk, or symResOkServerNotFullSupport for a version x.0.0.x. Fails
+  // with symResInvalidAddress (nothing to attach to), the source's refusal,
+  // or symResServerNotCompatible (another major version); *out is then
+  // untouched and the workspace, with its channel, already destroyed.
+  static QXSymResult Open(std::uint8_t selector, const QXSymServerAddress* address,
+                          std::unique_ptr<QXSymClientWorkspace>* out);
+
+  // True when path names a file that can be read and overwrite is 0: a
+  // download to it is refused with symResFileAlreadyExists.
+  static bool RefusesTarget(const TCHAR* path, bool_t overwrite);
+  // The whole symbol table, exactly as the source delivers it. A table
+  // larger than the library holds in memory: symResMemoryAllocError.
+  // callback, when not null, hears the table bytes received so far (rising,
+  // below the table's size) while a long table arrives, and the whole size
+  // once it has arrived; nothing after a failure.
+  QXSymResult DownloadSymbolTable(std::vector<std::uint8_t>* table,
+                                  QXSymProgressCallback callback = nullptr,
+                                  void* context = nullptr);
+  // Downloads the symbol table and writes it to path in binary, in one
+  // write. symResFileAlreadyExists (RefusesTarget; nothing asked),
+  // DownloadSymbolTable's failures (no file touched), symResCannotOpenFile,
+  // symResCannotWriteFile (the file keeps what was written).
+  QXSymResult WriteSymbolTable(const TCHAR* path, bool_t overwrite,
+                               QXSymProgressCallback callback = nullptr, void* context = nullptr);
 
   // Takes the channel or table named by address; false when there is none.
   virtual bool Attach(const QXSymServerAddress* address) = 0;

@@ -21,9 +21,13 @@ class ApiTest : public ::testing::TestWithParam<SourceKind> {
     ASSERT_EQ(QXSym_OpenWorkspace(0, &address_, &ws_), symResOk);
     ASSERT_NE(ws_, 0);
   }
+  // A test that closes ws_ itself, or leaves it unusable on purpose, sets it
+  // to 0; everything else must close and stop cleanly.
   void TearDown() override {
-    if (ws_ != 0) QXSym_CloseWorkspace(ws_);
-    QXSym_Shutdown();
+    if (ws_ != 0) {
+      EXPECT_EQ(QXSym_CloseWorkspace(ws_), symResOk);
+    }
+    EXPECT_EQ(QXSym_Shutdown(), symResOk);
   }
   bool remote() const { return GetParam() == SourceKind::kSimulator; }
 

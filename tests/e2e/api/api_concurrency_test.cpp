@@ -4,6 +4,7 @@
 // after the close every call must end in a clean result code.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -33,6 +34,31 @@ class Failures {
   std::vector<std::string> list_;
 };
 
+// Rounds done by each of n threads; the test waits until every thread has
+// done enough of them to have raced the others.
+class Progress {
+ public:
+  explicit Progress(std::size_t n) : rounds_(n, 0) {}
+  void Tick(std::size_t thread) {
+    std::lock_guard<std::mutex> g(mu_);
+    ++rounds_[thread];
+    cv_.notify_all();
+  }
+  bool WaitAll(int rounds, std::chrono::seconds timeout) {
+    std::unique_lock<std::mutex> g(mu_);
+    return cv_.wait_for(g, timeout, [&] {
+      for (int r : rounds_)
+        if (r < rounds) return false;
+      return true;
+    });
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<int> rounds_;
+};
+
 TEST_P(ConcurrencyTest, SharedHandlesWhileTheWorkspaceCloses) {
   // Results a call may give once the workspace is being closed.
   const std::set<int> after_close = {symResOk,
@@ -60,7 +86,9 @@ TEST_P(ConcurrencyTest, SharedHandlesWhileTheWorkspaceCloses) {
   ASSERT_EQ(QXSym_GetTagType(Tag("Line"), &shared_type), symResOk);
   QXSymGroupHandle group = 0;
   ASSERT_EQ(QXSym_CreateGroup(ws_, &group), symResOk);
-  for (const char* n : {"Recipe.Id", "Temps[2]", "CntLint"})
+  const QXSymTagHandle recipe_id = Tag("Recipe.Id");
+  ASSERT_EQ(QXSym_AddTagToGroup(group, recipe_id), symResOk);
+  for (const char* n : {"Temps[2]", "CntLint"})
     ASSERT_EQ(QXSym_AddTagToGroup(group, Tag(n)), symResOk);
 
   // The threads use this copy: the fixture's ws_ is cleared below while
@@ -68,9 +96,11 @@ TEST_P(ConcurrencyTest, SharedHandlesWhileTheWorkspaceCloses) {
   const QXSymWorkspaceHandle ws = ws_;
   std::vector<std::thread> threads;
   std::atomic<int> rounds{0};
+  Progress progress(6);  // three writers, the tag, type and group threads
+  std::size_t next_thread = 0;
   for (const char* name : owned) {
     QXSymTagHandle t = Tag(name);
-    threads.emplace_back([&, t, name] {
+    threads.emplace_back([&, t, name, me = next_thread++] {
       for (std::uint16_t i = 1; !stop.load(); ++i) {
         QXSymResult r = QXSym_SetTagValue_Ptr(t, &i, sizeof i);
         check(name, r);
@@ -81,11 +111,12 @@ TEST_P(ConcurrencyTest, SharedHandlesWhileTheWorkspaceCloses) {
           failures.Add(std::string(name) + ": wrote " + std::to_string(i) + " read " +
                        std::to_string(back));
         rounds.fetch_add(1);
+        progress.Tick(me);
       }
     });
   }
   // Opens and closes tags, racing other threads for the shared handle.
-  threads.emplace_back([&] {
+  threads.emplace_back([&, me = next_thread++] {
     while (!stop.load()) {
       QXSymTagHandle t = 0;
       QXSymResult r = QXSym_GetGlobalTag(ws, "Operator", &t);
@@ -94,10 +125,11 @@ TEST_P(ConcurrencyTest, SharedHandlesWhileTheWorkspaceCloses) {
       std::int16_t e = 0;
       check("element", QXSym_GetTagArrayValue_Ptr(shared_tag, 1, 1, 0, &e, sizeof e));
       if (!closing.load() && e != 6) failures.Add("Grid[1,1] read " + std::to_string(e));
+      progress.Tick(me);
     }
   });
   // Walks the shared type.
-  threads.emplace_back([&] {
+  threads.emplace_back([&, me = next_thread++] {
     while (!stop.load()) {
       QXSymTypeHandle child = 0;
       QXSymResult r = QXSym_TypeGetChildByName(shared_type, "Main", &child);
@@ -108,20 +140,30 @@ TEST_P(ConcurrencyTest, SharedHandlesWhileTheWorkspaceCloses) {
         if (!closing.load() && n != 9) failures.Add("MOTOR has " + std::to_string(n));
         check("close type", QXSym_CloseType(child));
       }
+      progress.Tick(me);
     }
   });
-  // Reads the group and takes a value out.
-  const QXSymTagHandle id = Tag("Recipe.Id");
-  threads.emplace_back([&] {
+  // Reads the group and takes a member's value out; a handle of the same
+  // tag that is not the member is refused.
+  const QXSymTagHandle other_id = Tag("Recipe.Id");
+  threads.emplace_back([&, me = next_thread++] {
     while (!stop.load()) {
-      check("group read", QXSym_ReadGroup(group));
+      const QXSymResult read = QXSym_ReadGroup(group);
+      check("group read", read);
       std::int32_t v = 0;
-      QXSymResult r = QXSym_GetTagValueFromGroup_Ptr(group, id, &v, sizeof v);
-      (void)r;  // the probe tag is not a member; only the call's safety matters
+      const QXSymResult r = QXSym_GetTagValueFromGroup_Ptr(group, recipe_id, &v, sizeof v);
+      if (read == symResOk) {
+        check("group value", r);
+        if (r == symResOk && v != 42) failures.Add("Recipe.Id from group " + std::to_string(v));
+      }
+      check("not a member", QXSym_GetTagValueFromGroup_Ptr(group, other_id, &v, sizeof v),
+            {symResInvalidHandle});
+      progress.Tick(me);
     }
   });
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // let them race
+  // Let every thread race the others for a while.
+  EXPECT_TRUE(progress.WaitAll(50, std::chrono::seconds(20)));
   closing.store(true);
   EXPECT_EQ(QXSym_CloseWorkspace(ws_), symResOk);
   ws_ = 0;
