@@ -176,8 +176,10 @@ class Workspace extends EventEmitter {
   // tag instead of the five of tags(), for browsing large models. onBatch,
   // when given, receives each reply's names as they arrive.
   tagNames(filter = '', onBatch = null) {
-    if (typeof filter !== 'string') {
-      return Promise.reject(new QXSymError(codes.symResInvalidParameter, 'filter must be a string'));
+    try {
+      checkText(filter, 'filter', true);
+    } catch (e) {
+      return Promise.reject(e);
     }
     return this._run(async () => {
       const found = await this._gather(filter, true, onBatch);
@@ -275,10 +277,14 @@ class Workspace extends EventEmitter {
   // attributes it has: { description, attributes: { name: text } }.
   // Attributes cannot be listed, only asked for by name (at most 32).
   texts(name, attributeNames = []) {
-    if (typeof name !== 'string' || name === '' || !Array.isArray(attributeNames) ||
-        attributeNames.length > 32 || attributeNames.some((a) => typeof a !== 'string' || a === '')) {
-      return Promise.reject(new QXSymError(codes.symResInvalidParameter,
-                                           'a tag name and up to 32 attribute names'));
+    try {
+      checkText(name, 'a tag name');
+      if (!Array.isArray(attributeNames) || attributeNames.length > 32) {
+        throw new QXSymError(codes.symResInvalidParameter, 'up to 32 attribute names');
+      }
+      for (const a of attributeNames) checkText(a, 'an attribute name');
+    } catch (e) {
+      return Promise.reject(e);
     }
     return this._run(() => native().texts(this._handle, name, attributeNames), `'${name}'`);
   }
