@@ -19,6 +19,9 @@ packages=(
   # Windows builds and their tests (scripts/windows.sh): MinGW-w64 compilers,
   # wine64 to run the 64-bit tests, GoogleTest sources to build for Windows.
   mingw-w64 wine64 googletest
+  # The tag explorer's browser tests: a headless Chromium the npm driver
+  # launches (it downloads no browser of its own).
+  chromium chromium-driver
 )
 # Node.js add-on: node, npm and the Node-API headers, unless a Node.js is there.
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
@@ -48,4 +51,10 @@ fi
 typecheck="$(dirname "$0")/../node/test/api/typecheck"
 if command -v npm >/dev/null 2>&1 && [ ! -f "$typecheck/node_modules/typescript/bin/tsc" ]; then
   npm ci --prefix "$typecheck" --no-audit --no-fund --loglevel=error
+fi
+# The tag explorer's npm packages: uplot (vendored into its page by the
+# postinstall step) and playwright-core for its browser tests.
+explore="$(dirname "$0")/../node/explore"
+if command -v npm >/dev/null 2>&1 && [ ! -d "$explore/node_modules/playwright-core" ]; then
+  npm ci --prefix "$explore" --no-audit --no-fund --loglevel=error
 fi

@@ -286,13 +286,18 @@ QXSymResult Describe(QXSymTagHandle tag, TagInfo* info, const char** call) {
 // Lists at most this many tags in one reply; beyond it the caller narrows.
 constexpr uint32_t kMaxListed = 500;
 
-// list(workspace, filter) -> { count, tags: [...] | null }. tags is null when
-// more than kMaxListed tags match (or the source refuses the list as too
-// long): the caller narrows the filter.
+// list(workspace, filter[, namesOnly]) -> { count, tags: [...] | null }. tags
+// is null when more than kMaxListed tags match (or the source refuses the
+// list as too long): the caller narrows the filter. namesOnly: each tag
+// carries its name alone (one exchange per tag instead of five).
 napi_value List(napi_env env, napi_callback_info info) {
-  napi_value argv[2];
+  napi_value argv[3];
   int32_t ws = 0;
   std::string filter;
+  bool names_only = false;
+  size_t argc = 3;
+  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok) return nullptr;
+  if (argc > 2) napi_get_value_bool(env, argv[2], &names_only);
   if (!Args(env, info, 2, argv) || !GetInt(env, argv[0], &ws, "workspace must be a number") ||
       !GetString(env, argv[1], &filter, "filter must be a string"))
     return nullptr;
@@ -304,7 +309,7 @@ napi_value List(napi_env env, napi_callback_info info) {
   auto out = std::make_shared<Out>();
   return Start(
       env,
-      [ws, filter, out](Work& w) {
+      [ws, filter, names_only, out](Work& w) {
         QX_CALL(w, QXSym_QueryGlobalTagsNum, ws, filter.c_str(), &out->count);
         if (out->count > kMaxListed) {
           out->overflow = true;
@@ -324,12 +329,16 @@ napi_value List(napi_env env, napi_callback_info info) {
         }
         out->tags.resize(n);
         for (uint32_t i = 0; i < n && r == symResOk; ++i) {
-          r = Describe(list[i], &out->tags[i], &w.call);
+          if (!names_only) {
+            r = Describe(list[i], &out->tags[i], &w.call);
+          } else if ((r = Text(QXSym_GetTagName, list[i], &out->tags[i].name)) != symResOk) {
+            w.call = "QXSym_GetTagName";
+          }
         }
         QXSym_FreeTagList(list);
         w.result = r;
       },
-      [out](napi_env e) {
+      [out, names_only](napi_env e) {
         napi_value obj, tags;
         napi_create_object(e, &obj);
         Set(e, obj, "count", Num(e, out->count));
@@ -342,6 +351,10 @@ napi_value List(napi_env env, napi_callback_info info) {
             napi_value o;
             napi_create_object(e, &o);
             Set(e, o, "name", Str(e, t.name));
+            if (names_only) {
+              napi_set_element(e, tags, static_cast<uint32_t>(i), o);
+              continue;
+            }
             Set(e, o, "type", Str(e, t.type));
             Set(e, o, "size", Num(e, t.size));
             Set(e, o, "readOnly", Bool(e, t.read_only));
@@ -608,6 +621,73 @@ napi_value GroupWrite(napi_env env, napi_callback_info info) {
   });
 }
 
+// Most attribute names one texts() call asks for.
+constexpr uint32_t kMaxAttributeNames = 32;
+
+// texts(workspace, name, attributeNames) -> { description, attributes }: the
+// description of a tag and those of the named attributes it has (names it
+// lacks are left out). Attributes cannot be listed, only asked for by name.
+napi_value Texts(napi_env env, napi_callback_info info) {
+  napi_value argv[3];
+  int32_t ws = 0;
+  std::string name;
+  bool is_array = false;
+  uint32_t n = 0;
+  if (!Args(env, info, 3, argv) || !GetInt(env, argv[0], &ws, "workspace must be a number") ||
+      !GetString(env, argv[1], &name, "name must be a string"))
+    return nullptr;
+  if (napi_is_array(env, argv[2], &is_array) != napi_ok || !is_array ||
+      napi_get_array_length(env, argv[2], &n) != napi_ok || n > kMaxAttributeNames)
+    return Throw(env, "attribute names must be an array of at most 32 strings"), nullptr;
+  std::vector<std::string> names(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    napi_value e;
+    napi_get_element(env, argv[2], i, &e);
+    if (!GetString(env, e, &names[i], "attribute names must be strings")) return nullptr;
+    if (names[i].size() >= QXSYM_MAX_STRING)
+      return Throw(env, "an attribute name is too long"), nullptr;
+  }
+  struct Out {
+    std::string description;
+    std::vector<std::pair<std::string, std::string>> attributes;
+  };
+  auto out = std::make_shared<Out>();
+  return Start(
+      env,
+      [ws, name, names, out](Work& w) {
+        QXSymTagHandle tag = 0;
+        QX_CALL(w, QXSym_GetGlobalTag, ws, name.c_str(), &tag);
+        QXSymResult r = Text(QXSym_GetTagDescr, tag, &out->description);
+        const char* call = "QXSym_GetTagDescr";
+        for (size_t i = 0; r == symResOk && i < names.size(); ++i) {
+          char buffer[QXSYM_MAX_STRING + 1] = {};
+          uint16_t length = QXSYM_MAX_STRING;
+          QXSymResult a = QXSym_GetTagAttribute(tag, names[i].c_str(), buffer, &length);
+          if (a == symResOk) {
+            out->attributes.emplace_back(names[i], buffer);
+          } else if (a != symResAttributeNotFound) {
+            r = a;
+            call = "QXSym_GetTagAttribute";
+          }
+        }
+        QXSym_CloseTag(tag);
+        if (r != symResOk) {
+          w.result = r;
+          w.call = call;
+        }
+      },
+      [out](napi_env e) {
+        napi_value o, attributes;
+        napi_create_object(e, &o);
+        napi_create_object(e, &attributes);
+        for (const auto& [key, text] : out->attributes)
+          Set(e, attributes, key.c_str(), Str(e, text));
+        Set(e, o, "description", Str(e, out->description));
+        Set(e, o, "attributes", attributes);
+        return o;
+      });
+}
+
 napi_value Init(napi_env env, napi_value exports) {
   const napi_property_descriptor props[] = {
       {"open", nullptr, Open, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
@@ -621,6 +701,7 @@ napi_value Init(napi_env env, napi_value exports) {
       {"groupDelete", nullptr, GroupDelete, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
       {"groupRead", nullptr, GroupRead, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
       {"groupWrite", nullptr, GroupWrite, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
+      {"texts", nullptr, Texts, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
   };
   napi_define_properties(env, exports, sizeof(props) / sizeof(props[0]), props);
   return exports;

@@ -102,6 +102,12 @@ export class Workspace extends EventEmitter {
   /** Global tags matching a glob filter ('*', '?'; empty: all), complete
    * also beyond what one reply of the controller holds. */
   tags(filter?: string): Promise<TagInfo[]>;
+  /** Names of the global tags matching filter, sorted: one exchange per tag
+   * instead of five. onBatch receives each reply's names as they arrive. */
+  tagNames(filter?: string, onBatch?: ((names: string[]) => void) | null): Promise<string[]>;
+  /** The description of a tag and those of the named attributes (at most
+   * 32) it has; attributes cannot be listed, only asked for by name. */
+  texts(name: string, attributeNames?: string[]): Promise<{ description: string; attributes: Record<string, string> }>;
   read(name: string): Promise<TagValue>;
   write(name: string, value: TagInput): Promise<void>;
   type(name: string): Promise<TypeInfo>;

@@ -69,17 +69,19 @@ function isComplex(entry) {
   return kind === 'array' || kind === 'struct' || kind === 'functionBlock';
 }
 
-// Narrower filters that together match what filter matches: the first
-// wildcard is spelled out one character at a time (a '*' may also stand for
-// nothing). null when filter has no wildcard left.
-function narrow(filter) {
+// Narrower filters that together match what filter matches: one wildcard
+// is spelled out one character at a time (a '*' may also stand for
+// nothing): the first one (fromEnd false), or the last one, so that names
+// sharing a long prefix but differing in their ends (Area01_Line02_Motor017)
+// split at once. null when filter has no wildcard left.
+function narrow(filter, fromEnd = false) {
   const f = filter === '' ? '*' : filter;
-  const i = f.search(/[*?]/);
+  const i = fromEnd ? Math.max(f.lastIndexOf('*'), f.lastIndexOf('?')) : f.search(/[*?]/);
   if (i < 0) return null;
   const head = f.slice(0, i);
   const tail = f.slice(i + 1);
   if (f[i] === '?') return [...NAME_CHARS].map((c) => head + c + tail);
-  const spelled = [...NAME_CHARS].map((c) => head + c + '*' + tail);
+  const spelled = [...NAME_CHARS].map((c) => (fromEnd ? head + '*' + c + tail : head + c + '*' + tail));
   // No tag has an empty name (and the empty filter would match them all).
   return head + tail === '' ? spelled : [head + tail, ...spelled];
 }
@@ -165,28 +167,61 @@ class Workspace extends EventEmitter {
       return Promise.reject(e);
     }
     return this._run(async () => {
-      const first = await native().list(this._handle, filter);
-      if (first.tags) return first.tags.map(plainTag);
-      const found = new Map();
-      const pending = [filter];
-      let requests = 0;
-      while (pending.length) {
-        const children = narrow(pending.pop());
-        if (!children) break;
-        for (const f of children) {
-          if (++requests > MAX_LIST_REQUESTS) break;
-          const r = await native().list(this._handle, f);
-          if (r.tags) for (const t of r.tags) found.set(t.name, t);
-          else if (r.count > 0) pending.push(f);
-        }
-      }
-      if (found.size < first.count) {
-        throw new QXSymError(codes.symResBufferOverflow,
-                             `${first.count} tags match '${filter}' but only ${found.size} ` +
-                             'could be listed through narrower filters');
-      }
+      const found = await this._gather(filter, false, null);
       return [...found.values()].sort((a, b) => (a.name < b.name ? -1 : a.name > b.name)).map(plainTag);
     }, `filter '${filter}'`);
+  }
+
+  // The names of the global tags matching filter, sorted; one exchange per
+  // tag instead of the five of tags(), for browsing large models. onBatch,
+  // when given, receives each reply's names as they arrive.
+  tagNames(filter = '', onBatch = null) {
+    try {
+      checkText(filter, 'filter', true);
+    } catch (e) {
+      return Promise.reject(e);
+    }
+    return this._run(async () => {
+      const found = await this._gather(filter, true, onBatch);
+      return [...found.keys()].sort();
+    }, `filter '${filter}'`);
+  }
+
+  // The tags matching filter by name, narrowing the filter where one reply
+  // cannot hold them (inside a job only).
+  async _gather(filter, namesOnly, onBatch) {
+    const found = new Map();
+    const take = (tags) => {
+      for (const t of tags) found.set(t.name, t);
+      if (onBatch && tags.length) onBatch(tags.map((t) => t.name));
+    };
+    const first = await native().list(this._handle, filter, namesOnly);
+    if (first.tags) {
+      take(first.tags);
+      return found;
+    }
+    // Filters still matching too many tags, each with its count and the end
+    // it is narrowed from: the end first; a filter that did not split
+    // (one narrower filter kept every tag) is narrowed from the other end.
+    const pending = [{ f: filter, count: first.count, fromEnd: true }];
+    let requests = 0;
+    while (pending.length) {
+      const p = pending.pop();
+      const children = narrow(p.f, p.fromEnd);
+      if (!children) break;
+      for (const f of children) {
+        if (++requests > MAX_LIST_REQUESTS) break;
+        const r = await native().list(this._handle, f, namesOnly);
+        if (r.tags) take(r.tags);
+        else if (r.count > 0) pending.push({ f, count: r.count, fromEnd: r.count < p.count ? p.fromEnd : !p.fromEnd });
+      }
+    }
+    if (found.size < first.count) {
+      throw new QXSymError(codes.symResBufferOverflow,
+                           `${first.count} tags match '${filter}' but only ${found.size} ` +
+                           'could be listed through narrower filters');
+    }
+    return found;
   }
 
   // The value of a tag as a plain JavaScript value.
@@ -236,6 +271,22 @@ class Workspace extends EventEmitter {
       await native().closeTag(entry.tag);
       return describeType(entry.type);
     }, `'${name}'`);
+  }
+
+  // The description of a tag and the texts of those of the named
+  // attributes it has: { description, attributes: { name: text } }.
+  // Attributes cannot be listed, only asked for by name (at most 32).
+  texts(name, attributeNames = []) {
+    try {
+      checkText(name, 'a tag name');
+      if (!Array.isArray(attributeNames) || attributeNames.length > 32) {
+        throw new QXSymError(codes.symResInvalidParameter, 'up to 32 attribute names');
+      }
+      for (const a of attributeNames) checkText(a, 'an attribute name');
+    } catch (e) {
+      return Promise.reject(e);
+    }
+    return this._run(() => native().texts(this._handle, name, attributeNames), `'${name}'`);
   }
 
   // A group of tags that are read and written in one exchange each.
