@@ -35,10 +35,8 @@
  * at most 64 while waiting for one reply; beyond that the wait ends as a
  * time-out. Calls on direct-access workspaces run in parallel with
  * everything. The library's own lock is held only to look up, register and
- * release handles, with one exception: QXSym_AddTagToGroup,
- * QXSym_RemoveTagFromGroup and QXSym_DeleteGroup exchange with the
- * controller while holding it, so they hold up calls on other workspaces
- * for as long as that exchange takes (best done while setting up).
+ * release handles and to take or put single group values; no exchange with
+ * a controller ever runs under it.
  */
 #ifndef QXSYMBOLS_H
 #define QXSYMBOLS_H

@@ -1,6 +1,7 @@
-// Exported functions for groups. Membership changes and taking or putting
-// single values run on the registered group under the library lock; reading,
-// writing and creating run on copies outside it.
+// Exported functions for groups. Taking or putting single values runs on the
+// registered group under the library lock; everything that exchanges with
+// the controller (membership changes, delete, read, write, create) runs on
+// copies outside it, which share the registered group's member table.
 #include "ApiShape.h"
 #include "QXSymClientGroup.h"
 #include "QXSymClientTag.h"
@@ -24,14 +25,12 @@ QXSymResult QXSYM_CALL QXSym_CreateGroup(QXSymWorkspaceHandle workspace, QXSymGr
 }
 
 QXSymResult QXSYM_CALL QXSym_DeleteGroup(QXSymGroupHandle group) {
-  return Call(group, true, [&]() -> QXSymResult {
-    std::shared_ptr<void> gone;  // destroyed after the lock is released
-    // Deleted and unregistered under one hold of the lock.
-    return WithRegistered<Group>(group, [&](Group& g) {
-      const QXSymResult r = g.Delete();
-      if (r == symResOk) gone = State().registry().Remove(Id(group), HandleKind::kGroup);
-      return r;
-    });
+  // Deleted at the source on a copy, then unregistered: a slow controller
+  // holds up no other caller meanwhile.
+  return OnCopy<Group>(group, true, [&](Group& g) -> QXSymResult {
+    const QXSymResult r = g.Delete();
+    if (r != symResOk) return r;
+    return Forget<Group>(group) == symResOk ? symResOk : symResInvalidHandle;
   });
 }
 
@@ -43,11 +42,11 @@ QXSymResult QXSYM_CALL QXSym_GetGroupInfo(QXSymGroupHandle group, uint32_t* coun
 }
 
 QXSymResult QXSYM_CALL QXSym_AddTagToGroup(QXSymGroupHandle group, QXSymTagHandle tag) {
-  return OnGroupAndTag(group, tag, [&](Group& g, Tag& t) { return g.AddTag(tag, t); });
+  return OnGroupAndTagCopies(group, tag, [&](Group& g, Tag& t) { return g.AddTag(tag, t); });
 }
 
 QXSymResult QXSYM_CALL QXSym_RemoveTagFromGroup(QXSymGroupHandle group, QXSymTagHandle tag) {
-  return OnGroupAndTag(group, tag, [&](Group& g, Tag& t) { return g.RemoveTag(tag, t); });
+  return OnGroupAndTagCopies(group, tag, [&](Group& g, Tag& t) { return g.RemoveTag(tag, t); });
 }
 
 QXSymResult QXSYM_CALL QXSym_ReadGroup(QXSymGroupHandle group) {

@@ -188,6 +188,30 @@ QXSymResult OnGroupAndTag(int group, int tag, Op&& op) noexcept {
   });
 }
 
+// Both handles looked up under the lock (group first) and copied, then op on
+// the copies outside it: for the membership changes, which exchange with the
+// controller and must not hold up calls on other workspaces meanwhile. The
+// copies share the registered group's member table.
+template <typename Op>
+QXSymResult OnGroupAndTagCopies(int group, int tag, Op&& op) noexcept {
+  return Call([&]() -> QXSymResult {
+    if (group == 0 || tag == 0) return symResInvalidHandle;
+    std::unique_ptr<QXSymClientGroup> g;
+    std::unique_ptr<QXSymClientTag> t;
+    {
+      std::lock_guard<std::mutex> guard(State().lock());
+      auto* rg = State().registry().Find<QXSymClientGroup>(Id(group), HandleKind::kGroup);
+      if (rg == nullptr) return symResInvalidHandle;
+      auto* rt = State().registry().Find<QXSymClientTag>(Id(tag), HandleKind::kTag);
+      if (rt == nullptr) return symResInvalidHandle;
+      g = rg->Clone();
+      t = rt->Clone();
+    }
+    if (!g || !t) return symResMemoryAllocError;
+    return op(*g, *t);
+  });
+}
+
 // Registers every tag of list and writes their handles to out[0..n-1]. All
 // or nothing: when memory or handles run out, no tag stays registered and
 // out is untouched.

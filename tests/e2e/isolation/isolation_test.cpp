@@ -126,6 +126,28 @@ TEST_F(IsolationTest, HealthyReadsGoOnWhileTheSlowOneIsCalledAndClosed) {
   EXPECT_GE(during_close, 10);
 }
 
+TEST_F(IsolationTest, HealthyReadsGoOnWhileTheSlowOnesGroupChanges) {
+  // Membership changes and the delete exchange with the slow controller;
+  // none of them may hold the library up meanwhile.
+  QXSymGroupHandle group = 0;
+  ASSERT_EQ(QXSym_CreateGroup(slow_ws_, &group), symResOk);
+  std::atomic<bool> done{false};
+  QXSymResult added = symResNotOk, removed = symResNotOk, deleted = symResNotOk;
+  std::thread changer([&] {
+    added = QXSym_AddTagToGroup(group, slow_tag_);
+    removed = QXSym_RemoveTagFromGroup(group, slow_tag_);
+    deleted = QXSym_DeleteGroup(group);
+    done = true;
+  });
+  const int reads = ReadHealthyUntil([&] { return done.load(); });
+  changer.join();
+  EXPECT_EQ(added, symResOk);
+  EXPECT_EQ(removed, symResOk);
+  EXPECT_EQ(deleted, symResOk);
+  EXPECT_EQ(QXSym_ReadGroup(group), symResInvalidHandle);
+  EXPECT_GE(reads, 10);
+}
+
 TEST_F(IsolationTest, HealthyReadsGoOnWhileTheSlowControllerIsStopped) {
   // A controller that stops answering altogether: every call on it ends
   // with its time-out, and meanwhile the healthy one answers at once.
