@@ -439,7 +439,10 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagRawValue_Ptr(QXSymTagHandle tag, co
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagType(QXSymTagHandle tag, QXSymTypeHandle* type);
 
 /* Release the tag at the source and close its handle. On failure the handle
- * stays valid. */
+ * stays valid, except when the connection is gone (symResConnectionLost or
+ * symResSocketError): the source then holds nothing to release, and the
+ * handle is released all the same, so a program that reconnects never
+ * piles up handles of lost connections. */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_CloseTag(QXSymTagHandle tag);
 
 /* ======================================================================== */
@@ -497,7 +500,8 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_CreateGroup(QXSymWorkspaceHandle workspac
                                                    QXSymGroupHandle* group);
 
 /* Remove the group at the source and release it; on failure the handle stays
- * valid with no members. */
+ * valid with no members; when the connection is gone (symResConnectionLost or
+ * symResSocketError) the handle is released all the same. */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_DeleteGroup(QXSymGroupHandle group);
 
 /* Member count and total value size in bytes. */

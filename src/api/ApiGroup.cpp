@@ -29,8 +29,9 @@ QXSymResult QXSYM_CALL QXSym_DeleteGroup(QXSymGroupHandle group) {
   // holds up no other caller meanwhile.
   return OnCopy<Group>(group, true, [&](Group& g) -> QXSymResult {
     const QXSymResult r = g.Delete();
-    if (r != symResOk) return r;
-    return Forget<Group>(group) == symResOk ? symResOk : symResInvalidHandle;
+    if (r != symResOk && !NothingLeftAtSource(r)) return r;
+    const QXSymResult forgotten = Forget<Group>(group);
+    return r != symResOk ? r : forgotten;
   });
 }
 

@@ -173,6 +173,14 @@ QXSymResult Forget(int handle) {
   return obj ? symResOk : symResInvalidHandle;
 }
 
+// Whether a failed release at the source leaves nothing there to release:
+// the connection broke, and with it the session that held the object. The
+// handle is released all the same then, so handles of a lost connection
+// never pile up in a program that reconnects for months.
+inline bool NothingLeftAtSource(QXSymResult r) {
+  return r == symResConnectionLost || r == symResSocketError;
+}
+
 // Both handles looked up under the lock (group first), then op on the
 // registered group with the registered tag, still under the lock.
 template <typename Op>

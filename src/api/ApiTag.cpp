@@ -137,10 +137,12 @@ QXSymResult QXSYM_CALL QXSym_GetTagType(QXSymTagHandle tag, QXSymTypeHandle* typ
 QXSymResult QXSYM_CALL QXSym_CloseTag(QXSymTagHandle tag) {
   return Call(tag, true, [&]() -> QXSymResult {
     const QXSymResult r = WithCopy<Tag>(tag, [](Tag& t) { return t.Close(); });
-    if (r != symResOk) return r;  // the handle stays valid; the caller may retry
-    // A second closer that lost the race finds nothing to remove.
-    Forget<Tag>(tag);
-    return symResOk;
+    // Otherwise on failure the handle stays valid; the caller may retry.
+    if (r == symResOk || NothingLeftAtSource(r)) {
+      // A second closer that lost the race finds nothing to remove.
+      Forget<Tag>(tag);
+    }
+    return r;
   });
 }
 

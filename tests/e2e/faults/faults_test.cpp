@@ -396,6 +396,8 @@ TEST_F(FaultTest, AControllerThatVanishesEndsCallsAtOnce) {
   ASSERT_EQ(Open(sim, &ws), symResOk);
   QXSymTagHandle tag = 0;
   ASSERT_EQ(QXSym_GetGlobalTag(ws, "Counter", &tag), symResOk);
+  QXSymGroupHandle group = 0;
+  ASSERT_EQ(QXSym_CreateGroup(ws, &group), symResOk);
   sim.Kill();
   std::int32_t value = 0;
   Stopwatch watch;
@@ -404,14 +406,18 @@ TEST_F(FaultTest, AControllerThatVanishesEndsCallsAtOnce) {
   EXPECT_TRUE(QXSym_GetTagValue_Ptr(tag, &value, sizeof value) == symResSocketError ||
               QXSym_GetTagValue_Ptr(tag, &value, sizeof value) == symResConnectionLost);
   EXPECT_LT(watch.ms(), kGiveUpMs);
-  // The controller cannot be told that the tag is closed, so the handle
-  // stays valid (and fails fast) until the library is shut down.
+  // The session that held the tag is gone with the connection: the close
+  // reports the loss and releases the handle all the same, so handles of
+  // lost connections never pile up.
   const QXSymResult closed = QXSym_CloseTag(tag);
   EXPECT_TRUE(closed == symResSocketError || closed == symResConnectionLost) << closed;
   char name[32];
   std::uint16_t length = sizeof name;
-  const QXSymResult named = QXSym_GetTagName(tag, name, &length);
-  EXPECT_TRUE(named == symResSocketError || named == symResConnectionLost) << named;
+  EXPECT_EQ(QXSym_GetTagName(tag, name, &length), symResInvalidHandle);
+  EXPECT_EQ(QXSym_CloseTag(tag), symResInvalidHandle);
+  const QXSymResult deleted = QXSym_DeleteGroup(group);
+  EXPECT_TRUE(deleted == symResSocketError || deleted == symResConnectionLost) << deleted;
+  EXPECT_EQ(QXSym_ReadGroup(group), symResInvalidHandle);
   QXSym_CloseWorkspace(ws);
   EXPECT_EQ(QXSym_IsValidWorkspace(ws), symResInvalidHandle);
   ExpectNewWorkspaceWorks();
