@@ -14,6 +14,8 @@ packages=(
   python3-pytest python3-setuptools python3-pip python3-wheel
   # Checks the Python package's type hints.
   mypy
+  # The API reference (target docs) and its check of undocumented functions.
+  doxygen
 )
 # Node.js add-on: node, npm and the Node-API headers, unless a Node.js is there.
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
