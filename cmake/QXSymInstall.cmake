@@ -33,3 +33,15 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/QXSymbols.pc.in
                ${PROJECT_BINARY_DIR}/QXSymbols.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/QXSymbols.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The tools and their manual pages. The simulator and the model generator
+# are installed too: a program can be tried without a controller.
+foreach(tool qxsym qxsym-sim qxsym-genmodel)
+  if(TARGET ${tool})
+    if(NOT tool STREQUAL "qxsym")  # qxsym installs itself (cli/)
+      install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${tool}.1
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
