@@ -34,13 +34,21 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/QXSymbols.pc.in
 install(FILES ${PROJECT_BINARY_DIR}/QXSymbols.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# The tools and their manual pages. The simulator and the model generator
-# are installed too: a program can be tried without a controller.
+# The simulator and the model generator, and the demo model the installed
+# qxsym-sim serves when given no --model (found relative to the program).
+foreach(tool qxsym-sim qxsym-genmodel)
+  if(TARGET ${tool})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+if(TARGET qxsym-sim)
+  install(FILES ${PROJECT_SOURCE_DIR}/sim/models/demo.json
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/qxsymbols/models)
+endif()
+
+# Each tool's manual page, installed with the tool.
 foreach(tool qxsym qxsym-sim qxsym-genmodel)
   if(TARGET ${tool})
-    if(NOT tool STREQUAL "qxsym")  # qxsym installs itself (cli/)
-      install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    endif()
     install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${tool}.1
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()

@@ -28,7 +28,10 @@ extern "C" {
 
 #if defined(_WIN32)
 #define QXSYM_CALL __stdcall
-#if defined(QXSYMBOLS_BUILDING)
+#if defined(QXSYMBOLS_DEF_EXPORTS)
+/* The 32-bit DLL names its exports in a module-definition file. */
+#define QXSYM_API
+#elif defined(QXSYMBOLS_BUILDING)
 #define QXSYM_API __declspec(dllexport)
 #else
 #define QXSYM_API __declspec(dllimport)

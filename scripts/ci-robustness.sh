@@ -7,6 +7,8 @@
 #  2. the concurrency tests under the thread sanitizer (build-tsan);
 #  3. every fuzz target for QXSYM_FUZZ_SECONDS (default 25) each, starting
 #     from the committed seeds and regression inputs (build-fuzz).
+# Each stage builds all of its configuration, not chosen targets, so that a
+# build option that breaks any target cannot land.
 # Any finding makes the script exit non-zero. QXSYM_ROBUSTNESS_STEPS picks
 # steps (default "asan tsan fuzz").
 set -euo pipefail
@@ -65,11 +67,9 @@ for step in $steps; do
       ;;
     tsan)
       echo "=== thread sanitizer: concurrency tests"
-      configure build-tsan -DCMAKE_BUILD_TYPE=Debug -DQXSYM_SANITIZE=thread \
-        -DQXSYM_BUILD_EXAMPLES=OFF -DQXSYM_BUILD_CLI=OFF
-      cmake --build build-tsan -j"$jobs" --target qxsym-sim api_e2e_tests comm_unit_tests \
-        core_unit_tests model_unit_tests sim_unit_tests simserver_unit_tests \
-        simserver_channel_tests simserver_protocol_tests
+      configure build-tsan -DCMAKE_BUILD_TYPE=Debug -DQXSYM_SANITIZE=thread
+      # All of it, so that an option that breaks any target fails here.
+      cmake --build build-tsan -j"$jobs"
       log=build-tsan/robustness-ctest.log
       # Every test of the channel, the simulator and its server (threads,
       # sockets, sessions), and the tests of the library and model that run

@@ -25,7 +25,9 @@ if [ -z "${FUZZ_NO_BUILD:-}" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQXSYM_BUILD_FUZZ=ON -DQXSYM_SANITIZE=address -DQXSYM_BUILD_TESTS=OFF \
     -DQXSYM_BUILD_EXAMPLES=OFF -DQXSYM_BUILD_CLI=OFF >/dev/null
-  cmake --build "$build" -j"$(nproc)" --target qxsym_fuzzers
+  # All of it: the shipped library and tools must build beside the
+  # instrumented copies the fuzzers link.
+  cmake --build "$build" -j"$(nproc)"
 fi
 
 binary() {

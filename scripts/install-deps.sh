@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need. Skips apt
-# entirely when everything is already there.
+# entirely when everything is already there; when something is missing and
+# this is not root, names the packages and stops. scripts/demo.sh and
+# scripts/test.sh run it before they configure.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -14,18 +16,29 @@ packages=(
   python3-pytest python3-setuptools python3-pip python3-wheel
   # Checks the Python package's type hints.
   mypy
+  # Windows builds and their tests (scripts/windows.sh): MinGW-w64 compilers,
+  # wine64 to run the 64-bit tests, GoogleTest sources to build for Windows.
+  mingw-w64 wine64 googletest
   # The API reference (target docs) and its check of undocumented functions.
   doxygen
 )
 # Node.js add-on: node, npm and the Node-API headers, unless a Node.js is there.
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
+if ! command -v dpkg >/dev/null 2>&1; then
+  echo "install-deps.sh: not a Debian system, packages not checked" >&2
+  exit 0
 fi
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing Debian packages: ${missing[*]}; install them with:" \
+    "sudo $(cd "$(dirname "$0")" && pwd)/install-deps.sh" >&2
+  exit 1
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}"

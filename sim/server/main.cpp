@@ -8,16 +8,13 @@
 #include <memory>
 #include <string>
 
+#include "DefaultModel.h"
 #include "LiveScan.h"
 #include "ModelBackend.h"
 #include "ReplyEncoder.h"
 #include "Server.h"
 #include "SymbolModel.h"
 #include "SymbolService.h"
-
-#ifndef QXSYM_SIM_DEFAULT_MODEL
-#define QXSYM_SIM_DEFAULT_MODEL "sim/models/demo.json"
-#endif
 
 namespace {
 
@@ -45,7 +42,8 @@ bool ParseVersion(const std::string& text, unsigned v[4]) {
 int main(int argc, char** argv) {
   using namespace qxsym::sim;
   ServerOptions options;
-  std::string model_path = QXSYM_SIM_DEFAULT_MODEL;
+  const std::string program_dir = ProgramDir(argc > 0 ? argv[0] : nullptr);
+  std::string model_path = FindDefaultModel(program_dir);
   std::string version;
   bool no_ack = false;
   bool no_seq = false;
@@ -53,7 +51,9 @@ int main(int argc, char** argv) {
   SessionOptions& s = options.session;
 
   CLI::App app{"Simulated controller: serves a symbol model over TCP."};
-  app.add_option("--model", model_path, "Symbol model (JSON)")->capture_default_str();
+  app.add_option("--model", model_path,
+                 "Symbol model (JSON); default: the demo model installed with the program")
+      ->capture_default_str();
   app.add_option("--host", options.host, "Address to listen on")->capture_default_str();
   app.add_option("--port", options.port, "Port to listen on; 0 picks a free one")
       ->capture_default_str();
@@ -92,6 +92,14 @@ int main(int argc, char** argv) {
   unsigned v[4] = {};
   if (!version.empty() && !ParseVersion(version, v)) {
     std::fprintf(stderr, "qxsym-sim: --version wants a.b.c.d with numbers 0 to 255\n");
+    return 2;
+  }
+
+  if (model_path.empty()) {
+    std::string looked;
+    for (const std::string& path : DefaultModelCandidates(program_dir)) looked += " " + path;
+    std::fprintf(stderr, "qxsym-sim: no --model given and no demo model found (looked at:%s)\n",
+                 looked.empty() ? " nothing, the program's folder is unknown" : looked.c_str());
     return 2;
   }
 

@@ -1,41 +1,25 @@
 #include "CTCPComPort.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <new>
 
 #include "GDBProtocol.h"
+#include "QXSymSockets.h"
 
 namespace qxsym {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits for events on fd for at most timeout_ms, resuming after signals with
-// the time that is left. Returns poll's result.
-int PollFor(int fd, short events, int timeout_ms, short* revents) {
+// Waits for events on the socket for at most timeout_ms, resuming after
+// signals with the time that is left. Returns poll's result.
+int PollFor(net::Handle socket, short events, int timeout_ms, short* revents) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    pollfd p{};
-    p.fd = fd;
-    p.events = events;
-    const int r = ::poll(&p, 1, timeout_ms);
-    if (r >= 0) {
-      *revents = p.revents;
-      return r;
-    }
-    if (errno != EINTR) return -1;
+    const int r = net::Poll(socket, events, timeout_ms, revents);
+    if (r >= 0) return r;
+    if (!net::IsInterrupted(net::LastError())) return -1;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     timeout_ms = left > 0 ? static_cast<int>(left) : 0;
@@ -46,7 +30,8 @@ int PollFor(int fd, short events, int timeout_ms, short* revents) {
 // terminated: at most its 60 bytes are read.
 bool ResolveIPv4(const char (&ip)[60], in_addr* out) {
   char host[sizeof(ip) + 1];
-  const std::size_t n = ::strnlen(ip, sizeof(ip));
+  std::size_t n = 0;
+  while (n < sizeof(ip) && ip[n] != '\0') ++n;
   std::memcpy(host, ip, n);
   host[n] = '\0';
   if (n == 0) return false;
@@ -67,7 +52,7 @@ bool ResolveIPv4(const char (&ip)[60], in_addr* out) {
   }
   // Text that is not a valid address is refused rather than sent to
   // 255.255.255.255.
-  return ::inet_aton(host, out) != 0;
+  return net::ParseIPv4(host, out);
 }
 
 }  // namespace
@@ -87,8 +72,8 @@ bool CTCPComPort::Open(const QXSymServerAddress* address) {
   in_addr host{};
   if (!ResolveIPv4(address->ip, &host)) return false;
 
-  socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  if (socket_ < 0) return false;
+  socket_ = net::OpenStream();
+  if (!SocketOpen()) return false;
 
   const int timeout_ms = address->timeout != 0 ? address->timeout : gdb::kDefaultTimeoutMs;
   sockaddr_in peer{};
@@ -97,29 +82,23 @@ bool CTCPComPort::Open(const QXSymServerAddress* address) {
   peer.sin_addr = host;
 
   bool ok = false;
-  if (::connect(socket_, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == 0) {
+  if (::connect(net::Raw(socket_), reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == 0) {
     ok = true;
-  } else if (errno == EINPROGRESS) {
+  } else if (net::IsInProgress(net::LastError())) {
     short revents = 0;
     if (PollFor(socket_, POLLOUT, timeout_ms, &revents) > 0) {
       int error = 0;
-      socklen_t len = sizeof(error);
-      ok = ::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+      ok = net::SocketError(socket_, &error) && error == 0;
     }
   }
   if (ok) {
     // Back to blocking mode for sends; waits for input use poll. A send that
     // cannot progress gives up after the time-out instead of hanging.
-    const int flags = ::fcntl(socket_, F_GETFL);
-    ok = flags >= 0 && ::fcntl(socket_, F_SETFL, flags & ~O_NONBLOCK) == 0;
-    timeval tv{};
-    tv.tv_sec = timeout_ms / 1000;
-    tv.tv_usec = (timeout_ms % 1000) * 1000;
-    ::setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+    ok = net::SetNonBlocking(socket_, false);
+    net::SetTimeout(socket_, SO_SNDTIMEO, timeout_ms);
     // Frames and one-byte acknowledgements alternate; without this the
     // acknowledgement would wait for the peer's delayed ACK.
-    const int one = 1;
-    ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    net::NoDelay(socket_);
   }
   if (!ok) {
     Close();
@@ -134,8 +113,8 @@ bool CTCPComPort::Open(const QXSymServerAddress* address) {
 
 int CTCPComPort::Close() {
   if (!SocketOpen()) return -1;
-  const int r = ::close(socket_);
-  socket_ = -1;
+  const int r = net::CloseSocket(socket_);
+  socket_ = net::kNoSocket;
   return r;
 }
 
@@ -146,25 +125,22 @@ bool CTCPComPort::Refill(std::uint16_t timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   int wait_ms = timeoutMs;
   for (;;) {
-    const int flags = wait_ms == 0 ? MSG_DONTWAIT : 0;
     if (wait_ms != 0 && wait_ms != receive_timeout_ms_) {
-      timeval tv{};
-      tv.tv_sec = wait_ms / 1000;
-      tv.tv_usec = (wait_ms % 1000) * 1000;
-      if (::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
+      if (!net::SetTimeout(socket_, SO_RCVTIMEO, wait_ms)) {
         SetConnected(false);
         return false;
       }
       receive_timeout_ms_ = wait_ms;
     }
-    const ssize_t n = ::recv(socket_, rx_buffer_, sizeof(rx_buffer_), flags);
+    const long n = net::Receive(socket_, rx_buffer_, sizeof(rx_buffer_), wait_ms == 0);
+    const int error = n < 0 ? net::LastError() : 0;
     if (n > 0) {
       rx_next_ = rx_buffer_;
       rx_pending_ = static_cast<std::uint32_t>(n);
       return true;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;  // the wait ran out
-    if (n < 0 && errno == EINTR) {
+    if (n < 0 && net::IsTimeout(error)) return false;  // the wait ran out
+    if (n < 0 && net::IsInterrupted(error)) {
       // A signal cut the wait short: wait for what is left of it.
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -193,13 +169,13 @@ void CTCPComPort::Clear() {
 bool CTCPComPort::Flush() {
   if (!connected() || !SocketOpen()) return false;
   // A failed send is not reported here: it shows itself on the next wait for
-  // input. MSG_NOSIGNAL keeps a closed peer from raising SIGPIPE.
+  // input.
   std::uint32_t sent = 0;
   while (sent < tx_count_) {
-    const ssize_t n = ::send(socket_, tx_buffer_ + sent, tx_count_ - sent, MSG_NOSIGNAL);
+    const long n = net::Send(socket_, tx_buffer_ + sent, tx_count_ - sent);
     if (n > 0) {
       sent += static_cast<std::uint32_t>(n);
-    } else if (n < 0 && errno == EINTR) {
+    } else if (n < 0 && net::IsInterrupted(net::LastError())) {
       continue;
     } else {
       break;
@@ -221,7 +197,7 @@ bool CTCPComPort::Unlock() {
 
 void CTCPComPort::Shutdown() {
   SetConnected(false);
-  if (SocketOpen()) ::shutdown(socket_, SHUT_RDWR);
+  if (SocketOpen()) ::shutdown(net::Raw(socket_), net::kShutdownBoth);
 }
 
 }  // namespace qxsym

@@ -41,7 +41,7 @@ class CTCPComPort final : public CComPort {
  private:
   bool SocketOpen() const { return socket_ >= 0; }
 
-  int socket_ = -1;
+  std::intptr_t socket_ = -1;   // a BSD socket or a Winsock SOCKET; -1: none
   int receive_timeout_ms_ = 0;  // SO_RCVTIMEO now set on socket_ (0: none)
   std::uint32_t tx_count_ = 0;
   std::uint8_t tx_buffer_[kBufferSize];

@@ -4,6 +4,9 @@
 
 #include "CCommunication.h"
 #include "CGDBCommunication.h"
+#if defined(_WIN32)
+#include "CFerrolinkCommunication.h"
+#endif
 
 namespace qxsym {
 
@@ -18,6 +21,11 @@ std::unique_ptr<CCommunication> CreateCommunication(const QXSymServerAddress* ad
     case symProtGDB_TCP:
       channel = std::make_unique<CGDBCommunication>();
       break;
+#if defined(_WIN32)
+    case symProtFerrolink:
+      channel = std::make_unique<CFerrolinkCommunication>();
+      break;
+#endif
     default:
       // The COM channel (protocol 1) exists only where COM does; direct
       // access and unknown values have no channel at all.

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "CCommunication.h"
+#include "QXSymSockets.h"
 
 namespace qxsym {
 
@@ -18,7 +19,8 @@ QXSymResult LibraryState::Init() {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (started_.load(std::memory_order_relaxed)) return symResOk;
-    // No socket layer needs starting on this platform.
+    // Winsock 2.0 on Windows; nothing to start elsewhere.
+    if (!net::Start()) return symResSocketInitError;
     if (start_counter_ == 0) forgotten = registry_.Clear();
     ++start_counter_;
     started_.store(true, std::memory_order_release);
@@ -43,6 +45,9 @@ QXSymResult LibraryState::Shutdown() {
   // go first and the retired lists after them.
   forgotten.clear();
   ReleaseRetired();
+  // Balances the start in Init. Channels still held by a running call keep
+  // their sockets until it ends; their exchanges then fail.
+  net::Stop();
   return symResOk;
 }
 

@@ -48,3 +48,26 @@ foreach(exe consumer_cmake consumer_pkgconfig)
   endif()
   message(STATUS "${exe}: ${out}")
 endforeach()
+
+# The installed simulator, started from another folder with no --model,
+# serves its installed demo model; the consumer connects and finds tags.
+if(WITH_SIM)
+  set(sim ${prefix}/${BINDIR}/qxsym-sim)
+  foreach(file ${sim} ${prefix}/${BINDIR}/qxsym-genmodel
+               ${prefix}/${DATADIR}/qxsymbols/models/demo.json)
+    if(NOT EXISTS ${file})
+      message(FATAL_ERROR "not installed: ${file}")
+    endif()
+  endforeach()
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env QXSYM_SIM=${sim}
+            bash ${WITH_SIM} -- bash -c "exec \"$0\" \"$QXSYM_SIM_HOST\" \"$QXSYM_SIM_PORT\""
+            ${WORK_DIR}/build/consumer_cmake
+    WORKING_DIRECTORY ${WORK_DIR}
+    TIMEOUT 60
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "installed qxsym-sim with the consumer failed (${rc}): ${out}${err}")
+  endif()
+  message(STATUS "installed qxsym-sim: ${out}")
+endif()

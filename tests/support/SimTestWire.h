@@ -4,6 +4,7 @@
 // client library, so the tests check the server's bytes independently.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -115,9 +116,12 @@ inline std::optional<ReplyFrame> ReadReply(const std::function<int()>& next, boo
 }
 
 // Payloads of the commands.
+// Sized once and filled in place: growing a one-byte vector by insert makes
+// GCC 12 at -O3 report a false -Warray-bounds in the inlined reallocation.
 inline Bytes Y(const Bytes& message) {
-  Bytes p{'Y'};
-  p.insert(p.end(), message.begin(), message.end());
+  Bytes p(1 + message.size());
+  p[0] = 'Y';
+  std::copy(message.begin(), message.end(), p.begin() + 1);
   return p;
 }
 inline Bytes ReadMem(std::uint32_t address, std::uint16_t count) {
