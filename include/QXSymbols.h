@@ -63,8 +63,8 @@ typedef uint64_t addr64_t; /**< 64-bit controller address. */
 #if defined(_WIN32)
 typedef addr64_t qxsym_addr_t;
 #else
-typedef addr32_t
-    qxsym_addr_t; /**< Address as the library reports it: 64-bit on Windows, 32-bit elsewhere. */
+/** Address as the library reports it: 64-bit on Windows, 32-bit elsewhere. */
+typedef addr32_t qxsym_addr_t;
 #endif
 
 #ifndef FALSE
