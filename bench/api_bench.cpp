@@ -13,7 +13,11 @@
 //                               QXSym_ReadGroup), and the group read with the
 //                               N values taken out
 //   Table/<size>/frag<bytes>    QXSym_GetSymbolTable of a generated model
-//   Threads/{one,own}_workspace 1, 2, 4 threads reading
+//   Threads/{one_workspace,own_workspace,own_controller}
+//                               1, 2, 4 threads reading: all through one
+//                               workspace, each through its own workspace of
+//                               one simulator, each through its own
+//                               workspace on a simulator process of its own
 //
 // Every simulator is started here (qxsym-sim, see BenchModels.h for the
 // paths); the counters carry the socket calls, exchanges and heap figures.
@@ -624,11 +628,45 @@ void BM_Table(benchmark::State& state, std::size_t bytes, std::uint32_t fragment
 
 // ---- Threads -------------------------------------------------------------------------
 
-void BM_Threads(benchmark::State& state, bool own_workspace) {
-  DintEnv& env = Dint();
-  const int t = state.thread_index();
-  const QXSymTagHandle tag =
-      own_workspace ? env.own_tags[t] : env.tags[static_cast<std::size_t>(t)];
+// One simulator process, one workspace and one tag per thread.
+struct OwnControllers {
+  std::unique_ptr<Sim> sims[kMaxThreads];
+  QXSymTagHandle tags[kMaxThreads] = {};
+};
+
+std::unique_ptr<OwnControllers> g_own;
+
+OwnControllers& Own() {
+  static OwnControllers* env = [] {
+    g_own = std::make_unique<OwnControllers>();
+    std::string error;
+    const std::string model = qxsym::bench::DintModel(kDintTags, &error);
+    if (model.empty()) Die(error);
+    for (int t = 0; t < kMaxThreads; ++t) {
+      g_own->sims[t] = std::make_unique<Sim>(model, kLargestFragment);
+      g_own->tags[t] = Tag(g_own->sims[t]->Open(), static_cast<std::size_t>(t));
+    }
+    return g_own.get();
+  }();
+  return *env;
+}
+
+enum class ThreadSetup { kOneWorkspace, kOwnWorkspace, kOwnController };
+
+void BM_Threads(benchmark::State& state, ThreadSetup setup) {
+  const auto t = static_cast<std::size_t>(state.thread_index());
+  QXSymTagHandle tag = 0;
+  switch (setup) {
+    case ThreadSetup::kOneWorkspace:
+      tag = Dint().tags[t];
+      break;
+    case ThreadSetup::kOwnWorkspace:
+      tag = Dint().own_tags[t];
+      break;
+    case ThreadSetup::kOwnController:
+      tag = Own().tags[t];
+      break;
+  }
   for (auto _ : state) ReadOne(state, tag);
   state.SetItemsProcessed(state.iterations());
 }
@@ -684,9 +722,12 @@ int main(int argc, char** argv) {
     }
   }
 
-  for (bool own : {false, true}) {
-    benchmark::RegisterBenchmark(own ? "Threads/own_workspace" : "Threads/one_workspace",
-                                 BM_Threads, own)
+  const std::pair<const char*, ThreadSetup> setups[] = {
+      {"Threads/one_workspace", ThreadSetup::kOneWorkspace},
+      {"Threads/own_workspace", ThreadSetup::kOwnWorkspace},
+      {"Threads/own_controller", ThreadSetup::kOwnController}};
+  for (const auto& [name, setup] : setups) {
+    benchmark::RegisterBenchmark(name, BM_Threads, setup)
         ->Threads(1)
         ->Threads(2)
         ->Threads(4)
@@ -698,5 +739,6 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   QXSym_Shutdown();
   g_dint.reset();  // stops the simulators
+  g_own.reset();
   return 0;
 }

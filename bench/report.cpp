@@ -313,14 +313,21 @@ std::string Render(const Results& r, const std::map<std::string, std::string>& e
   // ---- Threads
   o << "\n### Threads reading DINT tags\n\n";
   o << "Unpinned. Exchanges per second of all threads together; *one workspace*: every thread "
-       "reads its "
-       "own tag of one workspace; *own workspaces*: each thread has a workspace (and connection) "
-       "of its own.\n\n";
-  o << "| threads | one workspace | own workspaces |\n|---:|---:|---:|\n";
+       "reads its own tag of one workspace; *own workspaces*: each thread has a workspace (and "
+       "connection) of its own on one simulator; *own controllers*: each thread has a workspace "
+       "on a simulator process of its own. The ratio is *own controllers* over one thread.\n\n";
+  o << "| threads | one workspace | own workspaces | own controllers | ratio |\n"
+       "|---:|---:|---:|---:|---:|\n";
+  const double one_thread = r.Get("Threads/own_controller", "items_per_second", 1);
   for (int t : {1, 2, 4}) {
+    const double own = r.Get("Threads/own_controller", "items_per_second", t);
     o << "| " << t << " | " << Sig(r.Get("Threads/one_workspace", "items_per_second", t)) << " | "
-      << Sig(r.Get("Threads/own_workspace", "items_per_second", t)) << " |\n";
+      << Sig(r.Get("Threads/own_workspace", "items_per_second", t)) << " | " << Sig(own) << " | "
+      << Num(own / one_thread, 2) << " |\n";
   }
+  const double two_ratio = r.Get("Threads/own_controller", "items_per_second", 2) / one_thread;
+  targets.push_back({"2 threads on 2 controllers >= 1.4 x one thread", Num(two_ratio, 2) + " x",
+                     Verdict(!std::isnan(two_ratio), two_ratio >= 1.4)});
 
   // ---- Instructions
   o << "\n### Instructions per exchange (callgrind)\n\n";

@@ -12,7 +12,34 @@
  * symResInvalidHandle for a handle of 0, then symResInvalidParameter for a
  * missing pointer, then symResInvalidHandle for a handle that is not open or
  * of another kind. Results from the controller's symbol service or from the
- * host's direct-access table are passed on unchanged.
+ * host's direct-access table are passed on unchanged; a reply status that is
+ * not one of the result codes below answers symResNotOk.
+ *
+ * Handles. A handle is never 0 and never stands for two open objects at
+ * once. The ids come from one counter for the whole process: an id given
+ * back is handed out again only after every other 32-bit id has been drawn
+ * (2^32 - 2 further handles, about 50 days at one handle per millisecond);
+ * ids still open when the counter wraps are skipped, so handles never run
+ * out.
+ *
+ * Threads and waiting. Any thread may call any function. Each workspace
+ * opened with symProtGDB_TCP has a connection of its own, and calls on
+ * different connections run in parallel: a slow, stopped or unplugged
+ * controller delays only the calls on its own workspace and the tags, types
+ * and groups made from it. Calls on one workspace share its connection and
+ * take turns: each request and its reply (all fragments included) go whole
+ * and in order. A call that finds the connection busy waits at most the
+ * workspace's time-out for the exchange in progress, then answers
+ * symResTimeoutError without sending anything; so a call on a connection
+ * waits at most one time-out for its turn and then at most the time-outs of
+ * its own exchange. Replies that carry an old sequence number are skipped,
+ * at most 64 while waiting for one reply; beyond that the wait ends as a
+ * time-out. Calls on direct-access workspaces run in parallel with
+ * everything. The library's own lock is held only to look up, register and
+ * release handles, with one exception: QXSym_AddTagToGroup,
+ * QXSym_RemoveTagFromGroup and QXSym_DeleteGroup exchange with the
+ * controller while holding it, so they hold up calls on other workspaces
+ * for as long as that exchange takes (best done while setting up).
  */
 #ifndef QXSYMBOLS_H
 #define QXSYMBOLS_H
@@ -207,7 +234,12 @@ typedef enum _QXSymTypeProperty QXSymTypeProperty; /**< Type property flag. */
  *                        bytes hold the address of the host's
  *                        QXSymDirectAccessTable
  *   port      offset 64  TCP port of the symbol service
- *   timeout   offset 66  reply time-out in ms; 0 keeps the default (10000)
+ *   timeout   offset 66  time-out in ms of every wait of the workspace; 0
+ *                        keeps the default (10000). Opening resolves a host
+ *                        name and connects within this time (dotted IPv4
+ *                        text never reaches the name resolver); each reply,
+ *                        and each wait for a busy connection, gets this
+ *                        time again
  * Read only during QXSym_OpenWorkspace.
  */
 struct _QXSymServerAddress {
@@ -252,7 +284,9 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_IsInitOk(void);
  * @brief Stop the library.
  *
  * Handles still open are invalid afterwards and their objects are released
- * locally (nothing is sent to the controller).
+ * locally (nothing is sent to the controller); tag lists of
+ * QXSym_GetGlobalTags or QXSym_QueryGlobalTags not yet given to
+ * QXSym_FreeTagList are freed.
  * @return symResOk, or symResNotInited when not started.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_Shutdown(void);
@@ -316,8 +350,8 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetServerVersion(QXSymWorkspaceHandle wor
  * else happens); non-zero replaces it.
  * @return symResOk; symResFileAlreadyExists; symResCannotOpenFile (a file
  * that cannot be created); symResCannotWriteFile (a short write);
- * symResMemoryAllocError (no memory); symResNotImplemented (a Direct
- * workspace); or the source's result.
+ * symResMemoryAllocError (no memory, or a table larger than 256 MiB);
+ * symResNotImplemented (a Direct workspace); or the source's result.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace,
                                                       const TCHAR* fileName, bool_t overwrite);
@@ -589,6 +623,9 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayAddressBitOffset(QXSymTagHandl
 
 /**
  * @brief Read the tag's value.
+ *
+ * Any size is accepted; a controller sends at most 65535 bytes of value in
+ * one reply.
  * @param tag an open tag.
  * @param buffer receives the value.
  * @param size the buffer's size in bytes; at least the data size.
@@ -602,8 +639,9 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagValue_Ptr(QXSymTagHandle tag, void*
  * @param tag an open tag.
  * @param data the bytes to write.
  * @param size how many bytes.
- * @return symResOk; symResInvalidParameter for more than 65535 bytes; or the
- * source's result (for example symResReadOnlyTag).
+ * @return symResOk; symResInvalidParameter for a value longer than 65535
+ * bytes to a controller (nothing sent); or the source's result (for example
+ * symResReadOnlyTag).
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagValue_Ptr(QXSymTagHandle tag, const void* data,
                                                        uint32_t size);
@@ -876,7 +914,9 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGroupInfo(QXSymGroupHandle group, uint
  * @param group an open group.
  * @param tag an open tag of the same workspace.
  * @return symResOk; symResInvalidHandle for a tag of another workspace;
- * symResHandleAlreadyExists when already a member; or the source's result.
+ * symResHandleAlreadyExists when already a member; symResMemoryAllocError
+ * when the member would take the group's values beyond 64 MiB (the member is
+ * not added); or the source's result.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_AddTagToGroup(QXSymGroupHandle group, QXSymTagHandle tag);
 /**

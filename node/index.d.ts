@@ -221,3 +221,9 @@ export function SetTagValue_double(tag: QXSymHandle, x: number): void;
  * longer text is cut (never inside a character) so the zero always fits.
  */
 export function SetTagValue_string(tag: QXSymHandle, text: string): void;
+
+// The promise API (lib/api.js), beside the module's own surface.
+export { connect, Workspace, Group, QXSymError, codes, resultName } from './lib/api';
+export type {
+  ConnectOptions, ReconnectOptions, TagValue, TagInput, TagInfo, TypeInfo, TypeKind, TagChange,
+} from './lib/api';

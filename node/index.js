@@ -1,5 +1,6 @@
 'use strict';
-// Loads the add-on QXSymbols.node and exports its module unchanged. The
+// Loads the add-on QXSymbols.node and exports its module unchanged, with the
+// promise API's connect() beside it. The
 // add-on is looked for at $QXSYMBOLS_ADDON, then where the package's install
 // step builds it (build/), then in a CMake build tree of the checkout.
 const fs = require('fs');
@@ -21,3 +22,13 @@ function findAddon() {
 }
 
 module.exports = require(findAddon());
+
+// The promise API (lib/api.js) beside the module's own surface: loaded on
+// first use, and not enumerable, so the module's surface stays as it is.
+for (const name of ['connect', 'Workspace', 'Group', 'QXSymError', 'codes', 'resultName']) {
+  Object.defineProperty(module.exports, name, {
+    get: () => require('./lib/api')[name],
+    enumerable: false,
+    configurable: false,
+  });
+}

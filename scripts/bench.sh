@@ -171,3 +171,12 @@ if [ -n "$python" ]; then
 else
   echo "no python3: the Python rows of $doc are left as they were"
 fi
+
+echo "=== promise API for Node.js against the C API"
+cmake --build "$build" -j"$(nproc)" --target qxsymbols_async >/dev/null 2>&1 || true
+if command -v node >/dev/null 2>&1 && [ -f "$build/node/async/qxsymbols_async.node" ]; then
+  node node/bench/api_reads.js --build "$build" --count $((count * 10)) --repetitions "$reps" \
+    --doc "$doc"
+else
+  echo "no node or no qxsymbols_async.node: the Node.js rows of $doc are left as they were"
+fi

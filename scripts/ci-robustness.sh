@@ -75,7 +75,7 @@ for step in $steps; do
       # sockets, sessions), and the tests of the library and model that run
       # threads.
       run_ctest build-tsan "$log" \
-        -R '^(ChannelTest|CreateCommunicationTest|FrameCodecTest|HostileStreamTest|ScriptedChannel|TcpPort|WireTypeTest|Host|LiveScan|Service|SessionTest|ReplyEncoder|RequestFrameDecoder|HandleRegistryTest|LibraryStateTest|GroupRemoteTest|ChannelModes|SimServer)|ConcurrencyTest' \
+        -R '^(ChannelTest|CreateCommunicationTest|FrameCodecTest|HostileStreamTest|ScriptedChannel|TcpPort|WireTypeTest|Host|LiveScan|Service|SessionTest|ReplyEncoder|RequestFrameDecoder|HandleRegistryTest|LibraryStateTest|GroupRemoteTest|ChannelModes|SimServer)|ConcurrencyTest|IsolationTest' \
         -E '_NOT_BUILT|ServiceScale'
       check_log "$log" "tsan"
       ;;

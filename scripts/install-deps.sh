@@ -19,6 +19,9 @@ packages=(
   # Windows builds and their tests (scripts/windows.sh): MinGW-w64 compilers,
   # wine64 to run the 64-bit tests, GoogleTest sources to build for Windows.
   mingw-w64 wine64 googletest
+  # The tag explorer's browser tests: a headless Chromium the npm driver
+  # launches (it downloads no browser of its own).
+  chromium chromium-driver
   # The API reference (target docs) and its check of undocumented functions.
   doxygen
 )
@@ -32,13 +35,28 @@ fi
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-if [ "$(id -u)" -ne 0 ]; then
-  echo "missing Debian packages: ${missing[*]}; install them with:" \
-    "sudo $(cd "$(dirname "$0")" && pwd)/install-deps.sh" >&2
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing Debian packages: ${missing[*]}; install them with:" \
+      "sudo $(cd "$(dirname "$0")" && pwd)/install-deps.sh" >&2
+    exit 1
+  fi
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
 fi
-echo "installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}"
+
+# npm packages of the project's own checks, pinned by their lock files and
+# installed into the source tree (nothing global).
+# TypeScript (npm) for the check of the Node.js package's declarations.
+typecheck="$(dirname "$0")/../node/test/api/typecheck"
+if command -v npm >/dev/null 2>&1 && [ ! -f "$typecheck/node_modules/typescript/bin/tsc" ]; then
+  npm ci --prefix "$typecheck" --no-audit --no-fund --loglevel=error
+fi
+# The tag explorer's npm packages: uplot (vendored into its page by the
+# postinstall step) and playwright-core for its browser tests.
+explore="$(dirname "$0")/../node/explore"
+if command -v npm >/dev/null 2>&1 && [ ! -d "$explore/node_modules/playwright-core" ]; then
+  npm ci --prefix "$explore" --no-audit --no-fund --loglevel=error
+fi

@@ -29,4 +29,4 @@ if (fs.existsSync(path.join(headers, 'node_api.h'))) {
 run(configure);
 const jobs = process.env.CMAKE_BUILD_PARALLEL_LEVEL ||
              String(os.availableParallelism ? os.availableParallelism() : os.cpus().length);
-run(['--build', build, '--parallel', jobs, '--target', 'qxsymbols_node']);
+run(['--build', build, '--parallel', jobs, '--target', 'qxsymbols_node', 'qxsymbols_async']);

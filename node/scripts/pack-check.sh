@@ -10,7 +10,7 @@ rm -rf "$work"
 mkdir -p "$work/pkg" "$work/app"
 cd "$root/node"
 # A copy of the package's own files, without anything a build left behind.
-tar --exclude=./build --exclude=./native --exclude=./node_modules -cf - . | tar -xf - -C "$work/pkg"
+tar --exclude=./build --exclude=./native --exclude=node_modules -cf - . | tar -xf - -C "$work/pkg"
 export npm_config_cache="$work/npm-cache" npm_config_offline=true npm_config_audit=false \
   npm_config_fund=false npm_config_update_notifier=false
 # The install step compiles the library once more; ccache makes that cheap.
@@ -32,4 +32,8 @@ assert.strictEqual(m.QXSym_Init(), m.symResOk);
 assert.strictEqual(m.QXSym_Shutdown(), m.symResOk);
 assert.strictEqual(new m.QXSymServerAddress().port, 0);
 console.log('require(\'qxsymbols\') works from', require.resolve('qxsymbols'));
+// The promise API's add-on loads too: nothing listens on loopback port 1.
+m.connect({ port: 1, timeout: 200 }).then(
+  () => { throw new Error('connected to port 1'); },
+  (e) => { assert.strictEqual(e.result, 'symResInvalidAddress'); console.log('connect() works'); });
 "

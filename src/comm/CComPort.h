@@ -34,7 +34,9 @@ class CComPort {
   virtual void Clear() = 0;
   // Sends all pending output at once. False (output kept) when not connected.
   virtual bool Flush() = 0;
-  // Makes one exchange exclusive. Waits as long as it takes.
+  // Makes one exchange on this port exclusive; exchanges on other ports are
+  // not held up. Waits at most timeoutMs for an exchange of another thread
+  // to end: false, with the lock not taken, when it did not.
   virtual bool Lock(std::uint32_t timeoutMs) = 0;
   virtual bool Unlock() = 0;
 

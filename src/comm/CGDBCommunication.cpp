@@ -16,22 +16,29 @@ constexpr std::uint8_t kIgnoredReplyCapacity = 1;
 }  // namespace
 
 // Holds the port's lock for one exchange and points the codec at the port.
+// The wait for an exchange of another thread on the same connection lasts
+// at most the channel's time-out; the codec is only touched once the lock is
+// held.
 class CGDBCommunication::Exchange {
  public:
-  Exchange(CComPort& port, CGDBFrameCodec& codec) : port_(port), codec_(codec) {
-    port_.Lock(gdb::kLockTimeoutMs);
-    codec_.set_port(&port_);
+  Exchange(CComPort& port, CGDBFrameCodec& codec, std::uint16_t timeoutMs)
+      : port_(port), codec_(codec), locked_(port_.Lock(timeoutMs)) {
+    if (locked_) codec_.set_port(&port_);
   }
   ~Exchange() {
+    if (!locked_) return;
     codec_.set_port(nullptr);
     port_.Unlock();
   }
   Exchange(const Exchange&) = delete;
   Exchange& operator=(const Exchange&) = delete;
 
+  bool locked() const { return locked_; }
+
  private:
   CComPort& port_;
   CGDBFrameCodec& codec_;
+  const bool locked_;
 };
 
 CGDBCommunication::CGDBCommunication() = default;
@@ -88,6 +95,13 @@ bool CGDBCommunication::Close() {
   return true;
 }
 
+bool CGDBCommunication::busy() {
+  std::shared_ptr<CComPort> port = AcquirePort();
+  if (!port || !port->Lock(0)) return port != nullptr;
+  port->Unlock();
+  return false;
+}
+
 std::shared_ptr<CComPort> CGDBCommunication::AcquirePort() {
   std::lock_guard<std::mutex> guard(port_mutex_);
   return port_;
@@ -95,15 +109,22 @@ std::shared_ptr<CComPort> CGDBCommunication::AcquirePort() {
 
 int CGDBCommunication::Command(CComPort& port, const std::uint8_t* part1, std::uint16_t length1,
                                const std::uint8_t* part2, std::uint16_t length2, void* reply,
-                               std::uint16_t capacity) {
-  Exchange exchange(port, codec_);
+                               std::uint16_t capacity, std::uint16_t* error) {
+  Exchange exchange(port, codec_, codec_.timeout_ms());
+  if (!exchange.locked()) {
+    *error = gdb::kErrTimeout;
+    return -1;
+  }
   codec_.NextSequence();
-  if (!codec_.SendFrame(part1, length1, part2, length2)) return -1;
-  return codec_.ReceiveFrame(reply, capacity);
+  int count = -1;
+  if (codec_.SendFrame(part1, length1, part2, length2))
+    count = codec_.ReceiveFrame(reply, capacity);
+  *error = codec_.last_error();
+  return count;
 }
 
-QXSymResult CGDBCommunication::MapMemoryError(QXSymResult general) const {
-  switch (codec_.last_error()) {
+QXSymResult CGDBCommunication::MapMemoryError(std::uint16_t error, QXSymResult general) {
+  switch (error) {
     case gdb::kErrTimeout:
       return symResTimeoutError;
     case gdb::kErrConnectionLost:
@@ -115,50 +136,37 @@ QXSymResult CGDBCommunication::MapMemoryError(QXSymResult general) const {
 
 // ---- Memory ------------------------------------------------------------
 
-QXSymResult CGDBCommunication::ReadChunks(bool wide, std::uint64_t address, std::int32_t size,
-                                          std::uint8_t* buffer) {
+QXSymResult CGDBCommunication::MoveChunks(bool wide, std::uint64_t address, std::int32_t size,
+                                          std::uint8_t* into, const std::uint8_t* from) {
   std::shared_ptr<CComPort> port = AcquirePort();
   if (!port) return symResConnectionLost;
+  const bool write = from != nullptr;
+  const std::uint8_t letter = write ? 'M' : 'm';
   for (std::int32_t offset = 0; offset < size;) {
     const auto chunk =
         static_cast<std::uint16_t>(std::min<std::int32_t>(size - offset, gdb::kMemoryChunk));
     std::uint8_t request[13];
     WireWriter w(request, sizeof(request));
     if (wide) {
-      w.U8('6').U8('4').U8('m').U64(address);
+      w.U8('6').U8('4').U8(letter).U64(address);
     } else {
-      w.U8('m').U32(static_cast<std::uint32_t>(address));
+      w.U8(letter).U32(static_cast<std::uint32_t>(address));
     }
-    w.U16(chunk);
-    if (Command(*port, request, static_cast<std::uint16_t>(w.size()), nullptr, 0, buffer + offset,
-                chunk) < 0) {
-      return MapMemoryError(symResMemReadError);
-    }
-    offset += chunk;
-    address += gdb::kMemoryChunk;
-  }
-  return symResOk;
-}
-
-QXSymResult CGDBCommunication::WriteChunks(bool wide, std::uint64_t address, std::int32_t size,
-                                           const std::uint8_t* data) {
-  std::shared_ptr<CComPort> port = AcquirePort();
-  if (!port) return symResConnectionLost;
-  for (std::int32_t offset = 0; offset < size;) {
-    const auto chunk =
-        static_cast<std::uint16_t>(std::min<std::int32_t>(size - offset, gdb::kMemoryChunk));
-    std::uint8_t request[11];
-    WireWriter w(request, sizeof(request));
-    if (wide) {
-      w.U8('6').U8('4').U8('M').U64(address);
+    // A read names its count; a write's count is the length of the data
+    // that follows, whose reply is not looked at.
+    int received = 0;
+    std::uint16_t error = 0;
+    if (write) {
+      std::uint8_t ignored[kIgnoredReplyCapacity];
+      received = Command(*port, request, static_cast<std::uint16_t>(w.size()), from + offset, chunk,
+                         ignored, sizeof(ignored), &error);
     } else {
-      w.U8('M').U32(static_cast<std::uint32_t>(address));
+      w.U16(chunk);
+      received = Command(*port, request, static_cast<std::uint16_t>(w.size()), nullptr, 0,
+                         into + offset, chunk, &error);
     }
-    std::uint8_t ignored[kIgnoredReplyCapacity];
-    if (Command(*port, request, static_cast<std::uint16_t>(w.size()), data + offset, chunk, ignored,
-                sizeof(ignored)) < 0) {
-      return MapMemoryError(symResMemWriteError);
-    }
+    if (received < 0)
+      return MapMemoryError(error, write ? symResMemWriteError : symResMemReadError);
     offset += chunk;
     address += gdb::kMemoryChunk;
   }
@@ -168,28 +176,28 @@ QXSymResult CGDBCommunication::WriteChunks(bool wide, std::uint64_t address, std
 QXSymResult CGDBCommunication::ReadMemory(std::uint32_t address, std::int32_t size, void* buffer) {
   if (address == 0 || size == 0 || buffer == nullptr) return symResInvalidParameter;
   if (size < 0) return symResOk;
-  return ReadChunks(false, address, size, static_cast<std::uint8_t*>(buffer));
+  return MoveChunks(false, address, size, static_cast<std::uint8_t*>(buffer), nullptr);
 }
 
 QXSymResult CGDBCommunication::WriteMemory(std::uint32_t address, std::int32_t size,
                                            const void* data) {
   if (address == 0 || size == 0 || data == nullptr) return symResInvalidParameter;
   if (size < 0) return symResOk;
-  return WriteChunks(false, address, size, static_cast<const std::uint8_t*>(data));
+  return MoveChunks(false, address, size, nullptr, static_cast<const std::uint8_t*>(data));
 }
 
 QXSymResult CGDBCommunication::ReadMemory64(std::uint64_t address, std::int32_t size,
                                             void* buffer) {
   if (address == 0 || size == 0 || buffer == nullptr) return symResInvalidParameter;
   if (size < 0) return symResOk;
-  return ReadChunks(true, address, size, static_cast<std::uint8_t*>(buffer));
+  return MoveChunks(true, address, size, static_cast<std::uint8_t*>(buffer), nullptr);
 }
 
 QXSymResult CGDBCommunication::WriteMemory64(std::uint64_t address, std::int32_t size,
                                              const void* data) {
   if (address == 0 || size == 0 || data == nullptr) return symResInvalidParameter;
   if (size < 0) return symResOk;
-  return WriteChunks(true, address, size, static_cast<const std::uint8_t*>(data));
+  return MoveChunks(true, address, size, nullptr, static_cast<const std::uint8_t*>(data));
 }
 
 QXSymResult CGDBCommunication::WriteBit(std::uint32_t, std::uint32_t, std::uint8_t) {
@@ -224,11 +232,13 @@ QXSymResult CGDBCommunication::ReadVariable(std::uint16_t index, std::uint32_t /
   std::uint8_t request[4];
   WireWriter(request, sizeof(request)).U8('i').U16(index).U8(WireType(ioType));
   std::uint8_t reply[gdb::kVariableReplyCapacity];
-  const int count = Command(*port, request, sizeof(request), nullptr, 0, reply, sizeof(reply));
+  std::uint16_t error = 0;
+  const int count =
+      Command(*port, request, sizeof(request), nullptr, 0, reply, sizeof(reply), &error);
   // The value follows three bytes that are not used; a reply without at
   // least one value byte counts as a failed command.
   if (count < static_cast<int>(gdb::kVariableReplySkip) + 1) {
-    switch (codec_.last_error()) {
+    switch (error) {
       case gdb::kErrInvalidParameter:
         return symResInvalidParameter;
       case gdb::kErrTimeout:
@@ -255,9 +265,10 @@ QXSymResult CGDBCommunication::WriteVariable(std::uint16_t index, std::uint32_t 
   std::uint8_t request[gdb::kVariableRequestHeader];
   WireWriter(request, sizeof(request)).U8('I').U16(index).U8(WireType(ioType));
   std::uint8_t reply[gdb::kWriteVariableReplyCapacity];
+  std::uint16_t error = 0;
   if (Command(*port, request, sizeof(request), static_cast<const std::uint8_t*>(data), size, reply,
-              sizeof(reply)) < 0) {
-    switch (codec_.last_error()) {
+              sizeof(reply), &error) < 0) {
+    switch (error) {
       case gdb::kErrInvalidParameter:
         return symResInvalidParameter;
       case gdb::kErrTimeout:
@@ -332,8 +343,8 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
     if (!codec_.SendFrame(&kCommandY, 1, reply_ack_, sizeof(reply_ack_))) return false;
     // A fragment longer than what is still missing arrives cut, and its
     // length field then gives it away.
-    const std::uint32_t capacity =
-        std::min<std::uint32_t>(0xFFFF, gdb::kReplyFragmentHeader + (total - assembled));
+    const std::uint32_t capacity = std::min<std::uint32_t>(
+        gdb::kMaxReplyFrame, gdb::kReplyFragmentHeader + (total - assembled));
     if (fragment_buffer_.size() < capacity) fragment_buffer_.resize(capacity);
     const int received =
         codec_.ReceiveFrame(fragment_buffer_.data(), static_cast<std::uint16_t>(capacity));
@@ -345,8 +356,15 @@ bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t co
         LoadU32(fragment + gdb::kReplyFragmentLengthAt) != length) {
       return false;
     }
-    // An empty fragment makes no progress; one beyond the total overflows.
-    if (length == 0 || length > total - assembled) return false;
+    // An empty fragment completes a reply whose fragments so far carried the
+    // whole total (the controller answers every acknowledgement, even the
+    // one for the last byte); elsewhere it makes no progress. A fragment
+    // beyond the total overflows.
+    if (length == 0) {
+      if (assembled == total) break;
+      return false;
+    }
+    if (length > total - assembled) return false;
     std::memcpy(response + assembled, fragment + gdb::kReplyFragmentHeader, length);
     assembled += length;
     reply_received_ += length;
@@ -376,91 +394,76 @@ QXSymResult CGDBCommunication::Transfer(const void* request, std::uint32_t reque
   std::shared_ptr<CComPort> port = AcquirePort();
   if (!port) return symResConnectionLost;
   const auto* req = static_cast<const std::uint8_t*>(request);
-  auto* resp = static_cast<std::uint8_t*>(response);
 
-  Exchange exchange(*port, codec_);
+  Exchange exchange(*port, codec_, codec_.timeout_ms());
+  if (!exchange.locked()) return symResTimeoutError;
   codec_.NextSequence();  // one number for every frame of this transaction
+  const QXSymResult sent = requestSize > gdb::kMaxMessage ? SendFragmented(req, requestSize)
+                                                          : SendMessage(req, requestSize);
+  if (sent != symResOk) return sent;
+  return ReceiveReply(LoadU16(req), static_cast<std::uint8_t*>(response), responseSize, progress);
+}
 
-  QXSymResult result = symResNotOk;
-  bool broken = false;
-  const bool fragmented = requestSize > gdb::kMaxMessage;
-  std::uint32_t transfer = 0;
-  const std::uint8_t* message = req;
-  std::uint32_t message_size = requestSize;
-  if (fragmented) {
-    transfer = next_transfer_++;
-    stored_requests_.push_back(StoredRequest{req, requestSize});
-    transfer_index_[transfer] = stored_requests_.size() - 1;
-    bool last = false;
-    message_size = BuildRequestFragment(transfer, 0, &last);
-    message = outgoing_message_;
-  }
+QXSymResult CGDBCommunication::SendMessage(const std::uint8_t* message, std::uint32_t size) {
+  return codec_.SendFrame(&kCommandY, 1, message, static_cast<std::uint16_t>(size))
+             ? symResOk
+             : symResSocketError;
+}
 
-  do {
-    if (!codec_.SendFrame(&kCommandY, 1, message, static_cast<std::uint16_t>(message_size))) {
-      result = symResSocketError;
-      break;
-    }
-    if (fragmented) {
-      // The controller names the offset it wants next, until the last
-      // fragment went out. A controller that keeps asking again is cut off.
-      const std::uint32_t max_sends = 2 * (requestSize / gdb::kMaxFragmentData + 1) + 16;
-      bool sent_last = false;
-      for (std::uint32_t sends = 1; !sent_last; ++sends) {
-        const int count = codec_.ReceiveFrame(ack_reply_, sizeof(ack_reply_));
-        if (count < 0) {
-          result = symResTimeoutError;
-          break;
-        }
-        if (count < static_cast<int>(gdb::kFragmentAckMinSize) || sends > max_sends) {
-          broken = true;
-          break;
-        }
-        const std::uint32_t ack_transfer = LoadU32(ack_reply_ + gdb::kFragmentAckTransferAt);
-        const std::uint32_t offset = LoadU32(ack_reply_ + gdb::kFragmentAckOffsetAt);
-        const auto it = transfer_index_.find(ack_transfer);
-        if (LoadU16(ack_reply_) != gdb::kCodeFragmentAck || it == transfer_index_.end() ||
-            offset > stored_requests_[it->second].size) {
-          broken = true;
-          break;
-        }
-        const std::uint32_t length = BuildRequestFragment(ack_transfer, offset, &sent_last);
-        if (!codec_.SendFrame(&kCommandY, 1, outgoing_message_,
-                              static_cast<std::uint16_t>(length))) {
-          broken = true;
-          break;
-        }
-      }
-      if (!sent_last || broken) break;
-    }
-
-    const auto capacity =
-        static_cast<std::uint16_t>(std::min<std::uint32_t>(*responseSize, 0xFFFF));
-    const int count = codec_.ReceiveFrame(resp, capacity);
-    if (count < 0) {
-      result = symResTimeoutError;
-      break;
-    }
-    const auto received = static_cast<std::uint32_t>(count);
-    if (received >= gdb::kReplyFragmentHeader && LoadU16(resp) == gdb::kCodeReplyFragment &&
-        LoadU32(resp + gdb::kReplyFragmentLengthAt) == received - gdb::kReplyFragmentHeader) {
-      if (!ReassembleReply(resp, received, responseSize, progress)) {
-        broken = true;
-        break;
-      }
-    } else {
-      *responseSize = received;
-      if (received < 2) {
-        result = symResNotOk;
-        break;
-      }
-    }
-    result = LoadU16(resp) == LoadU16(req) ? symResOk : symResProtocolError;
-  } while (false);
-
+QXSymResult CGDBCommunication::SendFragmented(const std::uint8_t* request, std::uint32_t size) {
+  const std::uint32_t transfer = next_transfer_++;
+  stored_requests_.push_back(StoredRequest{request, size});
+  transfer_index_[transfer] = stored_requests_.size() - 1;
+  const QXSymResult result = SendFragments(transfer, size);
   // A request whose transfer broke off is of no further use.
-  if (fragmented) ReleaseRequest(transfer);
-  return broken ? symResSegmentationError : result;
+  ReleaseRequest(transfer);
+  return result;
+}
+
+QXSymResult CGDBCommunication::SendFragments(std::uint32_t transfer, std::uint32_t size) {
+  bool last = false;
+  const std::uint32_t first = BuildRequestFragment(transfer, 0, &last);
+  if (SendMessage(outgoing_message_, first) != symResOk) return symResSocketError;
+  // The controller names the offset it wants next, until the last fragment
+  // went out. A controller that keeps asking again is cut off.
+  const std::uint32_t max_sends = 2 * (size / gdb::kMaxFragmentData + 1) + 16;
+  for (std::uint32_t sends = 1; !last; ++sends) {
+    const int count = codec_.ReceiveFrame(ack_reply_, sizeof(ack_reply_));
+    if (count < 0) return symResTimeoutError;
+    if (count < static_cast<int>(gdb::kFragmentAckMinSize) || sends > max_sends) {
+      return symResSegmentationError;
+    }
+    const std::uint32_t ack_transfer = LoadU32(ack_reply_ + gdb::kFragmentAckTransferAt);
+    const std::uint32_t offset = LoadU32(ack_reply_ + gdb::kFragmentAckOffsetAt);
+    const auto it = transfer_index_.find(ack_transfer);
+    if (LoadU16(ack_reply_) != gdb::kCodeFragmentAck || it == transfer_index_.end() ||
+        offset > stored_requests_[it->second].size) {
+      return symResSegmentationError;
+    }
+    const std::uint32_t length = BuildRequestFragment(ack_transfer, offset, &last);
+    if (SendMessage(outgoing_message_, length) != symResOk) return symResSegmentationError;
+  }
+  return symResOk;
+}
+
+QXSymResult CGDBCommunication::ReceiveReply(std::uint16_t code, std::uint8_t* response,
+                                            std::uint32_t* responseSize,
+                                            const TransferProgress* progress) {
+  const auto capacity =
+      static_cast<std::uint16_t>(std::min<std::uint32_t>(*responseSize, gdb::kMaxReplyFrame));
+  const int count = codec_.ReceiveFrame(response, capacity);
+  if (count < 0) return symResTimeoutError;
+  const auto received = static_cast<std::uint32_t>(count);
+  if (received >= gdb::kReplyFragmentHeader && LoadU16(response) == gdb::kCodeReplyFragment &&
+      LoadU32(response + gdb::kReplyFragmentLengthAt) == received - gdb::kReplyFragmentHeader) {
+    if (!ReassembleReply(response, received, responseSize, progress)) {
+      return symResSegmentationError;
+    }
+  } else {
+    *responseSize = received;
+    if (received < 2) return symResNotOk;
+  }
+  return LoadU16(response) == code ? symResOk : symResProtocolError;
 }
 
 }  // namespace qxsym

@@ -62,8 +62,10 @@ class CGDBCommunication final : public CCommunication {
                             std::uint16_t size, std::uint8_t ioType) override;
   // See CCommunication. Also symResInvalidParameter for a null pointer or a
   // request shorter than its 2-byte code, and symResConnectionLost on a closed
-  // channel. A fragmented reply larger than *responseSize, or whose
-  // fragments exceed the total it announced, gives symResSegmentationError.
+  // channel. A reply whose first fragment carries the whole total is complete
+  // once the controller's empty fragment of the same transfer has arrived. A fragmented reply
+  // larger than *responseSize, or whose fragments exceed the total it announced, gives
+  // symResSegmentationError.
   QXSymResult Transact(const void* request, std::uint32_t requestSize, void* response,
                        std::uint32_t* responseSize) override;
   // Reports after each fragment of a fragmented reply.
@@ -80,6 +82,8 @@ class CGDBCommunication final : public CCommunication {
   std::uint16_t sequence() const { return codec_.sequence(); }
   std::uint16_t last_error() const { return codec_.last_error(); }
   std::uint16_t timeout_ms() const { return codec_.timeout_ms(); }
+  // Whether an exchange holds the connection right now.
+  bool busy();
 
  private:
   class Exchange;
@@ -87,14 +91,26 @@ class CGDBCommunication final : public CCommunication {
   bool Attach(std::shared_ptr<CComPort> port);
   std::shared_ptr<CComPort> AcquirePort();
   // One command in its own locked exchange with a new sequence number.
-  // Returns the reply's data count, or -1.
+  // Returns the reply's data count, or -1; *error is the codec's internal
+  // error as it stood when the exchange ended (kErrTimeout when the
+  // connection stayed busy for the whole time-out).
   int Command(CComPort& port, const std::uint8_t* part1, std::uint16_t length1,
-              const std::uint8_t* part2, std::uint16_t length2, void* reply,
-              std::uint16_t capacity);
-  QXSymResult ReadChunks(bool wide, std::uint64_t address, std::int32_t size, std::uint8_t* buffer);
-  QXSymResult WriteChunks(bool wide, std::uint64_t address, std::int32_t size,
-                          const std::uint8_t* data);
-  QXSymResult MapMemoryError(QXSymResult general) const;
+              const std::uint8_t* part2, std::uint16_t length2, void* reply, std::uint16_t capacity,
+              std::uint16_t* error);
+  // Reads into `into` (from null) or writes `from`, one command per chunk;
+  // the first failing chunk ends the transfer.
+  QXSymResult MoveChunks(bool wide, std::uint64_t address, std::int32_t size, std::uint8_t* into,
+                         const std::uint8_t* from);
+  static QXSymResult MapMemoryError(std::uint16_t error, QXSymResult general);
+
+  // The steps of Transact, run while the exchange holds the port: sending
+  // the request in one frame or in fragments, then receiving the reply
+  // (reassembling a fragmented one) and checking that it answers `code`.
+  QXSymResult SendMessage(const std::uint8_t* message, std::uint32_t size);
+  QXSymResult SendFragmented(const std::uint8_t* request, std::uint32_t size);
+  QXSymResult SendFragments(std::uint32_t transfer, std::uint32_t size);
+  QXSymResult ReceiveReply(std::uint16_t code, std::uint8_t* response, std::uint32_t* responseSize,
+                           const TransferProgress* progress);
 
   // Fragmentation of requests: builds the fragment of `transfer` that starts
   // at `offset` into outgoing_message_. Returns its length (0: empty

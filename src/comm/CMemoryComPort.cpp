@@ -70,8 +70,8 @@ bool CMemoryComPort::Flush() {
   return true;
 }
 
-bool CMemoryComPort::Lock(std::uint32_t /*timeoutMs*/) {
-  lock_.lock();
+bool CMemoryComPort::Lock(std::uint32_t timeoutMs) {
+  if (!lock_.TryLockFor(timeoutMs)) return false;
   ++lock_count_;
   ++lock_depth_;
   return true;
@@ -79,7 +79,7 @@ bool CMemoryComPort::Lock(std::uint32_t /*timeoutMs*/) {
 
 bool CMemoryComPort::Unlock() {
   --lock_depth_;
-  lock_.unlock();
+  lock_.Unlock();
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CComPort.h"
+#include "ExchangeLock.h"
 
 namespace qxsym {
 
@@ -72,7 +73,7 @@ class CMemoryComPort final : public CComPort {
   bool record_sent_ = true;
   Peer peer_;
 
-  std::mutex lock_;
+  ExchangeLock lock_;
   int lock_count_ = 0;
   int lock_depth_ = 0;
 };

@@ -1,8 +1,14 @@
 #include "CTCPComPort.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
-#include <new>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "GDBProtocol.h"
 #include "QXSymSockets.h"
@@ -26,56 +32,97 @@ int PollFor(net::Handle socket, short events, int timeout_ms, short* revents) {
   }
 }
 
-// Host name first, then dotted IPv4 text. The ip field need not be
+// Host names being resolved by resolver threads that their caller has
+// stopped waiting for. Bounded, so that a resolver that hangs cannot make
+// threads pile up: past the bound a name is refused at once.
+constexpr int kMaxPendingResolutions = 8;
+std::atomic<int> pending_resolutions{0};
+
+// One resolution, shared by the waiting caller and the resolver thread;
+// whichever lets go last frees it.
+struct Resolution {
+  std::mutex mutex;
+  std::condition_variable done_cv;
+  bool done = false;
+  bool found = false;
+  in_addr address{};
+};
+
+// Resolves a host name on a thread of its own and waits at most until
+// deadline. The thread ends when the resolver answers, even after the
+// caller has given up.
+bool ResolveName(const std::string& host, Clock::time_point deadline, in_addr* out) {
+  if (pending_resolutions.fetch_add(1) >= kMaxPendingResolutions) {
+    pending_resolutions.fetch_sub(1);
+    return false;
+  }
+  std::shared_ptr<Resolution> job;
+  try {
+    job = std::make_shared<Resolution>();
+    std::thread([job, host] {
+      addrinfo hints{};
+      hints.ai_family = AF_INET;
+      hints.ai_socktype = SOCK_STREAM;
+      hints.ai_protocol = IPPROTO_TCP;
+      addrinfo* list = nullptr;
+      bool found = false;
+      in_addr address{};
+      if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) == 0 && list != nullptr) {
+        if (list->ai_addr != nullptr && list->ai_addrlen >= sizeof(sockaddr_in)) {
+          address = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr;
+          found = true;
+        }
+        ::freeaddrinfo(list);
+      }
+      {
+        std::lock_guard<std::mutex> guard(job->mutex);
+        job->done = true;
+        job->found = found;
+        job->address = address;
+      }
+      job->done_cv.notify_all();
+      pending_resolutions.fetch_sub(1);
+    }).detach();
+  } catch (const std::exception&) {  // no memory or no thread
+    pending_resolutions.fetch_sub(1);
+    return false;
+  }
+  std::unique_lock<std::mutex> lock(job->mutex);
+  if (!job->done_cv.wait_until(lock, deadline, [&] { return job->done; })) return false;
+  if (!job->found) return false;
+  *out = job->address;
+  return true;
+}
+
+// Dotted IPv4 text is taken as it is, without the resolver; anything else
+// is a host name, resolved before deadline. The ip field need not be
 // terminated: at most its 60 bytes are read.
-bool ResolveIPv4(const char (&ip)[60], in_addr* out) {
-  char host[sizeof(ip) + 1];
+bool ResolveIPv4(const char (&ip)[60], Clock::time_point deadline, in_addr* out) {
   std::size_t n = 0;
   while (n < sizeof(ip) && ip[n] != '\0') ++n;
-  std::memcpy(host, ip, n);
-  host[n] = '\0';
   if (n == 0) return false;
-
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* list = nullptr;
-  if (::getaddrinfo(host, nullptr, &hints, &list) == 0 && list != nullptr) {
-    bool found = false;
-    if (list->ai_addr != nullptr && list->ai_addrlen >= sizeof(sockaddr_in)) {
-      *out = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr;
-      found = true;
-    }
-    ::freeaddrinfo(list);
-    if (found) return true;
-  }
-  // Text that is not a valid address is refused rather than sent to
-  // 255.255.255.255.
-  return net::ParseIPv4(host, out);
+  const std::string host(ip, n);
+  if (net::ParseIPv4(host.c_str(), out)) return true;
+  return ResolveName(host, deadline, out);
 }
 
 }  // namespace
 
-std::mutex& CTCPComPort::PortLock() {
-  alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
-  static std::mutex* const lock = new (storage) std::mutex();
-  return *lock;
-}
-
-CTCPComPort::CTCPComPort() { (void)PortLock(); }
+CTCPComPort::CTCPComPort() = default;
 
 CTCPComPort::~CTCPComPort() { Close(); }
 
 bool CTCPComPort::Open(const QXSymServerAddress* address) {
   if (address == nullptr || SocketOpen()) return false;
+  // Resolving and connecting share one time-out.
+  const int timeout_ms = address->timeout != 0 ? address->timeout : gdb::kDefaultTimeoutMs;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   in_addr host{};
-  if (!ResolveIPv4(address->ip, &host)) return false;
+  if (!ResolveIPv4(address->ip, deadline, &host)) return false;
 
   socket_ = net::OpenStream();
   if (!SocketOpen()) return false;
 
-  const int timeout_ms = address->timeout != 0 ? address->timeout : gdb::kDefaultTimeoutMs;
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(address->port);
@@ -86,7 +133,9 @@ bool CTCPComPort::Open(const QXSymServerAddress* address) {
     ok = true;
   } else if (net::IsInProgress(net::LastError())) {
     short revents = 0;
-    if (PollFor(socket_, POLLOUT, timeout_ms, &revents) > 0) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left > 0 && PollFor(socket_, POLLOUT, static_cast<int>(left), &revents) > 0) {
       int error = 0;
       ok = net::SocketError(socket_, &error) && error == 0;
     }
@@ -185,13 +234,10 @@ bool CTCPComPort::Flush() {
   return true;
 }
 
-bool CTCPComPort::Lock(std::uint32_t /*timeoutMs*/) {
-  PortLock().lock();
-  return true;
-}
+bool CTCPComPort::Lock(std::uint32_t timeoutMs) { return lock_.TryLockFor(timeoutMs); }
 
 bool CTCPComPort::Unlock() {
-  PortLock().unlock();
+  lock_.Unlock();
   return true;
 }
 

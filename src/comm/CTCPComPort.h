@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "CComPort.h"
+#include "ExchangeLock.h"
 
 namespace qxsym {
 
@@ -17,23 +18,21 @@ class CTCPComPort final : public CComPort {
   CTCPComPort();
   ~CTCPComPort() override;
 
-  // Resolves address->ip (host name, then dotted IPv4 text) and connects to
-  // address->port. The connect gives up after address->timeout milliseconds
-  // (10000 when 0), so an unreachable host does not block for minutes.
+  // Takes address->ip as dotted IPv4 text, or else resolves it as a host
+  // name, and connects to address->port. Resolving and connecting together
+  // give up after address->timeout milliseconds (10000 when 0), so neither a
+  // slow resolver nor an unreachable host blocks for minutes; numeric text
+  // never reaches the resolver.
   bool Open(const QXSymServerAddress* address) override;
   int Close() override;
   bool Append(const void* data, std::int32_t length) override;
   void Clear() override;
   bool Flush() override;
-  // Both use the one lock shared by every TCP port of the process.
+  // The lock of this connection only.
   bool Lock(std::uint32_t timeoutMs) override;
   bool Unlock() override;
   void Shutdown() override;
   std::uint32_t TransmitLimit() const override { return kBufferSize - 1; }
-
-  // The process-wide lock behind Lock/Unlock. It is never destroyed, so ports
-  // that outlive static destruction still find it.
-  static std::mutex& PortLock();
 
  protected:
   bool Refill(std::uint16_t timeoutMs) override;
@@ -46,6 +45,7 @@ class CTCPComPort final : public CComPort {
   std::uint32_t tx_count_ = 0;
   std::uint8_t tx_buffer_[kBufferSize];
   std::uint8_t rx_buffer_[kBufferSize];
+  ExchangeLock lock_;  // one exchange at a time on this connection
 };
 
 }  // namespace qxsym

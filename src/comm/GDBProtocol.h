@@ -29,8 +29,6 @@ inline constexpr bool NeedsStuffing(std::uint8_t b) {
 // less for a single flush.
 constexpr std::uint32_t kFrameBufferSize = 4096;
 constexpr std::uint16_t kDefaultTimeoutMs = 10000;
-// Port lock wait used by every exchange (the lock itself waits as long as it takes).
-constexpr std::uint32_t kLockTimeoutMs = 2000;
 
 // Internal error codes of the frame codec (lastError). Reply statuses 1 to 10
 // are kept as they are; the others are folded by StatusToError.
@@ -53,6 +51,8 @@ inline constexpr std::uint16_t StatusToError(std::uint8_t status) {
 
 // Symbol-service messages up to this size go in one "Y" frame.
 constexpr std::uint32_t kMaxMessage = 1024;
+// Most data bytes one reply frame can carry (its count is 16-bit).
+constexpr std::uint32_t kMaxReplyFrame = 0xFFFF;
 
 // Request fragment (client to controller).
 constexpr std::uint16_t kCodeRequestFragment = 0xFDEA;

@@ -2,22 +2,37 @@
 
 #include <atomic>
 #include <limits>
+#include <new>
 #include <utility>
 
 namespace qxsym {
 
 namespace {
-// Process-wide, never reset: handles stay unique across start and stop.
+// Process-wide, never reset: an id comes round again only after every other
+// 32-bit id has been drawn, across start and stop.
 std::atomic<std::uint32_t> next_handle{1};
 }  // namespace
 
+std::uint32_t HandleRegistry::MoveCounterTo(std::uint32_t next) {
+  return next_handle.exchange(next, std::memory_order_relaxed);
+}
+
 std::uint32_t HandleRegistry::Add(HandleKind kind, std::shared_ptr<void> obj) {
-  std::uint32_t h = next_handle.load(std::memory_order_relaxed);
-  do {
-    if (h == 0) return 0;  // wrapped: every id has been used once
-  } while (!next_handle.compare_exchange_weak(h, h + 1, std::memory_order_relaxed));
-  objects_.emplace(h, Entry{kind, std::move(obj)});
-  return h;
+  // After a wrap, 0 and ids still registered are skipped. Among any
+  // size() + 2 consecutive draws at least one is neither, so this ends; it
+  // only fails when the map cannot take another entry.
+  const std::size_t draws = objects_.size() + 2;
+  for (std::size_t i = 0; i < draws; ++i) {
+    const std::uint32_t h = next_handle.fetch_add(1, std::memory_order_relaxed);
+    if (h == 0 || objects_.count(h) != 0) continue;
+    try {
+      objects_.emplace(h, Entry{kind, std::move(obj)});
+    } catch (const std::bad_alloc&) {
+      return 0;
+    }
+    return h;
+  }
+  return 0;
 }
 
 void* HandleRegistry::Find(std::uint32_t handle, HandleKind kind) const {

@@ -1,12 +1,13 @@
 // The registry of every handle the library has given out and not taken back.
 //
-// A handle is a 32-bit id drawn from a counter that never goes back, so a
-// handle is never 0 and never reused in the life of the process: a handle
-// from an earlier started period, or one already closed, can only miss. The
-// kind of object is recorded with it, so a handle of the wrong kind misses as
-// well. The registry owns its objects (type-erased shared ownership keeps the
-// right destructor). Library-allocated tag lists are registered by their
-// address, as callers hand them back by pointer.
+// A handle is a 32-bit id drawn from a process-wide counter. It is never 0
+// and never in use twice: when the counter wraps, ids still registered are
+// skipped. A released id comes round again only after every other id has
+// been drawn (2^32 - 2 registrations later), so a handle from an earlier
+// started period, or one already closed, misses for that long. The kind of
+// object is recorded with it, so a handle of the wrong kind misses as well. The registry owns its
+// objects (type-erased shared ownership keeps the right destructor). Library-allocated tag lists
+// are registered by their address, as callers hand them back by pointer.
 //
 // Not synchronised: callers hold the library lock.
 #pragma once
@@ -24,9 +25,14 @@ enum class HandleKind : std::uint8_t { kWorkspace, kTag, kType, kGroup };
 
 class HandleRegistry {
  public:
-  // Registers obj under a fresh handle. Returns 0 only when the id space of
-  // the process is exhausted (the object is then not kept).
+  // Registers obj under a fresh handle. Returns 0 only when no memory is
+  // left for the entry (the object is then not kept).
   std::uint32_t Add(HandleKind kind, std::shared_ptr<void> obj);
+
+  // Sets the id the process-wide counter draws next and returns the one it
+  // would have drawn. Internal: lets tests reach the wrap without 2^32
+  // registrations.
+  static std::uint32_t MoveCounterTo(std::uint32_t next);
 
   // The object behind handle, or null when it is absent or of another kind.
   void* Find(std::uint32_t handle, HandleKind kind) const;

@@ -10,11 +10,8 @@ namespace qxsym {
 
 namespace {
 
-constexpr std::uint32_t kStatusReplyCapacity = 4;
-constexpr std::uint32_t kAddReplyCapacity = 8;
 constexpr std::uint32_t kMemberRequestSize = kObjectHeaderSize + 8;
 constexpr std::uint32_t kSizedRequestSize = kObjectHeaderSize + 4;
-constexpr std::uint32_t kReadReplyOverhead = kReplyHeaderSize + 4;
 constexpr std::size_t kValuesInline = 512;
 
 // The tag's reference, for a tag already accepted by Accepts.
@@ -35,7 +32,7 @@ QXSymResult QXSymClientGroupRemote::SourceAdd(const QXSymClientTag& tag, std::ui
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, kCmdGroupAddTag, workspace_, group_);
   w.U32(TagRef(tag).w0).U32(TagRef(tag).w1);
-  std::uint8_t reply[kAddReplyCapacity];
+  std::uint8_t reply[kU32ReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
@@ -52,18 +49,11 @@ QXSymResult QXSymClientGroupRemote::SourceRemove(const QXSymClientTag& tag) {
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, kCmdGroupRemoveTag, workspace_, group_);
   w.U32(TagRef(tag).w0).U32(TagRef(tag).w1);
-  std::uint8_t reply[kStatusReplyCapacity];
-  WireReader payload(nullptr, 0);
-  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  return ExchangeStatus(channel_.get(), w);
 }
 
 QXSymResult QXSymClientGroupRemote::SourceDelete() {
-  std::uint8_t req[kObjectHeaderSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdGroupDelete, workspace_, group_);
-  std::uint8_t reply[kStatusReplyCapacity];
-  WireReader payload(nullptr, 0);
-  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  return AskStatus(RemoteObject{channel_.get(), workspace_, group_}, kCmdGroupDelete);
 }
 
 QXSymResult QXSymClientGroupRemote::Read() {
@@ -77,8 +67,8 @@ QXSymResult QXSymClientGroupRemote::Read() {
   PutObjectHeader(w, kCmdGroupRead, workspace_, group_);
   w.U32(total);
 
-  const std::uint32_t capacity = total + kReadReplyOverhead;
-  ScratchBuffer<kValuesInline + kReadReplyOverhead> reply(capacity);
+  const std::uint32_t capacity = total + kGroupReadReplyOverhead;
+  ScratchBuffer<kValuesInline + kGroupReadReplyOverhead> reply(capacity);
   if (!reply.ok()) return symResMemoryAllocError;
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply.data(), capacity, &payload);
@@ -108,9 +98,7 @@ QXSymResult QXSymClientGroupRemote::Write() {
   const QXSymResult copied = members_->CopyForWrite(req.data() + kSizedRequestSize, layout);
   if (copied != symResOk) return copied;
 
-  std::uint8_t reply[kStatusReplyCapacity];
-  WireReader payload(nullptr, 0);
-  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  return ExchangeStatus(channel_.get(), w);
 }
 
 std::unique_ptr<QXSymClientGroup> QXSymClientGroupRemote::Clone() const {

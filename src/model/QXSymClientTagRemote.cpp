@@ -1,5 +1,6 @@
 #include "QXSymClientTagRemote.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -12,15 +13,9 @@ namespace qxsym {
 
 namespace {
 
-constexpr std::uint32_t kStatusReplyCapacity = 4;
-constexpr std::uint32_t kRefReplyCapacity = 12;
-constexpr std::uint32_t kTagDimsReplyCapacity = 16;
-constexpr std::uint32_t kAddressReplyCapacity = 18;
 constexpr std::uint32_t kIndexedRequestSize = kObjectHeaderSize + 12;
 constexpr std::uint32_t kAttributeRequestCapacity = kObjectHeaderSize + 2 + kMaxText;
 constexpr std::uint32_t kRawRequestSize = kObjectHeaderSize + 8;
-constexpr std::uint32_t kRawReplyCapacity = kReplyHeaderSize + 4;
-constexpr std::uint32_t kValueReplyOverhead = kReplyHeaderSize + 2;
 constexpr std::uint32_t kMaxValueSize = 0xFFFF;  // value lengths are 16-bit on the wire
 // Raw transfers of up to 1000 bytes use fixed buffers.
 constexpr std::size_t kRawInline = 1000;
@@ -28,47 +23,18 @@ constexpr std::size_t kValueInline = 256;
 
 }  // namespace
 
-QXSymResult QXSymClientTagRemote::AskBool(std::uint16_t code, bool_t* answer) {
-  std::uint8_t req[kObjectHeaderSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, code, workspace_, tag_);
-  return ExchangeForBool(channel_.get(), w, answer);
-}
-
-QXSymResult QXSymClientTagRemote::AskU32(std::uint16_t code, std::uint32_t* value) {
-  std::uint8_t req[kObjectHeaderSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, code, workspace_, tag_);
-  return ExchangeForU32(channel_.get(), w, value);
-}
-
-QXSymResult QXSymClientTagRemote::AskText(std::uint16_t code, TCHAR* buffer,
-                                          std::uint16_t* length) {
-  std::uint8_t req[kObjectHeaderSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, code, workspace_, tag_);
-  return ExchangeForText(channel_.get(), w, buffer, length);
-}
-
-QXSymResult QXSymClientTagRemote::Close() {
-  std::uint8_t req[kObjectHeaderSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTagClose, workspace_, tag_);
-  std::uint8_t reply[kStatusReplyCapacity];
-  WireReader payload(nullptr, 0);
-  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-}
+QXSymResult QXSymClientTagRemote::Close() { return AskStatus(target(), kCmdTagClose); }
 
 QXSymResult QXSymClientTagRemote::GetName(TCHAR* buffer, std::uint16_t* length) {
-  return AskText(kCmdTagGetName, buffer, length);
+  return AskText(target(), kCmdTagGetName, nullptr, buffer, length);
 }
 
 QXSymResult QXSymClientTagRemote::GetDataType(TCHAR* buffer, std::uint16_t* length) {
-  return AskText(kCmdTagGetDataType, buffer, length);
+  return AskText(target(), kCmdTagGetDataType, nullptr, buffer, length);
 }
 
 QXSymResult QXSymClientTagRemote::GetDescr(TCHAR* buffer, std::uint16_t* length) {
-  return AskText(kCmdTagGetDescr, buffer, length);
+  return AskText(target(), kCmdTagGetDescr, nullptr, buffer, length);
 }
 
 QXSymResult QXSymClientTagRemote::GetAttribute(const TCHAR* name, TCHAR* buffer,
@@ -81,23 +47,23 @@ QXSymResult QXSymClientTagRemote::GetAttribute(const TCHAR* name, TCHAR* buffer,
 }
 
 QXSymResult QXSymClientTagRemote::AskDataSize(std::uint32_t* out) {
-  return AskU32(kCmdTagGetDataSize, out);
+  return AskU32(target(), kCmdTagGetDataSize, nullptr, out);
 }
 
 QXSymResult QXSymClientTagRemote::AskDataFullSize(std::uint32_t* out) {
-  return AskU32(kCmdTagGetDataFullSize, out);
+  return AskU32(target(), kCmdTagGetDataFullSize, nullptr, out);
 }
 
 QXSymResult QXSymClientTagRemote::AskDataTypeVar(std::uint32_t* out) {
-  return AskU32(kCmdTagGetDataTypeVar, out);
+  return AskU32(target(), kCmdTagGetDataTypeVar, nullptr, out);
 }
 
 QXSymResult QXSymClientTagRemote::IsReadOnly(bool_t* answer) {
-  return AskBool(kCmdTagIsReadOnly, answer);
+  return AskBool(target(), kCmdTagIsReadOnly, answer);
 }
 
 QXSymResult QXSymClientTagRemote::IsBitAddress(bool_t* answer) {
-  return AskBool(kCmdTagIsBitAddress, answer);
+  return AskBool(target(), kCmdTagIsBitAddress, answer);
 }
 
 QXSymResult QXSymClientTagRemote::GetDims(std::uint32_t* dim1, std::uint32_t* dim2,
@@ -120,14 +86,15 @@ QXSymResult QXSymClientTagRemote::GetDims(std::uint32_t* dim1, std::uint32_t* di
 
 QXSymResult QXSymClientTagRemote::ReadValue(std::uint16_t code, const std::uint32_t* indices,
                                             void* buffer, std::uint32_t size) {
-  if (size > kMaxValueSize) return symResInvalidParameter;
   if (buffer == nullptr && size != 0) return symResInvalidParameter;
   std::uint8_t req[kIndexedRequestSize];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, code, workspace_, tag_);
   if (indices != nullptr) w.U32(indices[0]).U32(indices[1]).U32(indices[2]);
 
-  const std::uint32_t capacity = size + kValueReplyOverhead;
+  // A reply carries at most a 16-bit length of value: a larger buffer is
+  // welcome, only the part a reply can fill is offered.
+  const std::uint32_t capacity = std::min(size, kMaxValueSize) + kValueReplyOverhead;
   ScratchBuffer<kValueInline> reply(capacity);
   if (!reply.ok()) return symResNotOk;
   WireReader payload(nullptr, 0);
@@ -153,9 +120,7 @@ QXSymResult QXSymClientTagRemote::WriteValue(std::uint16_t code, const std::uint
   PutObjectHeader(w, code, workspace_, tag_);
   if (indices != nullptr) w.U32(indices[0]).U32(indices[1]).U32(indices[2]);
   w.U16(static_cast<std::uint16_t>(size)).Bytes(data, size);
-  std::uint8_t reply[kStatusReplyCapacity];
-  WireReader payload(nullptr, 0);
-  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  return ExchangeStatus(channel_.get(), w);
 }
 
 QXSymResult QXSymClientTagRemote::GetValue(void* buffer, std::uint32_t size) {
@@ -182,15 +147,9 @@ QXSymResult QXSymClientTagRemote::SetArrayValue(std::uint32_t index1, std::uint3
 
 QXSymResult QXSymClientTagRemote::GetType(std::unique_ptr<QXSymClientType>* type) {
   if (type == nullptr) return symResInvalidParameter;
-  std::uint8_t req[kObjectHeaderSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTagGetType, workspace_, tag_);
-  std::uint8_t reply[kRefReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
   SymRef ref;
-  if (!payload.U32(&ref.w0) || !payload.U32(&ref.w1)) return symResNotOk;
+  const QXSymResult r = AskRef(target(), kCmdTagGetType, nullptr, &ref);
+  if (r != symResOk) return r;
   std::unique_ptr<QXSymClientType> made(new (std::nothrow)
                                             QXSymClientTypeRemote(channel_, workspace_, ref));
   if (!made) return symResNotOk;
@@ -200,7 +159,7 @@ QXSymResult QXSymClientTagRemote::GetType(std::unique_ptr<QXSymClientType>* type
 
 QXSymResult QXSymClientTagRemote::GetRawValue(void* buffer, std::uint32_t size) {
   if (buffer == nullptr && size != 0) return symResInvalidParameter;
-  if (size > std::numeric_limits<std::uint32_t>::max() - kRawReplyCapacity) {
+  if (size > std::numeric_limits<std::uint32_t>::max() - kRawReplyOverhead) {
     return symResInvalidParameter;
   }
   std::uint8_t req[kRawRequestSize];
@@ -208,8 +167,8 @@ QXSymResult QXSymClientTagRemote::GetRawValue(void* buffer, std::uint32_t size) 
   PutObjectHeader(w, kCmdTagGetRawValue, workspace_, tag_);
   w.U32(0).U32(size);
 
-  const std::uint32_t capacity = size + kRawReplyCapacity;
-  ScratchBuffer<kRawInline + kRawReplyCapacity> reply(capacity);
+  const std::uint32_t capacity = size + kRawReplyOverhead;
+  ScratchBuffer<kRawInline + kRawReplyOverhead> reply(capacity);
   if (!reply.ok()) return symResNotOk;
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply.data(), capacity, &payload);
@@ -235,7 +194,7 @@ QXSymResult QXSymClientTagRemote::SetRawValue(const void* data, std::uint32_t si
   WireWriter w(req.data(), request_size);
   PutObjectHeader(w, kCmdTagSetRawValue, workspace_, tag_);
   w.U32(0).U32(size).Bytes(data, size);
-  std::uint8_t reply[kRawReplyCapacity];
+  std::uint8_t reply[kU32ReplyCapacity];
   WireReader payload(nullptr, 0);
   return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
 }

@@ -1,16 +1,18 @@
 // A tag reached through the symbol service of a controller: one request and
 // one reply per operation (commands 11, 17 to 24, 26, 27, 40 to 45, 70, 89).
 //
-// Value lengths travel in 16-bit fields: SetValue, SetArrayValue and the
-// value reads refuse sizes above 65535 with symResInvalidParameter and send
-// nothing. A value or raw reply longer than the caller's size is
-// symResInvalidBuffer and nothing is copied.
+// Value lengths travel in 16-bit fields: SetValue and SetArrayValue refuse
+// sizes above 65535 with symResInvalidParameter and send nothing; the value
+// reads accept any buffer and offer the service at most 65535 bytes of it. A
+// value or raw reply longer than the caller's size is symResInvalidBuffer and
+// nothing is copied.
 #pragma once
 
 #include <memory>
 
 #include "CCommunication.h"
 #include "QXSymClientTag.h"
+#include "RemoteCall.h"
 #include "SymbolMessages.h"
 
 namespace qxsym {
@@ -52,9 +54,7 @@ class QXSymClientTagRemote : public QXSymClientTag {
   QXSymResult AskDataTypeVar(std::uint32_t* out) override;
 
  private:
-  QXSymResult AskBool(std::uint16_t code, bool_t* answer);
-  QXSymResult AskU32(std::uint16_t code, std::uint32_t* value);
-  QXSymResult AskText(std::uint16_t code, TCHAR* buffer, std::uint16_t* length);
+  RemoteObject target() const { return RemoteObject{channel_.get(), workspace_, tag_}; }
   QXSymResult ReadValue(std::uint16_t code, const std::uint32_t* indices, void* buffer,
                         std::uint32_t size);
   QXSymResult WriteValue(std::uint16_t code, const std::uint32_t* indices, const void* data,

@@ -8,53 +8,13 @@ namespace qxsym {
 
 namespace {
 
-constexpr std::uint32_t kRefReplyCapacity = 12;
-constexpr std::uint32_t kIndexRequestSize = kObjectHeaderSize + 4;
 constexpr std::uint32_t kNameRequestCapacity = kObjectHeaderSize + 2 + kMaxText;
 
 }  // namespace
 
-QXSymResult QXSymClientTypeRemote::AskBool(std::uint16_t code, bool_t* answer) {
-  std::uint8_t req[kObjectHeaderSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, code, workspace_, type_);
-  return ExchangeForBool(channel_.get(), w, answer);
-}
-
-QXSymResult QXSymClientTypeRemote::AskU32(std::uint16_t code, std::uint32_t* value) {
-  std::uint8_t req[kObjectHeaderSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, code, workspace_, type_);
-  return ExchangeForU32(channel_.get(), w, value);
-}
-
-QXSymResult QXSymClientTypeRemote::AskIndexedU32(std::uint16_t code, std::uint32_t index,
-                                                 std::uint32_t* value) {
-  std::uint8_t req[kIndexRequestSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, code, workspace_, type_);
-  w.U32(index);
-  return ExchangeForU32(channel_.get(), w, value);
-}
-
-QXSymResult QXSymClientTypeRemote::AskText(std::uint16_t code, const std::uint32_t* index,
-                                           TCHAR* buffer, std::uint16_t* length) {
-  std::uint8_t req[kIndexRequestSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, code, workspace_, type_);
-  if (index != nullptr) w.U32(*index);
-  return ExchangeForText(channel_.get(), w, buffer, length);
-}
-
-QXSymResult QXSymClientTypeRemote::MakeChild(const WireWriter& request,
+QXSymResult QXSymClientTypeRemote::MakeChild(QXSymResult asked, const SymRef& ref,
                                              std::unique_ptr<QXSymClientType>* child) {
-  if (child == nullptr) return symResInvalidParameter;
-  std::uint8_t reply[kRefReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), request, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
-  SymRef ref;
-  if (!payload.U32(&ref.w0) || !payload.U32(&ref.w1)) return symResNotOk;
+  if (asked != symResOk) return asked;
   std::unique_ptr<QXSymClientType> made(new (std::nothrow)
                                             QXSymClientTypeRemote(channel_, workspace_, ref));
   if (!made) return symResNotOk;
@@ -62,59 +22,75 @@ QXSymResult QXSymClientTypeRemote::MakeChild(const WireWriter& request,
   return symResOk;
 }
 
-QXSymResult QXSymClientTypeRemote::IsBasic(bool_t* a) { return AskBool(kCmdTypeIsBasic, a); }
-QXSymResult QXSymClientTypeRemote::IsComplex(bool_t* a) { return AskBool(kCmdTypeIsComplex, a); }
-QXSymResult QXSymClientTypeRemote::IsString(bool_t* a) { return AskBool(kCmdTypeIsString, a); }
-QXSymResult QXSymClientTypeRemote::IsArray(bool_t* a) { return AskBool(kCmdTypeIsArray, a); }
-QXSymResult QXSymClientTypeRemote::IsStruct(bool_t* a) { return AskBool(kCmdTypeIsStruct, a); }
-QXSymResult QXSymClientTypeRemote::IsFunctionBlock(bool_t* a) {
-  return AskBool(kCmdTypeIsFunctionBlock, a);
+QXSymResult QXSymClientTypeRemote::IsBasic(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsBasic, a);
 }
-QXSymResult QXSymClientTypeRemote::IsNumeric(bool_t* a) { return AskBool(kCmdTypeIsNumeric, a); }
-QXSymResult QXSymClientTypeRemote::IsSigned(bool_t* a) { return AskBool(kCmdTypeIsSigned, a); }
-QXSymResult QXSymClientTypeRemote::IsInteger(bool_t* a) { return AskBool(kCmdTypeIsInteger, a); }
+QXSymResult QXSymClientTypeRemote::IsComplex(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsComplex, a);
+}
+QXSymResult QXSymClientTypeRemote::IsString(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsString, a);
+}
+QXSymResult QXSymClientTypeRemote::IsArray(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsArray, a);
+}
+QXSymResult QXSymClientTypeRemote::IsStruct(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsStruct, a);
+}
+QXSymResult QXSymClientTypeRemote::IsFunctionBlock(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsFunctionBlock, a);
+}
+QXSymResult QXSymClientTypeRemote::IsNumeric(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsNumeric, a);
+}
+QXSymResult QXSymClientTypeRemote::IsSigned(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsSigned, a);
+}
+QXSymResult QXSymClientTypeRemote::IsInteger(bool_t* a) {
+  return AskBool(target(), kCmdTypeIsInteger, a);
+}
 
 QXSymResult QXSymClientTypeRemote::GetSize(std::uint32_t* size) {
-  return AskU32(kCmdTypeGetSize, size);
+  return AskU32(target(), kCmdTypeGetSize, nullptr, size);
 }
 
 QXSymResult QXSymClientTypeRemote::GetName(TCHAR* buffer, std::uint16_t* length) {
-  return AskText(kCmdTypeGetName, nullptr, buffer, length);
+  return AskText(target(), kCmdTypeGetName, nullptr, buffer, length);
 }
 
 QXSymResult QXSymClientTypeRemote::GetNumChildren(std::uint32_t* count) {
-  return AskU32(kCmdTypeGetNumChildren, count);
+  return AskU32(target(), kCmdTypeGetNumChildren, nullptr, count);
 }
 
 QXSymResult QXSymClientTypeRemote::GetChild(std::uint32_t index,
                                             std::unique_ptr<QXSymClientType>* child) {
-  std::uint8_t req[kIndexRequestSize];
-  WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTypeGetChild, workspace_, type_);
-  w.U32(index);
-  return MakeChild(w, child);
+  if (child == nullptr) return symResInvalidParameter;
+  SymRef ref;
+  return MakeChild(AskRef(target(), kCmdTypeGetChild, &index, &ref), ref, child);
 }
 
 QXSymResult QXSymClientTypeRemote::GetChildByName(const TCHAR* name,
                                                   std::unique_ptr<QXSymClientType>* child) {
+  if (child == nullptr) return symResInvalidParameter;
   std::uint8_t req[kNameRequestCapacity];
   WireWriter w(req, sizeof req);
   PutObjectHeader(w, kCmdTypeGetChildByName, workspace_, type_);
   PutText(w, name);
-  return MakeChild(w, child);
+  SymRef ref;
+  return MakeChild(ExchangeForRef(channel_.get(), w, &ref), ref, child);
 }
 
 QXSymResult QXSymClientTypeRemote::GetChildName(std::uint32_t index, TCHAR* buffer,
                                                 std::uint16_t* length) {
-  return AskText(kCmdTypeGetChildName, &index, buffer, length);
+  return AskText(target(), kCmdTypeGetChildName, &index, buffer, length);
 }
 
 QXSymResult QXSymClientTypeRemote::GetArrayNumDimensions(std::uint32_t* count) {
-  return AskU32(kCmdTypeGetArrayNumDimensions, count);
+  return AskU32(target(), kCmdTypeGetArrayNumDimensions, nullptr, count);
 }
 
 QXSymResult QXSymClientTypeRemote::GetArrayDimension(std::uint32_t index, std::uint32_t* value) {
-  return AskIndexedU32(kCmdTypeGetArrayDimension, index, value);
+  return AskU32(target(), kCmdTypeGetArrayDimension, &index, value);
 }
 
 QXSymResult QXSymClientTypeRemote::GetArrayDimensions(std::uint32_t* values,
@@ -139,7 +115,7 @@ QXSymResult QXSymClientTypeRemote::GetArrayDimensions(std::uint32_t* values,
 }
 
 QXSymResult QXSymClientTypeRemote::GetProperties(std::uint32_t* flags) {
-  return AskU32(kCmdTypeGetProperties, flags);
+  return AskU32(target(), kCmdTypeGetProperties, nullptr, flags);
 }
 
 std::unique_ptr<QXSymClientType> QXSymClientTypeRemote::Clone() const {

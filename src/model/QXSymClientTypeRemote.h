@@ -6,11 +6,10 @@
 
 #include "CCommunication.h"
 #include "QXSymClientType.h"
+#include "RemoteCall.h"
 #include "SymbolMessages.h"
 
 namespace qxsym {
-
-class WireWriter;
 
 class QXSymClientTypeRemote : public QXSymClientType {
  public:
@@ -44,12 +43,10 @@ class QXSymClientTypeRemote : public QXSymClientType {
   const SymRef& typeRef() const { return type_; }
 
  private:
-  QXSymResult AskBool(std::uint16_t code, bool_t* answer);
-  QXSymResult AskU32(std::uint16_t code, std::uint32_t* value);
-  QXSymResult AskIndexedU32(std::uint16_t code, std::uint32_t index, std::uint32_t* value);
-  QXSymResult AskText(std::uint16_t code, const std::uint32_t* index, TCHAR* buffer,
-                      std::uint16_t* length);
-  QXSymResult MakeChild(const WireWriter& request, std::unique_ptr<QXSymClientType>* child);
+  RemoteObject target() const { return RemoteObject{channel_.get(), workspace_, type_}; }
+  // Makes the child type named by a reference that the exchange answered.
+  QXSymResult MakeChild(QXSymResult asked, const SymRef& ref,
+                        std::unique_ptr<QXSymClientType>* child);
 
   std::shared_ptr<CCommunication> channel_;
   SymRef workspace_;

@@ -14,15 +14,9 @@ namespace qxsym {
 namespace {
 
 constexpr std::uint32_t kOpenRequestSize = 3;
-constexpr std::uint32_t kRefReplyCapacity = 12;
-constexpr std::uint32_t kStatusReplyCapacity = 4;
 constexpr std::uint32_t kVersionRequestSize = 2;
-constexpr std::uint32_t kVersionReplyCapacity = 8;
-constexpr std::uint32_t kU32ReplyCapacity = 8;
 constexpr std::uint32_t kTableRequestSize = kWorkspaceHeaderSize + 4;
-constexpr std::uint32_t kTableReplyOverhead = 12;
 constexpr std::uint32_t kGlobalTagRequestCapacity = kWorkspaceHeaderSize + 2 + kMaxText;
-constexpr std::uint32_t kGlobalTagReplyCapacity = 24;
 constexpr std::uint32_t kTagListHeaderSkip = 8;  // two words the service keeps for itself
 
 }  // namespace
@@ -45,12 +39,9 @@ QXSymResult QXSymClientWorkspaceRemote::OpenOnServer(std::uint8_t selector) {
   std::uint8_t req[kOpenRequestSize];
   WireWriter w(req, sizeof req);
   w.U16(kCmdOpenWorkspace).U8(selector);
-  std::uint8_t reply[kRefReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
   SymRef ref;
-  if (!payload.U32(&ref.w0) || !payload.U32(&ref.w1)) return symResNotOk;
+  const QXSymResult r = ExchangeForRef(channel_.get(), w, &ref);
+  if (r != symResOk) return r;
   workspace_ = ref;
   return symResOk;
 }
@@ -82,18 +73,14 @@ QXSymResult QXSymClientWorkspaceRemote::CloseOnServer() {
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
   PutWorkspaceHeader(w, kCmdCloseWorkspace, workspace_);
-  std::uint8_t reply[kStatusReplyCapacity];
-  WireReader payload(nullptr, 0);
-  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  return ExchangeStatus(channel_.get(), w);
 }
 
 QXSymResult QXSymClientWorkspaceRemote::IsValid() {
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
   PutWorkspaceHeader(w, kCmdIsValidWorkspace, workspace_);
-  std::uint8_t reply[kStatusReplyCapacity];
-  WireReader payload(nullptr, 0);
-  return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
+  return ExchangeStatus(channel_.get(), w);
 }
 
 QXSymResult QXSymClientWorkspaceRemote::GetSymbolTableSize(std::uint32_t* size) {
@@ -248,12 +235,9 @@ QXSymResult QXSymClientWorkspaceRemote::CreateGroup(std::unique_ptr<QXSymClientG
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
   PutWorkspaceHeader(w, kCmdCreateGroup, workspace_);
-  std::uint8_t reply[kRefReplyCapacity];
-  WireReader payload(nullptr, 0);
-  const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
-  if (r != symResOk) return r;
   SymRef ref;
-  if (!payload.U32(&ref.w0) || !payload.U32(&ref.w1)) return symResNotOk;
+  const QXSymResult r = ExchangeForRef(channel_.get(), w, &ref);
+  if (r != symResOk) return r;
   std::shared_ptr<QXSymGroupMemberTable> members;
   try {
     members = std::make_shared<QXSymGroupMemberTable>();

@@ -94,9 +94,15 @@ QXSymResult TakeReplyText(WireReader& payload, TCHAR* buffer, std::uint16_t* len
   return symResOk;
 }
 
+QXSymResult ExchangeStatus(CCommunication* channel, const WireWriter& request) {
+  std::uint8_t reply[kStatusReplyCapacity];
+  WireReader payload(nullptr, 0);
+  return Exchange(channel, request, reply, sizeof reply, &payload);
+}
+
 QXSymResult ExchangeForBool(CCommunication* channel, const WireWriter& request, bool_t* answer) {
   if (answer == nullptr) return symResInvalidParameter;
-  std::uint8_t reply[kReplyHeaderSize + 1];
+  std::uint8_t reply[kBoolReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
@@ -109,11 +115,23 @@ QXSymResult ExchangeForBool(CCommunication* channel, const WireWriter& request, 
 QXSymResult ExchangeForU32(CCommunication* channel, const WireWriter& request,
                            std::uint32_t* value) {
   if (value == nullptr) return symResInvalidParameter;
-  std::uint8_t reply[kReplyHeaderSize + 4];
+  std::uint8_t reply[kU32ReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
   return payload.U32(value) ? symResOk : symResNotOk;
+}
+
+QXSymResult ExchangeForRef(CCommunication* channel, const WireWriter& request, SymRef* ref) {
+  if (ref == nullptr) return symResInvalidParameter;
+  std::uint8_t reply[kRefReplyCapacity];
+  WireReader payload(nullptr, 0);
+  const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
+  if (r != symResOk) return r;
+  SymRef got;
+  if (!payload.U32(&got.w0) || !payload.U32(&got.w1)) return symResNotOk;
+  *ref = got;
+  return symResOk;
 }
 
 QXSymResult ExchangeForText(CCommunication* channel, const WireWriter& request, TCHAR* buffer,
@@ -124,6 +142,51 @@ QXSymResult ExchangeForText(CCommunication* channel, const WireWriter& request, 
   const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
   return TakeReplyText(payload, buffer, length);
+}
+
+namespace {
+
+// The object header and the optional index, in a buffer of its own.
+class ObjectRequest {
+ public:
+  ObjectRequest(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index)
+      : writer_(buffer_, sizeof buffer_) {
+    PutObjectHeader(writer_, code, target.workspace, target.object);
+    if (index != nullptr) writer_.U32(*index);
+  }
+  ObjectRequest(const ObjectRequest&) = delete;
+  ObjectRequest& operator=(const ObjectRequest&) = delete;
+  const WireWriter& writer() const { return writer_; }
+
+ private:
+  std::uint8_t buffer_[kObjectHeaderSize + 4];
+  WireWriter writer_;
+};
+
+}  // namespace
+
+QXSymResult AskStatus(const RemoteObject& target, std::uint16_t code) {
+  return ExchangeStatus(target.channel, ObjectRequest(target, code, nullptr).writer());
+}
+
+QXSymResult AskBool(const RemoteObject& target, std::uint16_t code, bool_t* answer) {
+  return ExchangeForBool(target.channel, ObjectRequest(target, code, nullptr).writer(), answer);
+}
+
+QXSymResult AskU32(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index,
+                   std::uint32_t* value) {
+  return ExchangeForU32(target.channel, ObjectRequest(target, code, index).writer(), value);
+}
+
+QXSymResult AskRef(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index,
+                   SymRef* ref) {
+  return ExchangeForRef(target.channel, ObjectRequest(target, code, index).writer(), ref);
+}
+
+QXSymResult AskText(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index,
+                    TCHAR* buffer, std::uint16_t* length) {
+  return ExchangeForText(target.channel, ObjectRequest(target, code, index).writer(), buffer,
+                         length);
 }
 
 }  // namespace qxsym

@@ -51,13 +51,37 @@ QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::ui
 // one always zero), *length = L, symResOk.
 QXSymResult TakeReplyText(WireReader& payload, TCHAR* buffer, std::uint16_t* length);
 
-// One exchange whose reply carries an 8-bit answer, a 32-bit value or a
-// text (see TakeReplyText), taken into the caller's output on success. A
-// null output is symResInvalidParameter and nothing is sent.
+// One exchange whose reply carries only the status.
+QXSymResult ExchangeStatus(CCommunication* channel, const WireWriter& request);
+
+// One exchange whose reply carries an 8-bit answer, a 32-bit value, an
+// object reference or a text (see TakeReplyText), taken into the caller's
+// output on success. A null output is symResInvalidParameter and nothing is
+// sent.
 QXSymResult ExchangeForBool(CCommunication* channel, const WireWriter& request, bool_t* answer);
 QXSymResult ExchangeForU32(CCommunication* channel, const WireWriter& request,
                            std::uint32_t* value);
+QXSymResult ExchangeForRef(CCommunication* channel, const WireWriter& request, SymRef* ref);
 QXSymResult ExchangeForText(CCommunication* channel, const WireWriter& request, TCHAR* buffer,
                             std::uint16_t* length);
+
+// A tag, type or group on the service: the channel and the two references
+// that every request about it starts with.
+struct RemoteObject {
+  CCommunication* channel;
+  SymRef workspace;
+  SymRef object;
+};
+
+// Questions about an object whose request is the object header, followed by
+// one 32-bit index when `index` is given. Results as the Exchange* helpers.
+QXSymResult AskStatus(const RemoteObject& target, std::uint16_t code);
+QXSymResult AskBool(const RemoteObject& target, std::uint16_t code, bool_t* answer);
+QXSymResult AskU32(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index,
+                   std::uint32_t* value);
+QXSymResult AskRef(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index,
+                   SymRef* ref);
+QXSymResult AskText(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index,
+                    TCHAR* buffer, std::uint16_t* length);
 
 }  // namespace qxsym

@@ -83,8 +83,24 @@ constexpr std::uint32_t kObjectHeaderSize = 18;     // code + workspace + object
 constexpr std::uint32_t kReplyHeaderSize = 4;       // code + status
 constexpr std::uint32_t kMaxText = 260;             // text with terminator
 constexpr std::uint32_t kMaxSentTextChars = 259;    // text sent, without terminator
-constexpr std::uint32_t kTextReplyCapacity = 266;   // header + u16 length + 260 bytes
+
+// Reply capacities: the reply header plus the largest payload each reply
+// carries. Fixed-size replies first, then the overheads of replies whose
+// payload length depends on the request.
+constexpr std::uint32_t kStatusReplyCapacity = kReplyHeaderSize;        // status only
+constexpr std::uint32_t kBoolReplyCapacity = kReplyHeaderSize + 1;      // u8 answer
+constexpr std::uint32_t kU32ReplyCapacity = kReplyHeaderSize + 4;       // u32 value
+constexpr std::uint32_t kRefReplyCapacity = kReplyHeaderSize + 8;       // object reference
+constexpr std::uint32_t kVersionReplyCapacity = kReplyHeaderSize + 4;   // 4 version bytes
+constexpr std::uint32_t kTagDimsReplyCapacity = kReplyHeaderSize + 12;  // 3 x u32
+constexpr std::uint32_t kAddressReplyCapacity = 18;  // u64 address, u32 bit offset, 2 spare
+constexpr std::uint32_t kGlobalTagReplyCapacity = kReplyHeaderSize + 20;  // reference, 3 x u32
+constexpr std::uint32_t kTextReplyCapacity = 266;  // header + u16 length + 260 bytes
 constexpr std::uint32_t kTagListReplyCapacity = 4020;
+constexpr std::uint32_t kValueReplyOverhead = kReplyHeaderSize + 2;      // u16 value length
+constexpr std::uint32_t kRawReplyOverhead = kReplyHeaderSize + 4;        // u32 raw length
+constexpr std::uint32_t kGroupReadReplyOverhead = kReplyHeaderSize + 4;  // u32 values length
+constexpr std::uint32_t kTableReplyOverhead = 12;  // header and room for the service's words
 constexpr std::uint32_t kTagListOffset = 20;  // code, status, 2 x u32 unread, byte length, count
 constexpr std::uint32_t kTagListMaxEntries = 500;
 constexpr std::uint32_t kFilterFieldSize = 260;

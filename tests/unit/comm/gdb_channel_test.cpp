@@ -78,19 +78,12 @@ class RequestLog {
   std::vector<Request> requests_;
 };
 
-void ExpectPortUnlocked() {
-  std::mutex& lock = CTCPComPort::PortLock();
-  if (lock.try_lock()) {
-    lock.unlock();
-  } else {
-    ADD_FAILURE() << "the port lock is still held";
-  }
-}
-
 class ChannelTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    ExpectPortUnlocked();
+    if (channel_) {
+      EXPECT_FALSE(channel_->busy()) << "an exchange still holds the connection";
+    }
     if (channel_) channel_->Close();
     channel_.reset();
     fake_.Stop();
@@ -629,6 +622,26 @@ TEST_F(ChannelTest, ReplyTotalBeyondTheCapacityBreaksTheTransfer) {
   Connect();
   Bytes response;
   EXPECT_EQ(Transact(Message(9, 10), &response, 1500), symResSegmentationError);
+}
+
+TEST_F(ChannelTest, EmptyFragmentAfterTheWholeTotalCompletesTheReply) {
+  const Bytes reply = Message(9, 1200);
+  ServeReplyFragments(&fake_, &log_, {ReplyFragment(8, 1200, reply), ReplyFragment(8, 1200, {})});
+  Connect();
+  Bytes response;
+  ASSERT_EQ(Transact(Message(9, 10), &response, 4000), symResOk);
+  EXPECT_EQ(response, reply);
+  const auto acks = log_.Get();
+  ASSERT_EQ(acks.size(), 1u);
+  EXPECT_EQ(acks[0].payload, Cat({Text("Y"), Le16(0xFDE9), Bytes(8, 0), Le32(8), Le32(1200)}));
+}
+
+TEST_F(ChannelTest, EmptyFragmentBeforeTheTotalBreaksTheTransfer) {
+  ServeReplyFragments(&fake_, &log_,
+                      {ReplyFragment(8, 1200, Pattern(1000, 1)), ReplyFragment(8, 1200, {})});
+  Connect();
+  Bytes response;
+  EXPECT_EQ(Transact(Message(9, 10), &response, 1200), symResSegmentationError);
 }
 
 TEST_F(ChannelTest, FragmentsBeyondTheAnnouncedTotalBreakTheTransfer) {

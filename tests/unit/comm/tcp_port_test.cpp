@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <future>
 
 #include "CTCPComPort.h"
@@ -106,6 +107,16 @@ TEST_F(TcpPortTest, CloseReportsWhetherASocketWasOpen) {
   EXPECT_FALSE(port_.Append(&b, 1));
 }
 
+// A host name goes through the resolver (on its helper thread) and reaches
+// the same peer as its dotted address.
+TEST_F(TcpPortTest, HostNameIsResolvedWithinTheTimeout) {
+  ASSERT_TRUE(fake_.Start());
+  QXSymServerAddress address = fake_.Address(2000);
+  std::snprintf(address.ip, sizeof address.ip, "localhost");
+  ASSERT_TRUE(port_.Open(&address));
+  EXPECT_TRUE(port_.connected());
+}
+
 TEST_F(TcpPortTest, BadAddressesFailWithoutASocket) {
   EXPECT_FALSE(port_.Open(nullptr));
   QXSymServerAddress address{};
@@ -113,15 +124,18 @@ TEST_F(TcpPortTest, BadAddressesFailWithoutASocket) {
   EXPECT_EQ(port_.Close(), -1);
 }
 
-TEST(TcpPortLockTest, OneLockForEveryPort) {
+// Each connection has a lock of its own: holding one port's lock leaves every
+// other port free, and a second taker of the same lock gives up after its
+// time-out instead of waiting for ever.
+TEST(TcpPortLockTest, EachPortHasItsOwnBoundedLock) {
   CTCPComPort a, b;
   ASSERT_TRUE(a.Lock(2000));
-  EXPECT_FALSE(CTCPComPort::PortLock().try_lock());
+  EXPECT_TRUE(b.Lock(0));
+  auto other_thread = std::async(std::launch::async, [&a] { return a.Lock(50); });
+  EXPECT_FALSE(other_thread.get());
   ASSERT_TRUE(a.Unlock());
-  ASSERT_TRUE(b.Lock(2000));
   ASSERT_TRUE(b.Unlock());
-  ASSERT_TRUE(CTCPComPort::PortLock().try_lock());
-  CTCPComPort::PortLock().unlock();
+  EXPECT_TRUE(std::async(std::launch::async, [&a] { return a.Lock(0) && a.Unlock(); }).get());
 }
 
 // A listener whose accept queue is full drops new connection requests, so

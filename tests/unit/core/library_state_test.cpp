@@ -124,6 +124,35 @@ TEST(HandleRegistryTest, KindsUnknownHandlesAndLists) {
   EXPECT_FALSE(reg.HasList(p));
 }
 
+// Around the wrap of the id counter: 0 is never handed out, ids still in use
+// are skipped, and the live handles keep finding their objects.
+TEST(HandleRegistryTest, WrapSkipsZeroAndIdsInUse) {
+  HandleRegistry reg;
+  int a = 1, b = 2, c = 3;
+  const std::uint32_t before = HandleRegistry::MoveCounterTo(0xFFFFFFFEu);
+  const std::uint32_t last = reg.Add(HandleKind::kTag, std::shared_ptr<void>(&a, [](void*) {}));
+  EXPECT_EQ(last, 0xFFFFFFFEu);
+  HandleRegistry::MoveCounterTo(1);
+  const std::uint32_t one = reg.Add(HandleKind::kTag, std::shared_ptr<void>(&b, [](void*) {}));
+  const std::uint32_t two = reg.Add(HandleKind::kType, std::shared_ptr<void>(&c, [](void*) {}));
+  ASSERT_EQ(one, 1u);
+  ASSERT_EQ(two, 2u);
+
+  HandleRegistry::MoveCounterTo(0xFFFFFFFEu);
+  std::vector<std::uint32_t> drawn;
+  for (int i = 0; i < 4; ++i) drawn.push_back(reg.Add(HandleKind::kGroup, nullptr));
+  EXPECT_EQ(drawn, (std::vector<std::uint32_t>{0xFFFFFFFFu, 3, 4, 5}));
+  EXPECT_EQ(reg.Find(last, HandleKind::kTag), &a);
+  EXPECT_EQ(reg.Find(one, HandleKind::kTag), &b);
+  EXPECT_EQ(reg.Find(two, HandleKind::kType), &c);
+
+  // A released id is handed out again once the counter comes round to it.
+  EXPECT_EQ(reg.Remove(one, HandleKind::kTag).get(), &b);
+  HandleRegistry::MoveCounterTo(1);
+  EXPECT_EQ(reg.Add(HandleKind::kTag, nullptr), 1u);
+  HandleRegistry::MoveCounterTo(before);
+}
+
 TEST(HandleRegistryTest, ConcurrentRegistrationsGiveDistinctHandles) {
   // Different registries (one per thread, as the lock would serialise a
   // shared one) still draw from one process-wide sequence.

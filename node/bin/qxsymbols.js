@@ -1,0 +1,90 @@
+#!/usr/bin/env node
+'use strict';
+// qxsymbols COMMAND ...: the package's command-line entry.
+//   qxsymbols explore --host H --port P [--listen ADDR:PORT] [--allow-write]
+//                     [--tick MS] [--timeout MS]
+const { parseArgs } = require('util');
+
+const USAGE = `usage: qxsymbols explore --host HOST --port PORT [--listen ADDR:PORT] [--allow-write]
+                         [--tick MS] [--timeout MS]
+
+  --host, --port   the controller's symbol service
+  --listen         where the explorer's page is served (default 127.0.0.1:8080);
+                   an address other than loopback makes it reachable from other machines
+  --allow-write    allow writing tag values from the page (off by default)
+  --tick           refresh period of pinned tags in ms (default 500)
+  --timeout        reply time-out towards the controller in ms (default: the library's)
+`;
+
+function fail(message) {
+  process.stderr.write(`qxsymbols: ${message}\n${USAGE}`);
+  process.exit(2);
+}
+
+function integer(text, name, lo, hi) {
+  if (!/^\d+$/.test(text || '') || Number(text) < lo || Number(text) > hi) {
+    fail(`--${name} must be an integer from ${lo} to ${hi}`);
+  }
+  return Number(text);
+}
+
+// 'ADDR:PORT', '[v6]:PORT' or 'PORT' -> { host, port }
+function parseListen(text) {
+  const m = /^(?:\[([^\]]+)\]|([^:]*)):(\d+)$/.exec(text) || /^()()(\d+)$/.exec(text);
+  if (!m) fail(`--listen must be ADDR:PORT, got '${text}'`);
+  return { host: m[1] || m[2] || '127.0.0.1', port: integer(m[3], 'listen port', 0, 65535) };
+}
+
+async function explore(argv) {
+  let args;
+  try {
+    args = parseArgs({
+      args: argv,
+      options: {
+        host: { type: 'string' }, port: { type: 'string' }, listen: { type: 'string' },
+        'allow-write': { type: 'boolean' }, tick: { type: 'string' }, timeout: { type: 'string' },
+        help: { type: 'boolean', short: 'h' },
+      },
+    }).values;
+  } catch (e) {
+    fail(e.message);
+  }
+  if (args.help) {
+    process.stdout.write(USAGE);
+    return;
+  }
+  if (!args.host) fail('--host is required');
+  if (!args.port) fail('--port is required');
+  const { Explorer, isLoopback } = require('../explore/server');
+  const listen = parseListen(args.listen || '127.0.0.1:8080');
+  const explorer = new Explorer({
+    host: args.host,
+    port: integer(args.port, 'port', 1, 65535),
+    allowWrite: !!args['allow-write'],
+    tick: args.tick ? integer(args.tick, 'tick', 50, 60000) : 500,
+    timeout: args.timeout ? integer(args.timeout, 'timeout', 0, 65535) : 0,
+  });
+  let bound;
+  try {
+    bound = await explorer.listen(listen.host, listen.port);
+  } catch (e) {
+    process.stderr.write(`qxsymbols: cannot listen on ${args.listen || '127.0.0.1:8080'}: ${e.message}\n`);
+    process.exit(1);
+  }
+  const shown = bound.host.includes(':') ? `[${bound.host}]` : bound.host;
+  process.stdout.write(`explorer on http://${shown}:${bound.port}/ for ${args.host}:${args.port}` +
+                       `${args['allow-write'] ? ' (writes allowed)' : ''}\n`);
+  if (!isLoopback(listen.host)) {
+    process.stderr.write(`qxsymbols: warning: listening on ${shown}:${bound.port}, not on loopback: ` +
+                         'anyone who reaches this address can browse the controller\'s tags' +
+                         `${args['allow-write'] ? ' and write them' : ''}\n`);
+  }
+  const stop = () => explorer.close().then(() => process.exit(0), () => process.exit(1));
+  process.once('SIGINT', stop);
+  process.once('SIGTERM', stop);
+}
+
+const [command, ...rest] = process.argv.slice(2);
+if (command === 'explore') explore(rest);
+else if (command === '--help' || command === '-h' || command === undefined) process.stdout.write(USAGE);
+else fail(`unknown command '${command}'`);

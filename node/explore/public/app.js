@@ -1,0 +1,433 @@
+'use strict';
+// The explorer page: a virtualised tag list with a filter, the selected
+// tag's type and value, pinned tags with live values and a trend chart.
+(function () {
+  const $ = (id) => document.getElementById(id);
+  const ROW = 22;
+  const MAX_WINDOW_S = 900;
+  const MAX_POINTS = 20000;
+
+  const state = { server: null, tags: [], shown: [], selected: null, detail: null, pending: null };
+  const history = { t: [], series: new Map() };  // path -> array aligned with t
+  let chart = null;
+  let chartKeys = '';
+  let redraw = false;
+  const SHOWN_SERIES = 4;
+  const shownSeries = new Set();
+  const hiddenSeries = new Set();
+  const compact = (v) => (Math.abs(v) >= 1e5 || (v !== 0 && Math.abs(v) < 1e-3) ? v.toExponential(2) : String(+v.toPrecision(6)));
+
+  async function api(path, body) {
+    const init = body === undefined ? {} : {
+      method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
+    };
+    const res = await fetch(path, init);
+    const data = await res.json().catch(() => ({ error: { message: `HTTP ${res.status}` } }));
+    if (!res.ok) throw Object.assign(new Error(data.error && data.error.message), data.error || {});
+    return data;
+  }
+
+  function errorText(e) {
+    return e.result ? `${e.result}: ${e.message.replace(new RegExp(`^${e.result}( \\(\\d+\\))?:? ?`), '')}` : e.message;
+  }
+
+  function el(tag, cls, text) {
+    const e = document.createElement(tag);
+    if (cls) e.className = cls;
+    if (text !== undefined) e.textContent = text;
+    return e;
+  }
+
+  function show(value) {
+    return typeof value === 'string' ? JSON.stringify(value) : JSON.stringify(value);
+  }
+
+  // ---- connection state --------------------------------------------------
+
+  function setState(s) {
+    const first = !state.server;
+    const was = state.server && state.server.state;
+    state.server = s;
+    const conn = $('conn');
+    conn.dataset.state = s.state;
+    conn.className = `conn ${s.state}`;
+    conn.textContent = s.state === 'connected' ? `connected${s.version ? ' (' + s.version + ')' : ''}`
+      : s.state === 'disconnected' ? 'disconnected: reconnecting...'
+      : s.state === 'unreachable' ? 'explorer unreachable' : 'connecting...';
+    if (s.error && s.state !== 'connected') conn.title = errorText(s.error);
+    $('controller').textContent = `controller ${s.controller}${s.allowWrite ? ' - writes allowed' : ''}`;
+    if (document.activeElement !== $('tick')) $('tick').value = s.tick;
+    $('pause').textContent = s.paused ? 'Resume' : 'Pause';
+    $('groupError').textContent = s.groupError ? `Pinned tags cannot be read together: ${errorText(s.groupError)}` : '';
+    renderPins();
+    // The chart shows pinned tags only: unpinned ones leave it.
+    const pinned = new Set(s.pins);
+    let pruned = false;
+    for (const k of [...history.series.keys()]) {
+      if (!pinned.has(k.split(/[.[]/)[0])) pruned = history.series.delete(k);
+    }
+    if (pruned) drawChart();
+    if (first || (was !== 'connected' && s.state === 'connected')) {
+      if (state.selected) select(state.selected);
+    }
+  }
+
+  function connectEvents() {
+    const events = new EventSource('api/events');
+    events.addEventListener('state', (m) => setState(JSON.parse(m.data)));
+    events.addEventListener('tags', (m) => onTags(JSON.parse(m.data)));
+    events.addEventListener('values', (m) => onValues(JSON.parse(m.data)));
+    events.addEventListener('readError', (m) => {
+      $('groupError').textContent = `Group read failed: ${errorText(JSON.parse(m.data))}`;
+    });
+    events.onerror = () => {
+      if (state.server && events.readyState !== EventSource.OPEN) {
+        setState({ ...state.server, state: 'unreachable', error: null });
+      }
+    };
+  }
+
+  // ---- tag list ------------------------------------------------------------
+
+  // The list arrives in batches (tags events); from is the server's list
+  // length before a batch: a gap means a missed batch, so the whole list is
+  // fetched again.
+  async function loadTags() {
+    try {
+      const r = await api('api/tags');
+      state.tags = r.names.slice();
+      tagsDone(r);
+    } catch (e) {
+      $('count').textContent = `tag list: ${errorText(e)}`;
+    }
+  }
+
+  function onTags(m) {
+    if (m.from === 0 && !m.done) state.tags = [];
+    if (m.from > state.tags.length) return loadTags();
+    state.tags.push(...m.names.slice(state.tags.length - m.from));
+    if (m.done) tagsDone(m);
+    else if (!state.listTimer) state.listTimer = setTimeout(() => { state.listTimer = null; applyFilter(true); }, 100);
+  }
+
+  function tagsDone(m) {
+    state.listDone = m.done;
+    state.listMs = m.ms;
+    state.listError = m.error;
+    if (m.done) {
+      state.tags.sort();
+      document.body.dataset.listedAt = String(Date.now());
+    }
+    applyFilter(true);
+  }
+
+  // A filter with * or ? is a glob over the whole name; plain text matches
+  // anywhere in the name. Both without regard to case.
+  function matcher(filter) {
+    const f = filter.trim().toLowerCase();
+    if (!f) return () => true;
+    if (/[*?]/.test(f)) {
+      const re = new RegExp('^' + f.replace(/[.+^${}()|[\]\\]/g, '\\$&').replace(/\*/g, '.*').replace(/\?/g, '.') + '$');
+      return (name) => re.test(name.toLowerCase());
+    }
+    return (name) => name.toLowerCase().includes(f);
+  }
+
+  function applyFilter(keepScroll) {
+    const match = matcher($('filter').value);
+    state.shown = state.tags.filter(match);
+    const total = state.tags.length;
+    $('count').textContent = `${state.shown.length} of ${total} tags` +
+      (!state.listDone ? ' (listing...)' : state.listMs !== undefined ? ` (listed in ${state.listMs} ms)` : '') +
+      (state.listError ? ` - ${errorText(state.listError)}` : '');
+    $('spacer').style.height = `${state.shown.length * ROW}px`;
+    if (keepScroll !== true) $('list').scrollTop = 0;
+    renderRows();
+  }
+
+  // Only the rows in view exist in the page.
+  function renderRows() {
+    const list = $('list');
+    const first = Math.max(0, Math.floor(list.scrollTop / ROW) - 5);
+    const last = Math.min(state.shown.length, Math.ceil((list.scrollTop + list.clientHeight) / ROW) + 5);
+    for (const r of [...list.querySelectorAll('.row')]) r.remove();
+    const frag = document.createDocumentFragment();
+    for (let i = first; i < last; i++) {
+      const name = state.shown[i];
+      const row = el('div', 'row' + (state.selected === name ? ' selected' : ''));
+      row.style.top = `${i * ROW}px`;
+      row.dataset.name = name;
+      row.append(el('span', 'name', name));
+      frag.append(row);
+    }
+    list.append(frag);
+    if (last > first && !document.body.dataset.firstRowsAt) document.body.dataset.firstRowsAt = String(Date.now());
+  }
+
+  // ---- the selected tag ----------------------------------------------------
+
+  function valueTree(value, type) {
+    const box = el('div');
+    const leaf = (v) => el('span', 'v', typeof v === 'string' && type && type.kind !== 'string' && /^-?\d+$/.test(v) ? v : show(v));
+    if (type && (type.kind === 'struct' || type.kind === 'functionBlock') && value && typeof value === 'object') {
+      for (const m of type.members) {
+        const node = el('div', 'node');
+        const sub = value[m.name];
+        node.append(el('span', 'k', `${m.name}: `));
+        if (m.type.kind === 'struct' || m.type.kind === 'functionBlock' || m.type.kind === 'array') {
+          node.append(el('span', 't', m.type.name), valueTree(sub, m.type));
+        } else node.append(leaf(sub));
+        box.append(node);
+      }
+    } else if (Array.isArray(value)) {
+      const inner = type && type.dims && type.dims.length > 1 ? { ...type, dims: type.dims.slice(1) } : type && type.element;
+      value.forEach((v, i) => {
+        const node = el('div', 'node');
+        node.append(el('span', 'k', `[${i}]: `));
+        if (Array.isArray(v) || (v && typeof v === 'object')) node.append(valueTree(v, inner));
+        else node.append(leaf(v));
+        box.append(node);
+      });
+    } else box.append(leaf(value));
+    return box;
+  }
+
+  function typeTree(type, label) {
+    const node = el('div', 'node');
+    node.append(el('span', 'k', label ? `${label}: ` : ''), el('span', 'v', type.name),
+                el('span', 't', ` ${type.kind}, ${type.size} bytes`));
+    if (type.dims) node.append(el('span', 't', `, dims ${type.dims.join(' x ')}`));
+    if (type.offset !== undefined) node.append(el('span', 't', ` @${type.offset}`));
+    if (type.members) for (const m of type.members) node.append(typeTree({ ...m.type, offset: m.offset }, m.name));
+    if (type.element) node.append(typeTree(type.element, 'element'));
+    return node;
+  }
+
+  async function select(name) {
+    state.selected = name;
+    renderRows();
+    let d;
+    try {
+      d = await api(`api/tag?name=${encodeURIComponent(name)}`);
+    } catch (e) {
+      $('nothing').hidden = false;
+      $('tag').hidden = true;
+      $('nothing').textContent = `${name}: ${errorText(e)}`;
+      return;
+    }
+    if (state.selected !== name) return;
+    state.detail = d;
+    $('nothing').hidden = true;
+    $('tag').hidden = false;
+    $('tagName').textContent = d.name;
+    $('tagType').textContent = d.tagType;
+    $('tagSize').textContent = `${d.size} bytes` + (d.type.size !== d.size ? ` (type ${d.type.size} bytes)` : '');
+    const flags = d.flags ? [d.flags.readOnly ? 'read-only' : 'read/write', d.flags.bitAddress ? 'bit address' : ''] : [];
+    $('tagFlags').textContent = flags.filter(Boolean).join(', ');
+    $('tagDescr').textContent = d.description || (d.infoError ? errorText(d.infoError) : '-');
+    const attrs = d.attributes ? Object.entries(d.attributes) : [];
+    $('tagAttrs').textContent = attrs.length ? attrs.map(([k, v]) => `${k} = ${v}`).join(', ') : '-';
+    const value = $('tagValue');
+    value.replaceChildren(d.valueError ? el('span', 'error', errorText(d.valueError)) : valueTree(d.value, d.type));
+    $('typeTree').replaceChildren(typeTree(d.type));
+    $('pin').textContent = state.server && state.server.pins.includes(d.name) ? 'Unpin' : 'Pin';
+    $('write').hidden = !(state.server && state.server.allowWrite);
+    $('confirm').hidden = true;
+  }
+
+  // ---- writes ----------------------------------------------------------------
+
+  function onWrite(ev) {
+    ev.preventDefault();
+    const d = state.detail;
+    const result = $('writeResult');
+    result.className = '';
+    result.textContent = '';
+    let parsed;
+    try {
+      parsed = QXParse.parseValue(d.type, $('writeText').value);
+    } catch (e) {
+      result.className = 'error';
+      result.textContent = e.message;
+      return;
+    }
+    state.pending = { name: d.name, text: $('writeText').value };
+    $('confirmText').textContent = `Write ${JSON.stringify(parsed.json)} to ${d.name} (${d.type.name})?`;
+    $('confirm').hidden = false;
+  }
+
+  async function confirmWrite() {
+    const p = state.pending;
+    state.pending = null;
+    $('confirm').hidden = true;
+    if (!p) return;
+    const result = $('writeResult');
+    try {
+      const r = await api('api/write', p);
+      result.className = 'ok';
+      result.textContent = `written: ${JSON.stringify(r.value)}`;
+      if (state.selected === p.name && state.detail) {
+        $('tagValue').replaceChildren(valueTree(r.value, state.detail.type));
+      }
+    } catch (e) {
+      result.className = 'error';
+      result.textContent = `refused: ${errorText(e)}`;
+    }
+  }
+
+  // ---- pins, live values and the chart ----------------------------------------
+
+  async function setPins(pins) {
+    try {
+      await api('api/pins', { names: pins });
+    } catch (e) {
+      $('groupError').textContent = errorText(e);
+    }
+    if (state.detail) $('pin').textContent = pins.includes(state.detail.name) ? 'Unpin' : 'Pin';
+  }
+
+  function renderPins() {
+    const body = $('pins').tBodies[0];
+    const pins = state.server ? state.server.pins : [];
+    const have = [...body.rows].map((r) => r.dataset.name).join('\n');
+    if (have === pins.join('\n')) return;
+    body.replaceChildren(...pins.map((name) => {
+      const tr = el('tr');
+      tr.dataset.name = name;
+      const unpin = el('button', '', 'x');
+      unpin.title = 'Unpin';
+      unpin.onclick = () => setPins(pins.filter((p) => p !== name));
+      const b = el('td');
+      b.append(unpin);
+      tr.append(el('td', '', name), el('td', 'value', ''), b);
+      return tr;
+    }));
+  }
+
+  function onValues(m) {
+    for (const tr of $('pins').tBodies[0].rows) {
+      if (tr.dataset.name in m.values) {
+        tr.cells[1].textContent = show(m.values[tr.dataset.name]);
+        tr.cells[1].title = tr.cells[1].textContent;
+      }
+    }
+    $('groupError').textContent = state.server && state.server.groupError ? $('groupError').textContent : '';
+    // The history keeps the longest window; older points go.
+    const t = m.t / 1000;
+    const n = history.t.length;
+    for (const [path, v] of Object.entries(m.numbers)) {
+      if (!history.series.has(path)) history.series.set(path, new Array(n).fill(null));
+    }
+    history.t.push(t);
+    for (const [path, arr] of history.series) arr.push(path in m.numbers ? m.numbers[path] : null);
+    let drop = 0;
+    while (drop < history.t.length && (history.t[drop] < t - MAX_WINDOW_S || history.t.length - drop > MAX_POINTS)) drop++;
+    if (drop) {
+      history.t.splice(0, drop);
+      for (const arr of history.series.values()) arr.splice(0, drop);
+    }
+    for (const [path, arr] of history.series) {
+      if (arr.every((v) => v === null)) history.series.delete(path);
+    }
+    if (!redraw) {
+      redraw = true;
+      requestAnimationFrame(drawChart);
+    }
+  }
+
+  function visible() {
+    const window = Number($('window').value);
+    const end = history.t.length ? history.t[history.t.length - 1] : 0;
+    let from = 0;
+    while (from < history.t.length && history.t[from] < end - window) from++;
+    return from;
+  }
+
+  function drawChart() {
+    redraw = false;
+    // Pinned tags' own values first, then members and elements.
+    const depth = (k) => (/[.[]/.test(k) ? 1 : 0);
+    const keys = [...history.series.keys()].sort((a, b) => depth(a) - depth(b));
+    const from = visible();
+    const data = [history.t.slice(from), ...keys.map((k) => history.series.get(k).slice(from))];
+    $('points').textContent = `${data[0].length} points, ${keys.length} series`;
+    $('chart').dataset.points = String(data[0].length);
+    if (typeof uPlot === 'undefined') return;
+    const box = $('chart');
+    const width = Math.max(200, box.clientWidth);
+    if (!chart || chartKeys !== keys.join('\n') || chart.width !== width) {
+      if (chart) chart.destroy();
+      const colors = ['#1f77b4', '#d62728', '#2ca02c', '#ff7f0e', '#9467bd', '#8c564b', '#e377c2', '#17becf'];
+      chart = new uPlot({
+        width, height: 260,
+        // The first series are drawn; the legend turns the others on.
+        series: [{}, ...keys.map((k, i) => ({
+          label: k, stroke: colors[i % colors.length], width: 1.5, spanGaps: true,
+          show: shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES),
+        }))],
+        axes: [{}, { size: 70, values: (u, ticks) => ticks.map(compact) }],
+        hooks: { setSeries: [(u, i, opts) => {
+          const k = keys[i - 1];
+          if (!k || opts.show === undefined) return;
+          (opts.show ? shownSeries : hiddenSeries).add(k);
+          (opts.show ? hiddenSeries : shownSeries).delete(k);
+        }] },
+        legend: { live: false },
+      }, data, box);
+      chartKeys = keys.join('\n');
+    } else chart.setData(data);
+  }
+
+  // Time as ISO text, then one column per series; empty where no value.
+  function csv() {
+    const keys = [...history.series.keys()];
+    const q = (s) => (/[",\n]/.test(s) ? `"${s.replace(/"/g, '""')}"` : s);
+    const lines = [['time', ...keys].map(q).join(',')];
+    history.t.forEach((t, i) => {
+      lines.push([new Date(t * 1000).toISOString(), ...keys.map((k) => {
+        const v = history.series.get(k)[i];
+        return v === null ? '' : String(v);
+      })].join(','));
+    });
+    return lines.join('\n') + '\n';
+  }
+
+  function downloadCsv() {
+    const url = URL.createObjectURL(new Blob([csv()], { type: 'text/csv' }));
+    const a = el('a');
+    a.href = url;
+    a.download = `qxsymbols-trend-${new Date().toISOString().replace(/[:.]/g, '-')}.csv`;
+    document.body.append(a);
+    a.click();
+    a.remove();
+    setTimeout(() => URL.revokeObjectURL(url), 1000);
+  }
+
+  // ---- wiring ------------------------------------------------------------------
+
+  $('filter').addEventListener('input', () => applyFilter());
+  $('list').addEventListener('scroll', renderRows);
+  window.addEventListener('resize', () => { renderRows(); drawChart(); });
+  $('list').addEventListener('click', (ev) => {
+    const row = ev.target.closest('.row');
+    if (row) select(row.dataset.name);
+  });
+  $('pin').onclick = () => {
+    const pins = state.server ? state.server.pins : [];
+    const name = state.detail.name;
+    setPins(pins.includes(name) ? pins.filter((p) => p !== name) : [...pins, name]);
+  };
+  $('tick').onchange = () => api('api/tick', { tick: Number($('tick').value) }).catch((e) => {
+    $('groupError').textContent = errorText(e);
+  });
+  $('pause').onclick = () => state.server && api('api/tick', { paused: !state.server.paused });
+  $('window').onchange = drawChart;
+  $('csv').onclick = downloadCsv;
+  $('write').addEventListener('submit', onWrite);
+  $('confirmYes').onclick = confirmWrite;
+  $('confirmNo').onclick = () => { state.pending = null; $('confirm').hidden = true; };
+
+  window.explorer = { csv, select };
+  connectEvents();
+  loadTags();
+})();

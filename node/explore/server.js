@@ -1,0 +1,464 @@
+'use strict';
+// The tag explorer's web server: serves the page in public/ as it stands and
+// a small JSON API over one workspace of the promise API. Pinned tags are
+// read with one group read per tick and pushed to every open page by
+// server-sent events.
+const http = require('http');
+const net = require('net');
+const fs = require('fs');
+const path = require('path');
+const { EventEmitter } = require('events');
+
+const { connect, codes, resultName } = require('../lib/api');
+const { parseValue } = require('./public/parse');
+
+const PUBLIC = path.join(__dirname, 'public');
+const MAX_BODY = 64 * 1024;
+const MAX_PINS = 64;
+// Attributes cannot be listed, only asked for by name: these are the ones
+// engineering tools commonly give tags.
+const ATTRIBUTES = ['unit', 'min', 'max', 'io', 'area', 'line', 'plc', 'opc', 'archive', 'format',
+                    'scale', 'offset', 'group', 'comment'];
+const MIN_TICK = 50;
+const MAX_TICK = 60000;
+// An event stream whose socket buffer holds more than this skips values
+// until it drains: a stalled page never makes the server's memory grow.
+const MAX_PENDING = 256 * 1024;
+
+// The files the page consists of, and where they come from.
+function staticFiles() {
+  const files = {
+    '/': ['index.html', 'text/html; charset=utf-8'],
+    '/app.js': ['app.js', 'text/javascript; charset=utf-8'],
+    '/parse.js': ['parse.js', 'text/javascript; charset=utf-8'],
+    '/style.css': ['style.css', 'text/css; charset=utf-8'],
+  };
+  const out = {};
+  for (const [url, [file, type]] of Object.entries(files)) out[url] = { file: path.join(PUBLIC, file), type };
+  // The chart library: vendored into public/vendor by the install step, or
+  // straight from node_modules in a source checkout.
+  const vendor = {
+    '/vendor/uPlot.iife.min.js': ['uPlot.iife.min.js', 'text/javascript; charset=utf-8'],
+    '/vendor/uPlot.min.css': ['uPlot.min.css', 'text/css; charset=utf-8'],
+  };
+  for (const [url, [file, type]] of Object.entries(vendor)) {
+    let where = path.join(PUBLIC, 'vendor', file);
+    if (!fs.existsSync(where)) {
+      try {
+        where = require.resolve(`uplot/dist/${file}`, { paths: [__dirname] });
+      } catch (e) {
+        where = null;
+      }
+    }
+    if (where) out[url] = { file: where, type };
+  }
+  return out;
+}
+
+// JSON with BigInt values as decimal texts.
+function toJson(value) {
+  return JSON.stringify(value, (k, v) => (typeof v === 'bigint' ? v.toString() : v));
+}
+
+// Numeric leaves of a value, keyed by path under name (booleans and texts
+// are left out): what the trend chart plots.
+function numericLeaves(name, value, out) {
+  if (typeof value === 'number') out[name] = value;
+  else if (typeof value === 'bigint') out[name] = Number(value);
+  else if (Array.isArray(value)) value.forEach((v, i) => numericLeaves(`${name}[${i}]`, v, out));
+  else if (value && typeof value === 'object') {
+    for (const [k, v] of Object.entries(value)) numericLeaves(`${name}.${k}`, v, out);
+  }
+  return out;
+}
+
+function errorBody(e) {
+  if (e && typeof e.code === 'number' && e.result) return { code: e.code, result: e.result, message: e.message };
+  return { message: e && e.message ? e.message : String(e) };
+}
+
+class Explorer extends EventEmitter {
+  // options: host, port (the controller), timeout, allowWrite, tick (ms),
+  // connect (replaces the promise API's connect, for tests).
+  constructor(options) {
+    super();
+    this.options = { timeout: 0, allowWrite: false, tick: 500, ...options };
+    this.ws = null;
+    this.state = 'connecting';  // 'connecting', 'connected', 'disconnected', 'closed'
+    this.tagList = null;
+    this.tagListDone = false;
+    this.tagListError = null;
+    this.listedAt = 0;
+    this.connectedAt = 0;
+    this.pins = [];
+    this.group = null;
+    this.groupError = null;
+    this.tick = this.options.tick;
+    this.paused = false;
+    this.clients = new Set();
+    this.files = staticFiles();
+    this.timer = null;
+    this.server = http.createServer((req, res) => this._handle(req, res));
+  }
+
+  // Listens on host:port (port 0: any) and starts connecting.
+  async listen(host = '127.0.0.1', port = 8080) {
+    this.listenHost = host.toLowerCase();
+    await new Promise((resolve, reject) => {
+      this.server.once('error', reject);
+      this.server.listen(port, host, () => {
+        this.server.off('error', reject);
+        resolve();
+      });
+    });
+    this._connectLoop();
+    this._schedule();
+    const a = this.server.address();
+    return { host: a.address, port: a.port };
+  }
+
+  async close() {
+    this.state = 'closed';
+    clearTimeout(this.timer);
+    for (const res of this.clients) res.end();
+    this.clients.clear();
+    await new Promise((resolve) => this.server.close(resolve));
+    this.server.closeAllConnections?.();
+    if (this.ws) await this.ws.close().catch(() => {});
+  }
+
+  // ---- the controller ----------------------------------------------------
+
+  async _connectLoop() {
+    const o = this.options;
+    const open = o.connect || connect;
+    let delay = 250;
+    while (this.state !== 'closed') {
+      try {
+        const ws = await open({ host: o.host, port: o.port, timeout: o.timeout, reconnect: true });
+        if (this.state === 'closed') {
+          await ws.close();
+          return;
+        }
+        this.ws = ws;
+        ws.on('disconnect', (err) => {
+          this._setState('disconnected', err);
+        });
+        ws.on('reconnect', () => this._connected());
+        this._connected();
+        return;
+      } catch (e) {
+        this._setState('connecting', e);
+        await new Promise((r) => setTimeout(r, delay));
+        delay = Math.min(delay * 2, 5000);
+      }
+    }
+  }
+
+  _connected() {
+    this.connectedAt = Date.now();
+    this._setState('connected');
+    this._loadTags();
+  }
+
+  // Lists the tag names, pushing each reply's names to the pages as they
+  // arrive (from: the list's length before them), so a large model shows
+  // its first tags at once.
+  async _loadTags() {
+    const at = this.connectedAt;
+    this.tagList = [];
+    this.tagListDone = false;
+    this.tagListError = null;
+    this._broadcast('tags', { from: 0, names: [], done: false });
+    try {
+      const all = await this.ws.tagNames('', (names) => {
+        if (at !== this.connectedAt) return;
+        const from = this.tagList.length;
+        this.tagList.push(...names);
+        this._broadcast('tags', { from, names, done: false });
+      });
+      if (at !== this.connectedAt) return;
+      this.tagList = all;
+    } catch (e) {
+      if (at !== this.connectedAt) return;
+      this.tagListError = errorBody(e);
+    }
+    this.tagListDone = true;
+    this.listedAt = Date.now();
+    this._broadcast('tags', { from: this.tagList.length, names: [], done: true, error: this.tagListError,
+                               ms: this.listedAt - this.connectedAt });
+  }
+
+  _setState(state, err) {
+    if (this.state === 'closed') return;
+    this.state = state;
+    this.lastError = err ? errorBody(err) : null;
+    this._broadcast('state', this._stateBody());
+  }
+
+  _stateBody() {
+    const o = this.options;
+    return {
+      state: this.state, connectedAt: this.connectedAt, controller: `${o.host}:${o.port}`, version: this.ws ? this.ws.version : null,
+      allowWrite: !!o.allowWrite, error: this.lastError || null, pins: this.pins, tick: this.tick,
+      paused: this.paused, groupError: this.groupError,
+    };
+  }
+
+  // Replaces the pinned tags; the group is made again on the next tick.
+  async setPins(names) {
+    if (!Array.isArray(names) || names.length > MAX_PINS ||
+        names.some((n) => typeof n !== 'string' || n === '' || n.length > 259)) {
+      throw Object.assign(new Error(`pins: up to ${MAX_PINS} tag names`), { status: 400 });
+    }
+    const unique = [];
+    const seen = new Set();
+    for (const n of names) {
+      if (!seen.has(n.toLowerCase())) unique.push(n);
+      seen.add(n.toLowerCase());
+    }
+    const old = this.group;
+    this.group = null;
+    this.pins = unique;
+    this.groupError = null;
+    if (old) await old.close().catch(() => {});
+    this._broadcast('state', this._stateBody());
+    this._schedule(0);
+  }
+
+  setTick(tick, paused) {
+    if (tick !== undefined) {
+      if (!Number.isInteger(tick) || tick < MIN_TICK || tick > MAX_TICK) {
+        throw Object.assign(new Error(`tick must be ${MIN_TICK} to ${MAX_TICK} ms`), { status: 400 });
+      }
+      this.tick = tick;
+    }
+    if (paused !== undefined) this.paused = !!paused;
+    this._broadcast('state', this._stateBody());
+    this._schedule();
+  }
+
+  _schedule(delay = this.tick) {
+    clearTimeout(this.timer);
+    if (this.state === 'closed') return;
+    this.timer = setTimeout(() => this._tick(), delay);
+  }
+
+  // One group read of the pinned tags, pushed to every page.
+  async _tick() {
+    if (this.ticking) return;
+    this.ticking = true;
+    try {
+      if (!this.paused && this.state === 'connected' && this.pins.length && this.clients.size) {
+        const pins = this.pins;
+        if (!this.group && !this.groupError) {
+          try {
+            const group = await this.ws.group(pins);
+            if (pins === this.pins) this.group = group;
+            else await group.close();  // the pins changed meanwhile
+          } catch (e) {
+            if (e.code !== codes.symResConnectionLost) {
+              this.groupError = errorBody(e);
+              this._broadcast('state', this._stateBody());
+            }
+          }
+        }
+        const group = this.group;
+        if (group && pins === this.pins) {
+          try {
+            const values = await group.read();
+            if (group === this.group) {
+              const numbers = {};
+              for (const n of pins) numericLeaves(n, values[n], numbers);
+              this._broadcast('values', { t: Date.now(), values, numbers });
+            }
+          } catch (e) {
+            this._broadcast('readError', errorBody(e));
+          }
+        }
+      }
+    } finally {
+      this.ticking = false;
+      this._schedule();
+    }
+  }
+
+  // ---- HTTP ---------------------------------------------------------------
+
+  _broadcast(event, body) {
+    const text = `event: ${event}\ndata: ${toJson(body)}\n\n`;
+    for (const res of this.clients) {
+      if (event === 'values' && res.writableLength > MAX_PENDING) continue;
+      res.write(text);
+    }
+    this.emit(event, body);
+  }
+
+  _send(res, status, body) {
+    const text = toJson(body);
+    res.writeHead(status, { 'Content-Type': 'application/json; charset=utf-8', 'Cache-Control': 'no-store' });
+    res.end(text);
+  }
+
+  _fail(res, e) {
+    const status = e.status || (e.code !== undefined && e.result ? 409 : 500);
+    this._send(res, status, { error: errorBody(e) });
+  }
+
+  async _body(req) {
+    if (!/^application\/json\b/.test(req.headers['content-type'] || '')) {
+      throw Object.assign(new Error('requests must be sent as application/json'), { status: 415 });
+    }
+    const chunks = [];
+    let size = 0;
+    for await (const c of req) {
+      size += c.length;
+      if (size > MAX_BODY) throw Object.assign(new Error('request too large'), { status: 413 });
+      chunks.push(c);
+    }
+    try {
+      return JSON.parse(Buffer.concat(chunks).toString('utf8'));
+    } catch (e) {
+      throw Object.assign(new Error('the request is not JSON'), { status: 400 });
+    }
+  }
+
+  _needWorkspace() {
+    if (this.state !== 'connected') {
+      const e = new Error(`not connected to the controller (${this.state})`);
+      e.code = codes.symResConnectionLost;
+      e.result = resultName(e.code);
+      throw e;
+    }
+    return this.ws;
+  }
+
+  // Requests must name the explorer by an address or by the name it was
+  // told to listen on: a page whose own name was pointed at this address
+  // (DNS rebinding) is refused instead of reaching the controller.
+  _hostAllowed(req) {
+    let name;
+    try {
+      name = new URL(`http://${req.headers.host || ''}`).hostname.replace(/^\[|\]$/g, '');
+    } catch (e) {
+      return false;
+    }
+    return net.isIP(name) !== 0 || name === 'localhost' || name === this.listenHost;
+  }
+
+  async _handle(req, res) {
+    const url = new URL(req.url, 'http://explorer');
+    if (!this._hostAllowed(req)) {
+      return this._send(res, 403, { error: { message: 'unknown host name: open the explorer by its address' } });
+    }
+    try {
+      if (req.method === 'GET' && this.files[url.pathname]) return this._static(res, this.files[url.pathname]);
+      const route = `${req.method} ${url.pathname}`;
+      switch (route) {
+        case 'GET /api/state': return this._send(res, 200, this._stateBody());
+        case 'GET /api/tags': return this._tags(res);
+        case 'GET /api/tag': return await this._tag(res, url.searchParams.get('name') || '');
+        case 'GET /api/events': return this._eventStream(req, res);
+        case 'POST /api/pins': return this._send(res, 200, await this.setPins((await this._body(req)).names) || this._stateBody());
+        case 'POST /api/tick': {
+          const b = await this._body(req);
+          this.setTick(b.tick, b.paused);
+          return this._send(res, 200, this._stateBody());
+        }
+        case 'POST /api/write': return await this._write(res, await this._body(req));
+        default:
+          return this._send(res, 404, { error: { message: `no such resource: ${url.pathname}` } });
+      }
+    } catch (e) {
+      return this._fail(res, e);
+    }
+  }
+
+  _static(res, { file, type }) {
+    fs.readFile(file, (err, data) => {
+      if (err) return this._send(res, 500, { error: { message: `cannot read ${path.basename(file)}` } });
+      res.writeHead(200, { 'Content-Type': type, 'Cache-Control': 'no-cache' });
+      res.end(data);
+    });
+  }
+
+  _tags(res) {
+    this._send(res, 200, { names: this.tagList || [], done: !!this.tagListDone, error: this.tagListError,
+                           ms: this.tagListDone ? this.listedAt - this.connectedAt : undefined });
+  }
+
+  // A tag's name (members and elements included); patterns are refused, so
+  // one request never lists more than the tag itself.
+  _checkName(name) {
+    if (typeof name !== 'string' || name === '' || name.length > 259 || /[*?]/.test(name)) {
+      const code = codes.symResInvalidParameter;
+      throw Object.assign(new Error('a tag name without * or ?, of 1 to 259 characters'),
+                          { status: 400, code, result: resultName(code) });
+    }
+  }
+
+  async _tag(res, name) {
+    this._checkName(name);
+    const ws = this._needWorkspace();
+    const listed = (await ws.tags(name)).find((t) => t.name.toLowerCase() === name.toLowerCase());
+    const type = await ws.type(name);
+    const body = { name: listed ? listed.name : name, tagType: listed ? listed.type : type.name,
+                   size: listed ? listed.size : type.size, flags: listed ? listed.flags : null, type };
+    try {
+      body.value = await ws.read(name);
+    } catch (e) {
+      body.valueError = errorBody(e);
+    }
+    try {
+      Object.assign(body, await ws.texts(name, ATTRIBUTES));
+    } catch (e) {
+      body.infoError = errorBody(e);
+    }
+    this._send(res, 200, body);
+  }
+
+  async _write(res, b) {
+    if (!this.options.allowWrite) {
+      return this._send(res, 403, { error: { message: 'writes are off: start the explorer with --allow-write' } });
+    }
+    if (!b || typeof b.name !== 'string' || typeof b.text !== 'string') {
+      return this._send(res, 400, { error: { message: 'a write needs name and text' } });
+    }
+    this._checkName(b.name);
+    const ws = this._needWorkspace();
+    const listed = (await ws.tags(b.name)).find((t) => t.name.toLowerCase() === b.name.toLowerCase());
+    if (listed && listed.flags.readOnly) {
+      const code = codes.symResReadOnlyTag;
+      return this._send(res, 409, { error: { code, result: resultName(code), message: `${resultName(code)}: '${listed.name}' is read-only` } });
+    }
+    const type = await ws.type(b.name);
+    let parsed;
+    try {
+      parsed = parseValue(type, b.text);
+    } catch (e) {
+      if (!e.parse) throw e;
+      const code = codes.symResInvalidParameter;
+      return this._send(res, 400, { error: { code, result: resultName(code), message: e.message } });
+    }
+    await ws.write(b.name, parsed.value);
+    this._send(res, 200, { name: b.name, value: await ws.read(b.name) });
+  }
+
+  _eventStream(req, res) {
+    res.writeHead(200, { 'Content-Type': 'text/event-stream', 'Cache-Control': 'no-store', Connection: 'keep-alive' });
+    res.write(`retry: 1000\nevent: state\ndata: ${toJson(this._stateBody())}\n\n`);
+    this.clients.add(res);
+    const ping = setInterval(() => res.write(': ping\n\n'), 15000);
+    req.on('close', () => {
+      clearInterval(ping);
+      this.clients.delete(res);
+    });
+    this._schedule(0);
+  }
+}
+
+function isLoopback(host) {
+  return host === 'localhost' || host === '::1' || /^127\./.test(host);
+}
+
+module.exports = { Explorer, isLoopback, numericLeaves };

@@ -1,0 +1,135 @@
+'use strict';
+// The explorer's command and HTTP interface without a browser: what it
+// refuses, and that it waits for a controller that is not there yet.
+const test = require('node:test');
+const assert = require('node:assert');
+const { spawnSync } = require('child_process');
+const http = require('http');
+const path = require('path');
+
+const { startSim, startExplorer, stop } = require('./support');
+const { parseValue } = require('../public/parse');
+
+const BIN = path.join(__dirname, '..', '..', 'bin', 'qxsymbols.js');
+
+async function call(url, method = 'GET', body, type = 'application/json') {
+  const init = { method, headers: type ? { 'Content-Type': type } : {} };
+  if (body !== undefined) init.body = typeof body === 'string' ? body : JSON.stringify(body);
+  const res = await fetch(url, init);
+  return { status: res.status, body: await res.json().catch(() => null) };
+}
+
+async function waitState(url, want) {
+  for (let i = 0; i < 200; i++) {
+    const { body } = await call(`${url}api/state`);
+    if (body.state === want) return body;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`state never became ${want}`);
+}
+
+test('parsing typed text checks each type\'s range', () => {
+  const T = (name, kind, size, extra) => ({ name, kind, size, ...extra });
+  const ok = [
+    [T('BOOL', 'bool', 1), 'TRUE', true], [T('BOOL', 'bool', 1), '0', false],
+    [T('SINT', 'int', 1), '-128', -128], [T('UINT', 'uint', 2), '65535', 65535],
+    [T('WORD', 'uint', 2), '16#FF_FF', 65535], [T('LINT', 'int', 8), '-9223372036854775808', -(2n ** 63n)],
+    [T('ULINT', 'uint', 8), '18446744073709551615', 2n ** 64n - 1n], [T('REAL', 'real', 4), '-1.5e3', -1500],
+    [T('STRING[3]', 'string', 4), 'abc', 'abc'],
+  ];
+  for (const [type, text, value] of ok) assert.deepStrictEqual(parseValue(type, text).value, value, text);
+  const bad = [
+    [T('BOOL', 'bool', 1), 'yes'], [T('SINT', 'int', 1), '128'], [T('UINT', 'uint', 2), '-1'],
+    [T('DINT', 'int', 4), '1.5'], [T('ULINT', 'uint', 8), '18446744073709551616'],
+    [T('REAL', 'real', 4), '1e39'], [T('LREAL', 'real', 8), 'NaN'], [T('STRING[3]', 'string', 4), 'abcd'],
+    [T('STRING[3]', 'string', 4), '\u20ac'],
+  ];
+  for (const [type, text] of bad) assert.throws(() => parseValue(type, text), (e) => e.parse, `${type.name} ${text}`);
+  const motor = T('MOTOR', 'functionBlock', 8, { members: [
+    { name: 'Enable', type: T('BOOL', 'bool', 1) }, { name: 'Speed', type: T('INT', 'int', 2) }] });
+  assert.deepStrictEqual(parseValue(motor, '{"speed": 7}').value, { Speed: 7 });
+  assert.throws(() => parseValue(motor, '{"Speed": 70000}'), /MOTOR\.Speed: 70000 is outside INT/);
+  assert.throws(() => parseValue(motor, '{"Torque": 1}'), /no member 'Torque'/);
+  const grid = T('ARRAY[1..2] OF SINT', 'array', 2, { dims: [2], element: T('SINT', 'int', 1) });
+  assert.deepStrictEqual(parseValue(grid, '[1, -2]').value, [1, -2]);
+  assert.throws(() => parseValue(grid, '[1, 2, 3]'), /3 elements/);
+});
+
+test('the command refuses bad arguments and warns when not on loopback', async (t) => {
+  const run = (...args) => spawnSync(process.execPath, [BIN, ...args], { encoding: 'utf8' });
+  for (const args of [['explore', '--port', '1'], ['explore', '--host', 'h'], ['explore', '--host', 'h', '--port', '70000'],
+                      ['explore', '--host', 'h', '--port', '1', '--listen', 'nowhere'], ['frobnicate']]) {
+    const r = run(...args);
+    assert.strictEqual(r.status, 2, args.join(' '));
+    assert.match(r.stderr, /usage: qxsymbols explore/);
+  }
+  const sim = await startSim();
+  t.after(() => stop(sim.child));
+  const wide = await startExplorer(sim.port, ['--listen', '0.0.0.0:0']);
+  const loop = await startExplorer(sim.port);
+  await Promise.all([stop(wide.child), stop(loop.child)]);
+  assert.match(wide.child.stderrText(), /warning: listening on 0\.0\.0\.0:\d+, not on loopback/);
+  assert.strictEqual(loop.child.stderrText(), '');
+});
+
+test('the HTTP interface refuses what it must', async (t) => {
+  const sim = await startSim();
+  const ro = await startExplorer(sim.port);
+  const rw = await startExplorer(sim.port, ['--allow-write']);
+  t.after(async () => {
+    await Promise.all([stop(ro.child), stop(rw.child)]);
+    await stop(sim.child);
+  });
+  await Promise.all([waitState(ro.url, 'connected'), waitState(rw.url, 'connected')]);
+  const cases = [
+    [ro.url, 'POST', 'api/write', { name: 'CntInt', text: '1' }, 403, /writes are off/],
+    [rw.url, 'POST', 'api/write', { name: 'CntInt', text: '1' }, 415, /application\/json/, 'text/plain'],
+    [rw.url, 'POST', 'api/write', 'x'.repeat(70000), 413, /too large/],
+    [rw.url, 'POST', 'api/write', '{', 400, /not JSON/],
+    [rw.url, 'POST', 'api/write', { name: 'CntInt', text: '99999' }, 400, /symResInvalidParameter/],
+    [rw.url, 'POST', 'api/write', { name: 'EStopOk', text: '0' }, 409, /symResReadOnlyTag/],
+    [rw.url, 'POST', 'api/write', { name: 'NoSuchTag', text: '0' }, 409, /symResSymbolNotFound/],
+    [rw.url, 'POST', 'api/pins', { names: Array(65).fill('CntInt') }, 400, /up to 64/],
+    [rw.url, 'POST', 'api/tick', { tick: 10 }, 400, /tick must be/],
+    [rw.url, 'GET', '../server.js', undefined, 404, /no such resource/],
+    [rw.url, 'GET', 'api/tag?name=NoSuchTag', undefined, 409, /symResSymbolNotFound/],
+    [rw.url, 'GET', 'api/tag?name=Cnt*', undefined, 400, /symResInvalidParameter: a tag name without/],
+  ];
+  for (const [url, method, where, body, status, text, type] of cases) {
+    const r = await call(url + where, method, body, type);
+    assert.strictEqual(r.status, status, `${method} ${where}`);
+    const e = r.body.error;
+    assert.match(`${e.result || ''}: ${e.message}`, text, `${method} ${where}`);
+  }
+  const rebound = await new Promise((resolve, reject) => {
+    http.get(`${rw.url}api/state`, { headers: { Host: `attacker.example:${new URL(rw.url).port}` } }, (res) => {
+      res.resume();
+      resolve(res.statusCode);
+    }).on('error', reject);
+  });
+  assert.strictEqual(rebound, 403, 'a foreign host name');
+  // An array cannot join a group read: the pins stay, the page is told why.
+  await call(`${rw.url}api/pins`, 'POST', { names: ['Temps'] });
+  const events = await fetch(`${rw.url}api/events`);
+  const reader = events.body.getReader();
+  let text = '';
+  while (!/"groupError":\{[^}]*symResInvalidGroupTag/.test(text)) text += new TextDecoder().decode((await reader.read()).value);
+  await reader.cancel();
+});
+
+test('the explorer waits for a controller that is not there yet', async (t) => {
+  let sim = await startSim();
+  const port = sim.port;
+  await stop(sim.child);
+  const explorer = await startExplorer(port);
+  t.after(async () => {
+    await stop(explorer.child);
+    await stop(sim.child);
+  });
+  assert.strictEqual((await call(`${explorer.url}api/state`)).body.state, 'connecting');
+  sim = await startSim({ port });
+  await waitState(explorer.url, 'connected');
+  const { body } = await call(`${explorer.url}api/tags`);
+  for (let i = 0; i < 100 && !(await call(`${explorer.url}api/tags`)).body.done; i++) await new Promise((r) => setTimeout(r, 50));
+  assert.ok((await call(`${explorer.url}api/tags`)).body.names.includes('CntDint'), JSON.stringify(body).slice(0, 200));
+});

@@ -1,0 +1,144 @@
+// The promise API of qxsymbols: connect() to a controller's symbol service
+// and read and write its tags as plain JavaScript values.
+import { EventEmitter } from 'events';
+
+/** A tag's value: basic types as numbers and booleans, 64-bit integers as
+ * BigInt, strings, arrays (nested per dimension) and structures or function
+ * blocks as plain objects keyed by member name. */
+export type TagValue =
+  | boolean
+  | number
+  | bigint
+  | string
+  | TagValue[]
+  | { [member: string]: TagValue };
+
+/** What a write accepts: as TagValue; 64-bit integers also as safe
+ * Numbers, structures and arrays of ws.write() also in part. */
+export type TagInput =
+  | boolean
+  | number
+  | bigint
+  | string
+  | TagInput[]
+  | { [member: string]: TagInput };
+
+export interface ReconnectOptions {
+  /** First wait before reopening, in ms (200). */
+  initialDelay?: number;
+  /** Longest wait between attempts, in ms (10000). */
+  maxDelay?: number;
+  /** Growth of the wait after each failed attempt (2). */
+  factor?: number;
+}
+
+export interface ConnectOptions {
+  /** Host name or dotted IPv4 address (127.0.0.1), at most 59 characters. */
+  host?: string;
+  /** TCP port of the symbol service. */
+  port: number;
+  /** Reply time-out in ms, 0 to 65535 (0: the library's default, 10000). */
+  timeout?: number;
+  /** Reopen the workspace in the background after a lost connection. */
+  reconnect?: boolean | ReconnectOptions;
+}
+
+/** A global tag as tags() lists it. */
+export interface TagInfo {
+  name: string;
+  /** The data type's name, for example 'INT', 'STRING[16]', 'MOTOR'. */
+  type: string;
+  /** Data size in bytes (an array's element). */
+  size: number;
+  flags: { readOnly: boolean; bitAddress: boolean };
+}
+
+export type TypeKind =
+  | 'bool' | 'int' | 'uint' | 'real' | 'string'
+  | 'struct' | 'functionBlock' | 'array' | 'unknown';
+
+/** A plain description of a type. */
+export interface TypeInfo {
+  name: string;
+  kind: TypeKind;
+  size: number;
+  /** Arrays: elements per dimension. */
+  dims?: number[];
+  /** Arrays: the element type. */
+  element?: TypeInfo;
+  /** Structures and function blocks: members with their byte offsets. */
+  members?: { name: string; offset: number; type: TypeInfo }[];
+  /** false when the member offsets could not be learned. */
+  layoutKnown?: false;
+}
+
+/** One change seen by watch(). */
+export interface TagChange {
+  name: string;
+  value: TagValue;
+  /** The value before; undefined on the first read. */
+  previous: TagValue | undefined;
+}
+
+export class Group {
+  private constructor();
+  readonly names: string[];
+  /** Every member's value in one exchange. */
+  read(): Promise<Record<string, TagValue>>;
+  /** Writes every member in one exchange; values must name each member. */
+  write(values: Record<string, TagInput>): Promise<void>;
+  /** Removes the group at the controller. */
+  close(): Promise<void>;
+}
+
+export class Workspace extends EventEmitter {
+  private constructor();
+  /** The service's version, 'major.minor.revision.build'. */
+  readonly version: string;
+  /** false for a 3.0.0.x service (symResOkServerNotFullSupport). */
+  readonly fullSupport: boolean;
+  /** false while reconnecting and after close(). */
+  readonly connected: boolean;
+  /** Global tags matching a glob filter ('*', '?'; empty: all), complete
+   * also beyond what one reply of the controller holds. */
+  tags(filter?: string): Promise<TagInfo[]>;
+  /** Names of the global tags matching filter, sorted: one exchange per tag
+   * instead of five. onBatch receives each reply's names as they arrive. */
+  tagNames(filter?: string, onBatch?: ((names: string[]) => void) | null): Promise<string[]>;
+  /** The description of a tag and those of the named attributes (at most
+   * 32) it has; attributes cannot be listed, only asked for by name. */
+  texts(name: string, attributeNames?: string[]): Promise<{ description: string; attributes: Record<string, string> }>;
+  read(name: string): Promise<TagValue>;
+  write(name: string, value: TagInput): Promise<void>;
+  type(name: string): Promise<TypeInfo>;
+  group(names: string[]): Promise<Group>;
+  /** Changes of the tags, polled with one group read every interval ms
+   * (1000). */
+  watch(names: string[], options?: { interval?: number }): AsyncGenerator<TagChange, void, undefined>;
+  /** Closes the workspace after the calls made before. */
+  close(): Promise<void>;
+
+  on(event: 'disconnect', listener: (error: QXSymError) => void): this;
+  on(event: 'reconnect' | 'close', listener: () => void): this;
+  once(event: 'disconnect', listener: (error: QXSymError) => void): this;
+  once(event: 'reconnect' | 'close', listener: () => void): this;
+}
+
+/** An error of the library or the controller. */
+export class QXSymError extends Error {
+  constructor(code: number, detail?: string);
+  /** The result code, for example 13. */
+  readonly code: number;
+  /** Its name, for example 'symResTimeoutError'. */
+  readonly result: string;
+  /** The C function that answered it, when one did. */
+  readonly call?: string;
+}
+
+/** Result codes by name. */
+export const codes: Readonly<Record<string, number>>;
+/** The name of a result code. */
+export function resultName(code: number): string;
+
+/** Opens a workspace on the symbol service at host:port. */
+export function connect(options: ConnectOptions): Promise<Workspace>;

@@ -1,0 +1,53 @@
+// A TypeScript user's program against the declarations of the package; the
+// typecheck test compiles it with tsc (no output). The @ts-expect-error
+// lines must stay errors, so the declarations are not loose.
+import { connect, QXSymError, TagChange, TypeInfo, Workspace } from 'qxsymbols';
+import * as qx from 'qxsymbols';
+
+async function main(port: number): Promise<void> {
+  const ws: Workspace = await connect({ host: '127.0.0.1', port, timeout: 2000, reconnect: true });
+  ws.on('disconnect', (e: QXSymError) => console.log('lost:', e.result, e.code));
+  ws.on('reconnect', () => console.log('back'));
+  console.log(ws.version, ws.fullSupport, ws.connected);
+
+  for (const t of await ws.tags('Line*')) {
+    console.log(t.name, t.type, t.size, t.flags.readOnly, t.flags.bitAddress);
+  }
+  const speed = await ws.read('Line.Speed');
+  if (typeof speed === 'number') await ws.write('Line.Speed', speed + 0.1);
+  await ws.write('CntLint', -(2n ** 40n));
+  await ws.write('Line', { Main: { Enable: true, SetSpeed: 1500 } });
+  const type: TypeInfo = await ws.type('Line');
+  for (const m of type.members ?? []) console.log(m.name, m.offset, m.type.kind);
+
+  const group = await ws.group(['CntInt', 'Operator']);
+  const values = await group.read();
+  await group.write({ CntInt: 1, Operator: String(values.Operator) });
+  await group.close();
+
+  for await (const change of ws.watch(['Temps'], { interval: 500 })) {
+    const c: TagChange = change;
+    console.log(c.name, c.previous, '->', c.value);
+    break;
+  }
+  try {
+    await ws.read('NoSuchTag');
+  } catch (e) {
+    if (e instanceof QXSymError && e.result === 'symResSymbolNotFound') console.log(e.message);
+  }
+  console.log(qx.codes.symResTimeoutError, qx.resultName(13));
+  // The faithful module's surface is there too.
+  console.log(qx.QXSym_Init() === qx.symResOk);
+  await ws.close();
+
+  // @ts-expect-error: a tag name is a string
+  await ws.read(42);
+  // @ts-expect-error: the port is required
+  await connect({ host: 'plc' });
+  // @ts-expect-error: group values are objects
+  await group.write([1, 2]);
+  // @ts-expect-error: no such event
+  ws.on('reconnected', (n: number) => n);
+}
+
+main(Number(process.argv[2])).catch((e) => console.error(e));
