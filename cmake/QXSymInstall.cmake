@@ -45,3 +45,11 @@ if(TARGET qxsym-sim)
   install(FILES ${PROJECT_SOURCE_DIR}/sim/models/demo.json
           DESTINATION ${CMAKE_INSTALL_DATADIR}/qxsymbols/models)
 endif()
+
+# Each tool's manual page, installed with the tool.
+foreach(tool qxsym qxsym-sim qxsym-genmodel)
+  if(TARGET ${tool})
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${tool}.1
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()

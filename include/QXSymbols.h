@@ -1,5 +1,6 @@
-/*
- * QXSymbols: client library for the tags of a PLC application.
+/**
+ * @file QXSymbols.h
+ * @brief QXSymbols: client library for the tags of a PLC application.
  *
  * Flat C interface. Every function returns a QXSymResult; 0 (symResOk) is
  * success. Handles are opaque 32-bit values; 0 is never a valid handle.
@@ -61,10 +62,12 @@ extern "C" {
 #define QXSYM_API __declspec(dllimport)
 #endif
 #else
+/** Calling convention of every exported function (__stdcall on Windows). */
 #define QXSYM_CALL
 #if defined(QXSYMBOLS_BUILDING)
 #define QXSYM_API __attribute__((visibility("default")))
 #else
+/** Marks a function exported by the library. */
 #define QXSYM_API
 #endif
 #endif
@@ -72,152 +75,156 @@ extern "C" {
 /* ---- Scalar type names ------------------------------------------------ */
 
 /* int8_t .. uint64_t come from <stdint.h>. */
-typedef float float32_t;
-typedef double float64_t;
-typedef unsigned char bool_t;
+typedef float float32_t;      /**< REAL: IEEE 754 single precision. */
+typedef double float64_t;     /**< LREAL: IEEE 754 double precision. */
+typedef unsigned char bool_t; /**< Boolean: 0 false, anything else true. */
 #ifndef _TCHAR_DEFINED
-typedef char TCHAR;
-#define _TCHAR_DEFINED
+typedef char TCHAR;    /**< Character of names and file names: 8-bit. */
+#define _TCHAR_DEFINED /**< TCHAR is defined. */
 #endif
-typedef char char_t;
-typedef uint32_t addr32_t;
-typedef uint64_t addr64_t;
+typedef char char_t;       /**< 8-bit character. */
+typedef uint32_t addr32_t; /**< 32-bit controller address. */
+typedef uint64_t addr64_t; /**< 64-bit controller address. */
 #if defined(_WIN32)
 typedef addr64_t qxsym_addr_t;
 #else
+/** Address as the library reports it: 64-bit on Windows, 32-bit elsewhere. */
 typedef addr32_t qxsym_addr_t;
 #endif
 
 #ifndef FALSE
-#define FALSE 0
+#define FALSE 0 /**< bool_t false. */
 #endif
 #ifndef TRUE
-#define TRUE 1
+#define TRUE 1 /**< bool_t true. */
 #endif
 
 /* ---- Handles ------------------------------------------------------------ */
 
-typedef int QXSymWorkspaceHandle;
-typedef int QXSymTagHandle;
-typedef int QXSymTypeHandle;
-typedef int QXSymGroupHandle;
-typedef int QXSymTagMapHandle;
+typedef int QXSymWorkspaceHandle; /**< An open workspace (never 0). */
+typedef int QXSymTagHandle;       /**< An open tag (never 0). */
+typedef int QXSymTypeHandle;      /**< An open type (never 0). */
+typedef int QXSymGroupHandle;     /**< A group of tags read and written together (never 0). */
+typedef int QXSymTagMapHandle;    /**< A tag map (not available). */
 
 /* ---- Constants ------------------------------------------------------------ */
 
-#define QXSYM_MAX_STRING 260
-#define QXSYMBOLS_VERSION_MAJOR 3
-#define QXSYMBOLS_VERSION_MINOR 0
-#define QXSYMBOLS_VERSION_REVISION 1
-#define QXSYMBOLS_VERSION_BUILD 1
-#define QXSYMTAB_MAX_SUPPORTED_VERSION_MAJOR 1
+#define QXSYM_MAX_STRING 260                   /**< Longest name with its terminator. */
+#define QXSYMBOLS_VERSION_MAJOR 3              /**< Library version: major. */
+#define QXSYMBOLS_VERSION_MINOR 0              /**< Library version: minor. */
+#define QXSYMBOLS_VERSION_REVISION 1           /**< Library version: revision. */
+#define QXSYMBOLS_VERSION_BUILD 1              /**< Library version: build. */
+#define QXSYMTAB_MAX_SUPPORTED_VERSION_MAJOR 1 /**< Newest symbol-table major version read. */
 
 /* ---- Enumerations ------------------------------------------------------- */
 
+/** Result of every function; 0 (symResOk) is success. Codes are never renumbered. */
 enum _QXSymResult {
-  symResOk = 0,
-  symResNotInited = 1,
-  symResSocketInitError = 2,
-  symResSymbolTableLoadError = 3,
-  symResInvalidHandle = 4,
-  symResInvalidParameter = 5,
-  symResSymbolNotFound = 6,
-  symResAttributeNotFound = 7,
-  symResInvalidAddress = 8,
-  symResMemReadError = 9,
-  symResInvalidBuffer = 10,
-  symResUnknownTagSize = 11,
-  symResMemWriteError = 12,
-  symResTimeoutError = 13,
-  symResInvalidVARIANT = 14,
-  symResInvalidArrayIndex = 15,
-  symResReadOnlyTag = 16,
-  symResConnectionLost = 17,
-  symResNotOk = 18,
-  symResInvalidAttributeValue = 19,
-  symResBitCommandRequired = 20,
-  symResInvalidTagSize = 21,
-  symResNotImplemented = 22,
-  symResVersionNotSupported = 23,
-  symResCommandNotSupported = 24,
-  symResAddressMismatch32vs64 = 25,
-  symResMemoryAllocError = 26,
-  symResInvalidArea = 27,
-  symResInvalidWorkspace = 28,
-  symResMaxReached = 29,
-  symResBufferOverflow = 30,
-  symResUnkownCommand = 31,
-  symResShutdownInProgress = 32,
-  symResInvalidComm = 33,
-  symResServerNotCompatible = 34,
-  symResOkServerNotFullSupport = 35,
-  symResFileAlreadyExists = 36,
-  symResCannotWriteFile = 37,
-  symResCannotOpenFile = 38,
-  symResCannotReadFile = 39,
-  symResSegmentationError = 40,
-  symResHandleAlreadyExists = 41,
-  symResInvalidGroupSize = 42,
-  symResGroupMustBeRead = 43,
-  symResGroupConfigError = 44,
-  symResInvalidGroupTag = 45,
-  symResGroupIsEmpty = 46,
-  symResInvalidTagType = 47,
-  symResSocketError = 48,
-  symResProtocolError = 49
+  symResOk = 0,                     /**< Success. */
+  symResNotInited = 1,              /**< The library is not started (QXSym_Init). */
+  symResSocketInitError = 2,        /**< The socket layer could not be started. */
+  symResSymbolTableLoadError = 3,   /**< The controller could not load its symbol table. */
+  symResInvalidHandle = 4,          /**< The handle is 0, not open, or of another kind. */
+  symResInvalidParameter = 5,       /**< An argument is missing or out of range. */
+  symResSymbolNotFound = 6,         /**< No tag or member of that name. */
+  symResAttributeNotFound = 7,      /**< The tag has no attribute of that name. */
+  symResInvalidAddress = 8,         /**< The source could not be reached or attached. */
+  symResMemReadError = 9,           /**< The controller could not read the memory. */
+  symResInvalidBuffer = 10,         /**< A buffer is missing or too small. */
+  symResUnknownTagSize = 11,        /**< The source does not know the tag's size. */
+  symResMemWriteError = 12,         /**< The controller could not write the memory. */
+  symResTimeoutError = 13,          /**< No reply within the workspace's time-out. */
+  symResInvalidVARIANT = 14,        /**< The VARIANT could not be converted (Windows). */
+  symResInvalidArrayIndex = 15,     /**< An index lies outside the array's bounds. */
+  symResReadOnlyTag = 16,           /**< The tag is read-only. */
+  symResConnectionLost = 17,        /**< The connection to the controller broke or was closed. */
+  symResNotOk = 18,                 /**< The operation failed; the source gave no finer reason. */
+  symResInvalidAttributeValue = 19, /**< The attribute's value is not valid. */
+  symResBitCommandRequired = 20,    /**< The tag lives at a bit address. */
+  symResInvalidTagSize = 21,        /**< The size does not match the tag. */
+  symResNotImplemented = 22,        /**< This source does not offer the operation. */
+  symResVersionNotSupported = 23,   /**< The source does not support this version. */
+  symResCommandNotSupported = 24,   /**< The source does not support this command. */
+  symResAddressMismatch32vs64 = 25, /**< The address does not fit qxsym_addr_t. */
+  symResMemoryAllocError = 26,      /**< Memory could not be allocated. */
+  symResInvalidArea = 27,           /**< The memory area is not valid. */
+  symResInvalidWorkspace = 28,      /**< The source no longer knows the workspace. */
+  symResMaxReached = 29,            /**< A limit of the source is reached. */
+  symResBufferOverflow = 30,        /**< More entries than the list holds. */
+  symResUnkownCommand = 31,         /**< The source does not know the command. */
+  symResShutdownInProgress = 32,    /**< The source is shutting down. */
+  symResInvalidComm = 33,           /**< The communication was refused. */
+  symResServerNotCompatible = 34,   /**< The service's major version is not 3. */
+  symResOkServerNotFullSupport =
+      35,                         /**< Connected, but the service (3.0.0.x) lacks some functions. */
+  symResFileAlreadyExists = 36,   /**< The file exists and overwrite was 0. */
+  symResCannotWriteFile = 37,     /**< The file could not be written in full. */
+  symResCannotOpenFile = 38,      /**< The file could not be opened or created. */
+  symResCannotReadFile = 39,      /**< The file could not be read. */
+  symResSegmentationError = 40,   /**< A reply in fragments broke off or overran its total. */
+  symResHandleAlreadyExists = 41, /**< The tag is already a member of the group. */
+  symResInvalidGroupSize = 42,    /**< The group reply had the wrong length. */
+  symResGroupMustBeRead = 43,     /**< The group has not been read yet. */
+  symResGroupConfigError = 44,    /**< The source refused the group's configuration. */
+  symResInvalidGroupTag = 45,     /**< The source refused a tag of the group. */
+  symResGroupIsEmpty = 46,        /**< The group has no members. */
+  symResInvalidTagType = 47,      /**< The tag's type does not allow the operation. */
+  symResSocketError = 48,         /**< The request could not be sent or received. */
+  symResProtocolError = 49        /**< The reply did not fit the request. */
 };
-typedef enum _QXSymResult QXSymResult;
+typedef enum _QXSymResult QXSymResult; /**< Result of every function. */
 
+/** How a workspace reaches the symbols. */
 enum _QXSymProtocol {
-  symProtGDB_TCP = 0,
+  symProtGDB_TCP = 0, /**< The controller's symbol service over TCP. */
 #if defined(_WIN32)
-  symProtFerrolink = 1,
+  symProtFerrolink = 1, /**< The COM channel (Windows only). */
 #endif
-  symProtDirectAccess = 2
+  symProtDirectAccess = 2 /**< A host's in-process QXSymDirectAccessTable. */
 };
-typedef enum _QXSymProtocol QXSymProtocol;
+typedef enum _QXSymProtocol QXSymProtocol; /**< How a workspace reaches the symbols. */
 
-/* Basic variable type of a tag's data. 8 and 19 are unassigned. */
+/** Basic variable type of a tag's data. 8 and 19 are unassigned. */
 enum _QXSymTyVar {
-  QXSymTyVarNull = 0,
-  QXSymTyVarBool = 1,
-  QXSymTyVarSInt = 2,
-  QXSymTyVarUSInt = 3,
-  QXSymTyVarByte = 4,
-  QXSymTyVarInt = 5,
-  QXSymTyVarUInt = 6,
-  QXSymTyVarWord = 7,
-  QXSymTyVarDInt = 9,
-  QXSymTyVarUDInt = 10,
-  QXSymTyVarDWord = 11,
-  QXSymTyVarLInt = 12,
-  QXSymTyVarULInt = 13,
-  QXSymTyVarLWord = 14,
-  QXSymTyVarReal = 15,
-  QXSymTyVarLReal = 16,
-  QXSymTyVarString = 17,
-  QXSymTyVarUserDef = 18,
-  QXSymTyVarPointer = 20
+  QXSymTyVarNull = 0,     /**< No basic type (structures, function blocks). */
+  QXSymTyVarBool = 1,     /**< BOOL, 1 byte. */
+  QXSymTyVarSInt = 2,     /**< SINT, 1 byte signed. */
+  QXSymTyVarUSInt = 3,    /**< USINT, 1 byte unsigned. */
+  QXSymTyVarByte = 4,     /**< BYTE, 1 byte. */
+  QXSymTyVarInt = 5,      /**< INT, 2 bytes signed. */
+  QXSymTyVarUInt = 6,     /**< UINT, 2 bytes unsigned. */
+  QXSymTyVarWord = 7,     /**< WORD, 2 bytes. */
+  QXSymTyVarDInt = 9,     /**< DINT, 4 bytes signed. */
+  QXSymTyVarUDInt = 10,   /**< UDINT, 4 bytes unsigned. */
+  QXSymTyVarDWord = 11,   /**< DWORD, 4 bytes. */
+  QXSymTyVarLInt = 12,    /**< LINT, 8 bytes signed. */
+  QXSymTyVarULInt = 13,   /**< ULINT, 8 bytes unsigned. */
+  QXSymTyVarLWord = 14,   /**< LWORD, 8 bytes. */
+  QXSymTyVarReal = 15,    /**< REAL, 4-byte float. */
+  QXSymTyVarLReal = 16,   /**< LREAL, 8-byte float. */
+  QXSymTyVarString = 17,  /**< STRING, zero-terminated 8-bit text. */
+  QXSymTyVarUserDef = 18, /**< A user-defined type. */
+  QXSymTyVarPointer = 20  /**< A pointer. */
 };
-typedef enum _QXSymTyVar QXSymTyVar;
+typedef enum _QXSymTyVar QXSymTyVar; /**< Basic variable type. */
 
-/* Type property flags, ORed together by QXSym_TypeGetProperties. */
+/** Type property flags, ORed together by QXSym_TypeGetProperties. */
 enum _QXSymTypeProperty {
-  QXSymTypeIsBasic = 1,
-  QXSymTypeIsComplex = 2,
-  QXSymTypeIsString = 4,
-  QXSymTypeIsArray = 8,
-  QXSymTypeIsStruct = 16,
-  QXSymTypeIsFunctionBlock = 32,
-  QXSymTypeIsNumeric = 64,
-  QXSymTypeIsSigned = 128,
-  QXSymTypeIsInteger = 256
+  QXSymTypeIsBasic = 1,          /**< The type is a basic type. */
+  QXSymTypeIsComplex = 2,        /**< The type is complex (not basic). */
+  QXSymTypeIsString = 4,         /**< The type is a string. */
+  QXSymTypeIsArray = 8,          /**< The type is an array. */
+  QXSymTypeIsStruct = 16,        /**< The type is a structure. */
+  QXSymTypeIsFunctionBlock = 32, /**< The type is a function block. */
+  QXSymTypeIsNumeric = 64,       /**< The type is numeric. */
+  QXSymTypeIsSigned = 128,       /**< The type is signed. */
+  QXSymTypeIsInteger = 256       /**< The type is an integer. */
 };
-typedef enum _QXSymTypeProperty QXSymTypeProperty;
+typedef enum _QXSymTypeProperty QXSymTypeProperty; /**< Type property flag. */
 
 /* ---- Server address ------------------------------------------------------ */
 
-/*
+/**
  * Where and how QXSym_OpenWorkspace reaches the symbols. 68 bytes:
  *   protocol  offset 0   how the workspace reaches the symbols
  *   ip        offset 4   host name or dotted IPv4 address (symProtGDB_TCP);
@@ -234,12 +241,12 @@ typedef enum _QXSymTypeProperty QXSymTypeProperty;
  * Read only during QXSym_OpenWorkspace.
  */
 struct _QXSymServerAddress {
-  QXSymProtocol protocol;
-  char ip[60];
-  uint16_t port;
-  uint16_t timeout;
+  QXSymProtocol protocol; /**< How the workspace reaches the symbols. */
+  char ip[60];            /**< Host name or IPv4 address, or the table's address. */
+  uint16_t port;          /**< TCP port of the symbol service. */
+  uint16_t timeout;       /**< Reply time-out in ms; 0 keeps the default (10000). */
 };
-typedef struct _QXSymServerAddress QXSymServerAddress;
+typedef struct _QXSymServerAddress QXSymServerAddress; /**< See _QXSymServerAddress. */
 
 #if defined(__cplusplus)
 static_assert(sizeof(QXSymServerAddress) == 68, "address record is 68 bytes");
@@ -259,110 +266,217 @@ _Static_assert(sizeof(QXSymResult) == 4, "enumerations are 32-bit");
 /* Library start and stop                                                    */
 /* ======================================================================== */
 
-/* Start the library. A second call while started does nothing.
- * Returns symResOk, or symResSocketInitError (never on Linux). */
+/**
+ * @brief Start the library. A second call while started does nothing.
+ * @return symResOk, or symResSocketInitError (never on Linux).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_Init(void);
 
-/* symResOk (0) while the library is started, symResNotInited (1) otherwise. */
+/**
+ * @brief Whether the library is started.
+ * @return symResOk (0) while the library is started, symResNotInited (1) otherwise.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_IsInitOk(void);
 
-/* Stop the library. Handles still open are invalid afterwards and their
- * objects are released locally (nothing is sent to the controller); tag
- * lists of QXSym_GetGlobalTags or QXSym_QueryGlobalTags not yet given to
+/**
+ * @brief Stop the library.
+ *
+ * Handles still open are invalid afterwards and their objects are released
+ * locally (nothing is sent to the controller); tag lists of
+ * QXSym_GetGlobalTags or QXSym_QueryGlobalTags not yet given to
  * QXSym_FreeTagList are freed.
- * Returns symResOk, or symResNotInited when not started. */
+ * @return symResOk, or symResNotInited when not started.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_Shutdown(void);
 
 /* ======================================================================== */
 /* Workspaces and global tags                                                */
 /* ======================================================================== */
 
-/* Open a workspace on the source named by address.
- * selector: passed to the source as it is.
- * workspace: receives the handle (0 on failure).
- * Returns symResOk, or symResOkServerNotFullSupport (service 3.0.0.x) with a
+/**
+ * @brief Open a workspace on the source named by address.
+ * @param selector passed to the source as it is.
+ * @param address where and how to reach the symbols; read only during the call.
+ * @param workspace receives the handle (0 on failure).
+ * @return symResOk, or symResOkServerNotFullSupport (service 3.0.0.x) with a
  * valid handle; symResInvalidParameter (workspace null), symResInvalidAddress
  * (address null, or the channel or table cannot be attached),
  * symResServerNotCompatible (major version other than 3), or the source's
- * result. */
+ * result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_OpenWorkspace(uint8_t selector,
                                                      const QXSymServerAddress* address,
                                                      QXSymWorkspaceHandle* workspace);
 
-/* Close a workspace at the source and release it. The handle is invalid
- * afterwards whatever the result. Returns the source's answer to the close,
- * or symResInvalidHandle. Tags, types and groups of the workspace stay open
- * but can no longer reach the source. */
+/**
+ * @brief Close a workspace at the source and release it.
+ *
+ * The handle is invalid afterwards whatever the result. Tags, types and
+ * groups of the workspace stay open but can no longer reach the source.
+ * @param workspace the workspace to close.
+ * @return the source's answer to the close, or symResInvalidHandle.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_CloseWorkspace(QXSymWorkspaceHandle workspace);
 
-/* Ask the source whether the workspace is still valid there. */
+/**
+ * @brief Ask the source whether the workspace is still valid there.
+ * @param workspace the workspace to check.
+ * @return symResOk when valid, else the source's answer (for example
+ * symResInvalidWorkspace, symResTimeoutError, symResConnectionLost).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_IsValidWorkspace(QXSymWorkspaceHandle workspace);
 
-/* The source's version. All four pointers are required
- * (symResInvalidParameter). */
+/**
+ * @brief The source's version.
+ * @param workspace an open workspace.
+ * @param major receives the major version.
+ * @param minor receives the minor version.
+ * @param revision receives the revision.
+ * @param build receives the build number.
+ * @return symResOk; symResInvalidParameter when any of the four pointers is
+ * null; or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetServerVersion(QXSymWorkspaceHandle workspace,
                                                         uint8_t* major, uint8_t* minor,
                                                         uint8_t* revision, uint8_t* build);
 
-/* Download the raw symbol table into fileName (binary, no header).
- * overwrite 0 and an existing file: symResFileAlreadyExists, nothing else
- * happens. A file that cannot be created: symResCannotOpenFile; a short
- * write: symResCannotWriteFile; no memory, or a table larger than 256 MiB:
- * symResMemoryAllocError. A Direct workspace answers symResNotImplemented. */
+/**
+ * @brief Download the raw symbol table into a file (binary, no header).
+ * @param workspace an open Remote workspace.
+ * @param fileName the file to write.
+ * @param overwrite 0 keeps an existing file (symResFileAlreadyExists, nothing
+ * else happens); non-zero replaces it.
+ * @return symResOk; symResFileAlreadyExists; symResCannotOpenFile (a file
+ * that cannot be created); symResCannotWriteFile (a short write);
+ * symResMemoryAllocError (no memory, or a table larger than 256 MiB);
+ * symResNotImplemented (a Direct workspace); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace,
                                                       const TCHAR* fileName, bool_t overwrite);
 
-/* Find one global tag by name; *tag receives a new tag handle on success,
- * to be released with QXSym_CloseTag. The source's status (for example
- * symResSymbolNotFound) is returned unchanged. */
+/**
+ * @brief Find one global tag by name.
+ * @param workspace an open workspace.
+ * @param name the tag's name or path (members and elements: "Line.Main",
+ * "Temps[3]").
+ * @param tag receives a new tag handle on success, to be released with
+ * QXSym_CloseTag.
+ * @return symResOk, or the source's status (for example symResSymbolNotFound)
+ * unchanged.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGlobalTag(QXSymWorkspaceHandle workspace,
                                                     const TCHAR* name, QXSymTagHandle* tag);
 
-/* Number of global tags. */
+/**
+ * @brief Number of global tags.
+ * @param workspace an open workspace.
+ * @param count receives the number.
+ * @return symResOk, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGlobalTagsNum(QXSymWorkspaceHandle workspace,
                                                         uint32_t* count);
 
-/* All global tags into a list that the library allocates: *tags receives an
- * array of *count handles followed by a 0, to be released with
- * QXSym_FreeTagList. symResMemoryAllocError when the list cannot be
- * allocated; symResBufferOverflow when the source reports more tags than it
- * counted (nothing is kept). */
+/**
+ * @brief All global tags into a list that the library allocates.
+ * @param workspace an open workspace.
+ * @param tags receives an array of *count handles followed by a 0, to be
+ * released with QXSym_FreeTagList.
+ * @param count receives the number of handles.
+ * @return symResOk; symResMemoryAllocError when the list cannot be allocated;
+ * symResBufferOverflow when the source reports more tags than it counted
+ * (nothing is kept); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGlobalTags(QXSymWorkspaceHandle workspace,
                                                      QXSymTagHandle** tags, uint32_t* count);
 
-/* All global tags into the caller's array of count entries (count > 0).
- * One handle per tag reported; no terminating 0. symResBufferOverflow when
- * the source reports more tags than count (nothing is kept). */
+/**
+ * @brief All global tags into the caller's array.
+ *
+ * One handle per tag reported; no terminating 0.
+ * @param workspace an open workspace.
+ * @param tags the caller's array of count entries.
+ * @param count the array's length (count > 0).
+ * @return symResOk; symResBufferOverflow when the source reports more tags
+ * than count (nothing is kept); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_FillGlobalTagList(QXSymWorkspaceHandle workspace,
                                                          QXSymTagHandle* tags, uint32_t count);
 
-/* Number of global tags matching filter (null: the empty filter). */
+/**
+ * @brief Number of global tags matching a filter.
+ * @param workspace an open workspace.
+ * @param filter the filter (null: the empty filter).
+ * @param count receives the number.
+ * @return symResOk, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryGlobalTagsNum(QXSymWorkspaceHandle workspace,
                                                           const TCHAR* filter, uint32_t* count);
 
-/* As QXSym_GetGlobalTags, for the tags matching filter. */
+/**
+ * @brief As QXSym_GetGlobalTags, for the tags matching filter.
+ * @param workspace an open workspace.
+ * @param filter the filter (null: the empty filter).
+ * @param tags receives the list, to be released with QXSym_FreeTagList.
+ * @param count receives the number of handles.
+ * @return as QXSym_GetGlobalTags.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryGlobalTags(QXSymWorkspaceHandle workspace,
                                                        const TCHAR* filter, QXSymTagHandle** tags,
                                                        uint32_t* count);
 
-/* As QXSym_FillGlobalTagList, for the tags matching filter. */
+/**
+ * @brief As QXSym_FillGlobalTagList, for the tags matching filter.
+ * @param workspace an open workspace.
+ * @param filter the filter (null: the empty filter).
+ * @param tags the caller's array of count entries.
+ * @param count the array's length (count > 0).
+ * @return as QXSym_FillGlobalTagList.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryFillGlobalTagList(QXSymWorkspaceHandle workspace,
                                                               const TCHAR* filter,
                                                               QXSymTagHandle* tags, uint32_t count);
 
-/* Close every tag of a list made by QXSym_GetGlobalTags or
- * QXSym_QueryGlobalTags and release the list. A list the library did not
- * make: symResInvalidHandle, left alone. */
+/**
+ * @brief Close every tag of a list and release the list.
+ * @param tags a list made by QXSym_GetGlobalTags or QXSym_QueryGlobalTags.
+ * @return symResOk; symResInvalidHandle for a list the library did not make
+ * (left alone).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_FreeTagList(QXSymTagHandle* tags);
 
-/* Tag maps are not available: these answer symResNotImplemented. */
+/**
+ * @brief Tag maps are not available.
+ * @param workspace a workspace.
+ * @param map not written.
+ * @return symResNotImplemented.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGlobalTagsMap(QXSymWorkspaceHandle workspace,
                                                         QXSymTagMapHandle* map);
+/**
+ * @brief Tag maps are not available.
+ * @param map a tag map.
+ * @return symResNotImplemented.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_FreeTagMap(QXSymTagMapHandle map);
+/**
+ * @brief Tag maps are not available.
+ * @param map a tag map.
+ * @param name a tag's name.
+ * @param tag not written.
+ * @return symResNotImplemented.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagFromMap(QXSymTagMapHandle map, const TCHAR* name,
                                                      QXSymTagHandle* tag);
 
-/* Not available: answers symResNotImplemented in every state. */
+/**
+ * @brief Not available.
+ * @param workspace a workspace.
+ * @param codeId not written.
+ * @param flag ignored.
+ * @param arg1 ignored.
+ * @param arg2 ignored.
+ * @return symResNotImplemented in every state.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetCodeId(QXSymWorkspaceHandle workspace, uint32_t* codeId,
                                                  bool_t flag, uint16_t arg1, uint16_t arg2);
 
@@ -370,164 +484,497 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetCodeId(QXSymWorkspaceHandle workspace,
 /* Tags                                                                      */
 /* ======================================================================== */
 
-/* Text of a tag: name, description, data type name, or the attribute name
- * (name may be null: the empty name). buffer and length are required.
- * symResInvalidBuffer with the needed length in *length when too small. */
+/**
+ * @brief Name of a tag.
+ * @param tag an open tag.
+ * @param buffer receives the zero-terminated text.
+ * @param length the buffer's capacity in, the needed length (terminator
+ * included) out.
+ * @return symResOk; symResInvalidParameter when buffer or length is null;
+ * symResInvalidBuffer with the needed length in *length when too small; or
+ * the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagName(QXSymTagHandle tag, TCHAR* buffer,
                                                   uint16_t* length);
+/**
+ * @brief Description of a tag.
+ * @param tag an open tag.
+ * @param buffer receives the zero-terminated text.
+ * @param length the buffer's capacity in, the needed length out.
+ * @return as QXSym_GetTagName.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDescr(QXSymTagHandle tag, TCHAR* buffer,
                                                    uint16_t* length);
+/**
+ * @brief Data type name of a tag.
+ * @param tag an open tag.
+ * @param buffer receives the zero-terminated text.
+ * @param length the buffer's capacity in, the needed length out.
+ * @return as QXSym_GetTagName.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDataType(QXSymTagHandle tag, TCHAR* buffer,
                                                       uint16_t* length);
+/**
+ * @brief One attribute of a tag.
+ * @param tag an open tag.
+ * @param name the attribute's name (null: the empty name).
+ * @param buffer receives the zero-terminated text.
+ * @param length the buffer's capacity in, the needed length out.
+ * @return as QXSym_GetTagName; symResAttributeNotFound from the source for
+ * an unknown attribute.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagAttribute(QXSymTagHandle tag, const TCHAR* name,
                                                        TCHAR* buffer, uint16_t* length);
 
-/* Basic variable type, value size and full (raw) size of a tag, and its
- * read-only and bit-address flags. Output pointers are required. */
+/**
+ * @brief Basic variable type of a tag.
+ * @param tag an open tag.
+ * @param type receives the type (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDataTypeVar(QXSymTagHandle tag, QXSymTyVar* type);
+/**
+ * @brief Value size of a tag in bytes.
+ * @param tag an open tag.
+ * @param size receives the size (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDataSize(QXSymTagHandle tag, uint32_t* size);
+/**
+ * @brief Full (raw) size of a tag in bytes.
+ * @param tag an open tag.
+ * @param size receives the size (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDataFullSize(QXSymTagHandle tag, uint32_t* size);
+/**
+ * @brief Whether a tag is read-only.
+ * @param tag an open tag.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_IsTagReadOnly(QXSymTagHandle tag, bool_t* answer);
+/**
+ * @brief Whether a tag lives at a bit address.
+ * @param tag an open tag.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_IsTagBitAddress(QXSymTagHandle tag, bool_t* answer);
 
-/* The tag's three array dimensions (0 where unused). Pointers required. */
+/**
+ * @brief The tag's three array dimensions (0 where unused).
+ * @param tag an open tag.
+ * @param dim1 receives the first dimension (required).
+ * @param dim2 receives the second dimension (required).
+ * @param dim3 receives the third dimension (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDims(QXSymTagHandle tag, uint32_t* dim1,
                                                   uint32_t* dim2, uint32_t* dim3);
 
-/* Address (and bit offset) of the tag or of one array element. An address
- * that does not fit qxsym_addr_t: symResAddressMismatch32vs64. */
+/**
+ * @brief Address of the tag.
+ * @param tag an open tag.
+ * @param address receives the address.
+ * @return symResOk; symResAddressMismatch32vs64 for an address that does not
+ * fit qxsym_addr_t; or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagAddress(QXSymTagHandle tag, qxsym_addr_t* address);
+/**
+ * @brief Address and bit offset of the tag.
+ * @param tag an open tag.
+ * @param address receives the address.
+ * @param bitOffset receives the bit offset.
+ * @return as QXSym_GetTagAddress.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagAddressBitOffset(QXSymTagHandle tag,
                                                               qxsym_addr_t* address,
                                                               uint32_t* bitOffset);
+/**
+ * @brief Address of one array element.
+ * @param tag an open array tag.
+ * @param index1 first index.
+ * @param index2 second index.
+ * @param index3 third index.
+ * @param address receives the address.
+ * @return as QXSym_GetTagAddress; the source checks the indices.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayAddress(QXSymTagHandle tag, uint32_t index1,
                                                           uint32_t index2, uint32_t index3,
                                                           qxsym_addr_t* address);
+/**
+ * @brief Address and bit offset of one array element.
+ * @param tag an open array tag.
+ * @param index1 first index.
+ * @param index2 second index.
+ * @param index3 third index.
+ * @param address receives the address.
+ * @param bitOffset receives the bit offset.
+ * @return as QXSym_GetTagAddress; the source checks the indices.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayAddressBitOffset(QXSymTagHandle tag,
                                                                    uint32_t index1, uint32_t index2,
                                                                    uint32_t index3,
                                                                    qxsym_addr_t* address,
                                                                    uint32_t* bitOffset);
 
-/* Read the tag's value into buffer of size bytes (size must be at least the
- * data size: symResInvalidBuffer). A reply longer than size:
- * symResInvalidBuffer, nothing copied. Any size is accepted; a controller
- * sends at most 65535 bytes of value in one reply. Writing a value longer
- * than 65535 bytes to a controller: symResInvalidParameter, nothing sent. */
+/**
+ * @brief Read the tag's value.
+ *
+ * Any size is accepted; a controller sends at most 65535 bytes of value in
+ * one reply.
+ * @param tag an open tag.
+ * @param buffer receives the value.
+ * @param size the buffer's size in bytes; at least the data size.
+ * @return symResOk; symResInvalidBuffer when size is below the data size or
+ * the reply is longer than size (nothing copied); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagValue_Ptr(QXSymTagHandle tag, void* buffer,
                                                        uint32_t size);
-/* Write size bytes as the tag's value. More than 65535 bytes:
- * symResInvalidParameter. */
+/**
+ * @brief Write the tag's value.
+ * @param tag an open tag.
+ * @param data the bytes to write.
+ * @param size how many bytes.
+ * @return symResOk; symResInvalidParameter for a value longer than 65535
+ * bytes to a controller (nothing sent); or the source's result (for example
+ * symResReadOnlyTag).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagValue_Ptr(QXSymTagHandle tag, const void* data,
                                                        uint32_t size);
-/* Read or write one array element; indices are checked by the source. */
+/**
+ * @brief Read one array element.
+ * @param tag an open array tag.
+ * @param index1 first index.
+ * @param index2 second index.
+ * @param index3 third index.
+ * @param buffer receives the element's value.
+ * @param size the buffer's size in bytes.
+ * @return as QXSym_GetTagValue_Ptr; the source checks the indices
+ * (symResInvalidArrayIndex).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagArrayValue_Ptr(QXSymTagHandle tag, uint32_t index1,
                                                             uint32_t index2, uint32_t index3,
                                                             void* buffer, uint32_t size);
+/**
+ * @brief Write one array element.
+ * @param tag an open array tag.
+ * @param index1 first index.
+ * @param index2 second index.
+ * @param index3 third index.
+ * @param data the bytes to write.
+ * @param size how many bytes.
+ * @return as QXSym_SetTagValue_Ptr; the source checks the indices
+ * (symResInvalidArrayIndex).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagArrayValue_Ptr(QXSymTagHandle tag, uint32_t index1,
                                                             uint32_t index2, uint32_t index3,
                                                             const void* data, uint32_t size);
-/* Raw memory of the tag from its start. Read: size must be at least the full
- * size (symResInvalidBuffer) and exactly the full size is read. Write: size
- * must not exceed the full size (symResInvalidParameter). */
+/**
+ * @brief Read the raw memory of the tag from its start.
+ *
+ * Exactly the full size is read.
+ * @param tag an open tag.
+ * @param buffer receives the bytes.
+ * @param size the buffer's size; at least the full size.
+ * @return symResOk; symResInvalidBuffer when size is below the full size; or
+ * the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagRawValue_Ptr(QXSymTagHandle tag, void* buffer,
                                                           uint32_t size);
+/**
+ * @brief Write the raw memory of the tag from its start.
+ * @param tag an open tag.
+ * @param data the bytes to write.
+ * @param size how many bytes; not more than the full size.
+ * @return symResOk; symResInvalidParameter when size exceeds the full size;
+ * or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagRawValue_Ptr(QXSymTagHandle tag, const void* data,
                                                           uint32_t size);
 
-/* A new type handle for the tag's type, to be released with QXSym_CloseType. */
+/**
+ * @brief A new type handle for the tag's type.
+ * @param tag an open tag.
+ * @param type receives the handle, to be released with QXSym_CloseType.
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagType(QXSymTagHandle tag, QXSymTypeHandle* type);
 
-/* Release the tag at the source and close its handle. On failure the handle
- * stays valid, except when the connection is gone (symResConnectionLost or
- * symResSocketError): the source then holds nothing to release, and the
- * handle is released all the same, so a program that reconnects never
- * piles up handles of lost connections. */
+/**
+ * @brief Release the tag at the source and close its handle.
+ * @param tag an open tag. On failure the handle stays valid, except when the
+ *            connection is gone (symResConnectionLost or symResSocketError):
+ *            the source then holds nothing to release, and the handle is
+ *            released all the same, so a program that reconnects never piles
+ *            up handles of lost connections.
+ * @return symResOk, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_CloseTag(QXSymTagHandle tag);
 
 /* ======================================================================== */
 /* Types                                                                     */
 /* ======================================================================== */
 
-/* Type predicates; answer required. */
+/**
+ * @brief Whether the type is basic.
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsBasic(QXSymTypeHandle type, bool_t* answer);
+/**
+ * @brief Whether the type is complex (not basic).
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsComplex(QXSymTypeHandle type, bool_t* answer);
+/**
+ * @brief Whether the type is a string.
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsString(QXSymTypeHandle type, bool_t* answer);
+/**
+ * @brief Whether the type is an array.
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsArray(QXSymTypeHandle type, bool_t* answer);
+/**
+ * @brief Whether the type is a structure.
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsStruct(QXSymTypeHandle type, bool_t* answer);
+/**
+ * @brief Whether the type is a function block.
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsFunctionBlock(QXSymTypeHandle type, bool_t* answer);
+/**
+ * @brief Whether the type is numeric.
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsNumeric(QXSymTypeHandle type, bool_t* answer);
+/**
+ * @brief Whether the type is signed.
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsSigned(QXSymTypeHandle type, bool_t* answer);
+/**
+ * @brief Whether the type is an integer.
+ * @param type an open type.
+ * @param answer receives the flag (required).
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeIsInteger(QXSymTypeHandle type, bool_t* answer);
 
-/* Size in bytes, property flags (QXSymTypeProperty ORed) and child count. */
+/**
+ * @brief Size of the type in bytes.
+ * @param type an open type.
+ * @param size receives the size.
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetSize(QXSymTypeHandle type, uint32_t* size);
+/**
+ * @brief Property flags of the type.
+ * @param type an open type.
+ * @param flags receives the QXSymTypeProperty flags ORed.
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetProperties(QXSymTypeHandle type, uint32_t* flags);
+/**
+ * @brief Number of children (members or elements) of the type.
+ * @param type an open type.
+ * @param count receives the number.
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetNumChildren(QXSymTypeHandle type, uint32_t* count);
 
-/* Name of the type (null pointers: symResInvalidParameter) or of child
- * index (null pointers: symResInvalidBuffer). */
+/**
+ * @brief Name of the type.
+ * @param type an open type.
+ * @param buffer receives the zero-terminated text.
+ * @param length the buffer's capacity in, the needed length out.
+ * @return symResOk; symResInvalidParameter for null pointers;
+ * symResInvalidBuffer with the needed length when too small; or the
+ * source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetName(QXSymTypeHandle type, TCHAR* buffer,
                                                    uint16_t* length);
+/**
+ * @brief Name of one child of the type.
+ * @param type an open type.
+ * @param index the child's index, from 0.
+ * @param buffer receives the zero-terminated text.
+ * @param length the buffer's capacity in, the needed length out.
+ * @return symResOk; symResInvalidBuffer for null pointers or when too small
+ * (with the needed length); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChildName(QXSymTypeHandle type, uint32_t index,
                                                         TCHAR* buffer, uint16_t* length);
 
-/* A new type handle for a child, by index or by name; child is required.
- * Release it with QXSym_CloseType. */
+/**
+ * @brief A new type handle for a child, by index.
+ * @param type an open type.
+ * @param index the child's index, from 0.
+ * @param child receives the handle (required); release it with QXSym_CloseType.
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChild(QXSymTypeHandle type, uint32_t index,
                                                     QXSymTypeHandle* child);
+/**
+ * @brief A new type handle for a child, by name.
+ * @param type an open type.
+ * @param name the child's name.
+ * @param child receives the handle (required); release it with QXSym_CloseType.
+ * @return symResOk, symResInvalidParameter, or the source's result (for
+ * example symResSymbolNotFound).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChildByName(QXSymTypeHandle type, const TCHAR* name,
                                                           QXSymTypeHandle* child);
 
-/* Array dimensions: their number, one of them, or all of them into values
- * (more than maxCount: symResInvalidParameter, nothing written). */
+/**
+ * @brief Number of array dimensions.
+ * @param type an open type.
+ * @param count receives the number.
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetArrayNumDimensions(QXSymTypeHandle type,
                                                                  uint32_t* count);
+/**
+ * @brief One array dimension.
+ * @param type an open array type.
+ * @param index the dimension's index, from 0.
+ * @param value receives the dimension.
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetArrayDimension(QXSymTypeHandle type, uint32_t index,
                                                              uint32_t* value);
+/**
+ * @brief All array dimensions.
+ * @param type an open array type.
+ * @param values receives the dimensions.
+ * @param maxCount the length of values.
+ * @return symResOk; symResInvalidParameter when there are more than maxCount
+ * (nothing written); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetArrayDimensions(QXSymTypeHandle type,
                                                               uint32_t* values, uint8_t maxCount);
 
-/* Release a type handle. While stopped: symResNotInited. */
+/**
+ * @brief Release a type handle.
+ * @param type an open type.
+ * @return symResOk; symResNotInited while stopped; symResInvalidHandle.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_CloseType(QXSymTypeHandle type);
 
 /* ======================================================================== */
 /* Groups                                                                    */
 /* ======================================================================== */
 
-/* A new, empty group on the workspace; release with QXSym_DeleteGroup. */
+/**
+ * @brief A new, empty group on the workspace.
+ * @param workspace an open workspace.
+ * @param group receives the handle; release it with QXSym_DeleteGroup.
+ * @return symResOk, symResInvalidParameter, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_CreateGroup(QXSymWorkspaceHandle workspace,
                                                    QXSymGroupHandle* group);
 
-/* Remove the group at the source and release it; on failure the handle stays
- * valid with no members; when the connection is gone (symResConnectionLost or
- * symResSocketError) the handle is released all the same. */
+/**
+ * @brief Remove the group at the source and release it.
+ * @param group an open group; on failure the handle stays valid with no
+ *              members, except when the connection is gone
+ *              (symResConnectionLost or symResSocketError): the handle is
+ *              released all the same.
+ * @return symResOk, or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_DeleteGroup(QXSymGroupHandle group);
 
-/* Member count and total value size in bytes. */
+/**
+ * @brief Member count and total value size of a group.
+ * @param group an open group.
+ * @param count receives the number of members.
+ * @param size receives the total value size in bytes.
+ * @return symResOk, or symResInvalidParameter.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGroupInfo(QXSymGroupHandle group, uint32_t* count,
                                                     uint32_t* size);
 
-/* Add or remove a tag of the group's workspace. A tag of another workspace:
- * symResInvalidHandle; already a member: symResHandleAlreadyExists; removing
- * a non-member: symResNotOk; a member that would take the group's values
- * beyond 64 MiB: symResMemoryAllocError, the member not added. */
+/**
+ * @brief Add a tag of the group's workspace to the group.
+ * @param group an open group.
+ * @param tag an open tag of the same workspace.
+ * @return symResOk; symResInvalidHandle for a tag of another workspace;
+ * symResHandleAlreadyExists when already a member; symResMemoryAllocError
+ * when the member would take the group's values beyond 64 MiB (the member is
+ * not added); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_AddTagToGroup(QXSymGroupHandle group, QXSymTagHandle tag);
+/**
+ * @brief Remove a tag from the group.
+ * @param group an open group.
+ * @param tag a member.
+ * @return symResOk; symResInvalidHandle for a tag of another workspace;
+ * symResNotOk for a non-member; or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_RemoveTagFromGroup(QXSymGroupHandle group,
                                                           QXSymTagHandle tag);
 
-/* Read or write the values of all members in one exchange. No members:
- * symResGroupIsEmpty; a reply of the wrong length: symResInvalidGroupSize. */
+/**
+ * @brief Read the values of all members in one exchange.
+ * @param group an open group.
+ * @return symResOk; symResGroupIsEmpty (no members); symResInvalidGroupSize
+ * (a reply of the wrong length); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_ReadGroup(QXSymGroupHandle group);
+/**
+ * @brief Write the values of all members in one exchange.
+ * @param group an open group.
+ * @return symResOk; symResGroupIsEmpty (no members); or the source's result.
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_WriteGroup(QXSymGroupHandle group);
 
-/* Take one member's value out of the last read, or put it in for the next
- * write. buffer/data null: symResInvalidBuffer; before the first read:
- * symResGroupMustBeRead; size smaller than the member: symResInvalidTagSize;
- * not a member: symResInvalidHandle. Exactly the member's size is copied. */
+/**
+ * @brief Take one member's value out of the last read.
+ *
+ * Exactly the member's size is copied.
+ * @param group an open group.
+ * @param tag a member.
+ * @param buffer receives the value.
+ * @param size the buffer's size; at least the member's size.
+ * @return symResOk; symResInvalidBuffer (buffer null); symResGroupMustBeRead
+ * (before the first read); symResInvalidTagSize (size smaller than the
+ * member); symResInvalidHandle (not a member).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagValueFromGroup_Ptr(QXSymGroupHandle group,
                                                                 QXSymTagHandle tag, void* buffer,
                                                                 uint32_t size);
+/**
+ * @brief Put one member's value in for the next write.
+ *
+ * Exactly the member's size is copied.
+ * @param group an open group.
+ * @param tag a member.
+ * @param data the value.
+ * @param size the data's size; at least the member's size.
+ * @return symResOk; symResInvalidBuffer (data null); symResGroupMustBeRead
+ * (before the first read); symResInvalidTagSize (size smaller than the
+ * member); symResInvalidHandle (not a member).
+ */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_SetTagValueIntoGroup_Ptr(QXSymGroupHandle group,
                                                                 QXSymTagHandle tag,
                                                                 const void* data, uint32_t size);

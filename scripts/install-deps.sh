@@ -22,6 +22,8 @@ packages=(
   # The tag explorer's browser tests: a headless Chromium the npm driver
   # launches (it downloads no browser of its own).
   chromium chromium-driver
+  # The API reference (target docs) and its check of undocumented functions.
+  doxygen
 )
 # Node.js add-on: node, npm and the Node-API headers, unless a Node.js is there.
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)

@@ -15,6 +15,22 @@ if(EXISTS ${prefix}/bin/qxsym)
     message(FATAL_ERROR "installed qxsym does not run")
   endif()
 endif()
+# Each tool built (TOOLS) is installed with its manual page, which man reads.
+find_program(MAN man)
+string(REPLACE "," ";" TOOLS "${TOOLS}")
+foreach(tool IN LISTS TOOLS)
+  set(page ${prefix}/share/man/man1/${tool}.1)
+  if(NOT EXISTS ${prefix}/bin/${tool} OR NOT EXISTS ${page})
+    message(FATAL_ERROR "${tool} or its manual page ${page} is not installed")
+  endif()
+  if(MAN)
+    execute_process(COMMAND ${MAN} -l ${page} RESULT_VARIABLE rc OUTPUT_VARIABLE text
+                    ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT text MATCHES "NAME")
+      message(FATAL_ERROR "man cannot show ${page}: ${err}")
+    endif()
+  endif()
+endforeach()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
                         -DCMAKE_PREFIX_PATH=${prefix}
                 RESULT_VARIABLE rc)
