@@ -39,13 +39,13 @@ echo "== 32-bit QXSymbolsA.dll"
 configure i686 -DQXSYM_BUILD_TESTS=OFF
 cmake --build "$out/i686" -j"$jobs" --target QXSymbols
 cmake -DDLL="$out/i686/src/QXSymbolsA.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
-  -DHEADER=include/QXSymbols.h -DDECORATED=ON -P tests/meta/check_windows_exports.cmake
+  -DHEADER="include/QXSymbols.h|include/QXSymbolsExt.h" -DDECORATED=ON -P tests/meta/check_windows_exports.cmake
 
 echo "== 64-bit QXSymbolsA.dll and tests"
 configure x86_64 -DQXSYM_BUILD_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$wine_loader"
 cmake --build "$out/x86_64" -j"$jobs"
 cmake -DDLL="$out/x86_64/src/QXSymbolsA.dll" -DOBJDUMP=x86_64-w64-mingw32-objdump \
-  -DHEADER=include/QXSymbols.h -P tests/meta/check_windows_exports.cmake
+  -DHEADER="include/QXSymbols.h|include/QXSymbolsExt.h" -P tests/meta/check_windows_exports.cmake
 
 echo "== Linux simulator"
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then

@@ -1,6 +1,7 @@
 cmake_policy(SET CMP0057 NEW)
 # The export table of a Windows DLL (DLL, read with OBJDUMP -p) holds every
-# function declared in HEADER, Windows-only ones included, under its plain
+# function declared in HEADER (a list separated by '|'), Windows-only ones
+# included, under its plain
 # name; with DECORATED=ON the four functions below carry their 32-bit
 # __stdcall decorations instead. Nothing else is exported.
 set(decorated_names _QXSym_GetServerVersion@20 _QXSym_QueryFillGlobalTagList@16
@@ -25,8 +26,13 @@ foreach(row ${rows})
   list(APPEND exports "${name}")
 endforeach()
 
-file(READ ${HEADER} header)
-string(REGEX MATCHALL "QXSYM_CALL[ \n]+QXSym_[A-Za-z0-9_]+\\(" decls "${header}")
+string(REPLACE "|" ";" headers "${HEADER}")
+set(decls "")
+foreach(h ${headers})
+  file(READ ${h} header)
+  string(REGEX MATCHALL "QXSYM_CALL[ \n]+QXSym_[A-Za-z0-9_]+\\(" found "${header}")
+  list(APPEND decls ${found})
+endforeach()
 set(expected "")
 foreach(d ${decls})
   string(REGEX REPLACE "QXSYM_CALL[ \n]+" "" d "${d}")
