@@ -6,6 +6,7 @@
 // Each returns a promise; a failed call rejects with an Error carrying the
 // result code (`code`, a number) and the C function that answered it
 // (`call`). Ordering of calls on one workspace is the JavaScript layer's job.
+#include <algorithm>
 #include <node_api.h>
 
 #include <cstdint>
@@ -290,6 +291,11 @@ constexpr uint32_t kMaxListed = 500;
 // is null when more than kMaxListed tags match (or the source refuses the
 // list as too long): the caller narrows the filter. namesOnly: each tag
 // carries its name alone (one exchange per tag instead of five).
+//
+// The list is asked for first, into room for kMaxListed tags: a filter that
+// fits costs one match at the controller, not three (count, then count and
+// list). Only a refused or a full list asks for the count, so a source that
+// cuts a long list short instead of refusing it is still caught.
 napi_value List(napi_env env, napi_callback_info info) {
   napi_value argv[3];
   int32_t ws = 0;
@@ -310,23 +316,33 @@ napi_value List(napi_env env, napi_callback_info info) {
   return Start(
       env,
       [ws, filter, names_only, out](Work& w) {
-        QX_CALL(w, QXSym_QueryGlobalTagsNum, ws, filter.c_str(), &out->count);
-        if (out->count > kMaxListed) {
-          out->overflow = true;
-          return;
-        }
-        QXSymTagHandle* list = nullptr;
-        uint32_t n = 0;
-        QXSymResult r = QXSym_QueryGlobalTags(ws, filter.c_str(), &list, &n);
-        if (r == symResBufferOverflow) {
-          out->overflow = true;
-          return;
-        }
-        if (r != symResOk) {
+        std::vector<QXSymTagHandle> list(kMaxListed, 0);
+        QXSymResult r = QXSym_QueryFillGlobalTagList(ws, filter.c_str(), list.data(), kMaxListed);
+        if (r != symResOk && r != symResBufferOverflow) {
           w.result = r;
-          w.call = "QXSym_QueryGlobalTags";
+          w.call = "QXSym_QueryFillGlobalTagList";
           return;
         }
+        // The handles written, up to the first 0 (a handle is never 0).
+        const auto n = static_cast<uint32_t>(std::find(list.begin(), list.end(), 0) - list.begin());
+        const auto close_all = [&] {
+          for (uint32_t i = 0; i < n; ++i) QXSym_CloseTag(list[i]);
+        };
+        if (r == symResBufferOverflow || n == kMaxListed) {
+          r = QXSym_QueryGlobalTagsNum(ws, filter.c_str(), &out->count);
+          if (r != symResOk) {
+            close_all();
+            w.result = r;
+            w.call = "QXSym_QueryGlobalTagsNum";
+            return;
+          }
+          if (out->count > kMaxListed || n < kMaxListed) {
+            close_all();
+            out->overflow = true;
+            return;
+          }
+        }
+        out->count = n;
         out->tags.resize(n);
         for (uint32_t i = 0; i < n && r == symResOk; ++i) {
           if (!names_only) {
@@ -335,7 +351,7 @@ napi_value List(napi_env env, napi_callback_info info) {
             w.call = "QXSym_GetTagName";
           }
         }
-        QXSym_FreeTagList(list);
+        close_all();
         w.result = r;
       },
       [out, names_only](napi_env e) {

@@ -2,11 +2,11 @@
 'use strict';
 // qxsymbols COMMAND ...: the package's command-line entry.
 //   qxsymbols explore --host H --port P [--listen ADDR:PORT] [--allow-write]
-//                     [--tick MS] [--timeout MS]
+//                     [--tick MS] [--timeout MS] [--list-connections N]
 const { parseArgs } = require('util');
 
 const USAGE = `usage: qxsymbols explore --host HOST --port PORT [--listen ADDR:PORT] [--allow-write]
-                         [--tick MS] [--timeout MS]
+                         [--tick MS] [--timeout MS] [--list-connections N]
 
   --host, --port   the controller's symbol service
   --listen         where the explorer's page is served (default 127.0.0.1:8080);
@@ -14,6 +14,9 @@ const USAGE = `usage: qxsymbols explore --host HOST --port PORT [--listen ADDR:P
   --allow-write    allow writing tag values from the page (off by default)
   --tick           refresh period of pinned tags in ms (default 500)
   --timeout        reply time-out towards the controller in ms (default: the library's)
+  --list-connections
+                   connections to the controller that listing a large model may use
+                   at once, 1 to 8 (default 4; 1 lists over the explorer's own alone)
 `;
 
 function fail(message) {
@@ -43,7 +46,7 @@ async function explore(argv) {
       options: {
         host: { type: 'string' }, port: { type: 'string' }, listen: { type: 'string' },
         'allow-write': { type: 'boolean' }, tick: { type: 'string' }, timeout: { type: 'string' },
-        help: { type: 'boolean', short: 'h' },
+        'list-connections': { type: 'string' }, help: { type: 'boolean', short: 'h' },
       },
     }).values;
   } catch (e) {
@@ -63,6 +66,8 @@ async function explore(argv) {
     allowWrite: !!args['allow-write'],
     tick: args.tick ? integer(args.tick, 'tick', 50, 60000) : 500,
     timeout: args.timeout ? integer(args.timeout, 'timeout', 0, 65535) : 0,
+    listConnections: args['list-connections']
+      ? integer(args['list-connections'], 'list-connections', 1, 8) : 4,
   });
   let bound;
   try {

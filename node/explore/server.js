@@ -82,7 +82,7 @@ class Explorer extends EventEmitter {
   // connect (replaces the promise API's connect, for tests).
   constructor(options) {
     super();
-    this.options = { timeout: 0, allowWrite: false, tick: 500, ...options };
+    this.options = { timeout: 0, allowWrite: false, tick: 500, listConnections: 4, ...options };
     this.ws = null;
     this.state = 'connecting';  // 'connecting', 'connected', 'disconnected', 'closed'
     this.tagList = null;
@@ -176,7 +176,7 @@ class Explorer extends EventEmitter {
         const from = this.tagList.length;
         this.tagList.push(...names);
         this._broadcast('tags', { from, names, done: false });
-      });
+      }, { connections: this.options.listConnections });
       if (at !== this.connectedAt) return;
       this.tagList = all;
     } catch (e) {

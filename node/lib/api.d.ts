@@ -91,6 +91,14 @@ export class Group {
   close(): Promise<void>;
 }
 
+/** How a listing beyond one reply of the controller is gathered. */
+export interface ListOptions {
+  /** Connections to the controller used at once, 1 to 8 (default 1): the
+   * workspace's own and, for the listing's duration, as many more as the
+   * controller accepts. */
+  connections?: number;
+}
+
 export class Workspace extends EventEmitter {
   private constructor();
   /** The service's version, 'major.minor.revision.build'. */
@@ -101,10 +109,11 @@ export class Workspace extends EventEmitter {
   readonly connected: boolean;
   /** Global tags matching a glob filter ('*', '?'; empty: all), complete
    * also beyond what one reply of the controller holds. */
-  tags(filter?: string): Promise<TagInfo[]>;
+  tags(filter?: string, options?: ListOptions): Promise<TagInfo[]>;
   /** Names of the global tags matching filter, sorted: one exchange per tag
    * instead of five. onBatch receives each reply's names as they arrive. */
-  tagNames(filter?: string, onBatch?: ((names: string[]) => void) | null): Promise<string[]>;
+  tagNames(filter?: string, onBatch?: ((names: string[]) => void) | null,
+           options?: ListOptions): Promise<string[]>;
   /** The description of a tag and those of the named attributes (at most
    * 32) it has; attributes cannot be listed, only asked for by name. */
   texts(name: string, attributeNames?: string[]): Promise<{ description: string; attributes: Record<string, string> }>;

@@ -39,11 +39,15 @@ const LOST = new Set([codes.symResConnectionLost, codes.symResSocketError,
 // At most this many tags stay looked up per workspace; the oldest go first.
 const TAG_CACHE_SIZE = 1000;
 // Characters that tag names are made of; names match without regard to case.
-const NAME_CHARS = 'abcdefghijklmnopqrstuvwxyz0123456789_';
+// Digits come first: names end in numbers more often than in letters, and
+// a filter's narrower filters stop being asked once they cover its count.
+const NAME_CHARS = '0123456789abcdefghijklmnopqrstuvwxyz_';
 // The largest value read or written in one piece.
 const MAX_VALUE = 256 * 1024 * 1024;
 // Bound on the list requests of one tags() call.
 const MAX_LIST_REQUESTS = 100000;
+// Bound on the connections one listing uses at once.
+const MAX_LIST_CONNECTIONS = 8;
 
 // Names and filters travel as 8-bit text of at most 259 characters; one
 // that would be cut or changed on the way is refused, so it can never name
@@ -84,6 +88,26 @@ function narrow(filter, fromEnd = false) {
   const spelled = [...NAME_CHARS].map((c) => (fromEnd ? head + '*' + c + tail : head + c + '*' + tail));
   // No tag has an empty name (and the empty filter would match them all).
   return head + tail === '' ? spelled : [head + tail, ...spelled];
+}
+
+// Whether the narrower filters of filter share no tag, so that their counts
+// add up to filter's own: true when the filter has a single wildcard (the
+// one spelled out). With more, one name can match several of them.
+function splitsDisjointly(filter) {
+  return (filter === '' ? '*' : filter).replace(/[^*?]/g, '').length === 1;
+}
+
+// The options of a listing: connections (1 to MAX_LIST_CONNECTIONS, 1 when
+// absent).
+function listOptions(options) {
+  if (options === null || options === undefined) return { connections: 1 };
+  const { connections = 1 } = options;
+  if (typeof options !== 'object' || !Number.isInteger(connections) || connections < 1 ||
+      connections > MAX_LIST_CONNECTIONS) {
+    throw new QXSymError(codes.symResInvalidParameter,
+                         `connections must be an integer from 1 to ${MAX_LIST_CONNECTIONS}`);
+  }
+  return { connections };
 }
 
 class Workspace extends EventEmitter {
@@ -159,37 +183,47 @@ class Workspace extends EventEmitter {
 
   // Global tags matching filter (a glob: '*' any run of characters, '?' one
   // character; empty: all), as plain objects. More than one reply holds is
-  // gathered by narrowing the filter.
-  tags(filter = '') {
+  // gathered by narrowing the filter. options.connections: see tagNames().
+  tags(filter = '', options = {}) {
+    let opts;
     try {
       checkText(filter, 'filter', true);
+      opts = listOptions(options);
     } catch (e) {
       return Promise.reject(e);
     }
     return this._run(async () => {
-      const found = await this._gather(filter, false, null);
+      const found = await this._gather(filter, false, null, opts.connections);
       return [...found.values()].sort((a, b) => (a.name < b.name ? -1 : a.name > b.name)).map(plainTag);
     }, `filter '${filter}'`);
   }
 
   // The names of the global tags matching filter, sorted; one exchange per
   // tag instead of the five of tags(), for browsing large models. onBatch,
-  // when given, receives each reply's names as they arrive.
-  tagNames(filter = '', onBatch = null) {
+  // when given, receives each reply's names as they arrive. With
+  // options.connections above 1, a listing that does not fit one reply also
+  // opens up to that many connections less one to the controller for its
+  // duration and asks over all of them at once.
+  tagNames(filter = '', onBatch = null, options = {}) {
+    let opts;
     try {
       checkText(filter, 'filter', true);
+      if (onBatch !== null && typeof onBatch !== 'function') {
+        throw new QXSymError(codes.symResInvalidParameter, 'onBatch must be a function or null');
+      }
+      opts = listOptions(options);
     } catch (e) {
       return Promise.reject(e);
     }
     return this._run(async () => {
-      const found = await this._gather(filter, true, onBatch);
+      const found = await this._gather(filter, true, onBatch, opts.connections);
       return [...found.keys()].sort();
     }, `filter '${filter}'`);
   }
 
   // The tags matching filter by name, narrowing the filter where one reply
   // cannot hold them (inside a job only).
-  async _gather(filter, namesOnly, onBatch) {
+  async _gather(filter, namesOnly, onBatch, connections) {
     const found = new Map();
     const take = (tags) => {
       for (const t of tags) found.set(t.name, t);
@@ -200,21 +234,15 @@ class Workspace extends EventEmitter {
       take(first.tags);
       return found;
     }
-    // Filters still matching too many tags, each with its count and the end
-    // it is narrowed from: the end first; a filter that did not split
-    // (one narrower filter kept every tag) is narrowed from the other end.
-    const pending = [{ f: filter, count: first.count, fromEnd: true }];
-    let requests = 0;
-    while (pending.length) {
-      const p = pending.pop();
-      const children = narrow(p.f, p.fromEnd);
-      if (!children) break;
-      for (const f of children) {
-        if (++requests > MAX_LIST_REQUESTS) break;
-        const r = await native().list(this._handle, f, namesOnly);
-        if (r.tags) take(r.tags);
-        else if (r.count > 0) pending.push({ f, count: r.count, fromEnd: r.count < p.count ? p.fromEnd : !p.fromEnd });
-      }
+    const extra = await this._openExtra(connections - 1);
+    try {
+      const root = () => ({ f: filter, count: first.count, fromEnd: true });
+      await this._narrow(root(), namesOnly, take, extra, true);
+      // Counts that added up without every name found (a source whose
+      // filters overlap where a glob's would not): ask every narrower filter.
+      if (found.size < first.count) await this._narrow(root(), namesOnly, take, extra, false);
+    } finally {
+      await Promise.all(extra.map((h) => native().close(h).catch(() => {})));
     }
     if (found.size < first.count) {
       throw new QXSymError(codes.symResBufferOverflow,
@@ -222,6 +250,76 @@ class Workspace extends EventEmitter {
                            'could be listed through narrower filters');
     }
     return found;
+  }
+
+  // Up to n more connections to this workspace's controller, as many as it
+  // takes: a controller that refuses more still gets the listing over one.
+  async _openExtra(n) {
+    const o = this._options;
+    const opened = await Promise.all(Array.from({ length: n }, () =>
+      native().open(o.host, o.port, o.timeout).then((r) => r.workspace, () => 0)));
+    return opened.filter((h) => h !== 0);
+  }
+
+  // Asks the narrower filters of root until every one fits a reply, over
+  // this workspace's connection and the extra ones at once. A filter is
+  // narrowed from the end first; one that did not split (one narrower filter
+  // kept every tag) is narrowed from the other end. Narrower filters that
+  // share no tag stop being asked once their counts cover their parent's
+  // (prune). A failure on an extra connection retires it and hands its
+  // filter on; a failure on this workspace's own fails the listing.
+  _narrow(root, namesOnly, take, extra, prune) {
+    const stack = [];  // { f, parent }, next on top
+    const expand = (node) => {
+      const children = narrow(node.f, node.fromEnd);
+      if (!children) return;
+      node.covered = 0;
+      node.disjoint = prune && splitsDisjointly(node.f);
+      for (let i = children.length - 1; i >= 0; i--) stack.push({ f: children[i], parent: node });
+    };
+    expand(root);
+    const idle = [this._handle, ...extra];
+    let busy = 0;
+    let requests = 0;
+    let failure = null;
+    return new Promise((resolve, reject) => {
+      const pump = () => {
+        while (!failure && idle.length && stack.length && requests < MAX_LIST_REQUESTS) {
+          const task = stack.pop();
+          const p = task.parent;
+          if (p.disjoint && p.covered >= p.count) continue;
+          const h = idle.pop();
+          requests++;
+          busy++;
+          native().list(h, task.f, namesOnly).then((r) => {
+            busy--;
+            idle.push(h);
+            p.covered += r.count;
+            if (r.tags) {
+              take(r.tags);
+            } else if (r.count > 0) {
+              expand({ f: task.f, count: r.count, fromEnd: r.count < p.count ? p.fromEnd : !p.fromEnd });
+            }
+            pump();
+          }, (e) => {
+            busy--;
+            if (h === this._handle) {
+              failure = failure || e;
+            } else {
+              stack.push(task);
+              native().close(h).catch(() => {});
+              extra.splice(extra.indexOf(h), 1);
+            }
+            pump();
+          });
+        }
+        if (busy === 0) {
+          if (failure) reject(failure);
+          else resolve();
+        }
+      };
+      pump();
+    });
   }
 
   // The value of a tag as a plain JavaScript value.

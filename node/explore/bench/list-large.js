@@ -2,7 +2,8 @@
 // How soon the explorer's tag list of a large generated model appears in
 // an open page: node bench/list-large.js [TAGS]. Prints, from the
 // explorer's connection to the controller: the first rows shown, and the
-// whole list listed and shown.
+// whole list listed and shown. node bench/list-large.js TAGS CONNECTIONS
+// lists over that many connections (the explorer's --list-connections).
 const { execFileSync } = require('child_process');
 const fs = require('fs');
 const os = require('os');
@@ -11,6 +12,7 @@ const { startSim, startExplorer, stop, launchBrowser, ROOT } = require('../test/
 
 async function main() {
   const tags = Number(process.argv[2] || 20000);
+  const connections = process.argv[3] ? ['--list-connections', process.argv[3]] : [];
   const genmodel = process.env.QXSYM_GENMODEL || path.join(ROOT, 'build', 'sim', 'qxsym-genmodel');
   const model = path.join(os.tmpdir(), `qxsym-explore-${tags}.json`);
   execFileSync(genmodel, ['--tags', String(tags), '-o', model]);
@@ -21,7 +23,7 @@ async function main() {
   await stop(first.child);
   const browser = await launchBrowser();
   const page = await browser.context.newPage();
-  const explorer = await startExplorer(port);
+  const explorer = await startExplorer(port, connections);
   let sim = null;
   try {
     await page.goto(explorer.url);
@@ -34,7 +36,7 @@ async function main() {
       return { connectedAt: s.connectedAt, first: Number(document.body.dataset.firstRowsAt),
                all: Number(document.body.dataset.listedAt), count };
     });
-    console.log(`${tags} tags: first rows after ${r.first - r.connectedAt} ms, whole list after ` +
+    console.log(`${tags} tags${connections.length ? `, ${process.argv[3]} connections` : ''}: first rows after ${r.first - r.connectedAt} ms, whole list after ` +
                 `${r.all - r.connectedAt} ms (${r.count})`);
   } finally {
     await browser.close();

@@ -6,9 +6,10 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { test, before, after } = require('node:test');
-const { api, startSim, rejectsWith, MODEL } = require('./support');
+const { api, startSim, rejectsWith, requestsOf, MODEL } = require('./support');
 
 const COUNT = 1234;
+const NAMES = [...Array.from({ length: COUNT }, (_, i) => `Pump${String(i).padStart(4, '0')}`), 'Pump', 'Valve_1'];
 let dir;
 let sim;
 let ws;
@@ -20,7 +21,7 @@ before(async () => {
   tags.push({ name: 'Pump', type: 'BOOL', read_only: true }, { name: 'Valve_1', type: 'STRING[8]' });
   const model = path.join(dir, 'plant.json');
   fs.writeFileSync(model, JSON.stringify({ name: 'many tags', tags }));
-  sim = await startSim({ model });
+  sim = await startSim({ model, trace: true });
   ws = await api.connect({ port: sim.port, timeout: 2000 });
 });
 after(async () => {
@@ -52,4 +53,51 @@ test('tags() of a small model come from one list', async () => {
   assert.deepEqual((await w.tags('Bit'))[0].flags, { readOnly: false, bitAddress: true });
   await w.close();
   await small.stop();
+});
+
+// The names a glob matches, without regard to case: what every listing
+// must answer, whichever way it narrows.
+function globNames(filter) {
+  const re = new RegExp(`^${(filter || '*').replace(/[*?]/g, (c) => (c === '*' ? '.*' : '.'))}$`, 'i');
+  return NAMES.filter((n) => re.test(n)).sort();
+}
+
+test('tagNames() is complete and sorted over one or several connections', async () => {
+  // '*u*' has two wildcards: its narrower filters overlap, so none is skipped.
+  for (const filter of ['', 'Pump1*', '*u*', 'Pump?0?1', 'Nothing*']) {
+    for (const connections of [1, 3]) {
+      const batches = [];
+      const names = await ws.tagNames(filter, (b) => batches.push(...b), { connections });
+      assert.deepEqual(names, globNames(filter), `'${filter}' over ${connections}`);
+      assert.deepEqual([...batches].sort(), names, `'${filter}' batches over ${connections}`);
+    }
+  }
+  assert.deepEqual((await ws.tags('*1', { connections: 2 })).map((t) => t.name), globNames('*1'));
+  for (const bad of [0, 9, 1.5, 'x']) {
+    await rejectsWith(ws.tagNames('', null, { connections: bad }), 'symResInvalidParameter');
+  }
+  await rejectsWith(ws.tagNames('', 'not a function'), 'symResInvalidParameter');
+});
+
+test('narrower filters stop being asked once their counts cover the wider one', async () => {
+  const codes = await requestsOf(sim, ws, 'Pump0000', () => ws.tagNames(''));
+  const lists = codes.filter((c) => c === 110 || c === 111).length;
+  // The whole list and its count, then one list per narrower filter: the
+  // ending digits cover 1234 of the 1236 tags, 'p' (Pump) the rest; the
+  // letters after it and '_' are never asked for.
+  assert.ok(lists <= 2 + 10 + 16, `${lists} list and count requests`);
+});
+
+test('a listing takes the extra connections the controller grants and gives them back', async () => {
+  // Room for the workspace and one more connection.
+  const small = await startSim({ model: path.join(dir, 'plant.json'), args: ['--max-connections', '2'] });
+  const w = await api.connect({ port: small.port, timeout: 2000 });
+  try {
+    assert.deepEqual(await w.tagNames('', null, { connections: 4 }), globNames(''));
+    const other = await api.connect({ port: small.port, timeout: 2000 });  // the room is free again
+    await other.close();
+  } finally {
+    await w.close();
+    await small.stop();
+  }
 });
