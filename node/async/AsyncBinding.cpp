@@ -6,9 +6,9 @@
 // Each returns a promise; a failed call rejects with an Error carrying the
 // result code (`code`, a number) and the C function that answered it
 // (`call`). Ordering of calls on one workspace is the JavaScript layer's job.
-#include <algorithm>
 #include <node_api.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
