@@ -110,6 +110,109 @@ function listOptions(options) {
   return { connections };
 }
 
+// The connections one listing asks over: the workspace's own, and up to n
+// extra ones to the same controller that join as they come up, so that a
+// controller slow to accept them never holds the listing up, and one that
+// refuses them still gets the listing over the one. end() closes them.
+class ListConnections {
+  constructor(own, options, n) {
+    this.own = own;
+    this.extra = [];
+    this.ended = false;
+    this.onJoin = null;  // set while a narrowing runs
+    for (let i = 0; i < n; i++) {
+      native().open(options.host, options.port, options.timeout).then((r) => {
+        if (this.ended) {
+          native().close(r.workspace).catch(() => {});
+          return;
+        }
+        this.extra.push(r.workspace);
+        if (this.onJoin) this.onJoin(r.workspace);
+      }, () => {});
+    }
+  }
+
+  // An extra connection that failed: closed, and used no more.
+  retire(h) {
+    const i = this.extra.indexOf(h);
+    if (i >= 0) this.extra.splice(i, 1);
+    native().close(h).catch(() => {});
+  }
+
+  end() {
+    this.ended = true;
+    return Promise.all(this.extra.splice(0).map((h) => native().close(h).catch(() => {})));
+  }
+}
+
+// Asks the narrower filters of root until every one fits a reply, over all
+// of pool's connections at once. A filter is narrowed from the end first;
+// one that did not split (one narrower filter kept every tag) is narrowed
+// from the other end. Narrower filters that share no tag stop being asked
+// once their counts cover their parent's (prune). A failure on an extra
+// connection retires it and hands its filter on; a failure on the
+// workspace's own connection fails the listing.
+function narrowAll(root, namesOnly, take, pool, prune) {
+  const stack = [];  // { f, parent }, next on top
+  const expand = (node) => {
+    const children = narrow(node.f, node.fromEnd);
+    if (!children) return;
+    node.covered = 0;
+    node.disjoint = prune && splitsDisjointly(node.f);
+    for (let i = children.length - 1; i >= 0; i--) stack.push({ f: children[i], parent: node });
+  };
+  expand(root);
+  const idle = [pool.own, ...pool.extra];
+  let busy = 0;
+  let requests = 0;
+  let failure = null;
+  let settled = false;
+  return new Promise((resolve, reject) => {
+    const pump = () => {
+      while (!failure && idle.length && stack.length && requests < MAX_LIST_REQUESTS) {
+        const task = stack.pop();
+        const p = task.parent;
+        if (p.disjoint && p.covered >= p.count) continue;
+        const h = idle.pop();
+        requests++;
+        busy++;
+        native().list(h, task.f, namesOnly).then((r) => {
+          busy--;
+          idle.push(h);
+          p.covered += r.count;
+          if (r.tags) {
+            take(r.tags);
+          } else if (r.count > 0) {
+            expand({ f: task.f, count: r.count, fromEnd: r.count < p.count ? p.fromEnd : !p.fromEnd });
+          }
+          pump();
+        }, (e) => {
+          busy--;
+          if (h === pool.own) {
+            failure = failure || e;
+          } else {
+            stack.push(task);
+            pool.retire(h);
+          }
+          pump();
+        });
+      }
+      if (busy === 0) {
+        settled = true;
+        pool.onJoin = null;
+        if (failure) reject(failure);
+        else resolve();
+      }
+    };
+    pool.onJoin = (h) => {
+      if (settled) return;
+      idle.push(h);
+      pump();
+    };
+    pump();
+  });
+}
+
 class Workspace extends EventEmitter {
   constructor(options, opened) {
     super();
@@ -234,15 +337,15 @@ class Workspace extends EventEmitter {
       take(first.tags);
       return found;
     }
-    const extra = await this._openExtra(connections - 1);
+    const pool = new ListConnections(this._handle, this._options, connections - 1);
     try {
       const root = () => ({ f: filter, count: first.count, fromEnd: true });
-      await this._narrow(root(), namesOnly, take, extra, true);
+      await narrowAll(root(), namesOnly, take, pool, true);
       // Counts that added up without every name found (a source whose
       // filters overlap where a glob's would not): ask every narrower filter.
-      if (found.size < first.count) await this._narrow(root(), namesOnly, take, extra, false);
+      if (found.size < first.count) await narrowAll(root(), namesOnly, take, pool, false);
     } finally {
-      await Promise.all(extra.map((h) => native().close(h).catch(() => {})));
+      await pool.end();
     }
     if (found.size < first.count) {
       throw new QXSymError(codes.symResBufferOverflow,
@@ -250,76 +353,6 @@ class Workspace extends EventEmitter {
                            'could be listed through narrower filters');
     }
     return found;
-  }
-
-  // Up to n more connections to this workspace's controller, as many as it
-  // takes: a controller that refuses more still gets the listing over one.
-  async _openExtra(n) {
-    const o = this._options;
-    const opened = await Promise.all(Array.from({ length: n }, () =>
-      native().open(o.host, o.port, o.timeout).then((r) => r.workspace, () => 0)));
-    return opened.filter((h) => h !== 0);
-  }
-
-  // Asks the narrower filters of root until every one fits a reply, over
-  // this workspace's connection and the extra ones at once. A filter is
-  // narrowed from the end first; one that did not split (one narrower filter
-  // kept every tag) is narrowed from the other end. Narrower filters that
-  // share no tag stop being asked once their counts cover their parent's
-  // (prune). A failure on an extra connection retires it and hands its
-  // filter on; a failure on this workspace's own fails the listing.
-  _narrow(root, namesOnly, take, extra, prune) {
-    const stack = [];  // { f, parent }, next on top
-    const expand = (node) => {
-      const children = narrow(node.f, node.fromEnd);
-      if (!children) return;
-      node.covered = 0;
-      node.disjoint = prune && splitsDisjointly(node.f);
-      for (let i = children.length - 1; i >= 0; i--) stack.push({ f: children[i], parent: node });
-    };
-    expand(root);
-    const idle = [this._handle, ...extra];
-    let busy = 0;
-    let requests = 0;
-    let failure = null;
-    return new Promise((resolve, reject) => {
-      const pump = () => {
-        while (!failure && idle.length && stack.length && requests < MAX_LIST_REQUESTS) {
-          const task = stack.pop();
-          const p = task.parent;
-          if (p.disjoint && p.covered >= p.count) continue;
-          const h = idle.pop();
-          requests++;
-          busy++;
-          native().list(h, task.f, namesOnly).then((r) => {
-            busy--;
-            idle.push(h);
-            p.covered += r.count;
-            if (r.tags) {
-              take(r.tags);
-            } else if (r.count > 0) {
-              expand({ f: task.f, count: r.count, fromEnd: r.count < p.count ? p.fromEnd : !p.fromEnd });
-            }
-            pump();
-          }, (e) => {
-            busy--;
-            if (h === this._handle) {
-              failure = failure || e;
-            } else {
-              stack.push(task);
-              native().close(h).catch(() => {});
-              extra.splice(extra.indexOf(h), 1);
-            }
-            pump();
-          });
-        }
-        if (busy === 0) {
-          if (failure) reject(failure);
-          else resolve();
-        }
-      };
-      pump();
-    });
   }
 
   // The value of a tag as a plain JavaScript value.
