@@ -112,15 +112,18 @@ function listOptions(options) {
 
 // The connections one listing asks over: the workspace's own, and up to n
 // extra ones to the same controller that join as they come up, so that a
-// controller slow to accept them never holds the listing up, and one that
-// refuses them still gets the listing over the one. end() closes them.
+// controller slow to accept them never holds the listing up. They are opened
+// one after the other and only while the last one succeeded: a controller
+// that refuses or never answers costs one attempt, which ties up one worker
+// thread at the most. end() closes them.
 class ListConnections {
   constructor(own, options, n) {
     this.own = own;
     this.extra = [];
     this.ended = false;
     this.onJoin = null;  // set while a narrowing runs
-    for (let i = 0; i < n; i++) {
+    const openNext = (left) => {
+      if (left === 0 || this.ended) return;
       native().open(options.host, options.port, options.timeout).then((r) => {
         if (this.ended) {
           native().close(r.workspace).catch(() => {});
@@ -128,8 +131,10 @@ class ListConnections {
         }
         this.extra.push(r.workspace);
         if (this.onJoin) this.onJoin(r.workspace);
+        openNext(left - 1);
       }, () => {});
-    }
+    };
+    openNext(n);
   }
 
   // An extra connection that failed: closed, and used no more.

@@ -3,6 +3,7 @@
 // of the controller holds.
 const assert = require('node:assert/strict');
 const fs = require('fs');
+const net = require('net');
 const os = require('os');
 const path = require('path');
 const { test, before, after } = require('node:test');
@@ -99,5 +100,32 @@ test('a listing takes the extra connections the controller grants and gives them
   } finally {
     await w.close();
     await small.stop();
+  }
+});
+
+test('an extra connection the controller never answers does not hold the listing up', async () => {
+  // The first connection reaches the simulator; later ones are taken and
+  // never answered.
+  const held = [];
+  const proxy = net.createServer((c) => {
+    if (proxy.passed) return held.push(c);
+    proxy.passed = true;
+    const up = net.connect(sim.port, '127.0.0.1');
+    c.setNoDelay(true);
+    up.setNoDelay(true);
+    c.pipe(up).pipe(c);
+    c.on('error', () => up.destroy());
+    up.on('error', () => c.destroy());
+  });
+  await new Promise((resolve) => proxy.listen(0, '127.0.0.1', resolve));
+  const w = await api.connect({ port: proxy.address().port, timeout: 30000 });
+  try {
+    assert.deepEqual(await w.tagNames('', null, { connections: 4 }), globNames(''));
+    // One attempt, still waiting: no further one was made beside it.
+    assert.equal(held.length, 1);
+  } finally {
+    for (const c of held) c.destroy();
+    await w.close();
+    proxy.close();
   }
 });
