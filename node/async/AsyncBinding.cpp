@@ -328,7 +328,8 @@ napi_value List(napi_env env, napi_callback_info info) {
         const auto close_all = [&] {
           for (uint32_t i = 0; i < n; ++i) QXSym_CloseTag(list[i]);
         };
-        if (r == symResBufferOverflow || n == kMaxListed) {
+        const bool refused = r == symResBufferOverflow;
+        if (refused || n == kMaxListed) {
           r = QXSym_QueryGlobalTagsNum(ws, filter.c_str(), &out->count);
           if (r != symResOk) {
             close_all();
@@ -336,7 +337,8 @@ napi_value List(napi_env env, napi_callback_info info) {
             w.call = "QXSym_QueryGlobalTagsNum";
             return;
           }
-          if (out->count > kMaxListed || n < kMaxListed) {
+          // Refused, or full with more still matching: the caller narrows.
+          if (refused || out->count > kMaxListed) {
             close_all();
             out->overflow = true;
             return;

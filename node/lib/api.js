@@ -171,7 +171,6 @@ function narrowAll(root, namesOnly, take, pool, prune) {
   let busy = 0;
   let requests = 0;
   let failure = null;
-  let settled = false;
   return new Promise((resolve, reject) => {
     const pump = () => {
       while (!failure && idle.length && stack.length && requests < MAX_LIST_REQUESTS) {
@@ -203,14 +202,12 @@ function narrowAll(root, namesOnly, take, pool, prune) {
         });
       }
       if (busy === 0) {
-        settled = true;
-        pool.onJoin = null;
+        pool.onJoin = null;  // settled: later connections wait for the next narrowing
         if (failure) reject(failure);
         else resolve();
       }
     };
     pool.onJoin = (h) => {
-      if (settled) return;
       idle.push(h);
       pump();
     };
