@@ -41,7 +41,7 @@ from typing import (
 
 from . import workspace as _sync
 from .errors import InvalidValueError
-from .types import TypeInfo, same_value
+from .types import TypeInfo
 from .workspace import Change, Version
 
 __all__ = ["connect", "Workspace", "Group"]
@@ -135,13 +135,8 @@ class Workspace:
             last: Dict[str, Any] = {}
             due = loop.time()
             while True:
-                for name, value in (await group.read()).items():
-                    seen = name in last
-                    if not seen or not same_value(last[name], value):
-                        previous = last.get(name)
-                        last[name] = value
-                        if seen or initial:
-                            yield Change(name, value, previous)
+                for change in _sync.changes(last, await group.read(), initial):
+                    yield change
                 due = max(due + interval, loop.time())
                 await asyncio.sleep(due - loop.time())
         finally:

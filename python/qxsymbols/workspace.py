@@ -72,6 +72,21 @@ class Change(NamedTuple):
     previous: Any
 
 
+def changes(last: Dict[str, Any], values: Dict[str, Any], initial: bool) -> List[Change]:
+    """The changes of one poll of a watch: each value of ``values`` that
+    differs from the one in ``last`` (each first value too, with
+    ``initial``). ``last`` is brought up to date."""
+    out = []
+    for name, value in values.items():
+        seen = name in last
+        if not seen or not same_value(last[name], value):
+            previous = last.get(name)
+            last[name] = value
+            if seen or initial:
+                out.append(Change(name, value, previous))
+    return out
+
+
 def _text(fn: Any, *args: Any) -> str:
     """Run a text-out function, growing the buffer once if it asks to."""
     size = _TEXT
@@ -114,7 +129,27 @@ class _Tag:
         return self.kind not in ("complex", "other") and not self.dims
 
 
-class Workspace:
+class _Closing:
+    """Closes on leaving a ``with`` block, and when dropped without close()
+    (so a forgotten object still gives back what it holds at the source)."""
+
+    _handle: int = 0
+
+    def close(self) -> None:
+        raise NotImplementedError
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        try:
+            if getattr(self, "_handle", 0):
+                self.close()
+        except Exception:
+            pass
+
+
+class Workspace(_Closing):
     """An open connection to one controller's symbol service.
 
     Made by :func:`connect`; use it as a context manager, or call
@@ -173,9 +208,6 @@ class Workspace:
     def __enter__(self) -> "Workspace":
         return self
 
-    def __exit__(self, *exc: Any) -> None:
-        self.close()
-
     def __repr__(self) -> str:
         state = "open" if self._handle else "closed"
         return f"<qxsymbols.Workspace {self.host}:{self.port} {state}>"
@@ -183,14 +215,6 @@ class Workspace:
     @property
     def closed(self) -> bool:
         return not self._handle
-
-    def __del__(self) -> None:
-        # A workspace dropped without close() still gives its connection back.
-        try:
-            if getattr(self, "_handle", 0):
-                self.close()
-        except Exception:
-            pass
 
     def close(self) -> None:
         """Delete its groups, release its tags and close the workspace.
@@ -511,13 +535,7 @@ class Workspace:
             last: Dict[str, Any] = {}
             due = time.monotonic()
             while True:
-                for name, value in group.read().items():
-                    seen = name in last
-                    if not seen or not same_value(last[name], value):
-                        previous = last.get(name)
-                        last[name] = value
-                        if seen or initial:
-                            yield Change(name, value, previous)
+                yield from changes(last, group.read(), initial)
                 due += interval
                 now = time.monotonic()
                 if due < now:  # fell behind: start afresh instead of catching up
@@ -573,7 +591,7 @@ def _narrow(flt: bytes) -> Optional[List[bytes]]:
     return None
 
 
-class Group:
+class Group(_Closing):
     """Tags read or written together, one exchange for all of them.
 
     Members are basic tags, members or elements, or whole structures; an
@@ -616,16 +634,6 @@ class Group:
 
     def __enter__(self) -> "Group":
         return self
-
-    def __exit__(self, *exc: Any) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        try:
-            if getattr(self, "_handle", 0):
-                self.close()
-        except Exception:
-            pass
 
     def close(self) -> None:
         """Delete the group and release its tags. Closing twice does nothing."""
