@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ApiSource.h"
+#include "ApiFixture.h"
 #include "FailingAllocator.h"
 #include "LibraryState.h"
 #include "QXSymbols.h"
@@ -25,27 +25,8 @@ std::size_t Registered() {
   return state.registry().size();
 }
 
-class OutOfMemoryTest : public ::testing::TestWithParam<SourceKind> {
+class OutOfMemoryTest : public ApiTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(QXSym_Init(), symResOk);
-    std::string error;
-    ASSERT_TRUE(source_.Start(GetParam(), DemoModelPath(), {}, &error)) << error;
-    address_ = source_.address();
-    ASSERT_EQ(QXSym_OpenWorkspace(0, &address_, &ws_), symResOk);
-  }
-  void TearDown() override {
-    EXPECT_EQ(QXSym_CloseWorkspace(ws_), symResOk);
-    EXPECT_EQ(QXSym_Shutdown(), symResOk);
-  }
-  bool remote() const { return GetParam() == SourceKind::kSimulator; }
-
-  QXSymTagHandle Tag(const char* name) {
-    QXSymTagHandle t = 0;
-    EXPECT_EQ(QXSym_GetGlobalTag(ws_, name, &t), symResOk) << name;
-    return t;
-  }
-
   // Runs step with its 1st, 2nd, ... allocation failing until a run reaches
   // no failure; that run must answer done_result, and undo then releases
   // what it made.
@@ -71,10 +52,6 @@ class OutOfMemoryTest : public ::testing::TestWithParam<SourceKind> {
     }
     ADD_FAILURE() << what << " never completed";
   }
-
-  ApiSource source_;
-  QXSymServerAddress address_{};
-  QXSymWorkspaceHandle ws_ = 0;
 };
 
 TEST_P(OutOfMemoryTest, WorkspacesOpenAndClose) {
@@ -164,11 +141,7 @@ TEST_P(OutOfMemoryTest, SymbolTableDownload) {
   std::remove(path.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, OutOfMemoryTest,
-                         ::testing::Values(SourceKind::kSimulator, SourceKind::kHostTable),
-                         [](const ::testing::TestParamInfo<SourceKind>& i) {
-                           return std::string(SourceName(i.param));
-                         });
+QXSYM_INSTANTIATE_BOTH_SOURCES(OutOfMemoryTest);
 
 }  // namespace
 }  // namespace qxsym::test
