@@ -89,6 +89,28 @@ test('narrower filters stop being asked once their counts cover the wider one', 
   assert.ok(lists <= 2 + 10 + 16, `${lists} list and count requests`);
 });
 
+test('a filter matching exactly one full reply is listed whole, one more is narrowed', async () => {
+  const tags = [];
+  for (let i = 0; i < 500; i++) tags.push({ name: `A${String(i).padStart(3, '0')}`, type: 'INT' });
+  tags.push({ name: 'B', type: 'INT' });
+  const model = path.join(dir, 'edge.json');
+  fs.writeFileSync(model, JSON.stringify({ name: 'one reply', tags }));
+  const edge = await startSim({ model, trace: true });
+  const w = await api.connect({ port: edge.port, timeout: 2000 });
+  try {
+    const all = tags.map((t) => t.name);
+    const codes = await requestsOf(edge, w, 'B', async () => {
+      assert.deepEqual(await w.tagNames('A*'), all.slice(0, 500));
+    });
+    // The full list, then its count to tell it from a list cut short.
+    assert.deepEqual(codes.filter((c) => c === 110 || c === 111), [110, 111]);
+    assert.deepEqual(await w.tagNames(''), all);
+  } finally {
+    await w.close();
+    await edge.stop();
+  }
+});
+
 test('a listing takes the extra connections the controller grants and gives them back', async () => {
   // Room for the workspace and one more connection.
   const small = await startSim({ model: path.join(dir, 'plant.json'), args: ['--max-connections', '2'] });
