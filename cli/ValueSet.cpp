@@ -202,7 +202,8 @@ void ValueSet::Collect(const Node& node, const Json& value, const std::string& w
     if (!value.is_object()) {
       throw CliError(symResInvalidParameter, where + ": give a JSON object of members");
     }
-    for (const auto& [key, member_value] : value.items()) {
+    for (const auto& item : value.items()) {
+      const std::string& key = item.key();
       auto it = std::find_if(node.children.begin(), node.children.end(),
                              [&](const Node& c) { return Lower(c.label) == Lower(key); });
       if (it == node.children.end()) {
@@ -211,7 +212,7 @@ void ValueSet::Collect(const Node& node, const Json& value, const std::string& w
         throw CliError(symResSymbolNotFound, where + ": no member '" + key + "'",
                        "the members are " + names);
       }
-      Collect(*it, member_value, where + "." + it->label, writes);
+      Collect(*it, item.value(), where + "." + it->label, writes);
     }
     return;
   }
@@ -274,15 +275,18 @@ void ValueSet::Write(std::size_t i, const std::string& text) {
   Group group;
   Check(QXSym_CreateGroup(session_.workspace(), group.out()),
         [] { return std::string("cannot create a group"); });
-  for (const auto& [leaf, bytes] : writes) {
-    Check(QXSym_AddTagToGroup(group.get(), leaves_[leaf].tag.get()),
-          [&] { return "cannot add '" + leaves_[leaf].path + "' to the group"; });
+  for (const auto& write : writes) {
+    const Leaf& leaf = leaves_[write.first];
+    Check(QXSym_AddTagToGroup(group.get(), leaf.tag.get()),
+          [&] { return "cannot add '" + leaf.path + "' to the group"; });
   }
   Check(QXSym_ReadGroup(group.get()), [&] { return "cannot read '" + root.name + "'"; });
-  for (const auto& [leaf, bytes] : writes) {
-    Check(QXSym_SetTagValueIntoGroup_Ptr(group.get(), leaves_[leaf].tag.get(), bytes.data(),
+  for (const auto& write : writes) {
+    const Leaf& leaf = leaves_[write.first];
+    const std::vector<std::uint8_t>& bytes = write.second;
+    Check(QXSym_SetTagValueIntoGroup_Ptr(group.get(), leaf.tag.get(), bytes.data(),
                                          static_cast<std::uint32_t>(bytes.size())),
-          [&] { return "cannot set '" + leaves_[leaf].path + "'"; });
+          [&] { return "cannot set '" + leaf.path + "'"; });
   }
   Check(QXSym_WriteGroup(group.get()), [&] { return "cannot write '" + root.name + "'"; });
 }

@@ -24,7 +24,7 @@ if [ -z "${FUZZ_NO_BUILD:-}" ]; then
   command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ] && generator=(-G Ninja)
   CC=clang CXX=clang++ cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQXSYM_BUILD_FUZZ=ON -DQXSYM_SANITIZE=address -DQXSYM_BUILD_TESTS=OFF \
-    -DQXSYM_BUILD_EXAMPLES=OFF -DQXSYM_BUILD_CLI=OFF >/dev/null
+    -DQXSYM_BUILD_EXAMPLES=OFF >/dev/null
   # All of it: the shipped library and tools must build beside the
   # instrumented copies the fuzzers link.
   cmake --build "$build" -j"$(nproc)"
