@@ -31,7 +31,16 @@ Session::~Session() {
   QXSym_Shutdown();
 }
 
+void CheckSentText(const std::string& text, const char* what) {
+  if (text.size() <= kMaxSentText) return;
+  throw CliError(
+      symResInvalidParameter,
+      std::string(what) + " '" + text + "' is too long (" + std::to_string(text.size()) + " bytes)",
+      "give at most " + std::to_string(kMaxSentText) + " bytes");
+}
+
 Tag Session::OpenTag(const std::string& name) const {
+  CheckSentText(name, "tag name");
   Tag tag;
   QXSymResult r = QXSym_GetGlobalTag(workspace_, name.c_str(), tag.out());
   if (r != symResOk) throw CliError(r, "cannot find tag '" + name + "'");

@@ -58,9 +58,10 @@ std::vector<std::int64_t> ValueSet::FindLowerBounds(const std::string& lookup, T
   for (unsigned combo = 0; combo < (1u << n); ++combo) {
     std::vector<std::int64_t> lower(n);
     for (std::size_t d = 0; d < n; ++d) lower[d] = (combo >> d) & 1;
+    const std::string path = lookup + IndexText(lower);
+    CheckSentText(path, "member path");
     Tag probe;
-    if (QXSym_GetGlobalTag(session_.workspace(), (lookup + IndexText(lower)).c_str(),
-                           probe.out()) == symResOk) {
+    if (QXSym_GetGlobalTag(session_.workspace(), path.c_str(), probe.out()) == symResOk) {
       shape.lower = lower;
       return lower;
     }
@@ -175,11 +176,11 @@ void ValueSet::PrintNode(std::ostream& out, const Style& style, const Node& node
   std::string pad(static_cast<std::size_t>(indent) * 2, ' ');
   if (node.leaf >= 0) {
     const Leaf& leaf = leaves_[node.leaf];
-    out << pad << node.label << " = "
+    out << pad << Escaped(node.label) << " = "
         << style.Cyan(DecodeText(leaf.tyvar, leaf.value.data(), leaf.value.size())) << '\n';
     return;
   }
-  out << pad << style.Bold(node.label) << '\n';
+  out << pad << style.Bold(Escaped(node.label)) << '\n';
   for (const Node& child : node.children) PrintNode(out, style, child, indent + 1);
 }
 
