@@ -64,10 +64,13 @@ QXSymResult QXSym_SetTagValue_VARIANT(QXSymTagHandle tag, VARIANT value);
 QXSymResult QXSym_SetTagArrayValue_VARIANT(QXSymTagHandle tag, uint32_t index1, uint32_t index2,
                                            uint32_t index3, VARIANT value);
 /* Take a member's value out of the group's last read, as a VARIANT. Runs
- * under the library lock, so what it learns of the tag stays with it. */
+ * under the library lock, so what it learns of the tag stays with it; when
+ * the tag's basic type or data size is not yet known, it asks the
+ * controller for them under the lock, and other calls wait meanwhile. */
 QXSymResult QXSym_GetTagValueFromGroup_VARIANT(QXSymGroupHandle group, QXSymTagHandle tag,
                                                VARIANT* value);
-/* Put a member's value, given as a VARIANT, into the group's next write. */
+/* Put a member's value, given as a VARIANT, into the group's next write.
+ * Under the library lock, as QXSym_GetTagValueFromGroup_VARIANT. */
 QXSymResult QXSym_SetTagValueIntoGroup_VARIANT(QXSymGroupHandle group, QXSymTagHandle tag,
                                                VARIANT value);
 
