@@ -37,6 +37,43 @@ bool ParseVersion(const std::string& text, unsigned v[4]) {
   return true;
 }
 
+// The server's limits.
+void AddServerOptions(CLI::App& app, qxsym::sim::ServerOptions& options) {
+  using namespace qxsym::sim;
+  SessionOptions& s = options.session;
+  app.add_option("--reply-fragment-size", s.reply_fragment_size,
+                 "Largest reply message sent in one frame; longer replies go in fragments")
+      ->check(CLI::Range(kMinReplyFragmentSize, static_cast<std::uint32_t>(kMaxReplyData)))
+      ->capture_default_str();
+  app.add_option("--max-request", s.max_request, "Largest request accepted in fragments (bytes)")
+      ->check(CLI::Range(1u, 1u << 30))
+      ->capture_default_str();
+  app.add_option("--max-connections", options.max_connections, "Clients served at once")
+      ->check(CLI::Range(1u, 4096u))
+      ->capture_default_str();
+  app.add_option("--max-connections-per-peer", options.max_connections_per_peer,
+                 "Clients served at once from one peer address")
+      ->check(CLI::Range(1u, 4096u))
+      ->capture_default_str();
+  app.add_option(
+         "--idle-timeout", options.idle_timeout_ms,
+         "Close a connection without a command frame for this long (ms); handshakes do not count")
+      ->check(CLI::Range(1u, 86400000u))
+      ->capture_default_str();
+}
+
+// Fault injection, for tests.
+void AddFaultOptions(CLI::App& app, qxsym::sim::SessionOptions& s) {
+  app.add_option("--bad-checksum-every", s.bad_checksum_every,
+                 "Fault: every Nth reply frame goes out with a bad checksum");
+  app.add_option("--nak-every", s.nak_every, "Fault: answer every Nth command frame with \"-\"");
+  app.add_option("--stale-every", s.stale_every,
+                 "Fault: send a reply with an old sequence number before every Nth reply");
+  app.add_option("--delay", s.delay_ms, "Fault: wait this long before every reply (ms)");
+  app.add_option("--close-after", s.close_after,
+                 "Fault: close the connection when the Nth command frame arrives");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,31 +97,11 @@ int main(int argc, char** argv) {
   app.add_option("--version", version, "Server version reported, a.b.c.d");
   app.add_flag("--no-ack", no_ack, "Controller without one-byte acknowledgements");
   app.add_flag("--no-seq", no_seq, "Controller without sequence numbers");
-  app.add_option("--reply-fragment-size", s.reply_fragment_size,
-                 "Largest reply message sent in one frame; longer replies go in fragments")
-      ->check(CLI::Range(kMinReplyFragmentSize, static_cast<std::uint32_t>(kMaxReplyData)))
-      ->capture_default_str();
-  app.add_option("--max-request", s.max_request, "Largest request accepted in fragments (bytes)")
-      ->check(CLI::Range(1u, 1u << 30))
-      ->capture_default_str();
-  app.add_option("--max-connections", options.max_connections, "Clients served at once")
-      ->check(CLI::Range(1u, 4096u))
-      ->capture_default_str();
-  app.add_option("--idle-timeout", options.idle_timeout_ms,
-                 "Close a connection without a sound frame for this long (ms)")
-      ->check(CLI::Range(1u, 86400000u))
-      ->capture_default_str();
+  AddServerOptions(app, options);
   app.add_option("--scan", scan_ms, "Period of the live-value scan (ms); 0 freezes the values")
       ->capture_default_str();
   app.add_flag("-v,--verbose", options.verbose, "Trace every frame on standard error");
-  app.add_option("--bad-checksum-every", s.bad_checksum_every,
-                 "Fault: every Nth reply frame goes out with a bad checksum");
-  app.add_option("--nak-every", s.nak_every, "Fault: answer every Nth command frame with \"-\"");
-  app.add_option("--stale-every", s.stale_every,
-                 "Fault: send a reply with an old sequence number before every Nth reply");
-  app.add_option("--delay", s.delay_ms, "Fault: wait this long before every reply (ms)");
-  app.add_option("--close-after", s.close_after,
-                 "Fault: close the connection when the Nth command frame arrives");
+  AddFaultOptions(app, s);
   CLI11_PARSE(app, argc, argv);
   s.ack = !no_ack;
   s.sequence = !no_seq;
