@@ -16,6 +16,7 @@
 # steps (default "asan tsan fuzz").
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh robustness  # the suite's packages and clang with libFuzzer
 steps=${QXSYM_ROBUSTNESS_STEPS:-asan tsan fuzz}
 jobs=$(nproc)
 generator=()

@@ -8,9 +8,10 @@
 #
 # Targets: gdb_stream gdb_transact object_replies sim_service sim_session
 # sim_model. FUZZ_JOBS=2 runs two targets at a time; FUZZ_NO_BUILD=1 skips
-# the build. Needs clang with libFuzzer (installed by scripts/install-deps.sh).
+# the build. Needs clang with libFuzzer (installed by scripts/install-deps.sh fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh fuzz
 seconds=${1:-60}
 shift || true
 build=${BUILD_DIR:-build-fuzz}

@@ -11,6 +11,7 @@
 # Linux simulator comes from $BUILD_DIR (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh windows  # MinGW-w64, wine64 and what the Linux build needs
 root=$PWD
 out=${WIN_BUILD_DIR:-build-windows}
 linux_build=${BUILD_DIR:-build}

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CliRunner.h"
@@ -43,6 +44,32 @@ std::uint16_t ClosedPort() {
   close(fd);
   return ntohs(addr.sin_port);
 }
+
+// A loopback listener whose connections the system completes but nobody
+// answers: a controller that takes the connection and stays silent.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 8);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~SilentListener() { close(fd_); }
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  int fd() const { return fd_; }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
 
 class CliTest : public ::testing::Test {
  protected:
@@ -229,6 +256,28 @@ TEST_F(CliTest, ErrorsNameTheResultCodeAndFail) {
 
   Outcome no_port = RunQxsym({"info"});
   EXPECT_NE(no_port.status, 0);
+}
+
+// A controller that accepts and never answers is named as such; one that
+// closes the connection at once is not.
+TEST_F(CliTest, SilentControllerIsReportedAsNotAnswering) {
+  SilentListener silent;
+  Outcome o =
+      RunQxsym({"--port", std::to_string(silent.port()), "--timeout", "200", "--json", "info"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("the controller does not answer: symResSocketError"), std::string::npos)
+      << o.err;
+  EXPECT_EQ(o.Json()["error"]["name"], "symResSocketError");
+
+  SilentListener closing;
+  std::thread closer([&] {
+    const int c = accept(closing.fd(), nullptr, nullptr);
+    if (c >= 0) close(c);
+  });
+  o = RunQxsym({"--port", std::to_string(closing.port()), "--timeout", "5000", "info"});
+  closer.join();
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err.find("does not answer"), std::string::npos) << o.err;
 }
 
 TEST_F(CliTest, WatchReportsSimulatedChanges) {
