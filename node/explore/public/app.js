@@ -287,12 +287,14 @@
 
   // ---- pins, live values and the chart ----------------------------------------
 
-  // A refused change leaves the pins as they are and says why.
+  // A refused change leaves the pins as they are and says why, until the
+  // next change.
   async function setPins(pins) {
     try {
       await api('api/pins', { names: pins });
+      $('pinRefused').textContent = '';
     } catch (e) {
-      $('groupError').textContent = errorText(e);
+      $('pinRefused').textContent = errorText(e);
     }
   }
 
