@@ -68,7 +68,7 @@ function rawStatus(url, target, method = 'GET') {
 }
 
 // An event stream that is read only inside events(pred): until an event
-// satisfies pred(type, data).
+// satisfies pred(type, data), for at most 10 s.
 function eventStream(url) {
   return new Promise((resolve, reject) => {
     http.get(`${url}api/events`, (res) => {
@@ -76,7 +76,11 @@ function eventStream(url) {
       const stream = {
         res,
         events(pred) {
-          return new Promise((done) => {
+          return new Promise((done, fail) => {
+            const timer = setTimeout(() => {
+              res.off('data', onData);
+              fail(new Error('the event waited for did not come within 10 s'));
+            }, 10000);
             const look = () => {
               for (let at; (at = text.indexOf('\n\n')) >= 0;) {
                 const block = text.slice(0, at);
@@ -84,6 +88,7 @@ function eventStream(url) {
                 const type = (/^event: (.*)$/m.exec(block) || [])[1];
                 const data = (/^data: (.*)$/m.exec(block) || [])[1];
                 if (type && pred(type, JSON.parse(data))) {
+                  clearTimeout(timer);
                   res.off('data', onData);
                   res.pause();
                   return done();
@@ -136,7 +141,7 @@ test('any request target gets an answer and the explorer goes on', async (t) => 
 });
 
 test('pages that stop reading keep the memory bounded and catch up with the latest state', async (t) => {
-  const { explorer, url } = await started(t, {}, ['--tick', '50']);
+  const { sim, explorer, url } = await started(t, {}, ['--tick', '50']);
   const stalled = await Promise.all([1, 2, 3, 4].map(() => eventStream(url)));
   t.after(() => stalled.forEach((s) => s.close()));
   // Every change sends each page a state event of about 17 KB (the order
@@ -156,10 +161,22 @@ test('pages that stop reading keep the memory bounded and catch up with the late
   assert.ok(grown < 32 * 1024 * 1024, `the explorer grew by ${grown} bytes`);
   await call(`${url}api/pins`, 'POST', { names: ['Counter', 'Cell'] });
   await stateAtOnce(url, 'stalled pages');
-  // Read again, a page receives the latest state instead of the backlog,
-  // and values again.
+  // The controller comes back: the tag list is sent again, and missed.
+  const port = sim.port;
+  const { connectedAt } = await stateAtOnce(url, 'before the restart');
+  await stop(sim.child, 'SIGKILL');
+  const again = await startSim({ port, model: MODEL });
+  t.after(() => stop(again.child));
+  await waitState(url, (s) => s.state === 'connected' && s.connectedAt !== connectedAt);
+  // Read again, a page receives the latest state and is told to fetch the
+  // tag list, instead of the backlog; then values again.
   const page = stalled[0];
-  await page.events((type, data) => type === 'state' && data.pins.join() === 'Counter,Cell');
+  const caught = new Set();
+  await page.events((type, data) => {
+    if (type === 'state' && data.state === 'connected' && data.pins.join() === 'Counter,Cell') caught.add('state');
+    if (type === 'tags' && data.resync) caught.add('tags');
+    return caught.size === 2;
+  });
   await updates(page, 'Counter');
 });
 
