@@ -88,7 +88,8 @@ function valueMeasure(type) {
   return { bytes: type.size, values };
 }
 
-// Refuses a value larger than the explorer reads at once; what names it.
+// Refuses a value larger than the explorer reads at once; what names the
+// value in the message ('Big' holds).
 function checkMeasure(what, m) {
   if (m.bytes <= MAX_SHOWN.bytes && m.values <= MAX_SHOWN.values) return;
   const e = new QXSymError(codes.symResInvalidTagSize,

@@ -26,13 +26,6 @@ class PageStreams {
     return this.streams.size;
   }
 
-  // Bytes written to the streams and not yet sent.
-  get pending() {
-    let n = 0;
-    for (const s of this.streams) n += s.res.writableLength;
-    return n;
-  }
-
   // Starts an event stream on res with first as its first text. False when
   // maxPages streams are open already (res is left untouched).
   open(req, res, first) {
