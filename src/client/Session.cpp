@@ -1,0 +1,191 @@
+#include "Session.h"
+
+#include "Layout.h"
+#include "TypeCatalog.h"
+
+namespace qxsym::client {
+namespace {
+
+// Tags kept open per session. The source holds an object for each, so the
+// oldest are closed beyond this; groups are few and reused whole.
+constexpr std::size_t kMaxTags = 16384;
+constexpr std::size_t kMaxGroups = 8;
+constexpr std::size_t kMaxLayouts = 4096;
+
+}  // namespace
+
+Session::Session(const QXSymServerAddress& address, const SessionOptions& options)
+    : address_(address), options_(options), types_(std::make_unique<TypeCatalog>(options.limits)) {
+  if (options_.timeout_ms != 0) address_.timeout = options_.timeout_ms;
+}
+
+std::unique_ptr<Session> Session::Open(const QXSymServerAddress& address,
+                                       const SessionOptions& options, QXSymResult* rc) {
+  *rc = QXSym_Init();
+  if (*rc != symResOk) return nullptr;
+  if (options.connections < 1 || options.connections > 8) {
+    *rc = symResInvalidParameter;
+    return nullptr;
+  }
+  std::unique_ptr<Session> s(new Session(address, options));
+  // Opening asks the source twice: the open itself and its version.
+  s->exchanges_ += 2;
+  *rc = QXSym_OpenWorkspace(0, &s->address_, &s->workspace_);
+  if (*rc == symResOkServerNotFullSupport) *rc = symResOk;
+  if (*rc != symResOk) return nullptr;
+  return s;
+}
+
+Session::~Session() {
+  if (remote()) {
+    // Closing the workspace releases everything the controller holds for
+    // it; the tags and groups are then released here without a request.
+    Sent(QXSym_CloseWorkspace(workspace_));
+    ReleaseObjects();
+  } else {
+    ReleaseObjects();
+    Sent(QXSym_CloseWorkspace(workspace_));
+  }
+}
+
+void Session::ReleaseObjects() {
+  for (const GroupEntry& g : groups_) {
+    QXSymResult r = QXSym_DeleteGroup(g.handle);
+    if (!remote()) Sent(r);
+  }
+  groups_.clear();
+  for (const auto& [path, entry] : tags_) {
+    QXSymResult r = QXSym_CloseTag(entry.facts.handle);
+    if (!remote()) Sent(r);
+  }
+  tags_.clear();
+  tag_order_.clear();
+}
+
+QXSymWorkspaceHandle Session::OpenExtra() {
+  QXSymWorkspaceHandle ws = 0;
+  exchanges_ += 2;
+  QXSymResult r = QXSym_OpenWorkspace(0, &address_, &ws);
+  if (r != symResOk && r != symResOkServerNotFullSupport) return 0;
+  return ws;
+}
+
+Session::TagEntry* Session::Entry(const std::string& path, QXSymResult* rc) {
+  auto it = tags_.find(path);
+  if (it != tags_.end()) {
+    *rc = symResOk;
+    return &it->second;
+  }
+  if (path.empty() || path.size() >= QXSYM_MAX_STRING) {
+    *rc = path.empty() ? symResSymbolNotFound : symResInvalidParameter;
+    return nullptr;
+  }
+  if (tags_.size() >= kMaxTags) {
+    // Groups name tags by handle: none may outlive a tag closed here.
+    DropGroups();
+    auto oldest = tags_.find(tag_order_.front());
+    Sent(QXSym_CloseTag(oldest->second.facts.handle));
+    tags_.erase(oldest);
+    tag_order_.pop_front();
+  }
+  TagEntry e;
+  *rc = Sent(QXSym_GetGlobalTag(workspace_, path.c_str(), &e.facts.handle));
+  if (*rc != symResOk) return nullptr;
+  // A lookup by name leaves these three with the tag: no further request.
+  QXSymTyVar tyvar = QXSymTyVarNull;
+  QXSym_GetTagDataTypeVar(e.facts.handle, &tyvar);
+  e.facts.tyvar = static_cast<std::uint32_t>(tyvar);
+  QXSym_GetTagDataSize(e.facts.handle, &e.facts.data_size);
+  QXSym_GetTagDataFullSize(e.facts.handle, &e.facts.full_size);
+  tag_order_.push_back(path);
+  return &tags_.emplace(path, std::move(e)).first->second;
+}
+
+QXSymResult Session::Tag(const std::string& path, TagFacts* facts) {
+  QXSymResult rc;
+  TagEntry* e = Entry(path, &rc);
+  if (e != nullptr) *facts = e->facts;
+  return rc;
+}
+
+QXSymResult Session::TypeName(const std::string& path, std::string* name) {
+  QXSymResult rc;
+  TagEntry* e = Entry(path, &rc);
+  if (e == nullptr) return rc;
+  if (e->type_name.empty()) {
+    char buffer[QXSYM_MAX_STRING] = {};
+    std::uint16_t length = sizeof buffer;
+    rc = Sent(QXSym_GetTagDataType(e->facts.handle, buffer, &length));
+    if (rc != symResOk) return rc;
+    if (buffer[0] == '\0') return symResNotOk;
+    e->type_name = buffer;
+  }
+  *name = e->type_name;
+  return symResOk;
+}
+
+QXSymResult Session::Address(const std::string& path, std::uint64_t* address) {
+  QXSymResult rc;
+  TagEntry* e = Entry(path, &rc);
+  if (e == nullptr) return rc;
+  if (!e->address_known) {
+    qxsym_addr_t a = 0;
+    std::uint32_t bit = 0;
+    rc = Sent(QXSym_GetTagAddressBitOffset(e->facts.handle, &a, &bit));
+    if (rc != symResOk) return rc;
+    if (bit != 0) return symResBitCommandRequired;
+    e->address = a;
+    e->address_known = true;
+  }
+  *address = e->address;
+  return symResOk;
+}
+
+QXSymGroupHandle Session::GroupFor(const std::vector<QXSymTagHandle>& members, QXSymResult* rc) {
+  for (const GroupEntry& g : groups_) {
+    if (g.members == members) {
+      *rc = symResOk;
+      return g.handle;
+    }
+  }
+  if (members.empty()) {
+    *rc = symResGroupIsEmpty;
+    return 0;
+  }
+  GroupEntry g;
+  g.members = members;
+  *rc = Sent(QXSym_CreateGroup(workspace_, &g.handle));
+  if (*rc != symResOk) return 0;
+  for (QXSymTagHandle tag : members) {
+    *rc = Sent(QXSym_AddTagToGroup(g.handle, tag));
+    if (*rc != symResOk) break;
+  }
+  if (*rc != symResOk) {
+    Sent(QXSym_DeleteGroup(g.handle));
+    return 0;
+  }
+  if (groups_.size() >= kMaxGroups) {
+    Sent(QXSym_DeleteGroup(groups_.front().handle));
+    groups_.pop_front();
+  }
+  groups_.push_back(std::move(g));
+  return groups_.back().handle;
+}
+
+std::shared_ptr<const Layout> Session::KnownLayout(const std::string& path) const {
+  auto it = layouts_.find(path);
+  return it == layouts_.end() ? nullptr : it->second;
+}
+
+void Session::KeepLayout(std::shared_ptr<const Layout> layout) {
+  // Layouts are cheap to make again from the learned types.
+  if (layouts_.size() >= kMaxLayouts) layouts_.clear();
+  layouts_[layout->path] = std::move(layout);
+}
+
+void Session::DropGroups() {
+  for (const GroupEntry& g : groups_) Sent(QXSym_DeleteGroup(g.handle));
+  groups_.clear();
+}
+
+}  // namespace qxsym::client
