@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
   app.add_option("--delay", s.delay_ms, "Fault: wait this long before every reply (ms)");
   app.add_option("--close-after", s.close_after,
                  "Fault: close the connection when the Nth command frame arrives");
+  app.add_flag("--short-reply", s.short_reply,
+               "Fault: value replies carry one byte less than the value");
   CLI11_PARSE(app, argc, argv);
   s.ack = !no_ack;
   s.sequence = !no_seq;
