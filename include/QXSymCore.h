@@ -70,35 +70,36 @@ enum _QXSymCoreValueKind {
   QXSymCoreBytes = 6     /**< data/length: raw bytes (every other basic type). */
 };
 
-#define QXSYMCORE_MAX_DIMS 8      /**< Most array dimensions of a leaf. */
-#define QXSYMCORE_LIST_DETAILS 1  /**< Listing: type name, basic type, size and flags. */
+#define QXSYMCORE_MAX_DIMS 8          /**< Most array dimensions of a leaf. */
+#define QXSYMCORE_LIST_DETAILS 1      /**< Listing: type name, basic type, size and flags. */
 #define QXSYMCORE_LIST_DESCRIPTIONS 2 /**< Listing: descriptions. */
 #define QXSYMCORE_TAG_READ_ONLY 1     /**< Tag flag: may not be written. */
 #define QXSYMCORE_TAG_BIT_ADDRESS 2   /**< Tag flag: lives at a bit address. */
 
 /** One plain value of a leaf (or of one element of an array leaf). */
 typedef struct QXSymCoreValue {
-  uint32_t kind;       /**< A _QXSymCoreValueKind. */
-  uint32_t boolean;    /**< QXSymCoreBool: 0 or 1. */
-  int64_t i;           /**< QXSymCoreSigned. */
-  uint64_t u;          /**< QXSymCoreUnsigned. */
-  double f;            /**< QXSymCoreFloat. */
-  const uint8_t* data; /**< QXSymCoreText (UTF-8) and QXSymCoreBytes; may be null when length is 0. */
-  uint32_t length;     /**< Bytes at data (a text's terminator not counted). */
-  uint32_t reserved;   /**< 0. */
+  uint32_t kind;    /**< A _QXSymCoreValueKind. */
+  uint32_t boolean; /**< QXSymCoreBool: 0 or 1. */
+  int64_t i;        /**< QXSymCoreSigned. */
+  uint64_t u;       /**< QXSymCoreUnsigned. */
+  double f;         /**< QXSymCoreFloat. */
+  const uint8_t*
+      data;          /**< QXSymCoreText (UTF-8) and QXSymCoreBytes; may be null when length is 0. */
+  uint32_t length;   /**< Bytes at data (a text's terminator not counted). */
+  uint32_t reserved; /**< 0. */
 } QXSymCoreValue;
 
 /** One leaf of a layout: a value of a basic type, or an array of them. */
 typedef struct QXSymCoreLeaf {
-  const char* path;      /**< "Line.Main.Speed", "Temps", "RecipeBook[2].Name". */
-  uint32_t offset;       /**< Byte offset within the described value. */
-  uint32_t size;         /**< Bytes of the whole leaf. */
-  uint32_t tyvar;        /**< Basic variable type (QXSymTyVar). */
-  uint32_t element_size; /**< Bytes of one value (= size for a single value). */
-  uint32_t count;        /**< Values in the leaf: 1, or the array's element count. */
-  uint32_t num_dims;     /**< 0 for a single value, else the array's dimensions. */
-  uint32_t dims[QXSYMCORE_MAX_DIMS];  /**< Elements per dimension. */
-  int64_t lower[QXSYMCORE_MAX_DIMS];  /**< Declared lower bound per dimension. */
+  const char* path;                  /**< "Line.Main.Speed", "Temps", "RecipeBook[2].Name". */
+  uint32_t offset;                   /**< Byte offset within the described value. */
+  uint32_t size;                     /**< Bytes of the whole leaf. */
+  uint32_t tyvar;                    /**< Basic variable type (QXSymTyVar). */
+  uint32_t element_size;             /**< Bytes of one value (= size for a single value). */
+  uint32_t count;                    /**< Values in the leaf: 1, or the array's element count. */
+  uint32_t num_dims;                 /**< 0 for a single value, else the array's dimensions. */
+  uint32_t dims[QXSYMCORE_MAX_DIMS]; /**< Elements per dimension. */
+  int64_t lower[QXSYMCORE_MAX_DIMS]; /**< Declared lower bound per dimension. */
 } QXSymCoreLeaf;
 
 /** A tag, member or element as a flat table of leaves. */
@@ -200,15 +201,14 @@ QXSYMCORE_API QXSymResult QXSymCore_Exchanges(QXSymCoreHandle session, uint64_t*
  * members or holds too many values; or the source's result.
  */
 QXSYMCORE_API QXSymResult QXSymCore_Describe(QXSymCoreHandle session, const char* path,
-                                             const QXSymCoreLayout** layout,
-                                             const char** message);
+                                             const QXSymCoreLayout** layout, const char** message);
 
 /**
  * @brief Read the values of a set of paths in one exchange.
  *
  * Every path gets an item, in order; the paths that can be read are
  * delivered even when others fail. A reply shorter than the values is an
- * error of every item read with it (symResInvalidGroupSize).
+ * error of every item read with it (symResInvalidTagSize).
  * @param session an open session.
  * @param paths count paths.
  * @param count number of paths (1 to 65536).
@@ -238,9 +238,8 @@ QXSYMCORE_API QXSymResult QXSymCore_Read(QXSymCoreHandle session, const char* co
  * symResInvalidParameter (null pointers, count 0 or above 65536);
  * symResInvalidHandle.
  */
-QXSYMCORE_API QXSymResult QXSymCore_Write(QXSymCoreHandle session,
-                                          const QXSymCoreWriteItem* items, uint32_t count,
-                                          const QXSymCoreWriteResult** results);
+QXSYMCORE_API QXSymResult QXSymCore_Write(QXSymCoreHandle session, const QXSymCoreWriteItem* items,
+                                          uint32_t count, const QXSymCoreWriteResult** results);
 
 /**
  * @brief A value typed by a person, for a leaf of basic type tyvar.
@@ -295,9 +294,8 @@ QXSYMCORE_API QXSymResult QXSymCore_ListBegin(QXSymCoreHandle session, const cha
  * symResInvalidHandle; symResBufferOverflow when the source's counts never
  * add up; or the source's result.
  */
-QXSYMCORE_API QXSymResult QXSymCore_ListNext(QXSymCoreHandle listing,
-                                             const QXSymCoreTagInfo** tags, uint32_t* count,
-                                             uint32_t* done);
+QXSYMCORE_API QXSymResult QXSymCore_ListNext(QXSymCoreHandle listing, const QXSymCoreTagInfo** tags,
+                                             uint32_t* count, uint32_t* done);
 
 /**
  * @brief End a listing and close the connections it opened.

@@ -71,13 +71,13 @@ QXSymResult QXSymCore_Open(const QXSymServerAddress* address, uint32_t timeout_m
 
 QXSymResult QXSymCore_Close(QXSymCoreHandle session) {
   return Guard([&]() -> QXSymResult {
-    auto object = std::static_pointer_cast<SessionObject>(
-        Registry::Get().Remove(session, Kind::kSession));
+    auto object =
+        std::static_pointer_cast<SessionObject>(Registry::Get().Remove(session, Kind::kSession));
     if (!object) return symResInvalidHandle;
     std::lock_guard<std::mutex> lock(object->busy);
     for (QXSymCoreHandle listing : object->listings) {
-      auto l = std::static_pointer_cast<ListingObject>(
-          Registry::Get().Remove(listing, Kind::kListing));
+      auto l =
+          std::static_pointer_cast<ListingObject>(Registry::Get().Remove(listing, Kind::kListing));
       if (l) l->lister.reset();  // closes the connections it opened
     }
     object->listings.clear();

@@ -84,8 +84,8 @@ QXSymResult QXSymCore_ListNext(QXSymCoreHandle listing, const QXSymCoreTagInfo**
 
 QXSymResult QXSymCore_ListEnd(QXSymCoreHandle listing) {
   return Guard([&]() -> QXSymResult {
-    auto l = std::static_pointer_cast<ListingObject>(
-        Registry::Get().Remove(listing, Kind::kListing));
+    auto l =
+        std::static_pointer_cast<ListingObject>(Registry::Get().Remove(listing, Kind::kListing));
     if (!l) return symResInvalidHandle;
     std::lock_guard<std::mutex> lock(l->owner->busy);
     l->owner->listings.erase(listing);

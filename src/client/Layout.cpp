@@ -91,8 +91,8 @@ bool Units(const TypeNode& node, const std::string& path, const TagFacts& facts,
   if (node.kind != TypeNode::Kind::kArray) {
     if (facts.data_size != node.size) {
       err->code = symResInvalidTagSize;
-      err->message = "'" + path + "' moves " + std::to_string(facts.data_size) +
-                     " bytes of its " + std::to_string(node.size);
+      err->message = "'" + path + "' moves " + std::to_string(facts.data_size) + " bytes of its " +
+                     std::to_string(node.size);
       return false;
     }
     layout->units.push_back(Unit{path, 0, node.size});
@@ -113,8 +113,7 @@ bool Units(const TypeNode& node, const std::string& path, const TagFacts& facts,
 
 }  // namespace
 
-std::shared_ptr<const Layout> Describe(Session& session, const std::string& path,
-                                       WalkError* err) {
+std::shared_ptr<const Layout> Describe(Session& session, const std::string& path, WalkError* err) {
   if (auto known = session.KnownLayout(path)) return known;
   const TypeNode* node = session.types().Learn(session, path, err);
   if (node == nullptr) return nullptr;

@@ -18,8 +18,8 @@ struct Leaf {
   std::uint32_t offset = 0;
   std::uint32_t size = 0;  // all elements
   std::uint32_t tyvar = 0;
-  std::uint32_t element_size = 0;  // = size for a single value
-  std::uint32_t count = 1;         // values in the leaf
+  std::uint32_t element_size = 0;   // = size for a single value
+  std::uint32_t count = 1;          // values in the leaf
   std::vector<std::uint32_t> dims;  // empty for a single value
   std::vector<std::int64_t> lower;
 };
@@ -37,14 +37,13 @@ struct Layout {
   std::string type_name;
   std::uint32_t size = 0;
   std::vector<Leaf> leaves;
-  std::vector<Unit> units;  // for reading, and for writing when whole
-  bool whole = false;       // the leaves cover every byte: a write may go by units
+  std::vector<Unit> units;        // for reading, and for writing when whole
+  bool whole = false;             // the leaves cover every byte: a write may go by units
   std::uint32_t value_count = 0;  // values over all leaves
 };
 
 // The layout of path, its types learned once per session.
-std::shared_ptr<const Layout> Describe(Session& session, const std::string& path,
-                                       WalkError* err);
+std::shared_ptr<const Layout> Describe(Session& session, const std::string& path, WalkError* err);
 
 // The parts a write of the layout sends: its units when the leaves cover
 // every byte, else each leaf by its own path (array leaves element by

@@ -48,9 +48,7 @@ struct TypeCatalog::Walk {
   TypeCatalog& catalog;
   WalkError* err;
 
-  bool Check(QXSymResult r, const std::string& what) {
-    return r == symResOk || Fail(err, r, what);
-  }
+  bool Check(QXSymResult r, const std::string& what) { return r == symResOk || Fail(err, r, what); }
 
   // The type at path; its handle, when needed, comes from the tag or from
   // child number `index` of `parent`.
@@ -65,13 +63,14 @@ struct TypeCatalog::Walk {
     auto found = catalog.by_name_.find(name);
     if (found != catalog.by_name_.end()) return found->second.get();
     if (depth > catalog.limits_.max_depth) {
-      Fail(err, symResMaxReached, "'" + path + "' is nested more than " +
-                                      std::to_string(catalog.limits_.max_depth) + " levels deep");
+      Fail(err, symResMaxReached,
+           "'" + path + "' is nested more than " + std::to_string(catalog.limits_.max_depth) +
+               " levels deep");
       return nullptr;
     }
     if (catalog.by_name_.size() >= catalog.limits_.max_nodes) {
-      Fail(err, symResMaxReached, "more than " + std::to_string(catalog.limits_.max_nodes) +
-                                      " types in one session");
+      Fail(err, symResMaxReached,
+           "more than " + std::to_string(catalog.limits_.max_nodes) + " types in one session");
       return nullptr;
     }
     auto node = std::make_unique<TypeNode>();
@@ -90,9 +89,8 @@ struct TypeCatalog::Walk {
   bool Complex(const std::string& path, const TagFacts& facts, QXSymTypeHandle parent,
                std::uint32_t index, unsigned depth, TypeNode* node) {
     TypeRef type;
-    const QXSymResult got = parent != 0
-                                ? s.Sent(QXSym_TypeGetChild(parent, index, &type.handle))
-                                : s.Sent(QXSym_GetTagType(facts.handle, &type.handle));
+    const QXSymResult got = parent != 0 ? s.Sent(QXSym_TypeGetChild(parent, index, &type.handle))
+                                        : s.Sent(QXSym_GetTagType(facts.handle, &type.handle));
     std::uint32_t properties = 0;
     const std::string what = "cannot read the type of '" + path + "'";
     if (!Check(got, what) ||
@@ -139,8 +137,8 @@ struct TypeCatalog::Walk {
     return true;
   }
 
-  bool Array(const std::string& path, const TagFacts& facts, QXSymTypeHandle type,
-             unsigned depth, TypeNode* node) {
+  bool Array(const std::string& path, const TagFacts& facts, QXSymTypeHandle type, unsigned depth,
+             TypeNode* node) {
     if (!Dims(path, type, node)) return false;
     node->size = facts.full_size;
     if (facts.full_size % node->count != 0) {
@@ -186,8 +184,8 @@ struct TypeCatalog::Walk {
                 "cannot find the index bounds of array '" + path + "'");
   }
 
-  bool Record(const std::string& path, const TagFacts& facts, QXSymTypeHandle type,
-              unsigned depth, TypeNode* node) {
+  bool Record(const std::string& path, const TagFacts& facts, QXSymTypeHandle type, unsigned depth,
+              TypeNode* node) {
     std::uint32_t n = 0;
     if (!Check(s.Sent(QXSym_TypeGetNumChildren(type, &n)),
                "cannot read the members of '" + path + "'")) {

@@ -1,5 +1,6 @@
 #include "Values.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -14,6 +15,8 @@ std::string Why(const std::string& what, QXSymResult code) {
 }
 
 }  // namespace
+
+const QXSymResult Values::kShortReply;
 
 QXSymResult Values::AddUnits(std::size_t item, const std::vector<Unit>& units, bool allow_shared,
                              Plan* plan, std::string* message) {
@@ -71,6 +74,47 @@ QXSymGroupHandle Values::GroupOf(const Plan& plan, QXSymResult* rc, std::string*
   return group;
 }
 
+QXSymResult Values::ReadAlone(QXSymTagHandle tag, std::vector<std::uint8_t>* out) {
+  // The value operation copies what the reply holds and says nothing of
+  // its length: a buffer filled beforehand shows a reply that fell short
+  // by its last byte. A value that really ends in the fill byte is asked
+  // again with another one.
+  for (const std::uint8_t fill : {std::uint8_t{0xA5}, std::uint8_t{0x5A}}) {
+    std::fill(out->begin(), out->end(), fill);
+    const QXSymResult rc = session_.Sent(
+        QXSym_GetTagValue_Ptr(tag, out->data(), static_cast<std::uint32_t>(out->size())));
+    if (rc != symResOk || out->empty() || out->back() != fill) return rc;
+  }
+  return kShortReply;
+}
+
+QXSymResult Values::Fetch(const Plan& plan, std::vector<std::vector<std::uint8_t>>* bytes,
+                          std::string* message) {
+  bytes->resize(plan.members.size());
+  for (std::size_t m = 0; m < plan.members.size(); ++m) (*bytes)[m].resize(plan.member_sizes[m]);
+  QXSymResult rc = symResOk;
+  if (plan.members.size() == 1) {
+    // One part alone travels in one exchange without a group.
+    rc = ReadAlone(plan.members[0], &(*bytes)[0]);
+  } else {
+    const QXSymGroupHandle group = GroupOf(plan, &rc, message);
+    if (group == 0) return rc;
+    rc = session_.Sent(QXSym_ReadGroup(group));
+    for (std::size_t m = 0; rc == symResOk && m < plan.members.size(); ++m) {
+      rc = QXSym_GetTagValueFromGroup_Ptr(group, plan.members[m], (*bytes)[m].data(),
+                                          plan.member_sizes[m]);
+    }
+  }
+  // A reply of another length than the values: one code for both ways.
+  if (rc == symResInvalidGroupSize) rc = kShortReply;
+  if (rc == kShortReply) {
+    *message = "the reply's length does not match the values' size";
+  } else if (rc != symResOk) {
+    *message = Why("cannot read the values", rc);
+  }
+  return rc;
+}
+
 std::vector<ReadResult> Values::Read(const std::vector<std::string>& paths) {
   std::vector<ReadResult> results(paths.size());
   Plan plan;
@@ -92,23 +136,16 @@ std::vector<ReadResult> Values::Read(const std::vector<std::string>& paths) {
     }
     return results;
   };
-  QXSymResult rc;
+  std::vector<std::vector<std::uint8_t>> fetched;
   std::string message;
-  const QXSymGroupHandle group = GroupOf(plan, &rc, &message);
-  if (group == 0) return fail_all(rc, message);
-  rc = session_.Sent(QXSym_ReadGroup(group));
-  if (rc != symResOk) return fail_all(rc, Why("cannot read the values", rc));
+  const QXSymResult rc = Fetch(plan, &fetched, &message);
+  if (rc != symResOk) return fail_all(rc, message);
   std::vector<std::vector<std::uint8_t>> bytes(paths.size());
   for (const Planned& p : plan.parts) {
-    ReadResult& r = results[p.item];
+    const ReadResult& r = results[p.item];
     if (r.code != symResOk) continue;
     bytes[p.item].resize(r.layout->size);
-    rc = QXSym_GetTagValueFromGroup_Ptr(group, plan.members[p.member],
-                                        bytes[p.item].data() + p.unit.offset, p.unit.size);
-    if (rc != symResOk) {
-      r.code = rc;
-      r.message = Why("cannot take the value of '" + p.unit.path + "'", rc);
-    }
+    std::memcpy(bytes[p.item].data() + p.unit.offset, fetched[p.member].data(), p.unit.size);
   }
   for (std::size_t i = 0; i < paths.size(); ++i) {
     if (results[i].code == symResOk) Decode(*results[i].layout, bytes[i], &results[i]);
@@ -116,8 +153,7 @@ std::vector<ReadResult> Values::Read(const std::vector<std::string>& paths) {
   return results;
 }
 
-bool Values::Decode(const Layout& layout, const std::vector<std::uint8_t>& bytes,
-                    ReadResult* out) {
+bool Values::Decode(const Layout& layout, const std::vector<std::uint8_t>& bytes, ReadResult* out) {
   out->values.clear();
   out->values.reserve(layout.value_count);
   for (const Leaf& leaf : layout.leaves) {
@@ -196,8 +232,15 @@ QXSymResult Values::Write(const std::vector<WriteItem>& items, std::vector<Write
     return first;
   }
   if (plan.members.empty()) return symResOk;
-  QXSymResult rc;
+  QXSymResult rc = symResOk;
   std::string message;
+  if (plan.members.size() == 1) {
+    const Planned& p = plan.parts[0];
+    rc = session_.Sent(
+        QXSym_SetTagValue_Ptr(plan.members[0], bytes[p.item].data() + p.unit.offset, p.unit.size));
+    if (rc != symResOk) message = Why("cannot write '" + p.unit.path + "'", rc);
+    return Settle(rc, message, results);
+  }
   const QXSymGroupHandle group = GroupOf(plan, &rc, &message);
   for (const Planned& p : plan.parts) {
     if (rc != symResOk) break;
@@ -209,6 +252,11 @@ QXSymResult Values::Write(const std::vector<WriteItem>& items, std::vector<Write
     rc = session_.Sent(QXSym_WriteGroup(group));
     if (rc != symResOk) message = Why("cannot write the values", rc);
   }
+  return Settle(rc, message, results);
+}
+
+QXSymResult Values::Settle(QXSymResult rc, const std::string& message,
+                           std::vector<WriteResult>* results) {
   if (rc != symResOk) {
     for (WriteResult& r : *results) {
       r.code = rc;

@@ -43,6 +43,9 @@ struct WriteResult {
 
 class Values {
  public:
+  // A value reply of another length than the value, however it travelled.
+  static constexpr QXSymResult kShortReply = symResInvalidTagSize;
+
   explicit Values(Session& session) : session_(session) {}
 
   // One result per path, in order. The paths that can be read are read
@@ -69,6 +72,11 @@ class Values {
 
   QXSymResult AddUnits(std::size_t item, const std::vector<Unit>& units, bool allow_shared,
                        Plan* plan, std::string* message);
+  static QXSymResult Settle(QXSymResult rc, const std::string& message,
+                            std::vector<WriteResult>* results);
+  QXSymResult ReadAlone(QXSymTagHandle tag, std::vector<std::uint8_t>* out);
+  QXSymResult Fetch(const Plan& plan, std::vector<std::vector<std::uint8_t>>* bytes,
+                    std::string* message);
   QXSymGroupHandle GroupOf(const Plan& plan, QXSymResult* rc, std::string* message);
   bool Decode(const Layout& layout, const std::vector<std::uint8_t>& bytes, ReadResult* out);
   bool Encode(const Layout& layout, const std::vector<LeafValue>& values,
