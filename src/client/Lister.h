@@ -29,6 +29,9 @@ struct TagInfo {
 constexpr std::uint32_t kTagReadOnly = 1;
 constexpr std::uint32_t kTagBitAddress = 2;
 
+// Connections one listing may use, the session's own included.
+constexpr unsigned kMaxListConnections = 8;
+
 struct ListOptions {
   std::string filter;  // '*' any run, '?' one character; empty: every tag
   bool details = false;
