@@ -1,14 +1,14 @@
 #include "Session.h"
 
+#include <algorithm>
+
 #include "Layout.h"
 #include "TypeCatalog.h"
 
 namespace qxsym::client {
 namespace {
 
-// Tags kept open per session. The source holds an object for each, so the
-// oldest are closed beyond this; groups are few and reused whole.
-constexpr std::size_t kMaxTags = 16384;
+// Groups are few and reused whole.
 constexpr std::size_t kMaxGroups = 8;
 constexpr std::size_t kMaxLayouts = 4096;
 
@@ -59,7 +59,7 @@ void Session::ReleaseObjects() {
     if (!remote()) Sent(r);
   }
   tags_.clear();
-  tag_order_.clear();
+  use_order_.clear();
 }
 
 QXSymWorkspaceHandle Session::OpenExtra() {
@@ -73,6 +73,7 @@ QXSymWorkspaceHandle Session::OpenExtra() {
 Session::TagEntry* Session::Entry(const std::string& path, QXSymResult* rc) {
   auto it = tags_.find(path);
   if (it != tags_.end()) {
+    use_order_.splice(use_order_.end(), use_order_, it->second.use);
     *rc = symResOk;
     return &it->second;
   }
@@ -80,14 +81,7 @@ Session::TagEntry* Session::Entry(const std::string& path, QXSymResult* rc) {
     *rc = path.empty() ? symResSymbolNotFound : symResInvalidParameter;
     return nullptr;
   }
-  if (tags_.size() >= kMaxTags) {
-    // Groups name tags by handle: none may outlive a tag closed here.
-    DropGroups();
-    auto oldest = tags_.find(tag_order_.front());
-    Sent(QXSym_CloseTag(oldest->second.facts.handle));
-    tags_.erase(oldest);
-    tag_order_.pop_front();
-  }
+  if (tags_.size() >= kMaxTags) Evict();
   TagEntry e;
   *rc = Sent(QXSym_GetGlobalTag(workspace_, path.c_str(), &e.facts.handle));
   if (*rc != symResOk) return nullptr;
@@ -97,7 +91,7 @@ Session::TagEntry* Session::Entry(const std::string& path, QXSymResult* rc) {
   e.facts.tyvar = static_cast<std::uint32_t>(tyvar);
   QXSym_GetTagDataSize(e.facts.handle, &e.facts.data_size);
   QXSym_GetTagDataFullSize(e.facts.handle, &e.facts.full_size);
-  tag_order_.push_back(path);
+  e.use = use_order_.insert(use_order_.end(), path);
   return &tags_.emplace(path, std::move(e)).first->second;
 }
 
@@ -183,9 +177,21 @@ void Session::KeepLayout(std::shared_ptr<const Layout> layout) {
   layouts_[layout->path] = std::move(layout);
 }
 
-void Session::DropGroups() {
-  for (const GroupEntry& g : groups_) Sent(QXSym_DeleteGroup(g.handle));
-  groups_.clear();
+void Session::Evict() {
+  auto oldest = tags_.find(use_order_.front());
+  const QXSymTagHandle handle = oldest->second.facts.handle;
+  // Groups name their members by handle: none may outlive the tag.
+  for (auto g = groups_.begin(); g != groups_.end();) {
+    if (std::find(g->members.begin(), g->members.end(), handle) == g->members.end()) {
+      ++g;
+      continue;
+    }
+    Sent(QXSym_DeleteGroup(g->handle));
+    g = groups_.erase(g);
+  }
+  Sent(QXSym_CloseTag(handle));
+  tags_.erase(oldest);
+  use_order_.pop_front();
 }
 
 }  // namespace qxsym::client

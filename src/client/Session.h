@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,6 +39,10 @@ struct SessionOptions {
 
 class Session {
  public:
+  // Tags kept open per session; the source holds an object for each, so
+  // the one used longest ago is closed beyond this.
+  static constexpr std::size_t kMaxTags = 16384;
+
   // Opens the workspace; nullptr with *rc set when the source refuses.
   static std::unique_ptr<Session> Open(const QXSymServerAddress& address,
                                        const SessionOptions& options, QXSymResult* rc);
@@ -89,6 +94,7 @@ class Session {
     std::string type_name;  // empty until asked
     std::uint64_t address = 0;
     bool address_known = false;
+    std::list<std::string>::iterator use;  // place in use_order_
   };
   struct GroupEntry {
     std::vector<QXSymTagHandle> members;
@@ -97,7 +103,8 @@ class Session {
 
   Session(const QXSymServerAddress& address, const SessionOptions& options);
   TagEntry* Entry(const std::string& path, QXSymResult* rc);
-  void DropGroups();
+  // Closes the tag used longest ago, and the groups it is a member of.
+  void Evict();
   void ReleaseObjects();
 
   QXSymServerAddress address_{};
@@ -105,8 +112,8 @@ class Session {
   QXSymWorkspaceHandle workspace_ = 0;
   std::uint64_t exchanges_ = 0;
   std::map<std::string, TagEntry> tags_;
-  std::deque<std::string> tag_order_;  // oldest first, for eviction
-  std::deque<GroupEntry> groups_;      // oldest first
+  std::list<std::string> use_order_;  // least recently used first
+  std::deque<GroupEntry> groups_;     // oldest first
   std::unique_ptr<TypeCatalog> types_;
   std::map<std::string, std::shared_ptr<const Layout>> layouts_;
 };

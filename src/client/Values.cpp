@@ -10,6 +10,10 @@
 namespace qxsym::client {
 namespace {
 
+// Parts gathered by one call: well below the tags a session keeps, so no
+// tag of the call is closed while the call still needs it.
+constexpr std::size_t kMaxParts = Session::kMaxTags / 2;
+
 std::string Why(const std::string& what, QXSymResult code) {
   return what + ": " + InfoOf(code).message;
 }
@@ -24,6 +28,11 @@ QXSymResult Values::AddUnits(std::size_t item, const std::vector<Unit>& units, b
   std::map<QXSymTagHandle, std::size_t> index;
   for (std::size_t m = 0; m < plan->members.size(); ++m) index[plan->members[m]] = m;
   const std::size_t first_new = plan->members.size();
+  if (units.size() > kMaxParts - std::min(kMaxParts, first_new)) {
+    *message = "more than " + std::to_string(kMaxParts) +
+               " parts at once: read or write fewer tags, or parts of them by path";
+    return symResMaxReached;
+  }
   for (const Unit& unit : units) {
     TagFacts facts;
     const QXSymResult rc = session_.Tag(unit.path, &facts);
@@ -124,8 +133,12 @@ std::vector<ReadResult> Values::Read(const std::vector<std::string>& paths) {
     if (!results[i].layout) {
       results[i].code = err.code;
       results[i].message = err.message;
-      continue;
     }
+  }
+  // Every walk is done before the parts are gathered, so a long walk never
+  // pushes a gathered tag out of the session.
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (!results[i].layout) continue;
     results[i].code = AddUnits(i, results[i].layout->units, true, &plan, &results[i].message);
   }
   if (plan.members.empty()) return results;
@@ -208,18 +221,23 @@ bool Values::Encode(const Layout& layout, const std::vector<LeafValue>& values,
 QXSymResult Values::Write(const std::vector<WriteItem>& items, std::vector<WriteResult>* results) {
   results->assign(items.size(), WriteResult{});
   std::vector<std::vector<std::uint8_t>> bytes(items.size());
+  std::vector<std::shared_ptr<const Layout>> layouts(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    WriteResult& r = (*results)[i];
+    WalkError err;
+    layouts[i] = Describe(session_, items[i].path, &err);
+    if (!layouts[i]) {
+      r.code = err.code;
+      r.message = err.message;
+    } else if (!Encode(*layouts[i], items[i].values, &bytes[i], &r)) {
+      layouts[i].reset();
+    }
+  }
   Plan plan;
   QXSymResult first = symResOk;
   for (std::size_t i = 0; i < items.size(); ++i) {
     WriteResult& r = (*results)[i];
-    WalkError err;
-    auto layout = Describe(session_, items[i].path, &err);
-    if (!layout) {
-      r.code = err.code;
-      r.message = err.message;
-    } else if (Encode(*layout, items[i].values, &bytes[i], &r)) {
-      r.code = AddUnits(i, WriteUnits(*layout), false, &plan, &r.message);
-    }
+    if (layouts[i]) r.code = AddUnits(i, WriteUnits(*layouts[i]), false, &plan, &r.message);
     if (first == symResOk) first = r.code;
   }
   if (first != symResOk) {
