@@ -91,6 +91,23 @@ TEST_P(CoreSessionTest, ListsWithDetails) {
   EXPECT_GT(exchanges, 2u);
 }
 
+TEST_P(CoreSessionTest, ClosingLeavesNothingOpenAtTheSource) {
+  if (remote()) GTEST_SKIP() << "the host table shows what its service holds";
+  const char* paths[] = {"Line", "Temps", "CntInt", "RecipeBook[2]"};
+  const QXSymCoreReadItem* items = nullptr;
+  ASSERT_EQ(QXSymCore_Read(session_, paths, 4, &items), symResOk);
+  ASSERT_EQ(Write(session_, "Line.Speed", {FloatValue(1.5)}), symResOk);
+  QXSymCoreHandle listing = 0;
+  ASSERT_EQ(QXSymCore_ListBegin(session_, "*", 0, 0, &listing), symResOk);
+  const QXSymCoreTagInfo* tags = nullptr;
+  std::uint32_t count = 0, done = 0;
+  ASSERT_EQ(QXSymCore_ListNext(listing, &tags, &count, &done), symResOk);
+  EXPECT_GT(source_.host_table()->service().object_count(), 0u);
+  ASSERT_EQ(QXSymCore_Close(session_), symResOk);
+  EXPECT_EQ(source_.host_table()->service().workspace_count(), 0u);
+  EXPECT_EQ(source_.host_table()->service().object_count(), 0u);
+}
+
 TEST_P(CoreSessionTest, ResultTextsCoverEveryCode) {
   EXPECT_STREQ(QXSymCore_ResultName(symResTimeoutError), "symResTimeoutError");
   EXPECT_STREQ(QXSymCore_ResultName(9999), "symRes?");
