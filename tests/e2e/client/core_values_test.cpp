@@ -78,6 +78,27 @@ TEST_P(CoreValuesTest, PartialWritesLeaveTheOtherMembersAlone) {
   EXPECT_LE(changed, 8u);
 }
 
+TEST_P(CoreValuesTest, AnArrayAndItsElementReadTogetherAgree) {
+  const char* paths[] = {"Temps", "Temps[3]", "Grid[2,3]", "Grid"};
+  const QXSymCoreReadItem* items = nullptr;
+  ASSERT_EQ(QXSymCore_Read(session_, paths, 4, &items), symResOk);
+  ASSERT_EQ(items[0].value_count, 8u);
+  EXPECT_EQ(items[1].values[0].f, items[0].values[2].f);
+  EXPECT_EQ(items[2].values[0].i, items[3].values[11].i);
+  EXPECT_EQ(items[2].values[0].i, 12);
+}
+
+TEST_P(CoreValuesTest, OneElementWrittenAloneLeavesItsNeighbours) {
+  std::vector<QXSymCoreValue> before, after;
+  ASSERT_EQ(Read("Temps", &before), symResOk);
+  ASSERT_EQ(Write(session_, "Temps[3]", {FloatValue(-40.0)}), symResOk);
+  ASSERT_EQ(Read("Temps", &after), symResOk);
+  for (std::size_t k = 0; k < 8; ++k) {
+    EXPECT_EQ(after[k].f, k == 2 ? -40.0 : before[k].f) << k;
+  }
+  EXPECT_EQ(Write(session_, "SerialNumber", {TextValue("X")}), symResReadOnlyTag);
+}
+
 TEST_P(CoreValuesTest, AWholeStructureTakesEveryValue) {
   std::vector<QXSymCoreValue> one = {FloatValue(1.0)};
   EXPECT_EQ(Write(session_, "Line", one), symResInvalidParameter);
