@@ -242,6 +242,31 @@ QXSYMCORE_API QXSymResult QXSymCore_Write(QXSymCoreHandle session, const QXSymCo
                                           uint32_t count, const QXSymCoreWriteResult** results);
 
 /**
+ * @brief The description of a tag, member or element.
+ * @param session an open session.
+ * @param path the path.
+ * @param text receives the description, "" when there is none (the core's,
+ *             see Memory).
+ * @return symResOk; symResInvalidParameter (null pointers);
+ * symResInvalidHandle; or the source's result (symResSymbolNotFound).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Description(QXSymCoreHandle session, const char* path,
+                                                const char** text);
+
+/**
+ * @brief One attribute of a tag, member or element (a unit, a range, an I/O address).
+ * @param session an open session.
+ * @param path the path.
+ * @param name the attribute's name.
+ * @param text receives its text (the core's, see Memory).
+ * @return symResOk; symResInvalidParameter (null pointers, or a name the
+ * session's encoding cannot spell or longer than 259 bytes);
+ * symResInvalidHandle; symResAttributeNotFound; or the source's result.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Attribute(QXSymCoreHandle session, const char* path,
+                                              const char* name, const char** text);
+
+/**
  * @brief A value typed by a person, for a leaf of basic type tyvar.
  *
  * Integers in decimal or as IEC literals (2#1010, 8#17, 16#FF), BOOL as

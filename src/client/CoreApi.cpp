@@ -3,6 +3,7 @@
 #include <QXSymCore.h>
 
 #include "CoreApiRegistry.h"
+#include "TagTexts.h"
 
 using namespace qxsym::client;
 using namespace qxsym::client::capi;
@@ -153,6 +154,27 @@ QXSymResult QXSymCore_Write(QXSymCoreHandle session, const QXSymCoreWriteItem* i
       o.write_results[i].message = o.written[i].message.c_str();
     }
     if (results != nullptr) *results = o.write_results.data();
+    return rc;
+  });
+}
+
+QXSymResult QXSymCore_Description(QXSymCoreHandle session, const char* path, const char** text) {
+  if (path == nullptr || text == nullptr) return symResInvalidParameter;
+  return OnSession(session, [&](SessionObject& o) {
+    o.message.clear();
+    const QXSymResult rc = DescriptionOf(*o.session, path, &o.message);
+    *text = o.message.c_str();
+    return rc;
+  });
+}
+
+QXSymResult QXSymCore_Attribute(QXSymCoreHandle session, const char* path, const char* name,
+                                const char** text) {
+  if (path == nullptr || name == nullptr || text == nullptr) return symResInvalidParameter;
+  return OnSession(session, [&](SessionObject& o) {
+    o.message.clear();
+    const QXSymResult rc = AttributeOf(*o.session, path, name, &o.message);
+    *text = o.message.c_str();
     return rc;
   });
 }

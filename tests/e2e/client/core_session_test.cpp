@@ -108,6 +108,17 @@ TEST_P(CoreSessionTest, ClosingLeavesNothingOpenAtTheSource) {
   EXPECT_EQ(source_.host_table()->service().object_count(), 0u);
 }
 
+TEST_P(CoreSessionTest, TagTextsComeInUtf8) {
+  const char* text = nullptr;
+  ASSERT_EQ(QXSymCore_Description(session_, "Temps", &text), symResOk);
+  EXPECT_STREQ(text, "Oven zone temperatures");
+  ASSERT_EQ(QXSymCore_Attribute(session_, "Line.Speed", "unit", &text), symResOk);
+  EXPECT_STREQ(text, "m/s");
+  EXPECT_EQ(QXSymCore_Attribute(session_, "Line", "colour", &text), symResAttributeNotFound);
+  EXPECT_EQ(QXSymCore_Attribute(session_, "Line", "\xE2\x82\xAC", &text), symResInvalidParameter);
+  EXPECT_EQ(QXSymCore_Description(session_, "NoSuchTag", &text), symResSymbolNotFound);
+}
+
 TEST_P(CoreSessionTest, ResultTextsCoverEveryCode) {
   EXPECT_STREQ(QXSymCore_ResultName(symResTimeoutError), "symResTimeoutError");
   EXPECT_STREQ(QXSymCore_ResultName(9999), "symRes?");
