@@ -176,7 +176,8 @@ QXSYMCORE_API QXSymResult QXSymCore_Close(QXSymCoreHandle session);
  * @brief Requests the session has sent to its source so far.
  *
  * Open and close included, and the requests of its listings on every
- * connection. Benchmarks read it; it never resets.
+ * connection; the link's own mode handshakes on connecting are not
+ * requests. Benchmarks read it; it never resets.
  * @param session an open session.
  * @param count receives the number.
  * @return symResOk; symResInvalidParameter (count null); symResInvalidHandle.

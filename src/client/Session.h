@@ -84,8 +84,9 @@ class Session {
     return r;
   }
   void AddExchanges(std::uint64_t n) { exchanges_ += n; }
-  // Requests sent to the source for this session (open and close included,
-  // extra connections for listing once added with AddExchanges).
+  // Requests sent to the source for this session: open and close
+  // included, extra connections for listing once added with AddExchanges,
+  // the link's own mode handshakes on connecting not.
   std::uint64_t exchanges() const { return exchanges_; }
 
  private:
