@@ -53,7 +53,7 @@ QXSymResult QXSymCore_Open(const QXSymServerAddress* address, uint32_t timeout_m
                            uint32_t encoding, uint32_t connections, QXSymCoreHandle* session) {
   return Guard([&]() -> QXSymResult {
     if (address == nullptr || session == nullptr || timeout_ms > 65535 ||
-        encoding > QXSymCoreWindows1252 || connections < 1 || connections > 8) {
+        encoding > QXSymCoreWindows1252 || connections < 1 || connections > kMaxListConnections) {
       return symResInvalidParameter;
     }
     *session = 0;

@@ -21,6 +21,9 @@
 
 namespace qxsym::client::capi {
 
+static_assert(QXSYMCORE_MAX_CONNECTIONS == kMaxListConnections, "one limit of connections");
+static_assert(QXSYMCORE_MAX_DIMS == kMaxDims, "one limit of dimensions");
+
 enum class Kind { kSession = 1, kListing = 2 };
 
 struct Object {

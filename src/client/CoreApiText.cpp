@@ -29,7 +29,7 @@ extern "C" {
 
 QXSymResult QXSymCore_ListBegin(QXSymCoreHandle session, const char* filter, uint32_t flags,
                                 uint32_t connections, QXSymCoreHandle* listing) {
-  if (listing == nullptr || connections > 8 ||
+  if (listing == nullptr || connections > kMaxListConnections ||
       (flags & ~uint32_t{QXSYMCORE_LIST_DETAILS | QXSYMCORE_LIST_DESCRIPTIONS}) != 0) {
     return symResInvalidParameter;
   }

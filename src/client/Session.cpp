@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Layout.h"
+#include "Lister.h"
 #include "TypeCatalog.h"
 
 namespace qxsym::client {
@@ -23,7 +24,7 @@ std::unique_ptr<Session> Session::Open(const QXSymServerAddress& address,
                                        const SessionOptions& options, QXSymResult* rc) {
   *rc = QXSym_Init();
   if (*rc != symResOk) return nullptr;
-  if (options.connections < 1 || options.connections > 8) {
+  if (options.connections < 1 || options.connections > kMaxListConnections) {
     *rc = symResInvalidParameter;
     return nullptr;
   }
