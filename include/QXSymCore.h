@@ -71,6 +71,7 @@ enum _QXSymCoreValueKind {
 };
 
 #define QXSYMCORE_MAX_DIMS 8          /**< Most array dimensions of a leaf. */
+#define QXSYMCORE_MAX_CONNECTIONS 8   /**< Most connections of one listing. */
 #define QXSYMCORE_LIST_DETAILS 1      /**< Listing: type name, basic type, size and flags. */
 #define QXSYMCORE_LIST_DESCRIPTIONS 2 /**< Listing: descriptions. */
 #define QXSYMCORE_TAG_READ_ONLY 1     /**< Tag flag: may not be written. */
