@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "LeafDetail.h"
 
@@ -295,6 +296,15 @@ std::string TyVarName(std::uint32_t tyvar) {
   const detail::BasicType& type = BasicTypeOf(tyvar);
   if (type.name != nullptr) return type.name;
   return "type " + std::to_string(tyvar);
+}
+
+std::uint32_t WidthOf(std::uint32_t tyvar) { return BasicTypeOf(tyvar).width; }
+
+const char* ValueKindName(ValueKind kind) {
+  static const char* const kNames[] = {"none",  "bool", "signed", "unsigned",
+                                       "float", "text", "bytes"};
+  auto index = static_cast<std::uint32_t>(kind);
+  return index < std::size(kNames) ? kNames[index] : "none";
 }
 
 bool DecodeLeaf(std::uint32_t tyvar, const std::uint8_t* data, std::size_t size, Encoding encoding,

@@ -51,6 +51,23 @@ ValueKind KindOf(std::uint32_t tyvar);
 // The IEC name of a basic variable type ("BOOL", "INT", ...), "type N" else.
 std::string TyVarName(std::uint32_t tyvar);
 
+// The width in bytes of a basic variable type: 1, 2, 4 or 8; 0 for STRING
+// and the types decoded as kBytes, whose width is the leaf's size.
+std::uint32_t WidthOf(std::uint32_t tyvar);
+
+// The name of a value kind as the shared test vectors and the front ends'
+// adapters write it: "bool", "signed", "unsigned", "float", "text",
+// "bytes"; "none" for kNone.
+const char* ValueKindName(ValueKind kind);
+
+// The short name of an encoding: "latin1", "utf8" or "windows1252".
+const char* EncodingKey(Encoding encoding);
+
+// An encoding named by people or configuration: the short names above and
+// "latin-1", "iso-8859-1", "utf-8", "windows-1252", "cp1252", in any case.
+// False, *out untouched, for any other name.
+bool EncodingNamed(std::string_view name, Encoding* out);
+
 // Decodes `size` little-endian bytes of basic type tyvar. Texts end at the
 // first zero byte and are decoded from `encoding` to UTF-8 (invalid UTF-8
 // from the controller is replaced, never passed on). False with err set when

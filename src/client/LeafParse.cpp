@@ -258,6 +258,7 @@ bool ParseBytes(std::uint32_t tyvar, std::string_view text, std::string_view ori
 
 // Whether an IEC type prefix fits a leaf of kind `kind`.
 bool PrefixFits(const detail::BasicType& prefix, ValueKind kind) {
+  if (kind == ValueKind::kBytes) return false;
   bool integer = kind == ValueKind::kSigned || kind == ValueKind::kUnsigned;
   bool prefix_integer = prefix.kind == ValueKind::kSigned || prefix.kind == ValueKind::kUnsigned;
   return integer ? prefix_integer : prefix.kind == kind;

@@ -178,3 +178,53 @@ TEST(LeafText, LongValuesAreCutInMessagesAtACharacterBoundary) {
 
 }  // namespace
 }  // namespace qxsym::client
+
+namespace qxsym::client {
+namespace {
+
+TEST(LeafNames, EncodingsAreKnownByTheirUsualNamesAndNoOthers) {
+  struct Case {
+    const char* name;
+    Encoding encoding;
+  } known[] = {{"latin1", Encoding::kLatin1},
+               {"Latin-1", Encoding::kLatin1},
+               {"ISO-8859-1", Encoding::kLatin1},
+               {"utf8", Encoding::kUtf8},
+               {"UTF-8", Encoding::kUtf8},
+               {"windows1252", Encoding::kWindows1252},
+               {"Windows-1252", Encoding::kWindows1252},
+               {"CP1252", Encoding::kWindows1252}};
+  for (const Case& c : known) {
+    Encoding e = Encoding::kLatin1;
+    if (c.encoding == Encoding::kLatin1) e = Encoding::kUtf8;
+    ASSERT_TRUE(EncodingNamed(c.name, &e)) << c.name;
+    EXPECT_EQ(e, c.encoding) << c.name;
+    Encoding back;
+    ASSERT_TRUE(EncodingNamed(EncodingKey(e), &back));
+    EXPECT_EQ(back, e);
+  }
+  Encoding untouched = Encoding::kUtf8;
+  for (const char* name : {"", "ascii", "utf16", "latin2", "1252", "utf-8 "}) {
+    EXPECT_FALSE(EncodingNamed(name, &untouched)) << name;
+  }
+  EXPECT_EQ(untouched, Encoding::kUtf8);
+}
+
+// The widths that the leaf layouts hold each basic type's leaves to.
+TEST(LeafNames, WidthsAndKindNames) {
+  EXPECT_EQ(WidthOf(QXSymTyVarBool), 1u);
+  EXPECT_EQ(WidthOf(QXSymTyVarWord), 2u);
+  EXPECT_EQ(WidthOf(QXSymTyVarUDInt), 4u);
+  EXPECT_EQ(WidthOf(QXSymTyVarReal), 4u);
+  EXPECT_EQ(WidthOf(QXSymTyVarLWord), 8u);
+  EXPECT_EQ(WidthOf(QXSymTyVarString), 0u);
+  EXPECT_EQ(WidthOf(QXSymTyVarUserDef), 0u);
+  EXPECT_EQ(WidthOf(8), 0u);
+  EXPECT_STREQ(ValueKindName(KindOf(QXSymTyVarLWord)), "unsigned");
+  EXPECT_STREQ(ValueKindName(KindOf(QXSymTyVarString)), "text");
+  EXPECT_STREQ(ValueKindName(KindOf(QXSymTyVarPointer)), "bytes");
+  EXPECT_STREQ(ValueKindName(static_cast<ValueKind>(99)), "none");
+}
+
+}  // namespace
+}  // namespace qxsym::client
