@@ -148,10 +148,11 @@ class TagTable {
                         Encoding e, SymbolView* leaf, std::vector<std::uint8_t>* bytes) {
     QXSymResult r = model_->Resolve(key, leaf);
     if (r != symResOk) return r;
-    bool inside = leaf->tag == base.tag && leaf->address >= base.address &&
-                  leaf->address < base.address + base.type->size;
-    if (!inside) return symResSymbolNotFound;
-    if (leaf->type->is_complex()) return symResInvalidTagType;
+    EXPECT_TRUE(leaf->tag == base.tag && leaf->address >= base.address &&
+                leaf->address < base.address + base.type->size)
+        << key << " lies outside " << base.name;
+    // One value for a structure or an array is not every value it holds.
+    if (leaf->type->is_complex()) return symResInvalidParameter;
     CodecError err;
     if (!EncodeLeaf(leaf->type->tyvar, vectors::ValueOf(value), leaf->type->size, e, bytes, &err)) {
       return err.code;
