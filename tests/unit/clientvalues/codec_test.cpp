@@ -228,3 +228,43 @@ TEST(LeafNames, WidthsAndKindNames) {
 
 }  // namespace
 }  // namespace qxsym::client
+
+namespace qxsym::client {
+namespace {
+
+// Typed text of any shape is either read as a value that EncodeLeaf then
+// judges, or refused with a message; never anything else.
+TEST(LeafParse, AnyTextIsReadOrRefusedWithAMessage) {
+  static const char kAlphabet[] = "0123456789abcdefxXeE#_+-. INTREALSDWOBYnaf\xC3\xAB";
+  const std::uint32_t types[] = {QXSymTyVarBool,  QXSymTyVarSInt, QXSymTyVarUDInt,
+                                 QXSymTyVarULInt, QXSymTyVarLInt, QXSymTyVarReal,
+                                 QXSymTyVarLReal, QXSymTyVarWord, QXSymTyVarPointer};
+  std::mt19937 random(2026);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(random() % 14, ' ');
+    for (char& c : text) c = kAlphabet[random() % (sizeof kAlphabet - 1)];
+    const std::uint32_t tyvar = types[random() % std::size(types)];
+    LeafValue v;
+    CodecError err;
+    if (!ParseLeafText(tyvar, text, &v, &err)) {
+      EXPECT_EQ(err.code, symResInvalidParameter) << text;
+      EXPECT_FALSE(err.message.empty()) << text;
+      continue;
+    }
+    // The leaf's kind; an integer leaf takes a number of either sign,
+    // which EncodeLeaf then judges.
+    const bool integer =
+        KindOf(tyvar) == ValueKind::kSigned || KindOf(tyvar) == ValueKind::kUnsigned;
+    EXPECT_TRUE(v.kind == KindOf(tyvar) ||
+                (integer && (v.kind == ValueKind::kSigned || v.kind == ValueKind::kUnsigned)))
+        << text;
+    std::vector<std::uint8_t> out;
+    const std::uint32_t size = WidthOf(tyvar) != 0 ? WidthOf(tyvar) : 4;
+    if (!EncodeLeaf(tyvar, v, size, Encoding::kLatin1, &out, &err)) {
+      EXPECT_FALSE(err.message.empty()) << text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qxsym::client
