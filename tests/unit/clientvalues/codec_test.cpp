@@ -210,22 +210,6 @@ TEST(LeafNames, EncodingsAreKnownByTheirUsualNamesAndNoOthers) {
   EXPECT_EQ(untouched, Encoding::kUtf8);
 }
 
-// The widths that the leaf layouts hold each basic type's leaves to.
-TEST(LeafNames, WidthsAndKindNames) {
-  EXPECT_EQ(WidthOf(QXSymTyVarBool), 1u);
-  EXPECT_EQ(WidthOf(QXSymTyVarWord), 2u);
-  EXPECT_EQ(WidthOf(QXSymTyVarUDInt), 4u);
-  EXPECT_EQ(WidthOf(QXSymTyVarReal), 4u);
-  EXPECT_EQ(WidthOf(QXSymTyVarLWord), 8u);
-  EXPECT_EQ(WidthOf(QXSymTyVarString), 0u);
-  EXPECT_EQ(WidthOf(QXSymTyVarUserDef), 0u);
-  EXPECT_EQ(WidthOf(8), 0u);
-  EXPECT_STREQ(ValueKindName(KindOf(QXSymTyVarLWord)), "unsigned");
-  EXPECT_STREQ(ValueKindName(KindOf(QXSymTyVarString)), "text");
-  EXPECT_STREQ(ValueKindName(KindOf(QXSymTyVarPointer)), "bytes");
-  EXPECT_STREQ(ValueKindName(static_cast<ValueKind>(99)), "none");
-}
-
 }  // namespace
 }  // namespace qxsym::client
 
