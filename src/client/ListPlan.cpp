@@ -77,6 +77,7 @@ bool ListPlan::Expand(std::size_t n) {
     child.filter = std::move(filter);
     child.parent = n;
     child.from_end = node.from_end;
+    if (node.stage == 0) child.spelled = c;
     ++node.open;
     nodes_.push_back(std::move(child));
     Queue(nodes_.size() - 1, ListJob::Kind::kCount);
@@ -109,6 +110,10 @@ void ListPlan::Counted(const ListJob& job, std::uint32_t count) {
     parent.sum += count;
     // Narrowing at this end made no progress: try the other end next.
     if (static_cast<std::int64_t>(count) == parent.count) node.from_end = !parent.from_end;
+    if (node.spelled > 0 && node.spelled < 0x80) {
+      parent.disjoint_sum += count;
+      if (parent.disjoint_sum > static_cast<std::uint64_t>(parent.count)) return Fail();
+    }
   }
   if (count == 0) {
     Settle(job.node);
@@ -169,15 +174,17 @@ void ListPlan::FillCandidates(Node& node) {
   node.candidates.clear();
   node.next = 0;
   const std::string f = node.filter.empty() ? "*" : node.filter;
-  if (node.stage != 1 && f[node.pos] == '*') node.candidates.push_back(kEmpty);
   if (node.stage == 0) {
     for (char c : kLikelyBytes) node.candidates.push_back(static_cast<unsigned char>(c));
     for (char c : learned_) node.candidates.push_back(static_cast<unsigned char>(c));
-    return;
+  } else {
+    for (int c = 1; c < 256; ++c) {
+      if (!IsWildcard(c) && !node.asked.test(c)) node.candidates.push_back(c);
+    }
   }
-  for (int c = 1; c < 256; ++c) {
-    if (!IsWildcard(c) && !node.asked.test(c)) node.candidates.push_back(c);
-  }
+  // Last: a '*' standing for nothing rarely matches anything, so it is
+  // seldom asked once the bytes' counts cover the filter's.
+  if (node.stage != 1 && f[node.pos] == '*') node.candidates.push_back(kEmpty);
 }
 
 void ListPlan::StartSplit(std::size_t n) {

@@ -10,9 +10,10 @@
 // When the names found below a filter then fall short of its count, the
 // remaining bytes 0x01-0xFF are asked, and after them the other end's
 // wildcard. A filter still short after that fails the listing with
-// symResBufferOverflow, as do more than kMaxShortLists lists shorter than
-// their counts and a plan that has sent kMaxPlanRequests requests: counts
-// that never add up cost a bounded number of requests.
+// symResBufferOverflow, as do narrower filters sharing no tag whose counts
+// exceed their filter's, more than kMaxShortLists lists shorter than their
+// counts and a plan that has sent kMaxPlanRequests requests: counts that
+// never add up cost a bounded number of requests.
 #pragma once
 
 #include <QXSymbols.h>
@@ -90,6 +91,11 @@ class ListPlan {
     std::size_t next = 0;
     bool prune = true;  // stop asking once the counts cover the node's
     std::uint64_t sum = 0;
+    // Counts of the narrower filters that spell an ASCII byte in stage 0:
+    // they share no tag, whether or not the source minds case, so more
+    // than the node's own count proves the counts wrong.
+    std::uint64_t disjoint_sum = 0;
+    int spelled = kEmpty;  // the byte this node's filter spells out
     std::size_t open = 0;  // children not settled
     std::bitset<256> asked;
     std::unordered_set<std::uint32_t> found;

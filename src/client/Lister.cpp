@@ -49,7 +49,8 @@ struct Lister::State {
   }
 
   std::string Filter();
-  void Work(Conn& c);
+  void Work(Conn& c, std::vector<std::thread>* threads);
+  void Coordinate(std::vector<std::thread>* threads);
   void RunJob(Conn& c, const ListJob& job, std::unique_lock<std::mutex>& lock);
   bool NameOne(Conn& c, std::unique_lock<std::mutex>& lock);
   void Lost(Conn& c, QXSymResult r);
@@ -73,6 +74,7 @@ struct Lister::State {
   std::unordered_map<std::string, std::uint32_t> seen;
   std::vector<TagInfo> ready;
   bool leaf_done = false;
+  bool handed_out = false;  // a batch has been handed out
   bool stop = false;
   QXSymResult failure = symResOk;
   unsigned jobs_out = 0;
@@ -97,13 +99,18 @@ std::string Lister::State::Filter() {
 }
 
 // A worker: runs the plan's jobs over one connection until the call stops,
-// the plan is over or the connection fails.
-void Lister::State::Work(Conn& c) {
+// a batch is ready, the plan is over or the connection fails. The worker of
+// the session's own connection (threads given) also starts the others.
+void Lister::State::Work(Conn& c, std::vector<std::thread>* threads) {
   std::unique_lock<std::mutex> lock(mutex);
   while (!stop && failure == symResOk && c.alive) {
+    if (threads != nullptr) Coordinate(threads);
     // A batch is ready: park here (unless an extra connection is still
     // being opened, which the call must wait for anyway).
-    if (WorkReady() && !opener_busy) break;
+    if (WorkReady()) {
+      winding_down = true;
+      if (!opener_busy) break;
+    }
     if (c.has_leaf) {
       NameOne(c, lock);
       continue;
@@ -223,16 +230,20 @@ void Lister::State::Lost(Conn& c, QXSymResult r) {
 }
 
 bool Lister::State::OpenerWanted() const {
-  return !opener_busy && !opening_over && open_extra && extras + 1 < options.connections &&
-         plan.root_counted() && plan.root_count() > kListReplyTags && !Over() && !stop;
+  return !opener_busy && !winding_down && !opening_over && open_extra &&
+         extras + 1 < options.connections && plan.root_counted() &&
+         plan.root_count() > kListReplyTags && !Over() && !stop;
 }
 
 // Opens extra connections one after the other while the listing needs
 // them; a connection that cannot be opened ends the opening for good.
 void Lister::State::Open() {
   std::unique_lock<std::mutex> lock(mutex);
-  while (!stop && !winding_down && !opening_over && extras + 1 < options.connections && !Over() &&
-         failure == symResOk) {
+  // Once started it makes its attempt even when the call is about to return
+  // (a fast source may have a batch ready before this thread runs).
+  for (bool first = true; !stop && (first || !winding_down) && !opening_over &&
+                          extras + 1 < options.connections && !Over() && failure == symResOk;
+       first = false) {
     lock.unlock();
     const QXSymWorkspaceHandle ws = open_extra();
     lock.lock();
@@ -273,11 +284,29 @@ bool Lister::State::Stalled() const {
 bool Lister::State::WorkReady() const {
   if (failure != symResOk || plan.failure() != symResOk) return true;
   if (Over()) return true;
-  return ready.size() >= kListReplyTags || (leaf_done && !ready.empty());
+  // The first names as soon as one list is named, then batches of a reply.
+  return ready.size() >= kListReplyTags || (leaf_done && !ready.empty() && !handed_out);
 }
 
-// One call's work: a worker per live connection (more as extra connections
-// come up) and the opener, all joined before it returns.
+// Starts a worker for each extra connection that came up, and the opener
+// when more connections are wanted.
+void Lister::State::Coordinate(std::vector<std::thread>* threads) {
+  for (Conn& c : conns) {
+    if (c.alive && !c.served) {
+      c.served = true;
+      c.running = true;
+      threads->emplace_back([this, &c] { Work(c, nullptr); });
+    }
+  }
+  if (OpenerWanted()) {
+    opener_busy = true;
+    threads->emplace_back([this] { Open(); });
+  }
+}
+
+// One call's work: the session's own connection on the calling thread, a
+// worker for each extra connection as it comes up, and the opener; all
+// joined before it returns.
 void Lister::State::RunCall() {
   std::vector<std::thread> threads;
   std::unique_lock<std::mutex> lock(mutex);
@@ -285,24 +314,16 @@ void Lister::State::RunCall() {
   leaf_done = false;
   winding_down = false;
   for (Conn& c : conns) c.served = false;
-  for (;;) {
-    for (Conn& c : conns) {
-      if (c.alive && !c.served) {
-        c.served = true;
-        c.running = true;
-        threads.emplace_back([this, &c] { Work(c); });
-      }
-    }
-    if (OpenerWanted()) {
-      opener_busy = true;
-      threads.emplace_back([this] { Open(); });
-    }
-    if (WorkReady()) {
-      // The listing goes on over the connections up while an extra one is
-      // still being opened: the opener is joined before the call returns.
-      winding_down = true;
-      if (!opener_busy) break;
-    }
+  conns.front().served = true;
+  conns.front().running = true;
+  lock.unlock();
+  Work(conns.front(), &threads);
+  lock.lock();
+  // The listing goes on over the extra connections while one is still being
+  // opened: the opener is joined before the call returns.
+  winding_down = true;
+  while (opener_busy) {
+    Coordinate(&threads);
     changed.wait(lock);
   }
   stop = true;
@@ -347,6 +368,7 @@ bool Lister::Next(std::vector<TagInfo>* batch, bool* done, QXSymResult* rc) {
     return false;
   }
   batch->swap(s.ready);
+  s.handed_out = s.handed_out || !batch->empty();
   *done = s.Over() && s.ready.empty();
   *rc = symResOk;
   return true;

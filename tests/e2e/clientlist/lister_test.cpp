@@ -222,7 +222,10 @@ TEST_P(ListerTest, ExtraConnectionsJoinAndAreClosed) {
     ASSERT_TRUE(l.ok) << n << ": " << l.rc;
     EXPECT_EQ(l.names, Expected(model_, "")) << n;
   }
-  EXPECT_GE(extras_.attempts.load(), 2);
+  // The host table may be through before an extra connection is needed.
+  if (remote()) {
+    EXPECT_GE(extras_.attempts.load(), 2);
+  }
   EXPECT_LE(extras_.attempts.load(), 2 + 7);
 }
 
@@ -268,7 +271,7 @@ TEST_P(ListerTest, CountsThatNeverAddUpFailFast) {
     const Listing l = List(ws, o, extras_.Fn());
     EXPECT_FALSE(l.ok) << lie;
     EXPECT_EQ(l.rc, symResBufferOverflow) << lie;
-    EXPECT_LT(l.requests, 20000u) << lie;
+    EXPECT_LT(l.requests, 2500u) << lie;  // the tags of a few lists, a few counts
   }
   EXPECT_EQ(QXSym_CloseWorkspace(ws), symResOk);
 }
