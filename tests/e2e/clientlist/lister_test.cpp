@@ -327,8 +327,31 @@ TEST_P(ListerTest, FailedExtraConnectionHandsItsWorkOn) {
   o.details = true;
   const Listing l = List(ws, o, extras_.Fn());
   ASSERT_TRUE(l.ok) << l.rc;
+  EXPECT_EQ(proxy.cuts(), 1);
   EXPECT_EQ(l.names, Expected(model_, ""));
   EXPECT_EQ(QXSym_CloseWorkspace(ws), symResOk);
+}
+
+TEST_P(ListerTest, ListerGoneInTheMiddleClosesWhatItOpened) {
+  ListOptions o;
+  o.connections = 3;
+  o.details = true;
+  {
+    Lister lister(ws_, Encoding::kUtf8, extras_.Fn(), o);
+    std::vector<TagInfo> batch;
+    bool done = false;
+    QXSymResult rc = symResOk;
+    ASSERT_TRUE(lister.Next(&batch, &done, &rc));
+    // The host table may be through while the first extra connection opens.
+    if (remote()) {
+      EXPECT_FALSE(done);
+    }
+    ASSERT_TRUE(lister.Next(&batch, &done, &rc));  // lists half named may be left
+  }
+  // TearDown: the extra workspaces are closed, and with the host table the
+  // source holds no tag of the listing any more.
+  ListOptions all;
+  EXPECT_EQ(List(ws_, all).names, Expected(model_, ""));
 }
 
 TEST_P(ListerTest, FailureOnTheOwnConnectionFailsTheListing) {
