@@ -7,9 +7,10 @@
 //
 // Times are given per tag in single-exchange times: the mean of one
 // QXSym_GetServerVersion round trip, measured in the same run before and
-// after the listings.
+// after the listings. --cli names a qxsym program whose `ls --names` and
+// `ls` are timed against the same simulator, for comparison.
 //
-//   qxsym-bench-list [--tags N] [--connections N] [--repetitions N]
+//   qxsym-bench-list [--tags N] [--connections N] [--repetitions N] [--cli PATH]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,12 +34,15 @@ struct Args {
   std::size_t tags = 20000;
   unsigned connections = 4;
   int repetitions = 3;
+  std::string cli;
 };
 
 bool ParseArgs(int argc, char** argv, Args* args) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const long v = std::strtol(argv[i + 1], nullptr, 10);
-    if (std::strcmp(argv[i], "--tags") == 0 && v > 0) {
+    if (std::strcmp(argv[i], "--cli") == 0) {
+      args->cli = argv[i + 1];
+    } else if (std::strcmp(argv[i], "--tags") == 0 && v > 0) {
       args->tags = static_cast<std::size_t>(v);
     } else if (std::strcmp(argv[i], "--connections") == 0 && v > 0 && v <= 8) {
       args->connections = static_cast<unsigned>(v);
@@ -95,6 +99,18 @@ Run ListAll(QXSymWorkspaceHandle ws, const QXSymServerAddress& address, ListOpti
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   run.ok = true;
   return run;
+}
+
+// Seconds of the best run of a shell command (-1 when it fails).
+double TimeCommand(const std::string& command, int repetitions) {
+  double best = -1;
+  for (int i = 0; i < repetitions; ++i) {
+    const auto start = Clock::now();
+    if (std::system((command + " > /dev/null").c_str()) != 0) return -1;
+    const double s = std::chrono::duration<double>(Clock::now() - start).count();
+    if (best < 0 || s < best) best = s;
+  }
+  return best;
 }
 
 // The best of the repetitions.
@@ -161,6 +177,12 @@ int main(int argc, char** argv) {
     runs[i] = Best(ws, address, o, args.repetitions);
     if (!runs[i].ok) return 1;
   }
+  double cli[2] = {-1, -1};
+  if (!args.cli.empty()) {
+    const std::string base = args.cli + " --port " + std::to_string(sim.port()) + " ls";
+    cli[0] = TimeCommand(base + " --names", args.repetitions);
+    cli[1] = TimeCommand(base, args.repetitions);
+  }
   const double exchange = (before + ExchangeTime(ws)) / 2;
   std::printf("model: %zu tags; single exchange: %.1f us\n", args.tags, exchange * 1e6);
   for (int i = 0; i < 4; ++i) {
@@ -172,6 +194,11 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(r.requests),
         static_cast<double>(r.requests) / static_cast<double>(r.tags),
         r.seconds / static_cast<double>(r.tags) / exchange);
+  }
+  for (int i = 0; i < 2 && !args.cli.empty(); ++i) {
+    std::printf("%s: %.3f s, %.2f single-exchange times per tag\n",
+                i == 0 ? "qxsym ls --names" : "qxsym ls", cli[i],
+                cli[i] / static_cast<double>(args.tags) / exchange);
   }
   QXSym_CloseWorkspace(ws);
   QXSym_Shutdown();
