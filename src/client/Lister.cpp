@@ -51,6 +51,8 @@ struct Lister::State {
   std::string Filter();
   void Work(Conn& c, std::vector<std::thread>* threads);
   void Coordinate(std::vector<std::thread>* threads);
+  template <typename F>
+  void Guarded(F&& body, Conn* c);
   void RunJob(Conn& c, const ListJob& job, std::unique_lock<std::mutex>& lock);
   bool NameOne(Conn& c, std::unique_lock<std::mutex>& lock);
   void Lost(Conn& c, QXSymResult r);
@@ -288,6 +290,21 @@ bool Lister::State::WorkReady() const {
   return ready.size() >= kListReplyTags || (leaf_done && !ready.empty() && !handed_out);
 }
 
+// Runs a thread's body; what it throws (no memory) fails the listing
+// instead of ending the program.
+template <typename F>
+void Lister::State::Guarded(F&& body, Conn* c) {
+  try {
+    body();
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (failure == symResOk) failure = symResMemoryAllocError;
+    if (c != nullptr) c->running = false;
+    if (c == nullptr) opener_busy = false;
+    changed.notify_all();
+  }
+}
+
 // Starts a worker for each extra connection that came up, and the opener
 // when more connections are wanted.
 void Lister::State::Coordinate(std::vector<std::thread>* threads) {
@@ -295,12 +312,12 @@ void Lister::State::Coordinate(std::vector<std::thread>* threads) {
     if (c.alive && !c.served) {
       c.served = true;
       c.running = true;
-      threads->emplace_back([this, &c] { Work(c, nullptr); });
+      threads->emplace_back([this, &c] { Guarded([&] { Work(c, nullptr); }, &c); });
     }
   }
   if (OpenerWanted()) {
     opener_busy = true;
-    threads->emplace_back([this] { Open(); });
+    threads->emplace_back([this] { Guarded([this] { Open(); }, nullptr); });
   }
 }
 
@@ -317,7 +334,7 @@ void Lister::State::RunCall() {
   conns.front().served = true;
   conns.front().running = true;
   lock.unlock();
-  Work(conns.front(), &threads);
+  Guarded([&] { Work(conns.front(), &threads); }, &conns.front());
   lock.lock();
   // The listing goes on over the extra connections while one is still being
   // opened: the opener is joined before the call returns.
