@@ -125,15 +125,8 @@ Run Best(QXSymWorkspaceHandle ws, const QXSymServerAddress& address, const ListO
   return best;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Args args;
-  if (!ParseArgs(argc, argv, &args)) {
-    std::fprintf(stderr,
-                 "usage: qxsym-bench-list [--tags N] [--connections N] [--repetitions N]\n");
-    return 2;
-  }
+// Writes the model and starts the simulator on it.
+bool StartSimulator(const Args& args, qxsym::test::SimLauncher* sim) {
   std::string error;
   const std::string model =
       qxsym::bench::WorkDir() + "/list-" + std::to_string(args.tags) + ".json";
@@ -141,13 +134,53 @@ int main(int argc, char** argv) {
                                  std::to_string(args.tags), "--simulated", "0", "-o", model},
                                 &error)) {
     std::fprintf(stderr, "cannot make the model: %s\n", error.c_str());
-    return 1;
+    return false;
+  }
+  if (!sim->Start({"--model", model, "--scan", "0"}, &error)) {
+    std::fprintf(stderr, "cannot start the simulator: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+struct Case {
+  const char* name;
+  bool full;
+  unsigned connections;
+};
+
+void Report(const Args& args, double exchange, const Case* cases, const Run* runs,
+            const double* cli) {
+  std::printf("model: %zu tags; single exchange: %.1f us\n", args.tags, exchange * 1e6);
+  for (int i = 0; i < 4; ++i) {
+    const Run& r = runs[i];
+    std::printf(
+        "%-5s connections %u: %zu tags in %.3f s, %llu requests (%.2f per tag), "
+        "%.2f single-exchange times per tag\n",
+        cases[i].name, cases[i].connections, r.tags, r.seconds,
+        static_cast<unsigned long long>(r.requests),
+        static_cast<double>(r.requests) / static_cast<double>(r.tags),
+        r.seconds / static_cast<double>(r.tags) / exchange);
+  }
+  for (int i = 0; i < 2 && !args.cli.empty(); ++i) {
+    std::printf("%s: %.3f s, %.2f single-exchange times per tag\n",
+                i == 0 ? "qxsym ls --names" : "qxsym ls", cli[i],
+                cli[i] / static_cast<double>(args.tags) / exchange);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args args;
+  if (!ParseArgs(argc, argv, &args)) {
+    std::fprintf(stderr,
+                 "usage: qxsym-bench-list [--tags N] [--connections N] [--repetitions N] "
+                 "[--cli PATH]\n");
+    return 2;
   }
   qxsym::test::SimLauncher sim(qxsym::bench::SimBinary());
-  if (!sim.Start({"--model", model, "--scan", "0"}, &error)) {
-    std::fprintf(stderr, "cannot start the simulator: %s\n", error.c_str());
-    return 1;
-  }
+  if (!StartSimulator(args, &sim)) return 1;
   QXSym_Init();
   QXSymServerAddress address{};
   address.protocol = symProtGDB_TCP;
@@ -160,11 +193,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double before = ExchangeTime(ws);
-  struct Case {
-    const char* name;
-    bool full;
-    unsigned connections;
-  };
   const Case cases[] = {{"names", false, 1},
                         {"names", false, args.connections},
                         {"full", true, 1},
@@ -183,23 +211,7 @@ int main(int argc, char** argv) {
     cli[0] = TimeCommand(base + " --names", args.repetitions);
     cli[1] = TimeCommand(base, args.repetitions);
   }
-  const double exchange = (before + ExchangeTime(ws)) / 2;
-  std::printf("model: %zu tags; single exchange: %.1f us\n", args.tags, exchange * 1e6);
-  for (int i = 0; i < 4; ++i) {
-    const Run& r = runs[i];
-    std::printf(
-        "%-5s connections %u: %zu tags in %.3f s, %llu requests (%.2f per tag), "
-        "%.2f single-exchange times per tag\n",
-        cases[i].name, cases[i].connections, r.tags, r.seconds,
-        static_cast<unsigned long long>(r.requests),
-        static_cast<double>(r.requests) / static_cast<double>(r.tags),
-        r.seconds / static_cast<double>(r.tags) / exchange);
-  }
-  for (int i = 0; i < 2 && !args.cli.empty(); ++i) {
-    std::printf("%s: %.3f s, %.2f single-exchange times per tag\n",
-                i == 0 ? "qxsym ls --names" : "qxsym ls", cli[i],
-                cli[i] / static_cast<double>(args.tags) / exchange);
-  }
+  Report(args, (before + ExchangeTime(ws)) / 2, cases, runs, cli);
   QXSym_CloseWorkspace(ws);
   QXSym_Shutdown();
   return 0;
