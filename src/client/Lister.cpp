@@ -146,9 +146,8 @@ void Lister::State::RunJob(Conn& c, const ListJob& job, std::unique_lock<std::mu
   if (job.kind == ListJob::Kind::kCount) {
     r = QXSym_QueryGlobalTagsNum(c.workspace, job.filter.c_str(), &count);
   } else {
-    handles.assign(kListReplyTags, 0);
-    r = QXSym_QueryFillGlobalTagList(c.workspace, job.filter.c_str(), handles.data(),
-                                     kListReplyTags);
+    handles.assign(job.capacity, 0);
+    r = QXSym_QueryFillGlobalTagList(c.workspace, job.filter.c_str(), handles.data(), job.capacity);
   }
   lock.lock();
   if (r == symResBufferOverflow && job.kind == ListJob::Kind::kList) {
@@ -163,6 +162,7 @@ void Lister::State::RunJob(Conn& c, const ListJob& job, std::unique_lock<std::mu
     std::size_t n = 0;
     while (n < handles.size() && handles[n] != 0) ++n;
     handles.resize(n);
+    plan.Sized(job, static_cast<std::uint32_t>(n));
     c.has_leaf = true;
     c.leaf = job;
     c.handles = std::move(handles);

@@ -55,6 +55,7 @@ Outcome Drive(const std::vector<std::string>& names, const std::string& filter, 
     } else if (count > client::kListReplyTags) {
       plan.Overflowed(job);
     } else {
+      plan.Sized(job, count);
       for (std::uint32_t id : ids) {
         out.names.insert(names[id]);
         plan.Learn(names[id]);
@@ -146,9 +147,10 @@ TEST(ListPlanTest, ShortListsEndTheListing) {
   int lists = 0;
   while (plan.Take(&job)) {
     if (job.kind == ListJob::Kind::kCount) {
-      plan.Counted(job, job.node == 0 ? 2000 : 3);
+      plan.Counted(job, job.node == 0 ? 5000 : 3);
     } else {
       ++lists;
+      plan.Sized(job, 1);
       plan.Listed(job, {static_cast<std::uint32_t>(lists)});
     }
   }
