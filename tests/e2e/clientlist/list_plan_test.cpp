@@ -121,25 +121,6 @@ TEST(ListPlanTest, NamesHoldingWildcardBytesAreFoundFromTheOtherEnd) {
   EXPECT_EQ(o.names.size(), names.size());
 }
 
-TEST(ListPlanTest, NamesThatCannotBeSpelledFailWithinBounds) {
-  // Six hundred names alike but for a wildcard byte in the middle: no
-  // narrower filter takes fewer than all of them.
-  std::vector<std::string> names;
-  for (int i = 0; i < 600; ++i) {
-    std::string n = "A" + std::string(1, i % 2 ? '*' : '?') + "B";
-    n += std::string(static_cast<std::size_t>(i / 2 % 255 + 1), 'c');
-    names.push_back(n);
-  }
-  std::set<std::string> distinct(names.begin(), names.end());
-  const Outcome o = Drive({distinct.begin(), distinct.end()}, "A?B*", false);
-  if (o.failure == symResOk) {
-    EXPECT_EQ(o.names, distinct);
-  } else {
-    EXPECT_EQ(o.failure, symResBufferOverflow);
-  }
-  EXPECT_LE(o.requests, client::kMaxPlanRequests);
-}
-
 TEST(ListPlanTest, ShortListsEndTheListing) {
   // Counts one higher than the lists: only a few lists are taken.
   ListPlan plan("");
