@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -28,13 +29,15 @@ using client::Lister;
 using client::ListOptions;
 using client::TagInfo;
 
+// The model file of this test process, removed when it ends.
 const std::string& ModelPath() {
-  static const std::string path = [] {
-    const std::string p = "/tmp/qxsym-clientlist-" + std::to_string(::getpid()) + ".json";
-    std::ofstream(p) << ModelJson(ListModelTags());
-    return p;
-  }();
-  return path;
+  struct File {
+    std::string path = "/tmp/qxsym-clientlist-" + std::to_string(::getpid()) + ".json";
+    File() { std::ofstream(path) << ModelJson(ListModelTags()); }
+    ~File() { std::remove(path.c_str()); }
+  };
+  static const File file;
+  return file.path;
 }
 
 // Opens extra connections to one address, counting the attempts; the
