@@ -10,6 +10,7 @@
 #include <new>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
 
 #include "Text.h"
 #include "Values.h"
@@ -130,6 +131,24 @@ void CheckName(const std::string& name, const std::string& where) {
             (std::isalpha(static_cast<unsigned char>(name[0])) != 0 || name[0] == '_');
   for (char c : name) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_');
   if (!ok) Fail(where, "'" + name + "' is not a valid name (letters, digits and _, at most 259)");
+}
+
+// Global tags may also carry the marks that controllers put into the names
+// of system and namespaced variables ('.', '$', ...) and bytes beyond ASCII;
+// never blanks, list wildcards, brackets or commas.
+void CheckTagName(const std::string& name, const std::string& where) {
+  const auto marked = [](unsigned char c) {
+    return std::isalnum(c) != 0 || c == '_' || c >= 0x80 ||
+           std::string_view(".$#%&+-@!~^").find(static_cast<char>(c)) != std::string_view::npos;
+  };
+  bool ok = !name.empty() && name.size() <= ModelLoader::kMaxName &&
+            std::isdigit(static_cast<unsigned char>(name[0])) == 0 && name.front() != '.' &&
+            name.back() != '.';
+  for (char c : name) ok = ok && marked(static_cast<unsigned char>(c));
+  if (!ok) {
+    Fail(where,
+         "'" + name + "' is not a valid name (letters, digits, _ and .$#%&+-@!~^, at most 259)");
+  }
 }
 
 Attributes GetAttributes(const json& j, const std::string& where) {
@@ -568,7 +587,7 @@ void ModelLoader::LoadTags(const json& tags) {
     Tag tag;
     tag.name = GetString(tj, "name", where, true);
     where = Where("tags", i, tag.name);
-    CheckName(tag.name, where + ".name");
+    CheckTagName(tag.name, where + ".name");
     if (!model_->tag_index_.emplace(ToLower(tag.name), i).second) {
       Fail(where + ".name", "tag '" + tag.name + "' declared twice");
     }

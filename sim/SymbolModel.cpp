@@ -122,6 +122,11 @@ class PathParser {
 }  // namespace
 
 QXSymResult SymbolModel::Resolve(const std::string& path, SymbolView* out) const {
+  // A global tag whose name holds path marks ('.') is found whole.
+  if (const Tag* whole = FindTag(path)) {
+    *out = GlobalView(static_cast<std::size_t>(whole - tags_.data()));
+    return symResOk;
+  }
   PathParser p(path);
   std::string ident;
   if (!p.Ident(&ident)) return symResSymbolNotFound;

@@ -450,6 +450,7 @@ void Session::HandleReplyFragmentAck(const std::uint8_t* m, std::size_t n, Reply
 void Session::RunService(const std::uint8_t* m, std::size_t n, Reply& reply) {
   std::vector<std::uint8_t> message;
   backend_.HandleMessage(m, n, message);
+  if (options_.short_reply) ShortenValue(message);
   reply.status = kStatusOk;
   if (message.size() <= options_.reply_fragment_size) {
     reply.data = std::move(message);
@@ -464,6 +465,22 @@ void Session::RunService(const std::uint8_t* m, std::size_t n, Reply& reply) {
   if (next_transfer_ == 0) next_transfer_ = 1;
   outgoing_.data = std::move(message);
   BuildReplyFragment(0, reply);
+}
+
+void Session::ShortenValue(std::vector<std::uint8_t>& message) {
+  // code, status, then a 16-bit (tag values) or 32-bit (group read) length.
+  if (message.size() < 4 || LoadU16(message.data() + 2) != 0) return;
+  const std::uint16_t code = LoadU16(message.data());
+  if (code == kCmdTagGetValue || code == kCmdTagGetArrayValue) {
+    if (message.size() < 7) return;
+    StoreU16(message.data() + 4, static_cast<std::uint16_t>(LoadU16(message.data() + 4) - 1));
+  } else if (code == kCmdGroupRead) {
+    if (message.size() < 9) return;
+    StoreU32(message.data() + 4, LoadU32(message.data() + 4) - 1);
+  } else {
+    return;
+  }
+  message.pop_back();
 }
 
 void Session::BuildReplyFragment(std::uint32_t offset, Reply& reply) {

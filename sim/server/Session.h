@@ -34,6 +34,7 @@ struct SessionOptions {
   std::uint32_t stale_every = 0;  // before every Nth reply, a reply with an old sequence number
   std::uint32_t delay_ms = 0;     // wait before every command reply
   std::uint32_t close_after = 0;  // close when the Nth command frame arrives, unanswered
+  bool short_reply = false;       // value replies carry one byte less than the value
 
   // Protection against garbage: the connection is closed after this many
   // bytes outside frames, or this many broken frames in a row, without a
@@ -121,6 +122,8 @@ class Session {
   void HandleRequestFragment(const std::uint8_t* m, std::size_t n, Reply& reply);
   void HandleReplyFragmentAck(const std::uint8_t* m, std::size_t n, Reply& reply);
   void RunService(const std::uint8_t* m, std::size_t n, Reply& reply);
+  // The short-reply fault: drops a value's last byte and counts it out.
+  static void ShortenValue(std::vector<std::uint8_t>& message);
   void BuildReplyFragment(std::uint32_t offset, Reply& reply);
   void BuildFragmentAck(std::uint32_t transfer, std::uint32_t next_offset, Reply& reply);
 

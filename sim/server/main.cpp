@@ -74,6 +74,8 @@ void AddFaultOptions(CLI::App& app, qxsym::sim::SessionOptions& s) {
   app.add_option("--delay", s.delay_ms, "Fault: wait this long before every reply (ms)");
   app.add_option("--close-after", s.close_after,
                  "Fault: close the connection when the Nth command frame arrives");
+  app.add_flag("--short-reply", s.short_reply,
+               "Fault: value replies carry one byte less than the value");
 }
 
 // The model to serve, or null after a message on standard error.

@@ -1,0 +1,364 @@
+/**
+ * @file QXSymCore.h
+ * @brief QXSymCore: the client core beneath qxsym, Node, Python and the
+ * explorer, as plain C functions.
+ *
+ * Sessions, listing, tag layouts, values and result texts, with one set of
+ * rules for every front end. Built on the exported QXSym_* functions, so it
+ * serves both sources (a controller over TCP and a host's direct-access
+ * table). It keeps no thread running between calls.
+ *
+ * Handles are 32-bit ids, never 0. Every call checks its handle: an id that
+ * is not open, already closed, or of another kind (a listing passed as a
+ * session) answers symResInvalidHandle. No C++ exception leaves a function;
+ * running out of memory answers symResMemoryAllocError.
+ *
+ * Memory. Every pointer the core hands out (layouts, read items, write
+ * results, tag batches, texts) belongs to the core. It stays valid until
+ * the next call with the same handle (session or listing) or until that
+ * handle is closed, whichever comes first; copy what you keep. Texts are
+ * UTF-8 and zero-terminated.
+ *
+ * Threads. A session, and each of its listings, is used by one thread at a
+ * time; calls that arrive at once on one session take turns. Different
+ * sessions may be used from different threads at the same time.
+ */
+#ifndef QXSYMCORE_H
+#define QXSYMCORE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "QXSymbols.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#if defined(QXSYMCORE_BUILDING)
+#define QXSYMCORE_API __declspec(dllexport)
+#else
+#define QXSYMCORE_API __declspec(dllimport)
+#endif
+#else
+#if defined(QXSYMCORE_BUILDING)
+#define QXSYMCORE_API __attribute__((visibility("default")))
+#else
+/** Marks a function exported by the core (plain C calling convention). */
+#define QXSYMCORE_API
+#endif
+#endif
+
+typedef uint32_t QXSymCoreHandle; /**< A session or a listing (never 0). */
+
+/** How the controller's 8-bit texts map to characters. */
+enum _QXSymCoreEncoding {
+  QXSymCoreLatin1 = 0,     /**< Every byte one character: any stored text round-trips. */
+  QXSymCoreUtf8 = 1,       /**< UTF-8. */
+  QXSymCoreWindows1252 = 2 /**< Windows-1252. */
+};
+
+/** What a value holds. */
+enum _QXSymCoreValueKind {
+  QXSymCoreNone = 0,     /**< No value. */
+  QXSymCoreBool = 1,     /**< boolean (BOOL). */
+  QXSymCoreSigned = 2,   /**< i (SINT, INT, DINT, LINT). */
+  QXSymCoreUnsigned = 3, /**< u (USINT, UINT, UDINT, ULINT and the bit strings). */
+  QXSymCoreFloat = 4,    /**< f (REAL, LREAL). */
+  QXSymCoreText = 5,     /**< data/length: UTF-8 text (STRING). */
+  QXSymCoreBytes = 6     /**< data/length: raw bytes (every other basic type). */
+};
+
+#define QXSYMCORE_MAX_DIMS 8          /**< Most array dimensions of a leaf. */
+#define QXSYMCORE_MAX_CONNECTIONS 8   /**< Most connections of one listing. */
+#define QXSYMCORE_LIST_DETAILS 1      /**< Listing: type name, basic type, size and flags. */
+#define QXSYMCORE_LIST_DESCRIPTIONS 2 /**< Listing: descriptions. */
+#define QXSYMCORE_TAG_READ_ONLY 1     /**< Tag flag: may not be written. */
+#define QXSYMCORE_TAG_BIT_ADDRESS 2   /**< Tag flag: lives at a bit address. */
+
+/** One plain value of a leaf (or of one element of an array leaf). */
+typedef struct QXSymCoreValue {
+  uint32_t kind;    /**< A _QXSymCoreValueKind. */
+  uint32_t boolean; /**< QXSymCoreBool: 0 or 1. */
+  int64_t i;        /**< QXSymCoreSigned. */
+  uint64_t u;       /**< QXSymCoreUnsigned. */
+  double f;         /**< QXSymCoreFloat. */
+  const uint8_t*
+      data;          /**< QXSymCoreText (UTF-8) and QXSymCoreBytes; may be null when length is 0. */
+  uint32_t length;   /**< Bytes at data (a text's terminator not counted). */
+  uint32_t reserved; /**< 0. */
+} QXSymCoreValue;
+
+/** One leaf of a layout: a value of a basic type, or an array of them. */
+typedef struct QXSymCoreLeaf {
+  const char* path;                  /**< "Line.Main.Speed", "Temps", "RecipeBook[2].Name". */
+  uint32_t offset;                   /**< Byte offset within the described value. */
+  uint32_t size;                     /**< Bytes of the whole leaf. */
+  uint32_t tyvar;                    /**< Basic variable type (QXSymTyVar). */
+  uint32_t element_size;             /**< Bytes of one value (= size for a single value). */
+  uint32_t count;                    /**< Values in the leaf: 1, or the array's element count. */
+  uint32_t num_dims;                 /**< 0 for a single value, else the array's dimensions. */
+  uint32_t dims[QXSYMCORE_MAX_DIMS]; /**< Elements per dimension. */
+  int64_t lower[QXSYMCORE_MAX_DIMS]; /**< Declared lower bound per dimension. */
+} QXSymCoreLeaf;
+
+/** A tag, member or element as a flat table of leaves. */
+typedef struct QXSymCoreLayout {
+  const char* path;                  /**< The path described. */
+  const char* type_name;             /**< Its type's name ("LINE", "ARRAY[1..8] OF REAL"). */
+  uint32_t size;                     /**< Bytes of the whole value. */
+  uint32_t leaf_count;               /**< Entries at leaves. */
+  const QXSymCoreLeaf* leaves;       /**< In order of the type's members and elements. */
+  uint32_t value_count;              /**< Values over all leaves (the sum of their counts). */
+  uint32_t num_dims;                 /**< 0, or the dimensions of the path itself, an array. */
+  uint32_t dims[QXSYMCORE_MAX_DIMS]; /**< Its elements per dimension. */
+  int64_t lower[QXSYMCORE_MAX_DIMS]; /**< Its declared lower bound per dimension. */
+} QXSymCoreLayout;
+
+/** The outcome of reading one path. */
+typedef struct QXSymCoreReadItem {
+  int32_t result;                /**< symResOk or why this path failed. */
+  const char* message;           /**< Why, for people; "" on success. */
+  const QXSymCoreLayout* layout; /**< Null when the path could not be described. */
+  uint32_t value_count;          /**< Entries at values (0 on failure). */
+  const QXSymCoreValue* values;  /**< The leaves in order, array elements last index fastest. */
+} QXSymCoreReadItem;
+
+/** One path and all the values of its layout, for QXSymCore_Write. */
+typedef struct QXSymCoreWriteItem {
+  const char* path;             /**< A tag, member or element path. */
+  const QXSymCoreValue* values; /**< As QXSymCoreReadItem::values. */
+  uint32_t value_count;         /**< Must equal the layout's value_count. */
+} QXSymCoreWriteItem;
+
+/** The outcome of writing one item. */
+typedef struct QXSymCoreWriteResult {
+  int32_t result;      /**< symResOk or why. */
+  const char* message; /**< Why, for people; "" on success. */
+} QXSymCoreWriteResult;
+
+/** One tag found by a listing. */
+typedef struct QXSymCoreTagInfo {
+  const char* name;        /**< The tag's name. */
+  const char* type_name;   /**< With QXSYMCORE_LIST_DETAILS, else "". */
+  const char* description; /**< With QXSYMCORE_LIST_DESCRIPTIONS, else "". */
+  uint32_t tyvar;          /**< With QXSYMCORE_LIST_DETAILS: basic variable type. */
+  uint32_t size;           /**< With QXSYMCORE_LIST_DETAILS: data size in bytes. */
+  uint32_t flags;          /**< With QXSYMCORE_LIST_DETAILS: QXSYMCORE_TAG_* flags. */
+} QXSymCoreTagInfo;
+
+/* ---- Sessions ------------------------------------------------------------ */
+
+/**
+ * @brief Open a session on the source named by address.
+ * @param address where and how to reach the symbols (as QXSym_OpenWorkspace);
+ *                read only during the call.
+ * @param timeout_ms time-out of every wait in ms (1 to 65535); 0 keeps the
+ *                   address's own.
+ * @param encoding a _QXSymCoreEncoding for the controller's texts.
+ * @param connections connections a listing may use, the session's own
+ *                    included (1 to 8); extra ones are opened on demand.
+ * @param session receives the handle; release it with QXSymCore_Close.
+ * @return symResOk; symResInvalidParameter (a null pointer, an unknown
+ * encoding, connections outside 1 to 8, a time-out above 65535); or the
+ * source's result of opening (for example symResInvalidAddress,
+ * symResTimeoutError, symResSocketError).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Open(const QXSymServerAddress* address, uint32_t timeout_ms,
+                                         uint32_t encoding, uint32_t connections,
+                                         QXSymCoreHandle* session);
+
+/**
+ * @brief Close a session, its listings and everything it opened at the source.
+ * @param session an open session; invalid afterwards.
+ * @return symResOk, or symResInvalidHandle.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Close(QXSymCoreHandle session);
+
+/**
+ * @brief Requests the session has sent to its source so far.
+ *
+ * Open and close included, and the requests of its listings on every
+ * connection; the link's own mode handshakes on connecting are not
+ * requests. Benchmarks read it; it never resets.
+ * @param session an open session.
+ * @param count receives the number.
+ * @return symResOk; symResInvalidParameter (count null); symResInvalidHandle.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Exchanges(QXSymCoreHandle session, uint64_t* count);
+
+/* ---- Layouts and values -------------------------------------------------- */
+
+/**
+ * @brief The layout of a tag, member or element path.
+ *
+ * Paths name members with '.' and elements with their declared indices:
+ * "Line.Main.Speed", "Temps[3]" (Temps declared ARRAY[1..8]), "Grid[1,2]".
+ * Each type is asked for once per session.
+ * @param session an open session.
+ * @param path the path (UTF-8 as the source spells names).
+ * @param layout receives the layout (the core's, see Memory).
+ * @param message receives why it failed ("" on success); may be null.
+ * @return symResOk; symResInvalidParameter (null pointers); symResInvalidHandle;
+ * symResSymbolNotFound or symResInvalidArrayIndex from the source;
+ * symResMaxReached when the type is nested too deeply, claims too many
+ * members or holds too many values; or the source's result.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Describe(QXSymCoreHandle session, const char* path,
+                                             const QXSymCoreLayout** layout, const char** message);
+
+/**
+ * @brief Read the values of a set of paths in one exchange.
+ *
+ * Every path gets an item, in order; the paths that can be read are
+ * delivered even when others fail. A reply shorter than the values is an
+ * error of every item read with it (symResInvalidTagSize).
+ * @param session an open session.
+ * @param paths count paths.
+ * @param count number of paths (1 to 65536).
+ * @param items receives count items (the core's, see Memory).
+ * @return symResOk when every path was read; else the first item's failure
+ * (items are delivered all the same); symResInvalidParameter (null
+ * pointers, count 0 or above 65536; no items then); symResInvalidHandle.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Read(QXSymCoreHandle session, const char* const* paths,
+                                         uint32_t count, const QXSymCoreReadItem** items);
+
+/**
+ * @brief Write a set of paths in one exchange.
+ *
+ * Each item gives every value of its path's layout. To write part of a
+ * structure or array, name the parts ("Line.Speed", "Temps[3]"): only the
+ * given leaves are written, each by its own path, and the bytes around them
+ * stay as they are. Values are checked against their type first (ranges,
+ * texts the encoding cannot carry, lengths in bytes); when one is refused
+ * nothing is written.
+ * @param session an open session.
+ * @param items count items.
+ * @param count number of items (1 to 65536).
+ * @param results receives count results (the core's, see Memory); may be null.
+ * @return symResOk; the first failure (symResInvalidParameter for a refused
+ * value or a wrong number of values, the source's result otherwise);
+ * symResInvalidParameter (null pointers, count 0 or above 65536);
+ * symResInvalidHandle.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Write(QXSymCoreHandle session, const QXSymCoreWriteItem* items,
+                                          uint32_t count, const QXSymCoreWriteResult** results);
+
+/**
+ * @brief The description of a tag, member or element.
+ * @param session an open session.
+ * @param path the path.
+ * @param text receives the description, "" when there is none (the core's,
+ *             see Memory).
+ * @return symResOk; symResInvalidParameter (null pointers);
+ * symResInvalidHandle; or the source's result (symResSymbolNotFound).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Description(QXSymCoreHandle session, const char* path,
+                                                const char** text);
+
+/**
+ * @brief One attribute of a tag, member or element (a unit, a range, an I/O address).
+ * @param session an open session.
+ * @param path the path.
+ * @param name the attribute's name.
+ * @param text receives its text (the core's, see Memory).
+ * @return symResOk; symResInvalidParameter (null pointers, or a name the
+ * session's encoding cannot spell or longer than 259 bytes);
+ * symResInvalidHandle; symResAttributeNotFound; or the source's result.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Attribute(QXSymCoreHandle session, const char* path,
+                                              const char* name, const char** text);
+
+/**
+ * @brief A value typed by a person, for a leaf of basic type tyvar.
+ *
+ * Integers in decimal or as IEC literals (2#1010, 8#17, 16#FF), BOOL as
+ * TRUE/FALSE/1/0, REAL and LREAL as decimal numbers, STRING as the text
+ * itself. Ranges are checked when the value is written.
+ * @param tyvar the leaf's basic variable type.
+ * @param text the text (UTF-8).
+ * @param value receives the value; its data stays valid until the next call
+ *              of this function on the same thread.
+ * @param message receives why the text was refused ("" on success); may be null.
+ * @return symResOk; symResInvalidParameter (null pointers, or the text is
+ * not a value of the type).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_ParseLeafText(uint32_t tyvar, const char* text,
+                                                  QXSymCoreValue* value, const char** message);
+
+/**
+ * @brief A value as text for people (numbers in decimal, TRUE/FALSE, texts
+ * as they are, bytes in hex).
+ * @param value the value.
+ * @param text receives the text, valid until the next call of this function
+ *             on the same thread.
+ * @return symResOk; symResInvalidParameter (null pointers or an unknown kind).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_FormatValue(const QXSymCoreValue* value, const char** text);
+
+/* ---- Listing ------------------------------------------------------------- */
+
+/**
+ * @brief Start listing the tags that match a filter.
+ * @param session an open session.
+ * @param filter '*' any run, '?' one character; null or "" lists every tag.
+ * @param flags QXSYMCORE_LIST_DETAILS and QXSYMCORE_LIST_DESCRIPTIONS, ORed.
+ * @param connections 1 to 8 connections to list over; 0 takes the session's.
+ * @param listing receives the handle; release it with QXSymCore_ListEnd.
+ * @return symResOk; symResInvalidParameter (listing null, unknown flags,
+ * connections above 8); symResInvalidHandle.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_ListBegin(QXSymCoreHandle session, const char* filter,
+                                              uint32_t flags, uint32_t connections,
+                                              QXSymCoreHandle* listing);
+
+/**
+ * @brief The next batch of tags, each tag once over the whole listing.
+ * @param listing an open listing.
+ * @param tags receives the batch (the core's, see Memory).
+ * @param count receives the batch's size (0 only at the end).
+ * @param done receives 1 once the listing is complete, else 0.
+ * @return symResOk; symResInvalidParameter (null pointers);
+ * symResInvalidHandle; symResBufferOverflow when the source's counts never
+ * add up; or the source's result.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_ListNext(QXSymCoreHandle listing, const QXSymCoreTagInfo** tags,
+                                             uint32_t* count, uint32_t* done);
+
+/**
+ * @brief End a listing and close the connections it opened.
+ * @param listing an open listing; invalid afterwards.
+ * @return symResOk, or symResInvalidHandle.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_ListEnd(QXSymCoreHandle listing);
+
+/* ---- Result texts -------------------------------------------------------- */
+
+/**
+ * @brief The name of a result code ("symResTimeoutError"; "symRes?" when unknown).
+ * @param code a QXSymResult.
+ * @return a static text, never null.
+ */
+QXSYMCORE_API const char* QXSymCore_ResultName(int32_t code);
+
+/**
+ * @brief What a result code means, for people.
+ * @param code a QXSymResult.
+ * @return a static text, never null.
+ */
+QXSYMCORE_API const char* QXSymCore_ResultMessage(int32_t code);
+
+/**
+ * @brief What to do about a result code, for people.
+ * @param code a QXSymResult.
+ * @return a static text, never null.
+ */
+QXSYMCORE_API const char* QXSymCore_ResultAdvice(int32_t code);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QXSYMCORE_H */

@@ -1,0 +1,207 @@
+#include "Session.h"
+
+#include <algorithm>
+
+#include "Layout.h"
+#include "Lister.h"
+#include "TypeCatalog.h"
+
+namespace qxsym::client {
+namespace {
+
+// Groups are few and reused whole.
+constexpr std::size_t kMaxGroups = 8;
+constexpr std::size_t kMaxLayouts = 4096;
+
+}  // namespace
+
+Session::Session(const QXSymServerAddress& address, const SessionOptions& options)
+    : address_(address), options_(options), types_(std::make_unique<TypeCatalog>(options.limits)) {
+  if (options_.timeout_ms != 0) address_.timeout = options_.timeout_ms;
+}
+
+std::unique_ptr<Session> Session::Open(const QXSymServerAddress& address,
+                                       const SessionOptions& options, QXSymResult* rc) {
+  *rc = QXSym_Init();
+  if (*rc != symResOk) return nullptr;
+  if (options.connections < 1 || options.connections > kMaxListConnections) {
+    *rc = symResInvalidParameter;
+    return nullptr;
+  }
+  std::unique_ptr<Session> s(new Session(address, options));
+  // Opening asks the source twice: the open itself and its version.
+  s->exchanges_ += 2;
+  *rc = QXSym_OpenWorkspace(0, &s->address_, &s->workspace_);
+  if (*rc == symResOkServerNotFullSupport) *rc = symResOk;
+  if (*rc != symResOk) return nullptr;
+  return s;
+}
+
+Session::~Session() {
+  if (remote()) {
+    // Closing the workspace releases everything the controller holds for
+    // it; the tags and groups are then released here without a request.
+    Sent(QXSym_CloseWorkspace(workspace_));
+    ReleaseObjects();
+  } else {
+    ReleaseObjects();
+    Sent(QXSym_CloseWorkspace(workspace_));
+  }
+}
+
+void Session::ReleaseObjects() {
+  for (const GroupEntry& g : groups_) {
+    QXSymResult r = QXSym_DeleteGroup(g.handle);
+    if (!remote()) Sent(r);
+  }
+  groups_.clear();
+  for (const auto& [path, entry] : tags_) {
+    QXSymResult r = QXSym_CloseTag(entry.facts.handle);
+    if (!remote()) Sent(r);
+  }
+  tags_.clear();
+  use_order_.clear();
+}
+
+QXSymWorkspaceHandle Session::OpenExtra() {
+  QXSymWorkspaceHandle ws = 0;
+  exchanges_ += 2;
+  QXSymResult r = QXSym_OpenWorkspace(0, &address_, &ws);
+  if (r != symResOk && r != symResOkServerNotFullSupport) return 0;
+  return ws;
+}
+
+Session::TagEntry* Session::Entry(const std::string& path, QXSymResult* rc) {
+  auto it = tags_.find(path);
+  if (it != tags_.end()) {
+    use_order_.splice(use_order_.end(), use_order_, it->second.use);
+    *rc = symResOk;
+    return &it->second;
+  }
+  // Paths come in UTF-8; the source spells names in the session's encoding
+  // (a name it cannot spell names nothing there).
+  std::string spelt;
+  CodecError err;
+  if (path.empty() || !TextFromUtf8(path, options_.encoding, &spelt, &err) ||
+      spelt.find('\0') != std::string::npos) {
+    *rc = symResSymbolNotFound;
+    return nullptr;
+  }
+  if (spelt.size() >= QXSYM_MAX_STRING) {
+    *rc = symResInvalidParameter;
+    return nullptr;
+  }
+  if (tags_.size() >= kMaxTags) Evict();
+  TagEntry e;
+  *rc = Sent(QXSym_GetGlobalTag(workspace_, spelt.c_str(), &e.facts.handle));
+  if (*rc != symResOk) return nullptr;
+  // A lookup by name leaves these three with the tag: no further request.
+  QXSymTyVar tyvar = QXSymTyVarNull;
+  QXSym_GetTagDataTypeVar(e.facts.handle, &tyvar);
+  e.facts.tyvar = static_cast<std::uint32_t>(tyvar);
+  QXSym_GetTagDataSize(e.facts.handle, &e.facts.data_size);
+  QXSym_GetTagDataFullSize(e.facts.handle, &e.facts.full_size);
+  e.use = use_order_.insert(use_order_.end(), path);
+  return &tags_.emplace(path, std::move(e)).first->second;
+}
+
+QXSymResult Session::Tag(const std::string& path, TagFacts* facts) {
+  QXSymResult rc;
+  TagEntry* e = Entry(path, &rc);
+  if (e != nullptr) *facts = e->facts;
+  return rc;
+}
+
+QXSymResult Session::TypeName(const std::string& path, std::string* name) {
+  QXSymResult rc;
+  TagEntry* e = Entry(path, &rc);
+  if (e == nullptr) return rc;
+  if (e->type_name.empty()) {
+    char buffer[QXSYM_MAX_STRING] = {};
+    std::uint16_t length = sizeof buffer;
+    rc = Sent(QXSym_GetTagDataType(e->facts.handle, buffer, &length));
+    if (rc != symResOk) return rc;
+    if (buffer[0] == '\0') return symResNotOk;
+    e->type_name = TextToUtf8(buffer, options_.encoding);
+  }
+  *name = e->type_name;
+  return symResOk;
+}
+
+QXSymResult Session::Address(const std::string& path, std::uint64_t* address) {
+  QXSymResult rc;
+  TagEntry* e = Entry(path, &rc);
+  if (e == nullptr) return rc;
+  if (!e->address_known) {
+    qxsym_addr_t a = 0;
+    std::uint32_t bit = 0;
+    rc = Sent(QXSym_GetTagAddressBitOffset(e->facts.handle, &a, &bit));
+    if (rc != symResOk) return rc;
+    if (bit != 0) return symResBitCommandRequired;
+    e->address = a;
+    e->address_known = true;
+  }
+  *address = e->address;
+  return symResOk;
+}
+
+QXSymGroupHandle Session::GroupFor(const std::vector<QXSymTagHandle>& members, QXSymResult* rc) {
+  for (const GroupEntry& g : groups_) {
+    if (g.members == members) {
+      *rc = symResOk;
+      return g.handle;
+    }
+  }
+  if (members.empty()) {
+    *rc = symResGroupIsEmpty;
+    return 0;
+  }
+  GroupEntry g;
+  g.members = members;
+  *rc = Sent(QXSym_CreateGroup(workspace_, &g.handle));
+  if (*rc != symResOk) return 0;
+  for (QXSymTagHandle tag : members) {
+    *rc = Sent(QXSym_AddTagToGroup(g.handle, tag));
+    if (*rc != symResOk) break;
+  }
+  if (*rc != symResOk) {
+    Sent(QXSym_DeleteGroup(g.handle));
+    return 0;
+  }
+  if (groups_.size() >= kMaxGroups) {
+    Sent(QXSym_DeleteGroup(groups_.front().handle));
+    groups_.pop_front();
+  }
+  groups_.push_back(std::move(g));
+  return groups_.back().handle;
+}
+
+std::shared_ptr<const Layout> Session::KnownLayout(const std::string& path) const {
+  auto it = layouts_.find(path);
+  return it == layouts_.end() ? nullptr : it->second;
+}
+
+void Session::KeepLayout(std::shared_ptr<const Layout> layout) {
+  // Layouts are cheap to make again from the learned types.
+  if (layouts_.size() >= kMaxLayouts) layouts_.clear();
+  layouts_[layout->path] = std::move(layout);
+}
+
+void Session::Evict() {
+  auto oldest = tags_.find(use_order_.front());
+  const QXSymTagHandle handle = oldest->second.facts.handle;
+  // Groups name their members by handle: none may outlive the tag.
+  for (auto g = groups_.begin(); g != groups_.end();) {
+    if (std::find(g->members.begin(), g->members.end(), handle) == g->members.end()) {
+      ++g;
+      continue;
+    }
+    Sent(QXSym_DeleteGroup(g->handle));
+    g = groups_.erase(g);
+  }
+  Sent(QXSym_CloseTag(handle));
+  tags_.erase(oldest);
+  use_order_.pop_front();
+}
+
+}  // namespace qxsym::client

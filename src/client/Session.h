@@ -1,0 +1,122 @@
+// One connection to a controller (or to a host's in-process table) for the
+// client core: the workspace, the tag handles and groups it keeps for
+// repeated use, the types it has learned, and the count of exchanges it
+// caused. A session is used by one thread at a time; different sessions
+// may be used from different threads at once.
+#pragma once
+
+#include <QXSymbols.h>
+
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LeafCodec.h"
+#include "TypeCatalog.h"
+
+namespace qxsym::client {
+
+struct Layout;
+
+// What a lookup by name tells about a tag, without a further exchange.
+struct TagFacts {
+  QXSymTagHandle handle = 0;
+  std::uint32_t tyvar = 0;
+  std::uint32_t data_size = 0;  // bytes the value operations and groups move
+  std::uint32_t full_size = 0;  // bytes of the tag's whole memory
+};
+
+struct SessionOptions {
+  std::uint16_t timeout_ms = 0;  // 0: the address's own time-out
+  Encoding encoding = Encoding::kLatin1;
+  unsigned connections = 1;  // for listing, the session's own included (1 to 8)
+  WalkLimits limits;
+};
+
+class Session {
+ public:
+  // Tags kept open per session; the source holds an object for each, so
+  // the one used longest ago is closed beyond this.
+  static constexpr std::size_t kMaxTags = 16384;
+
+  // Opens the workspace; nullptr with *rc set when the source refuses.
+  static std::unique_ptr<Session> Open(const QXSymServerAddress& address,
+                                       const SessionOptions& options, QXSymResult* rc);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  QXSymWorkspaceHandle workspace() const { return workspace_; }
+  Encoding encoding() const { return options_.encoding; }
+  unsigned connections() const { return options_.connections; }
+  bool remote() const { return address_.protocol == symProtGDB_TCP; }
+
+  // One more workspace on the same controller (0 when it cannot be
+  // opened); whoever asked closes it with QXSym_CloseWorkspace.
+  QXSymWorkspaceHandle OpenExtra();
+
+  // The tag at path, looked up once and kept for the session.
+  QXSymResult Tag(const std::string& path, TagFacts* facts);
+  // The name of the tag's type, asked once per path.
+  QXSymResult TypeName(const std::string& path, std::string* name);
+  // The tag's address, asked once per path; a member at a bit address is
+  // refused (symResBitCommandRequired), as its bytes hold other bits.
+  QXSymResult Address(const std::string& path, std::uint64_t* address);
+
+  // A group whose members are the given tags in this order, made once per
+  // list and kept for the next read or write of the same tags; 0 with *rc
+  // set on a failure (nothing kept then).
+  QXSymGroupHandle GroupFor(const std::vector<QXSymTagHandle>& members, QXSymResult* rc);
+
+  TypeCatalog& types() { return *types_; }
+
+  // Layouts described in this session, by path.
+  std::shared_ptr<const Layout> KnownLayout(const std::string& path) const;
+  void KeepLayout(std::shared_ptr<const Layout> layout);
+
+  // Counts one request to the source and passes its result on.
+  QXSymResult Sent(QXSymResult r) {
+    ++exchanges_;
+    return r;
+  }
+  void AddExchanges(std::uint64_t n) { exchanges_ += n; }
+  // Requests sent to the source for this session: open and close
+  // included, extra connections for listing once added with AddExchanges,
+  // the link's own mode handshakes on connecting not.
+  std::uint64_t exchanges() const { return exchanges_; }
+
+ private:
+  struct TagEntry {
+    TagFacts facts;
+    std::string type_name;  // empty until asked
+    std::uint64_t address = 0;
+    bool address_known = false;
+    std::list<std::string>::iterator use;  // place in use_order_
+  };
+  struct GroupEntry {
+    std::vector<QXSymTagHandle> members;
+    QXSymGroupHandle handle = 0;
+  };
+
+  Session(const QXSymServerAddress& address, const SessionOptions& options);
+  TagEntry* Entry(const std::string& path, QXSymResult* rc);
+  // Closes the tag used longest ago, and the groups it is a member of.
+  void Evict();
+  void ReleaseObjects();
+
+  QXSymServerAddress address_{};
+  SessionOptions options_;
+  QXSymWorkspaceHandle workspace_ = 0;
+  std::uint64_t exchanges_ = 0;
+  std::map<std::string, TagEntry> tags_;
+  std::list<std::string> use_order_;  // least recently used first
+  std::deque<GroupEntry> groups_;     // oldest first
+  std::unique_ptr<TypeCatalog> types_;
+  std::map<std::string, std::shared_ptr<const Layout>> layouts_;
+};
+
+}  // namespace qxsym::client
