@@ -274,7 +274,7 @@ QXSYMCORE_API QXSymResult QXSymCore_Attribute(QXSymCoreHandle session, const cha
 /**
  * @brief A value typed by a person, for a leaf of basic type tyvar.
  *
- * Integers in decimal or as IEC literals (2#1010, 8#17, 16#FF), BOOL as
+ * Integers in decimal or as IEC literals (2\#1010, 8\#17, 16\#FF), BOOL as
  * TRUE/FALSE/1/0, REAL and LREAL as decimal numbers, STRING as the text
  * itself. Ranges are checked when the value is written.
  * @param tyvar the leaf's basic variable type.
