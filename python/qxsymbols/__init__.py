@@ -24,7 +24,7 @@ from .errors import (
     result_name,
 )
 from .types import Member, TypeInfo
-from .workspace import Change, Group, Version, Workspace, connect
+from .workspace import Change, Group, TagInfo, Version, Workspace, connect
 
 __all__ = [
     "connect",
@@ -32,6 +32,7 @@ __all__ = [
     "Group",
     "Change",
     "Version",
+    "TagInfo",
     "TypeInfo",
     "Member",
     "QXSymError",

@@ -40,9 +40,9 @@ from typing import (
 )
 
 from . import workspace as _sync
-from .errors import InvalidValueError
+from .errors import invalid
 from .types import TypeInfo
-from .workspace import Change, Version
+from .workspace import Change, TagInfo, Version
 
 __all__ = ["connect", "Workspace", "Group"]
 
@@ -98,8 +98,11 @@ class Workspace:
         finally:
             self._executor.shutdown(wait=False)
 
-    async def tags(self, filter: Optional[str] = None) -> List[str]:
-        return await self._run(self._ws.tags, filter)
+    async def tags(self, filter: Optional[str] = None, **kw: Any) -> List[TagInfo]:
+        return await self._run(functools.partial(self._ws.tags, filter, **kw))
+
+    async def tag_names(self, filter: Optional[str] = None) -> List[str]:
+        return await self._run(self._ws.tag_names, filter)
 
     async def read(self, name: str) -> Any:
         return await self._run(self._ws.read, name)
@@ -128,7 +131,7 @@ class Workspace:
         ``contextlib.aclosing`` to have that happen as soon as the loop is
         left, rather than when the generator is collected."""
         if not interval > 0:
-            raise InvalidValueError(5, "interval: must be above 0 s")
+            raise invalid("interval: must be above 0 s")
         group = await self.group(names)
         loop = asyncio.get_running_loop()
         try:
@@ -191,7 +194,8 @@ class _Opening(Awaitable[C]):
 
 
 def connect(
-    host: str, port: int, timeout: Optional[float] = None, *, selector: int = 0
+    host: str, port: int, timeout: Optional[float] = None, *, selector: int = 0, encoding: str = "latin-1",
+    connections: int = 1,
 ) -> _Opening[Workspace]:
     """Open a workspace without blocking the event loop: ``ws = await
     connect(...)`` or ``async with connect(...) as ws``. Arguments as
@@ -199,7 +203,11 @@ def connect(
     async def make() -> Workspace:
         executor = ThreadPoolExecutor(max_workers=1, thread_name_prefix="qxsymbols")
         loop = asyncio.get_running_loop()
-        opener = functools.partial(_sync.Workspace, host, port, timeout, selector)
+        def opener() -> _sync.Workspace:
+            w = _sync.Workspace(host, port, timeout, selector, encoding, connections)
+            w.version  # asked here, off the event loop
+            return w
+
         try:
             ws = await loop.run_in_executor(executor, opener)
         except BaseException:

@@ -1,8 +1,11 @@
-"""Result codes of the library and the exceptions that carry them."""
+"""Result codes and the exceptions that carry them; names, messages and
+advice come from the client core."""
 
 from __future__ import annotations
 
-from typing import Any, Dict, Optional, Tuple, Type
+from typing import Any, Dict, Iterator, Mapping, Optional, Tuple, Type
+
+from ._lib import library
 
 __all__ = [
     "RESULT_NAMES",
@@ -16,32 +19,45 @@ __all__ = [
     "error_for",
 ]
 
-#: Name of every result code, by value.
-RESULT_NAMES: Dict[int, str] = dict(
-    enumerate(
-        """symResOk symResNotInited symResSocketInitError symResSymbolTableLoadError
-        symResInvalidHandle symResInvalidParameter symResSymbolNotFound
-        symResAttributeNotFound symResInvalidAddress symResMemReadError
-        symResInvalidBuffer symResUnknownTagSize symResMemWriteError symResTimeoutError
-        symResInvalidVARIANT symResInvalidArrayIndex symResReadOnlyTag
-        symResConnectionLost symResNotOk symResInvalidAttributeValue
-        symResBitCommandRequired symResInvalidTagSize symResNotImplemented
-        symResVersionNotSupported symResCommandNotSupported symResAddressMismatch32vs64
-        symResMemoryAllocError symResInvalidArea symResInvalidWorkspace symResMaxReached
-        symResBufferOverflow symResUnkownCommand symResShutdownInProgress
-        symResInvalidComm symResServerNotCompatible symResOkServerNotFullSupport
-        symResFileAlreadyExists symResCannotWriteFile symResCannotOpenFile
-        symResCannotReadFile symResSegmentationError symResHandleAlreadyExists
-        symResInvalidGroupSize symResGroupMustBeRead symResGroupConfigError
-        symResInvalidGroupTag symResGroupIsEmpty symResInvalidTagType symResSocketError
-        symResProtocolError""".split()
-    )
-)
-
 OK = 0
 INVALID_PARAMETER = 5
-BUFFER_OVERFLOW = 30
-OK_NOT_FULL_SUPPORT = 35
+INVALID_HANDLE = 4
+
+
+def _text(fn: str, code: int) -> str:
+    raw: bytes = getattr(library(), fn)(code)
+    return raw.decode("utf-8", "replace")
+
+
+class _ResultNames(Mapping[int, str]):
+    """The name of every result code the core knows, by value (read from
+    the core on first use)."""
+
+    _names: Optional[Dict[int, str]] = None
+
+    def _all(self) -> Dict[int, str]:
+        if self._names is None:
+            names: Dict[int, str] = {}
+            while True:
+                name = _text("QXSymCore_ResultName", len(names))
+                if name == "symRes?":
+                    break
+                names[len(names)] = name
+            self._names = names
+        return self._names
+
+    def __getitem__(self, code: int) -> str:
+        return self._all()[code]
+
+    def __iter__(self) -> Iterator[int]:
+        return iter(self._all())
+
+    def __len__(self) -> int:
+        return len(self._all())
+
+
+#: Name of every result code, by value.
+RESULT_NAMES: Mapping[int, str] = _ResultNames()
 
 
 def result_name(code: int) -> str:
@@ -50,7 +66,8 @@ def result_name(code: int) -> str:
 
 
 class QXSymError(Exception):
-    """A call failed; ``code`` is the library's result code, ``name`` its name.
+    """A call failed; ``code`` is the library's result code, ``name`` its
+    name, ``advice`` what to do about it.
 
     Subclasses group the codes that callers usually handle apart.
     """
@@ -62,8 +79,9 @@ class QXSymError(Exception):
         self.code = int(code)
         self.name = result_name(self.code)
         self.message = message
+        self.advice = _text("QXSymCore_ResultAdvice", self.code)
         text = f"{self.name} ({self.code})"
-        super().__init__(f"{message}: {text}" if message else text)
+        super().__init__(f"{message}: {text}" if message else f"{_text('QXSymCore_ResultMessage', code)}: {text}")
 
     def __reduce__(self) -> Tuple[Any, ...]:
         # Rebuilt from code and message (pickling, multiprocessing).
@@ -87,8 +105,8 @@ class ReadOnlyError(QXSymError):
 
 
 class InvalidValueError(QXSymError, ValueError):
-    """A value or argument does not fit (range, size, shape, text); nothing
-    was sent."""
+    """A value or argument does not fit (type, range, size, shape, text);
+    nothing was sent."""
 
 
 _FAMILIES: Dict[int, Type[QXSymError]] = {
@@ -101,13 +119,17 @@ _FAMILIES: Dict[int, Type[QXSymError]] = {
     16: ReadOnlyError,
     5: InvalidValueError,
     15: InvalidValueError,  # array index out of range
-    21: InvalidValueError,  # size does not match the tag
+    47: InvalidValueError,  # a structure or array named where a leaf is wanted
 }
 
 
 def error_for(code: int, message: Optional[str] = None) -> QXSymError:
     """The exception of the family that ``code`` belongs to."""
     return _FAMILIES.get(code, QXSymError)(code, message)
+
+
+def invalid(message: str) -> InvalidValueError:
+    return InvalidValueError(INVALID_PARAMETER, message)
 
 
 def check(code: int, message: Optional[str] = None) -> int:
