@@ -81,13 +81,22 @@ Session::TagEntry* Session::Entry(const std::string& path, QXSymResult* rc) {
     *rc = symResOk;
     return &it->second;
   }
-  if (path.empty() || path.size() >= QXSYM_MAX_STRING) {
-    *rc = path.empty() ? symResSymbolNotFound : symResInvalidParameter;
+  // Paths come in UTF-8; the source spells names in the session's encoding
+  // (a name it cannot spell names nothing there).
+  std::string spelt;
+  CodecError err;
+  if (path.empty() || !TextFromUtf8(path, options_.encoding, &spelt, &err) ||
+      spelt.find('\0') != std::string::npos) {
+    *rc = symResSymbolNotFound;
+    return nullptr;
+  }
+  if (spelt.size() >= QXSYM_MAX_STRING) {
+    *rc = symResInvalidParameter;
     return nullptr;
   }
   if (tags_.size() >= kMaxTags) Evict();
   TagEntry e;
-  *rc = Sent(QXSym_GetGlobalTag(workspace_, path.c_str(), &e.facts.handle));
+  *rc = Sent(QXSym_GetGlobalTag(workspace_, spelt.c_str(), &e.facts.handle));
   if (*rc != symResOk) return nullptr;
   // A lookup by name leaves these three with the tag: no further request.
   QXSymTyVar tyvar = QXSymTyVarNull;
@@ -116,7 +125,7 @@ QXSymResult Session::TypeName(const std::string& path, std::string* name) {
     rc = Sent(QXSym_GetTagDataType(e->facts.handle, buffer, &length));
     if (rc != symResOk) return rc;
     if (buffer[0] == '\0') return symResNotOk;
-    e->type_name = buffer;
+    e->type_name = TextToUtf8(buffer, options_.encoding);
   }
   *name = e->type_name;
   return symResOk;

@@ -214,9 +214,9 @@ struct TypeCatalog::Walk {
                "cannot read the members of '" + path + "'")) {
       return false;
     }
-    const std::string member_path = path + "." + name;
     TypeNode::Member m;
-    m.name = name;
+    m.name = TextToUtf8(name, s.encoding());
+    const std::string member_path = path + "." + m.name;
     m.type = At(member_path, type, i, depth + 1);
     std::uint64_t at = 0;
     if (m.type == nullptr ||

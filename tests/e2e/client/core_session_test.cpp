@@ -161,6 +161,37 @@ TEST_P(CoreDeepTypeTest, NestingIsBoundedFromWhereTheWalkStarts) {
 
 QXSYM_CORE_BOTH_SOURCES(CoreDeepTypeTest);
 
+// Tag names beyond ASCII, stored as the model file spells them (UTF-8).
+class CoreNamesTest : public CoreTest {
+ protected:
+  std::string Model() const override {
+    static const std::string path = [] {
+      std::string p = ::testing::TempDir() + "core_names_" + std::to_string(getpid()) + ".json";
+      std::ofstream out(p);
+      out << "{\"name\":\"names\",\"tags\":[{\"name\":\"Z\xC3\xA4hler\",\"type\":\"DINT\","
+             "\"value\":5}]}";
+      return p;
+    }();
+    return path;
+  }
+};
+
+TEST_P(CoreNamesTest, PathsAreSpeltInTheSessionsEncoding) {
+  std::vector<QXSymCoreValue> v;
+  // Through UTF-8 the stored bytes read as the name they are.
+  const QXSymCoreHandle utf8 = OpenSession(QXSymCoreUtf8);
+  ASSERT_EQ(Read(utf8, "Z\xC3\xA4hler", &v), symResOk);
+  EXPECT_EQ(v[0].i, 5);
+  // Through Latin-1 the same bytes are two characters, and the name as
+  // listed finds the tag; the one-character name does not exist there.
+  ASSERT_EQ(Read(session_, "Z\xC3\x83\xC2\xA4hler", &v), symResOk);
+  EXPECT_EQ(v[0].i, 5);
+  EXPECT_EQ(Read(session_, "Z\xC3\xA4hler", &v), symResSymbolNotFound);
+  EXPECT_EQ(Read(session_, "\xE2\x82\xAC", &v), symResSymbolNotFound);
+}
+
+QXSYM_CORE_BOTH_SOURCES(CoreNamesTest);
+
 // A host table whose types claim 4,294,967,295 members.
 QXSymResult ClaimsEveryMember(uint32_t, uint32_t, uint32_t* count) {
   *count = 0xFFFFFFFFu;
