@@ -157,7 +157,7 @@ def decode(layout: _lib.Layout, values: Any) -> Any:
     return _shape(root)
 
 
-def _flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
+def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
     """Nested lists (one per dimension), or one flat list in index order."""
     if not isinstance(value, (list, tuple)):
         raise invalid(f"'{where}': expected a list, got {type(value).__name__}")
@@ -168,69 +168,7 @@ def _flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
         raise invalid(f"'{where}': expected {dims[0]} elements, got {len(value)}")
     if len(dims) == 1:
         return list(value)
-    return [x for i, row in enumerate(value) for x in _flatten(row, dims[1:], f"{where}[{i}]")]
-
-
-def _lookup(value: Any, path: List[Any], where: str) -> Tuple[bool, Any]:
-    """The part of ``value`` at ``path`` (member keys without regard to
-    case, array elements in index order); (False, None) when not given."""
-    for t in path:
-        if isinstance(t, tuple):
-            if not isinstance(value, dict) or t not in value:
-                raise invalid(f"'{where}': expected a list")
-            value = value[t]
-        else:
-            if not isinstance(value, Mapping):
-                raise invalid(f"'{where}': expected a dict of members, got {type(value).__name__}")
-            hit = [k for k in value if str(k).lower() == t.lower()]
-            if not hit:
-                return False, None
-            value = value[hit[0]]
-        where += f".{t}" if isinstance(t, str) else str(list(t))
-    return True, value
-
-
-def encode(layout: _lib.Layout, value: Any, where: str) -> List[Tuple[str, List[Any]]]:
-    """The leaves a value gives, as (leaf path, values); every key of a
-    dict must name a member."""
-    base = len(layout.path)
-    leaves = [layout.leaves[n] for n in range(layout.leaf_count)]
-    paths = [tokens(leaf.path.decode("utf-8")[base:]) for leaf in leaves]
-    keyed = _keyed(value, paths, 0, where)
-    out: List[Tuple[str, List[Any]]] = []
-    for leaf, path in zip(leaves, paths):
-        given, v = _lookup(keyed, path, where)
-        if not given:
-            continue
-        dims = list(leaf.dims[: leaf.num_dims])
-        vals = _flatten(v, dims, leaf.path.decode("utf-8")) if dims else [v]
-        out.append((leaf.path.decode("utf-8"), vals))
-    return out
-
-
-def _keyed(value: Any, paths: List[List[Any]], depth: int, where: str) -> Any:
-    """``value`` with its lists of structures turned into dicts keyed by the
-    index tuples of the leaves at ``depth``; unknown member names refused."""
-    here = [p for p in paths if len(p) > depth]
-    if not here:
-        return value
-    first = here[0][depth]
-    if isinstance(first, tuple):
-        order = list(dict.fromkeys(p[depth] for p in here))
-        dims = [len({t[i] for t in order}) for i in range(len(first))]
-        flat = _flatten(value, dims, where)
-        return {t: _keyed(v, [p for p in here if p[depth] == t], depth + 1, f"{where}{list(t)}")
-                for t, v in zip(order, flat)}
-    if not isinstance(value, Mapping):
-        raise invalid(f"'{where}': expected a dict of members, got {type(value).__name__}")
-    names = {str(p[depth]).lower(): p[depth] for p in here}
-    out = {}
-    for k, v in value.items():
-        name = names.get(str(k).lower())
-        if name is None:
-            raise invalid(f"'{where}': no member named {k!r}")
-        out[name] = _keyed(v, [p for p in here if p[depth] == name], depth + 1, f"{where}.{name}")
-    return out
+    return [x for i, row in enumerate(value) for x in flatten(row, dims[1:], f"{where}[{i}]")]
 
 
 def same_value(a: Any, b: Any) -> bool:

@@ -11,7 +11,7 @@ from typing import Any, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Opt
 
 from . import _lib
 from .errors import INVALID_HANDLE, QXSymError, check, error_for, invalid
-from .types import Member, TypeInfo, decode, encode, from_python, leaf_kind, same_value, tokens
+from .types import Member, TypeInfo, decode, flatten, from_python, leaf_kind, same_value, tokens
 
 __all__ = ["connect", "Workspace", "Group", "Change", "Version", "TagInfo"]
 
@@ -94,6 +94,11 @@ def _path(name: Any) -> bytes:
         return name.encode("utf-8")
     except UnicodeEncodeError:
         raise invalid(f"tag name {name!r} is not valid Unicode") from None
+
+
+def _sub(name: str, key: Any) -> str:
+    key = str(key)
+    return name + key if key.startswith("[") else f"{name}.{key}"
 
 
 def _text(raw: Optional[bytes]) -> str:
@@ -243,12 +248,18 @@ class Workspace(_Closing):
                 out.append((it.result, it.message, value))
             return out
 
-    def _read_set(self, names: Sequence[str]) -> Dict[str, Any]:
+    def read_set(self, names: Iterable[str], *, return_errors: bool = False) -> Dict[str, Any]:
+        """The values of several tags, members or elements, by name, read in
+        one exchange. A failure raises its error; with ``return_errors`` it
+        stands in the result instead and the others are still read."""
+        names = list(names)
+        if not names:
+            raise invalid("read_set: no names")
         out = {}
         for name, (rc, message, value) in zip(names, self._read(names)):
-            if rc:
+            if rc and not return_errors:
                 raise _item_error(rc, message, name)
-            out[name] = value
+            out[name] = _item_error(rc, message, name) if rc else value
         return out
 
     def read(self, name: str) -> Any:
@@ -256,7 +267,7 @@ class Workspace(_Closing):
         (``Temps[3]``, by its declared index): ``bool``, ``int``, ``float``,
         ``str`` or ``bytes`` for basic types, lists for arrays (one nesting
         per dimension) and dicts for structures and function blocks."""
-        return self._read_set([name])[name]
+        return self.read_set([name])[name]
 
     def _describe(self, name: str) -> _lib.Layout:
         layout = ctypes.POINTER(_lib.Layout)()
@@ -268,13 +279,25 @@ class Workspace(_Closing):
         return described
 
     def _parts(self, name: str, value: Any) -> List[Tuple[str, List[Any]]]:
-        """The items that write ``value`` to ``name``: one for the whole
-        when every leaf is given, else one per leaf given."""
+        """The (path, values) items that write ``value`` to ``name``: a dict
+        gives members by name, or sub-paths (``"[3]"``, ``"Main.Speed"``);
+        a list gives every element of an array; a plain value one leaf. The
+        core judges every path and value."""
+        if isinstance(value, Mapping):
+            return [p for k, v in value.items() for p in self._parts(_sub(name, k), v)]
+        if not isinstance(value, (list, tuple)):
+            return [(name, [value])]
         layout = self._describe(name)
-        parts = encode(layout, value, name)
-        if len(parts) == layout.leaf_count:
-            return [(name, [v for _, vals in parts for v in vals])]
-        return parts
+        leaves = [layout.leaves[n] for n in range(layout.leaf_count)]
+        if len(leaves) == 1 and leaves[0].num_dims and leaves[0].path == layout.path:
+            return [(name, flatten(value, list(leaves[0].dims[: leaves[0].num_dims]), name))]
+        firsts = [p[0] for p in (tokens(leaf.path.decode("utf-8")[len(layout.path):]) for leaf in leaves) if p]
+        order = list(dict.fromkeys(t for t in firsts if isinstance(t, tuple)))
+        if not order:
+            raise invalid(f"'{name}': expected a dict of members, got {type(value).__name__}")
+        dims = [len({t[i] for t in order}) for i in range(len(order[0]))]
+        elements = zip(order, flatten(value, dims, name))
+        return [p for t, v in elements for p in self._parts(name + "[" + ",".join(map(str, t)) + "]", v)]
 
     def _write(self, parts: List[Tuple[str, List[Any]]]) -> None:
         keep: List[Any] = []
@@ -288,8 +311,9 @@ class Workspace(_Closing):
         results = ctypes.POINTER(_lib.WriteResult)()
         rc = self._lib.QXSymCore_Write(self._ws(), items, len(parts), ctypes.byref(results))
         if rc:
-            failed = [results[i] for i in range(len(parts)) if results and results[i].result]
-            raise _item_error(rc, failed[0].message if failed else None, parts[0][0])
+            failed = [(parts[i][0], results[i].message) for i in range(len(parts)) if results and results[i].result == rc]
+            name, message = failed[0] if failed else (parts[0][0], None)
+            raise _item_error(rc, message, name)
 
     def write(self, name: str, value: Any) -> None:
         """Write a tag, member or element. The value is checked against the
@@ -299,6 +323,15 @@ class Workspace(_Closing):
         just those members."""
         with self._lock:
             parts = self._parts(name, value)
+            if parts:
+                self._write(parts)
+
+    def write_set(self, values: Mapping[str, Any]) -> None:
+        """Write several tags, members or elements (each as :meth:`write`
+        takes it) in one exchange; when any value is refused, nothing is
+        written."""
+        with self._lock:
+            parts = [p for name, value in values.items() for p in self._parts(name, value)]
             if parts:
                 self._write(parts)
 
@@ -458,7 +491,7 @@ class Group(_Closing):
         """Every member's value, by name, from one exchange."""
         with self._ws._lock:
             self._group()
-            return self._ws._read_set(self._names)
+            return self._ws.read_set(self._names)
 
     def write(self, values: Mapping[str, Any]) -> None:
         """Write every member in one exchange. ``values`` must give each

@@ -5,7 +5,7 @@ import math
 import pytest
 
 import qxsymbols
-from qxsymbols import InvalidValueError
+from qxsymbols import InvalidValueError, NotFoundError
 
 # Declared values of the demo model, each of a different width and sign.
 MODEL_VALUES = {
@@ -89,7 +89,6 @@ OUT_OF_RANGE = [
     ("Line.Speed", "fast"),
     ("Grid", [[1, 2, 3, 4], [5, 6, 7, 8]]),
     ("Grid", [[1, 2, 3, 4], [5, 6, 7, 8], [9, 10, 11, 70000]]),
-    ("Recipe", {"Id": 1, "NoSuchMember": 2}),
     ("Recipe", [1, 2]),
 ]
 
@@ -101,6 +100,13 @@ def test_values_that_do_not_fit_are_refused_before_sending(ws, name, value):
         ws.write(name, value)
     assert err.value.code == 5 and isinstance(err.value, ValueError)
     assert ws.read(name) == before
+
+
+def test_unknown_members_name_no_tag_and_nothing_is_written(ws):
+    before = ws.read("Recipe")
+    with pytest.raises(NotFoundError) as err:
+        ws.write("Recipe", {"Id": before["Id"] + 1, "NoSuchMember": 2})
+    assert "NoSuchMember" in str(err.value) and ws.read("Recipe") == before
 
 
 def _leaves(value, path):
