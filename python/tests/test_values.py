@@ -191,3 +191,23 @@ def test_structure_with_members_out_of_natural_order(start_sim, write_model):
         assert (ws.read("G.B"), ws.read("G.C")) == (2, "xyz")
         with ws.group(["G"]) as g:
             assert g.read() == {"G": {"A": 1, "B": 2, "C": "xyz"}}
+
+
+def test_texts_in_the_sessions_encoding_refused_reals_and_declared_indices(frozen_sim):
+    with frozen_sim.connect(encoding="utf-8") as utf8, frozen_sim.connect() as latin1:
+        utf8.write("Operator", "Zoë")
+        assert utf8.read("Operator") == "Zoë"
+        assert latin1.read("Operator") == "Zo\u00c3\u00ab"  # the same four bytes, one character each
+        latin1.write("Operator", "Zoë")  # three bytes in Latin-1
+        assert latin1.read("Operator") == "Zoë" and utf8.read("Operator") == "Zo\ufffd"
+        with pytest.raises(InvalidValueError, match="1e\\+39"):
+            latin1.write("Temps[2]", 1e39)
+        temps = latin1.read("Temps")
+        assert repr([latin1.read(f"Temps[{i}]") for i in range(1, 9)]) == repr(temps)  # NaN too
+        with pytest.raises(InvalidValueError) as err:
+            latin1.read("Temps[0]")
+        assert err.value.name == "symResInvalidArrayIndex"
+        t = latin1.type("Temps")
+        assert (t.name, t.dims, t.lower) == ("ARRAY[1..8] OF REAL", (8,), (1,))
+        with pytest.raises(InvalidValueError):
+            qxsymbols.connect("127.0.0.1", frozen_sim.port, encoding="ebcdic")

@@ -57,8 +57,9 @@ class Oracle:
         return buf.raw
 
     def set(self, path, data):
-        h, size = self._tag(path)
-        assert size == len(data) and self.lib.QXSym_SetTagValue_Ptr(h, data, size) == 0
+        # Raw: the value call ends a text that fills the tag with a zero.
+        h, size = self._tag(path, "QXSym_GetTagDataFullSize")
+        assert size == len(data) and self.lib.QXSym_SetTagRawValue_Ptr(h, data, size) == 0
         self.lib.QXSym_CloseTag(h)
 
     def close(self):
@@ -228,7 +229,111 @@ def tag_runs():
     faulty.stop()
 
 
-@pytest.mark.parametrize("group,index,case", TAG_CASES, ids=[f"{g}#{i}" for g, i, _ in TAG_CASES])
+# The core finds no bounds yet for an array whose type's name does not
+# spell them (the model's SPAN, bounds 5 to 7).
+_NAMED_BOUNDS = pytest.mark.xfail(reason="the core cannot find the bounds of a named array type", strict=True)
+
+
+@pytest.mark.parametrize(
+    "group,index,case",
+    [pytest.param(*t, marks=[_NAMED_BOUNDS] if "Window" in [t[2].get("path"), *t[2].get("paths", [])] else []) for t in TAG_CASES],
+    ids=[f"{g}#{i}" for g, i, _ in TAG_CASES],
+)
 def test_tag_case(tag_runs, group, index, case):
     sessions, oracle = tag_runs["fault" in case]
     run_tag_case(case, sessions, oracle)
+
+
+# ---- leaf cases ---------------------------------------------------------------
+
+
+def _leaf_size(case):
+    if case["op"] == "decode":
+        return len(bytes.fromhex(case["bytes"]))
+    return case.get("size", WIDTHS.get(case["type"]))
+
+
+def _leaf_skip(case):
+    """Why a leaf case cannot run as a tag of the simulator, or None."""
+    size = _leaf_size(case)
+    if case["type"] not in TYVARS:
+        return "no tag of this type can be declared"
+    if case["type"] == "STRING":
+        return None if size >= 2 else "a STRING tag holds a character and its terminator at least"
+    return None if size == WIDTHS[case["type"]] else "a tag has its type's width"
+
+
+LEAF_CASES = [(g["group"], i, c) for g in TABLE["leaf"] for i, c in enumerate(g["cases"])]
+RUNNABLE = [t for t in LEAF_CASES if _leaf_skip(t[2]) is None]
+
+
+def _leaf_tag(case):
+    size = _leaf_size(case)
+    return f"L_{case['type']}_{size}", (f"STRING[{size - 1}]" if case["type"] == "STRING" else case["type"])
+
+
+@pytest.fixture(scope="module")
+def leaf_runs(tmp_path_factory):
+    from conftest import Sim
+
+    tags = dict(_leaf_tag(c) for _, _, c in RUNNABLE)
+    path = tmp_path_factory.mktemp("leaf") / "model.json"
+    path.write_text(json.dumps({"tags": [{"name": n, "type": t} for n, t in tags.items()]}))
+    sim = Sim("--scan", "0", model=str(path))
+    runs = (Sessions(sim), Oracle(sim.port))
+    yield runs
+    runs[0].close()
+    runs[1].close()
+    sim.stop()
+
+
+def _parsed(case):
+    v, message = _lib.Value(), ctypes.c_char_p()
+    rc = _lib.library().QXSymCore_ParseLeafText(TYVARS[case["type"]], case["input"].encode("utf-8"),
+                                                ctypes.byref(v), ctypes.byref(message))
+    if rc:
+        raise qxsymbols.errors.error_for(rc, message.value.decode("utf-8"))
+    from qxsymbols.types import to_python
+
+    return to_python(v)
+
+
+def test_leaf_cases_mostly_run():
+    assert len(RUNNABLE) > 0.9 * len(LEAF_CASES) and len(LEAF_CASES) > 200
+
+
+# The core's refusal of a text with a zero character quotes the text, zero
+# byte and all, so the message ends there; marked until that is mended.
+_ZERO_TEXT = pytest.mark.xfail(reason="the core's message carries the text's zero byte", strict=True)
+
+
+def _leaf_marks(case):
+    refused_zero = "error" in case and "\0" in str(case.get("value", {}).get("text", ""))
+    return [_ZERO_TEXT] if refused_zero and case.get("message") else []
+
+
+@pytest.mark.parametrize(
+    "group,index,case",
+    [pytest.param(*t, marks=_leaf_marks(t[2])) for t in RUNNABLE],
+    ids=[f"{g}#{i}" for g, i, _ in RUNNABLE],
+)
+def test_leaf_case(leaf_runs, group, index, case):
+    sessions, oracle = leaf_runs
+    ws, (tag, _) = sessions[case.get("encoding")], _leaf_tag(case)
+    op = case["op"]
+    if op in ("decode", "both"):
+        oracle.set(tag, bytes.fromhex(case["bytes"]))
+        got = ws.read(tag)
+        assert same(case["value"], got), (got, case["value"])
+        if "shown" in case:
+            assert shown(got) == case["shown"]
+    if op in ("encode", "both", "parse"):
+        oracle.set(tag, bytes(_leaf_size(case)))
+        try:
+            ws.write(tag, _parsed(case) if op == "parse" else typed(case["value"]))
+        except QXSymError as e:
+            expect_error(case, e)
+            assert oracle.get(tag) == bytes(_leaf_size(case))  # nothing written
+            return
+        assert "error" not in case, case
+        assert oracle.get(tag).hex().upper() == case["bytes"]
