@@ -25,10 +25,8 @@ _CORE_NAMES = ("QXSymCore.dll",) if _WIN else ("libQXSymCore.so", "libQXSymCore.
 
 
 class LibraryNotFoundError(OSError):
-    """The shared library could not be found or loaded.
-
-    The message lists every place that was tried and why each failed.
-    """
+    """The shared library could not be found or loaded; the message lists
+    every place that was tried and why each failed."""
 
 
 u8, u32, i32, u64 = ctypes.c_uint8, ctypes.c_uint32, ctypes.c_int32, ctypes.c_uint64
@@ -42,30 +40,23 @@ class ServerAddress(ctypes.Structure):
 
 
 class Value(ctypes.Structure):
-    _fields_ = [
-        ("kind", u32), ("boolean", u32), ("i", ctypes.c_int64), ("u", u64), ("f", ctypes.c_double),
-        ("data", P(u8)), ("length", u32), ("reserved", u32),
-    ]
+    _fields_ = [("kind", u32), ("boolean", u32), ("i", ctypes.c_int64), ("u", u64), ("f", ctypes.c_double),
+                ("data", P(u8)), ("length", u32), ("reserved", u32)]
 
 
 class Leaf(ctypes.Structure):
-    _fields_ = [
-        ("path", c_str), ("offset", u32), ("size", u32), ("tyvar", u32), ("element_size", u32),
-        ("count", u32), ("num_dims", u32), ("dims", u32 * 8), ("lower", ctypes.c_int64 * 8),
-    ]
+    _fields_ = [("path", c_str), ("offset", u32), ("size", u32), ("tyvar", u32), ("element_size", u32),
+                ("count", u32), ("num_dims", u32), ("dims", u32 * 8), ("lower", ctypes.c_int64 * 8)]
 
 
 class Layout(ctypes.Structure):
-    _fields_ = [
-        ("path", c_str), ("type_name", c_str), ("size", u32), ("leaf_count", u32),
-        ("leaves", P(Leaf)), ("value_count", u32),
-    ]
+    _fields_ = [("path", c_str), ("type_name", c_str), ("size", u32), ("leaf_count", u32),
+                ("leaves", P(Leaf)), ("value_count", u32)]
 
 
 class ReadItem(ctypes.Structure):
-    _fields_ = [
-        ("result", i32), ("message", c_str), ("layout", P(Layout)), ("value_count", u32), ("values", P(Value)),
-    ]
+    _fields_ = [("result", i32), ("message", c_str), ("layout", P(Layout)), ("value_count", u32),
+                ("values", P(Value))]
 
 
 class WriteItem(ctypes.Structure):
@@ -77,13 +68,12 @@ class WriteResult(ctypes.Structure):
 
 
 class TagInfo(ctypes.Structure):
-    _fields_ = [
-        ("name", c_str), ("type_name", c_str), ("description", c_str), ("tyvar", u32), ("size", u32), ("flags", u32),
-    ]
+    _fields_ = [("name", c_str), ("type_name", c_str), ("description", c_str), ("tyvar", u32), ("size", u32),
+                ("flags", u32)]
 
 
 H = u32
-_PROTOTYPES = {
+_PROTOTYPES = {  # name: (result, arguments)
     "QXSymCore_Open": (i32, [P(ServerAddress), u32, u32, u32, P(H)]),
     "QXSymCore_Close": (i32, [H]),
     "QXSymCore_Exchanges": (i32, [H, P(u64)]),
@@ -91,7 +81,6 @@ _PROTOTYPES = {
     "QXSymCore_Describe": (i32, [H, c_str, P(P(Layout)), P(c_str)]),
     "QXSymCore_Read": (i32, [H, P(c_str), u32, P(P(ReadItem))]),
     "QXSymCore_Write": (i32, [H, P(WriteItem), u32, P(P(WriteResult))]),
-    "QXSymCore_Description": (i32, [H, c_str, P(c_str)]),
     "QXSymCore_Attribute": (i32, [H, c_str, c_str, P(c_str)]),
     "QXSymCore_ParseLeafText": (i32, [u32, c_str, P(Value), P(c_str)]),
     "QXSymCore_FormatValue": (i32, [P(Value), P(c_str)]),
@@ -104,18 +93,11 @@ _PROTOTYPES = {
 }
 
 
-def _from_env(var: str, names: Sequence[str]) -> List[str]:
-    env = os.environ.get(var)
-    if not env:
-        return []
-    p = Path(env)
-    return [str(p / n) for n in names] if p.is_dir() else [env]
-
-
 def _candidates(names: Sequence[str], var: str, beside: Optional[str]) -> List[str]:
-    """Places to look, in order: the environment variable, beside the
-    library already loaded, next to the package, then the system's search."""
-    out = _from_env(var, names)
+    """Places to look, in order: the environment variable (a file or folder),
+    beside the library already loaded, next to the package, the system's search."""
+    env = os.environ.get(var)
+    out = ([str(Path(env) / n) for n in names] if Path(env).is_dir() else [env]) if env else []
     if beside:
         out.extend(str(Path(beside).parent / n) for n in names)
     here = Path(__file__).resolve().parent

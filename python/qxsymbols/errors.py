@@ -7,21 +7,10 @@ from typing import Any, Dict, Iterator, Mapping, Optional, Tuple, Type
 
 from ._lib import library
 
-__all__ = [
-    "RESULT_NAMES",
-    "QXSymError",
-    "QXSymTimeoutError",
-    "ConnectionLostError",
-    "NotFoundError",
-    "ReadOnlyError",
-    "InvalidValueError",
-    "result_name",
-    "error_for",
-]
+__all__ = ["RESULT_NAMES", "QXSymError", "QXSymTimeoutError", "ConnectionLostError", "NotFoundError",
+           "ReadOnlyError", "InvalidValueError", "result_name", "error_for"]
 
-OK = 0
-INVALID_PARAMETER = 5
-INVALID_HANDLE = 4
+INVALID_HANDLE, INVALID_PARAMETER = 4, 5
 
 
 def _text(fn: str, code: int) -> str:
@@ -30,21 +19,14 @@ def _text(fn: str, code: int) -> str:
 
 
 class _ResultNames(Mapping[int, str]):
-    """The name of every result code the core knows, by value (read from
-    the core on first use)."""
+    """The name of every result code the core knows, read from it on first use."""
 
-    _names: Optional[Dict[int, str]] = None
+    _names: Dict[int, str] = {}
 
     def _all(self) -> Dict[int, str]:
-        if self._names is None:
-            names: Dict[int, str] = {}
-            while True:
-                name = _text("QXSymCore_ResultName", len(names))
-                if name == "symRes?":
-                    break
-                names[len(names)] = name
-            self._names = names
-        return self._names
+        while not self._names or self._names[len(self._names) - 1] != "symRes?":
+            self._names[len(self._names)] = _text("QXSymCore_ResultName", len(self._names))
+        return {k: v for k, v in self._names.items() if v != "symRes?"}
 
     def __getitem__(self, code: int) -> str:
         return self._all()[code]
@@ -66,25 +48,15 @@ def result_name(code: int) -> str:
 
 
 class QXSymError(Exception):
-    """A call failed; ``code`` is the library's result code, ``name`` its
-    name, ``advice`` what to do about it.
-
-    Subclasses group the codes that callers usually handle apart.
-    """
-
-    code: int
-    name: str
+    """A call failed: ``code`` is the result code, ``name`` its name, ``advice``
+    what to do about it. Subclasses group the codes callers handle apart."""
 
     def __init__(self, code: int, message: Optional[str] = None) -> None:
-        self.code = int(code)
-        self.name = result_name(self.code)
-        self.message = message
+        self.code, self.name, self.message = int(code), result_name(int(code)), message
         self.advice = _text("QXSymCore_ResultAdvice", self.code)
-        text = f"{self.name} ({self.code})"
-        super().__init__(f"{message}: {text}" if message else f"{_text('QXSymCore_ResultMessage', code)}: {text}")
+        super().__init__(f"{message or _text('QXSymCore_ResultMessage', self.code)}: {self.name} ({self.code})")
 
-    def __reduce__(self) -> Tuple[Any, ...]:
-        # Rebuilt from code and message (pickling, multiprocessing).
+    def __reduce__(self) -> Tuple[Any, ...]:  # rebuilt from code and message (pickling)
         return (type(self), (self.code, self.message))
 
 
@@ -105,21 +77,15 @@ class ReadOnlyError(QXSymError):
 
 
 class InvalidValueError(QXSymError, ValueError):
-    """A value or argument does not fit (type, range, size, shape, text);
-    nothing was sent."""
+    """A value or argument does not fit (type, range, shape, text); nothing was sent."""
 
 
+# time-out; address, connection lost, cannot send; not found; read-only;
+# parameter, array index, a structure where a leaf is wanted
 _FAMILIES: Dict[int, Type[QXSymError]] = {
-    13: QXSymTimeoutError,
-    8: ConnectionLostError,  # the channel could not be opened
-    17: ConnectionLostError,
-    48: ConnectionLostError,  # a request could not be sent
-    6: NotFoundError,
-    7: NotFoundError,
-    16: ReadOnlyError,
-    5: InvalidValueError,
-    15: InvalidValueError,  # array index out of range
-    47: InvalidValueError,  # a structure or array named where a leaf is wanted
+    13: QXSymTimeoutError, 8: ConnectionLostError, 17: ConnectionLostError, 48: ConnectionLostError,
+    6: NotFoundError, 7: NotFoundError, 16: ReadOnlyError,
+    5: InvalidValueError, 15: InvalidValueError, 47: InvalidValueError,
 }
 
 
@@ -132,8 +98,7 @@ def invalid(message: str) -> InvalidValueError:
     return InvalidValueError(INVALID_PARAMETER, message)
 
 
-def check(code: int, message: Optional[str] = None) -> int:
-    """Raise for any code but ``symResOk``; return the code otherwise."""
-    if code != OK:
+def check(code: int, message: Optional[str] = None) -> None:
+    """Raise for any code but ``symResOk``."""
+    if code:
         raise error_for(code, message)
-    return code
