@@ -15,13 +15,12 @@ from __future__ import annotations
 import asyncio
 import functools
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any, AsyncIterator, Awaitable, Callable, Dict, Generator, Iterable, List, Mapping, Optional
+from typing import Any, AsyncIterator, Awaitable, Callable, Dict, Generator, Iterable, Mapping, Optional
 from typing import Protocol, TypeVar
 
 from . import workspace as _sync
 from .errors import invalid
-from .types import TypeInfo
-from .workspace import Change, TagInfo, Version
+from .workspace import Change
 
 __all__ = ["connect", "Workspace", "Group"]
 
@@ -33,6 +32,14 @@ class _Closable(Protocol):
 
 
 C = TypeVar("C", bound=_Closable)
+
+
+def _call(name: str) -> Callable[..., Awaitable[Any]]:
+    async def call(self: "Workspace", *args: Any, **kw: Any) -> Any:
+        return await self._run(getattr(self._ws, name), *args, **kw)
+
+    call.__name__, call.__doc__ = name, f"As :meth:`qxsymbols.Workspace.{name}`, on the workspace's thread."
+    return call
 
 
 class Workspace:
@@ -62,26 +69,8 @@ class Workspace:
         finally:
             self._executor.shutdown(wait=False)
 
-    async def tags(self, filter: Optional[str] = None, **kw: Any) -> List[TagInfo]:
-        return await self._run(self._ws.tags, filter, **kw)
-
-    async def tag_names(self, filter: Optional[str] = None) -> List[str]:
-        return await self._run(self._ws.tag_names, filter)
-
-    async def read(self, name: str) -> Any:
-        return await self._run(self._ws.read, name)
-
-    async def read_set(self, names: Iterable[str], **kw: Any) -> Dict[str, Any]:
-        return await self._run(self._ws.read_set, list(names), **kw)
-
-    async def write(self, name: str, value: Any) -> None:
-        await self._run(self._ws.write, name, value)
-
-    async def write_set(self, values: Mapping[str, Any]) -> None:
-        await self._run(self._ws.write_set, dict(values))
-
-    async def type(self, name: str) -> TypeInfo:
-        return await self._run(self._ws.type, name)
+    tags, tag_names, read, read_set = _call("tags"), _call("tag_names"), _call("read"), _call("read_set")
+    write, write_set, type = _call("write"), _call("write_set"), _call("type")
 
     def group(self, names: Iterable[str]) -> "_Opening[Group]":
         """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""

@@ -229,16 +229,7 @@ def tag_runs():
     faulty.stop()
 
 
-# The core finds no bounds yet for an array whose type's name does not
-# spell them (the model's SPAN, bounds 5 to 7).
-_NAMED_BOUNDS = pytest.mark.xfail(reason="the core cannot find the bounds of a named array type", strict=True)
-
-
-@pytest.mark.parametrize(
-    "group,index,case",
-    [pytest.param(*t, marks=[_NAMED_BOUNDS] if "Window" in [t[2].get("path"), *t[2].get("paths", [])] else []) for t in TAG_CASES],
-    ids=[f"{g}#{i}" for g, i, _ in TAG_CASES],
-)
+@pytest.mark.parametrize("group,index,case", TAG_CASES, ids=[f"{g}#{i}" for g, i, _ in TAG_CASES])
 def test_tag_case(tag_runs, group, index, case):
     sessions, oracle = tag_runs["fault" in case]
     run_tag_case(case, sessions, oracle)
