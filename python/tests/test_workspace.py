@@ -178,3 +178,14 @@ def test_close_does_not_wait_on_a_silent_controller_for_every_tag(start_sim):
             sim.proc.send_signal(signal.SIGCONT)
     assert ws.closed
     assert elapsed < 1.5, f"close took {elapsed:.1f} s with a 0.3 s time-out"
+
+
+def test_tags_carry_type_size_flags_and_on_request_texts(ws):
+    door, line, serial = ws.tags("DoorClosed") + ws.tags("Line") + ws.tags("SerialNumber")
+    assert (door.type, door.size, door.read_only, door.bit_address, door.description) == ("BOOL", 1, False, True, None)
+    assert (line.name, line.type, serial.read_only) == ("Line", "LINE", True)
+    [line] = ws.tags("Line", descriptions=True, attributes=["plc", "unit"])
+    assert line.description == "Packaging conveyor line" and line.attributes == {"plc": "PLC01"}
+    assert ws.tag_names("Door*") == ["DoorClosed"] and type(ws.tag_names("Door*")[0]) is str
+    names = ws.tag_names()
+    assert sorted(ws.tags()) == sorted(names) and len(names) == len(set(names))
