@@ -5,6 +5,7 @@ arrays; and type descriptions made from the same layouts."""
 from __future__ import annotations
 
 import ctypes
+import functools
 import math
 import re
 from dataclasses import dataclass
@@ -61,15 +62,17 @@ class TypeInfo:
         return d
 
 
+@functools.lru_cache(maxsize=4096)
+def _tokens(suffix: bytes) -> Tuple[Any, ...]:
+    found = _TOKEN.findall(suffix.decode("utf-8"))
+    return tuple(tuple(int(i) for i in x.split(",")) if x else m for m, x in found)
+
+
 def leaves(layout: _lib.Layout) -> List[Tuple[Any, List[Any]]]:
     """Each leaf with its path below the layout's: ".Main.Speed" gives
     ["Main", "Speed"], "[1,2].Name" gives [(1, 2), "Name"]."""
-    base, out = len(layout.path), []
-    for n in range(layout.leaf_count):
-        leaf = layout.leaves[n]
-        found = _TOKEN.findall(leaf.path.decode("utf-8")[base:])
-        out.append((leaf, [tuple(int(i) for i in x.split(",")) if x else m for m, x in found]))
-    return out
+    base = len(layout.path)
+    return [(leaf, list(_tokens(leaf.path[base:]))) for leaf in layout.leaves[: layout.leaf_count]]
 
 
 def dims_of(leaf: Any) -> List[int]:
@@ -138,6 +141,9 @@ def _shape(node: Any) -> Any:
 
 def decode(layout: _lib.Layout, values: Any) -> Any:
     """The Python value of a read: its leaves' values placed by their paths."""
+    leaf = layout.leaves[0]
+    if layout.leaf_count == 1 and leaf.num_dims == 0 and leaf.path == layout.path:  # one value: the common read
+        return to_python(values[0])
     root: Dict[Any, Any] = {}
     at = 0
     for leaf, path in leaves(layout):

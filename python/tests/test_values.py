@@ -211,3 +211,12 @@ def test_texts_in_the_sessions_encoding_refused_reals_and_declared_indices(froze
         assert (t.name, t.dims, t.lower) == ("ARRAY[1..8] OF REAL", (8,), (1,))
         with pytest.raises(InvalidValueError):
             qxsymbols.connect("127.0.0.1", frozen_sim.port, encoding="ebcdic")
+
+
+def test_structure_of_one_member_stays_a_structure(start_sim, write_model):
+    model = {"types": [{"name": "ONE", "kind": "STRUCT", "members": [{"name": "A", "type": "INT", "value": 3}]}],
+             "tags": [{"name": "S", "type": "ONE"}, {"name": "Pair", "type": "ARRAY[4..5] OF ONE"}]}
+    with start_sim(model=write_model(model)).connect() as ws:
+        assert ws.read("S") == {"A": 3} and ws.read("Pair") == [{"A": 3}, {"A": 3}]
+        ws.write("Pair", {"[5]": {"a": 9}})
+        assert ws.read("Pair[5].A") == 9 and ws.type("Pair").lower == (4,)
