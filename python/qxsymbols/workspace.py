@@ -212,7 +212,9 @@ class Workspace(_Closing):
         paths, items = (ctypes.c_char_p * len(names))(*map(_path, names)), P(_lib.ReadItem)()
         out: Dict[str, Any] = {}
         with self._lock:
-            self._lib.QXSymCore_Read(self._ws(), paths, len(names), ctypes.byref(items))
+            rc = self._lib.QXSymCore_Read(self._ws(), paths, len(names), ctypes.byref(items))
+            if not items:  # refused as a whole (too many names)
+                raise error_for(rc, f"read of {len(names)} names")
             for i, name in enumerate(names):
                 it = items[i]
                 if it.result and not return_errors:

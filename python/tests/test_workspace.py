@@ -126,6 +126,14 @@ def test_unsendable_names_are_refused(ws, name):
         ws.read(name)
 
 
+def test_sets_too_large_for_one_call_are_refused_whole(ws):
+    with pytest.raises(InvalidValueError):
+        ws.read_set(["CntInt"] * 65537)
+    with pytest.raises(InvalidValueError):
+        ws.write_set({f"Temps[{i}]": 1.0 for i in range(65537)})
+    assert ws.read("CntInt") == ws.read_set(["CntInt"])["CntInt"]
+
+
 def test_names_the_encoding_cannot_spell_name_no_tag(ws):
     with pytest.raises(NotFoundError):
         ws.read("Caf\u00e9\u20ac")
