@@ -93,26 +93,7 @@ def _failure(code: int, message: Optional[bytes], name: str) -> QXSymError:
     return error_for(code, message.decode("utf-8", "replace") if message else name)
 
 
-class _Closing:
-    """Closes on leaving a ``with`` block, and when dropped without close()."""
-
-    _handle: int = 0
-
-    def close(self) -> None:
-        raise NotImplementedError
-
-    def __exit__(self, *exc: Any) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        try:
-            if getattr(self, "_handle", 0):
-                self.close()
-        except Exception:
-            pass
-
-
-class Workspace(_Closing):
+class Workspace:
     """An open session on one controller's symbol service, made by :func:`connect`.
 
     Use it as a context manager, or call :meth:`close`. Calls on one
@@ -152,6 +133,16 @@ class Workspace(_Closing):
 
     def __enter__(self) -> "Workspace":
         return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
+
+    def __del__(self) -> None:  # a dropped workspace gives back what it holds at the controller
+        try:
+            if getattr(self, "_handle", 0):
+                self.close()
+        except Exception:
+            pass
 
     def __repr__(self) -> str:
         return f"<qxsymbols.Workspace {self.host}:{self.port} {'closed' if self.closed else 'open'}>"
@@ -350,7 +341,7 @@ class Workspace(_Closing):
             group.close()
 
 
-class Group(_Closing):
+class Group:
     """Tags, members, elements, structures or arrays read or written together,
     one exchange for all of them."""
 
@@ -370,6 +361,9 @@ class Group(_Closing):
 
     def __enter__(self) -> "Group":
         return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
 
     def close(self) -> None:
         """Forget the group; closing twice does nothing."""
