@@ -81,7 +81,9 @@ class Workspace:
 
         return _Opening(make)
 
-    async def watch(self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True) -> AsyncIterator[Change]:
+    async def watch(
+        self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
+    ) -> AsyncIterator[Change]:
         """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``; wrap it
         in ``contextlib.aclosing`` to delete its group as soon as the loop is left."""
         if not interval > 0:

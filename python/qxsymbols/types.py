@@ -177,8 +177,8 @@ def parts(describe: Describe, name: str, value: Any) -> Parts:
     members by name or sub-paths (``"[3]"``, ``"Main.Speed"``), a list every
     element of an array, a plain value one leaf. The core judges each."""
     if isinstance(value, Mapping):
-        subs = ((name + k if k.startswith("[") else f"{name}.{k}", v) for k, v in ((str(k), v) for k, v in value.items()))
-        return [p for sub, v in subs for p in parts(describe, sub, v)]
+        subs = [(str(k), v) for k, v in value.items()]
+        return [p for k, v in subs for p in parts(describe, name + k if k.startswith("[") else f"{name}.{k}", v)]
     if not isinstance(value, (list, tuple)):
         return [(name, [value])]
     found = leaves(describe(name))
@@ -192,7 +192,8 @@ def parts(describe: Describe, name: str, value: Any) -> Parts:
 
 def type_of(describe: Describe, kind_of: Callable[[int], int], name: str, sub: Callable[[str], TypeInfo]) -> TypeInfo:
     """The description of ``name``'s type from its layout, those of its
-    members and elements through ``sub``."""
+    members and elements through ``sub`` (the layout is the core's only until
+    its next call, so all of it is taken first)."""
     layout = describe(name)
     found = leaves(layout)
     type_name, size = layout.type_name.decode("utf-8"), layout.size
@@ -201,8 +202,8 @@ def type_of(describe: Describe, kind_of: Callable[[int], int], name: str, sub: C
         kind = _KIND_NAMES.get(kind_of(leaf.tyvar), "other")
         if not leaf.num_dims:
             return TypeInfo(type_name, size, kind)
-        lower = tuple(leaf.lower[: leaf.num_dims])
-        return TypeInfo(type_name, size, "array", dims=tuple(dims_of(leaf)), lower=lower, element=sub(name + label(lower)))
+        counts, lower = tuple(dims_of(leaf)), tuple(leaf.lower[: leaf.num_dims])
+        return TypeInfo(type_name, size, "array", dims=counts, lower=lower, element=sub(name + label(lower)))
     order, dims = _elements([t for _, t in found])
     if order:
         lower = tuple(min(t[i] for t in order) for i in range(len(dims)))

@@ -240,7 +240,8 @@ class Workspace:
         results = P(_lib.WriteResult)()
         rc = self._lib.QXSymCore_Write(self._ws(), c_items, len(items), ctypes.byref(results))
         if rc:  # the item refused, not those left unwritten because of it
-            failed = [(items[i][0], results[i].message) for i in range(len(items)) if results and results[i].result == rc]
+            failed = [(items[i][0], results[i].message) for i in range(len(items) if results else 0)
+                      if results[i].result == rc]
             name, message = failed[0] if failed else (items[0][0], None)
             raise _failure(rc, message, name)
 
