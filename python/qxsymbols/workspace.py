@@ -89,6 +89,15 @@ def _path(name: Any) -> bytes:
         raise invalid(f"tag name {name!r} is not valid Unicode") from None
 
 
+def _names(names: Iterable[str], what: str) -> List[str]:
+    if isinstance(names, (str, bytes)) or not isinstance(names, Iterable):
+        raise invalid(f"{what}: expected a list of names, got {type(names).__name__}")
+    out = list(names)
+    if not out:
+        raise invalid(f"{what}: no names")
+    return out
+
+
 def _failure(code: int, message: Optional[bytes], name: str) -> QXSymError:
     return error_for(code, message.decode("utf-8", "replace") if message else name)
 
@@ -197,9 +206,7 @@ class Workspace:
         """The values of several tags, members or elements, by name, from one
         exchange. A failure raises; with ``return_errors`` its error stands in
         the result instead."""
-        names = list(names)
-        if not names:
-            raise invalid("read_set: no names")
+        names = _names(names, "read_set")
         paths, items = (ctypes.c_char_p * len(names))(*map(_path, names)), P(_lib.ReadItem)()
         out: Dict[str, Any] = {}
         with self._lock:
@@ -248,6 +255,8 @@ class Workspace:
     def write_set(self, values: Mapping[str, Any]) -> None:
         """Write several tags, members or elements (each as :meth:`write` takes
         it) in one exchange; when any value is refused nothing is written."""
+        if not isinstance(values, Mapping):
+            raise invalid(f"write_set: expected a dict of names and values, got {type(values).__name__}")
         with self._lock:
             items = [p for name, value in values.items() for p in parts(self._describe, name, value)]
             if items:
@@ -322,7 +331,7 @@ class Workspace:
 
     def group(self, names: Iterable[str]) -> "Group":
         """A group of tags read and written together in one exchange each."""
-        return Group(self, list(names))
+        return Group(self, _names(names, "group"))
 
     def watch(self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True) -> Iterator[Change]:
         """Poll ``names`` as a group every ``interval`` seconds and yield a
@@ -347,8 +356,8 @@ class Group:
     one exchange for all of them."""
 
     def __init__(self, ws: Workspace, names: List[str]) -> None:
-        if not names or len({str(n).lower() for n in names}) != len(names):
-            raise invalid("a group names at least one tag, each once")
+        if len({str(n).lower() for n in names}) != len(names):
+            raise invalid("a group names each tag once")
         self._ws, self._names = ws, names
         with ws._lock:
             for name in names:
@@ -383,6 +392,8 @@ class Group:
     def write(self, values: Mapping[str, Any]) -> None:
         """Write every member (by the name it was added with) in one exchange;
         every value is checked before anything is sent."""
+        if not isinstance(values, Mapping):
+            raise invalid(f"group write: expected a dict of members and values, got {type(values).__name__}")
         given = {str(k).lower(): v for k, v in values.items()}
         missing = [n for n in self._names if n.lower() not in given]
         if missing or len(given) != len(self._names):

@@ -93,6 +93,29 @@ OUT_OF_RANGE = [
 ]
 
 
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda ws: ws.write("CntInt", None),
+        lambda ws: ws.write("CntInt", object()),
+        lambda ws: ws.write("CntInt", 2**64),
+        lambda ws: ws.write("Temps", {"[3]": "warm"}),
+        lambda ws: ws.write("Recipe", {"StepTemps": [1, 2]}),
+        lambda ws: ws.write_set(["CntInt", 1]),
+        lambda ws: ws.read_set("CntInt"),
+        lambda ws: ws.read_set([]),
+        lambda ws: ws.group("CntInt"),
+        lambda ws: ws.tags(5),
+        lambda ws: ws.group(["CntInt"]).write([("CntInt", 1)]),
+    ],
+)
+def test_wrong_argument_types_are_refused(ws, call):
+    before = ws.read_set(["CntInt", "Temps", "Recipe"])
+    with pytest.raises(InvalidValueError):
+        call(ws)
+    assert repr(ws.read_set(["CntInt", "Temps", "Recipe"])) == repr(before)
+
+
 @pytest.mark.parametrize("name,value", OUT_OF_RANGE)
 def test_values_that_do_not_fit_are_refused_before_sending(ws, name, value):
     before = ws.read(name)
