@@ -188,6 +188,18 @@ QXSYMCORE_API QXSymResult QXSymCore_Close(QXSymCoreHandle session);
  */
 QXSYMCORE_API QXSymResult QXSymCore_Exchanges(QXSymCoreHandle session, uint64_t* count);
 
+/**
+ * @brief The version of the source's symbol service (one request).
+ * @param session an open session.
+ * @param version receives major, minor, revision and build.
+ * @param full_support receives 1, or 0 when the service's version does not
+ *                     support every function; may be null.
+ * @return symResOk; symResInvalidParameter (version null);
+ * symResInvalidHandle; or the source's result.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_ServerVersion(QXSymCoreHandle session, uint8_t version[4],
+                                                  uint32_t* full_support);
+
 /* ---- Layouts and values -------------------------------------------------- */
 
 /**

@@ -1,4 +1,4 @@
-"""Python access to the tags of PLC applications through the QXSymbols library.
+"""Python access to the tags of PLC applications through the QXSymbols client core.
 
 ::
 
@@ -12,38 +12,14 @@
 ``qxsymbols.aio`` offers the same calls as coroutines.
 """
 
-from ._lib import LIBRARY_ENV, LibraryNotFoundError
-from .errors import (
-    RESULT_NAMES,
-    ConnectionLostError,
-    InvalidValueError,
-    NotFoundError,
-    QXSymError,
-    QXSymTimeoutError,
-    ReadOnlyError,
-    result_name,
-)
+from ._lib import CORE_ENV, LIBRARY_ENV, LibraryNotFoundError
+from .errors import (RESULT_NAMES, ConnectionLostError, InvalidValueError, NotFoundError, QXSymError,
+                     QXSymTimeoutError, ReadOnlyError, result_name)
 from .types import Member, TypeInfo
-from .workspace import Change, Group, Version, Workspace, connect
+from .workspace import Change, Group, TagInfo, Version, Workspace, connect
 
-__all__ = [
-    "connect",
-    "Workspace",
-    "Group",
-    "Change",
-    "Version",
-    "TypeInfo",
-    "Member",
-    "QXSymError",
-    "QXSymTimeoutError",
-    "ConnectionLostError",
-    "NotFoundError",
-    "ReadOnlyError",
-    "InvalidValueError",
-    "LibraryNotFoundError",
-    "LIBRARY_ENV",
-    "RESULT_NAMES",
-    "result_name",
-]
+__all__ = ["connect", "Workspace", "Group", "Change", "Version", "TagInfo", "TypeInfo", "Member", "QXSymError",
+           "QXSymTimeoutError", "ConnectionLostError", "NotFoundError", "ReadOnlyError", "InvalidValueError",
+           "LibraryNotFoundError", "LIBRARY_ENV", "CORE_ENV", "RESULT_NAMES", "result_name"]
 
 __version__ = "3.0.1.1"

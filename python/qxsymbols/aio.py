@@ -1,22 +1,13 @@
 """The same interface as coroutines for asyncio programs.
 
-Every exchange with a controller runs on a worker thread of its workspace,
-never on the event loop, so a slow or silent controller holds up only the
-tasks that wait for it. Calls on one workspace run in the order they were
-made; calls on different workspaces run side by side.
+Every exchange runs on a worker thread of its workspace, never on the event
+loop, so a slow controller holds up only the tasks that wait for it. Calls on
+one workspace run in the order they were made::
 
-::
-
-    import asyncio
-    from qxsymbols import aio
-
-    async def main():
-        async with aio.connect("127.0.0.1", port=5000) as ws:
-            print(await ws.read("Line.Speed"))
-            async for change in ws.watch(["Heartbeat"], interval=0.5):
-                print(change)
-
-    asyncio.run(main())
+    async with aio.connect("127.0.0.1", port=5000) as ws:
+        print(await ws.read("Line.Speed"))
+        async for change in ws.watch(["Heartbeat"], interval=0.5):
+            print(change)
 """
 
 from __future__ import annotations
@@ -24,25 +15,12 @@ from __future__ import annotations
 import asyncio
 import functools
 from concurrent.futures import ThreadPoolExecutor
-from typing import (
-    Any,
-    AsyncIterator,
-    Awaitable,
-    Callable,
-    Dict,
-    Generator,
-    Iterable,
-    List,
-    Mapping,
-    Optional,
-    Protocol,
-    TypeVar,
-)
+from typing import Any, AsyncIterator, Awaitable, Callable, Dict, Generator, Iterable, Mapping, Optional
+from typing import Protocol, TypeVar
 
 from . import workspace as _sync
-from .errors import InvalidValueError
-from .types import TypeInfo
-from .workspace import Change, Version
+from .errors import invalid
+from .workspace import Change
 
 __all__ = ["connect", "Workspace", "Group"]
 
@@ -56,34 +34,27 @@ class _Closable(Protocol):
 C = TypeVar("C", bound=_Closable)
 
 
+def _call(name: str) -> Callable[..., Awaitable[Any]]:
+    async def call(self: "Workspace", *args: Any, **kw: Any) -> Any:
+        return await self._run(getattr(self._ws, name), *args, **kw)
+
+    call.__name__, call.__doc__ = name, f"As :meth:`qxsymbols.Workspace.{name}`, on the workspace's thread."
+    return call
+
+
 class Workspace:
     """An open workspace whose calls are coroutines (see :class:`qxsymbols.Workspace`)."""
 
     def __init__(self, ws: _sync.Workspace, executor: ThreadPoolExecutor) -> None:
-        self._ws = ws
-        self._executor = executor
+        self._ws, self._executor = ws, executor
 
-    async def _run(self, fn: Callable[..., T], *args: Any) -> T:
-        loop = asyncio.get_running_loop()
-        return await loop.run_in_executor(self._executor, functools.partial(fn, *args))
+    async def _run(self, fn: Callable[..., T], *args: Any, **kw: Any) -> T:
+        return await asyncio.get_running_loop().run_in_executor(self._executor, functools.partial(fn, *args, **kw))
 
-    @property
-    def version(self) -> Version:
-        """Version of the controller's symbol service."""
-        return self._ws.version
-
-    @property
-    def full_support(self) -> bool:
-        return bool(self._ws.full_support)
-
-    @property
-    def closed(self) -> bool:
-        return self._ws.closed
-
-    @property
-    def sync(self) -> _sync.Workspace:
-        """The blocking workspace underneath (for use on a worker thread)."""
-        return self._ws
+    version = property(lambda self: self._ws.version, doc="Version of the controller's symbol service.")
+    full_support = property(lambda self: self._ws.full_support)
+    closed = property(lambda self: self._ws.closed)
+    sync = property(lambda self: self._ws, doc="The blocking workspace underneath (for worker threads).")
 
     async def __aenter__(self) -> "Workspace":
         return self
@@ -98,17 +69,8 @@ class Workspace:
         finally:
             self._executor.shutdown(wait=False)
 
-    async def tags(self, filter: Optional[str] = None) -> List[str]:
-        return await self._run(self._ws.tags, filter)
-
-    async def read(self, name: str) -> Any:
-        return await self._run(self._ws.read, name)
-
-    async def write(self, name: str, value: Any) -> None:
-        await self._run(self._ws.write, name, value)
-
-    async def type(self, name: str) -> TypeInfo:
-        return await self._run(self._ws.type, name)
+    tags, tag_names, read, read_set = _call("tags"), _call("tag_names"), _call("read"), _call("read_set")
+    write, write_set, type = _call("write"), _call("write_set"), _call("type")
 
     def group(self, names: Iterable[str]) -> "_Opening[Group]":
         """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""
@@ -122,13 +84,10 @@ class Workspace:
     async def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
     ) -> AsyncIterator[Change]:
-        """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``.
-
-        The watch's group is deleted when the generator is closed: wrap it in
-        ``contextlib.aclosing`` to have that happen as soon as the loop is
-        left, rather than when the generator is collected."""
+        """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``; wrap it
+        in ``contextlib.aclosing`` to delete its group as soon as the loop is left."""
         if not interval > 0:
-            raise InvalidValueError(5, "interval: must be above 0 s")
+            raise invalid("interval: must be above 0 s")
         group = await self.group(names)
         loop = asyncio.get_running_loop()
         try:
@@ -147,12 +106,9 @@ class Group:
     """A group whose read and write are coroutines (see :class:`qxsymbols.Group`)."""
 
     def __init__(self, ws: Workspace, group: _sync.Group) -> None:
-        self._ws = ws
-        self._group = group
+        self._ws, self._group = ws, group
 
-    @property
-    def names(self) -> List[str]:
-        return self._group.names
+    names = property(lambda self: self._group.names)
 
     async def __aenter__(self) -> "Group":
         return self
@@ -171,12 +127,10 @@ class Group:
 
 
 class _Opening(Awaitable[C]):
-    """An object being opened: await it, or use it with ``async with``,
-    which closes it at the end."""
+    """An object being opened: await it, or use it with ``async with`` (closed at the end)."""
 
     def __init__(self, make: Callable[[], Awaitable[C]]) -> None:
-        self._make = make
-        self._obj: Optional[C] = None
+        self._make, self._obj = make, None  # type: Callable[[], Awaitable[C]], Optional[C]
 
     def __await__(self) -> Generator[Any, None, C]:
         return self._make().__await__()
@@ -190,21 +144,21 @@ class _Opening(Awaitable[C]):
             await self._obj.close()
 
 
-def connect(
-    host: str, port: int, timeout: Optional[float] = None, *, selector: int = 0
-) -> _Opening[Workspace]:
-    """Open a workspace without blocking the event loop: ``ws = await
-    connect(...)`` or ``async with connect(...) as ws``. Arguments as
-    :func:`qxsymbols.connect`."""
+def connect(host: str, port: int, timeout: Optional[float] = None, **kw: Any) -> _Opening[Workspace]:
+    """Open a workspace without blocking the event loop: ``ws = await connect(...)``
+    or ``async with connect(...) as ws``. Arguments as :func:`qxsymbols.connect`."""
+
+    def opener() -> _sync.Workspace:
+        ws = _sync.connect(host, port, timeout, **kw)
+        ws.version  # asked here, off the event loop
+        return ws
+
     async def make() -> Workspace:
         executor = ThreadPoolExecutor(max_workers=1, thread_name_prefix="qxsymbols")
-        loop = asyncio.get_running_loop()
-        opener = functools.partial(_sync.Workspace, host, port, timeout, selector)
         try:
-            ws = await loop.run_in_executor(executor, opener)
+            return Workspace(await asyncio.get_running_loop().run_in_executor(executor, opener), executor)
         except BaseException:
             executor.shutdown(wait=False)
             raise
-        return Workspace(ws, executor)
 
     return _Opening(make)

@@ -1,328 +1,216 @@
-"""Type descriptions and the conversion of values between bytes and Python.
-
-Values are little-endian. Members of structures and function blocks are laid
-out at their natural alignment (1, 2, 4 or 8 bytes); a layout is trusted only
-when it reproduces every size that the controller reports, so a type laid out
-any other way is never decoded from the wrong bytes.
-"""
+"""Python values to and from the client core's leaf values, shaped by its
+layouts (flat tables of leaves) into dicts for structures and nested lists for
+arrays; and type descriptions made from the same layouts."""
 
 from __future__ import annotations
 
+import ctypes
+import functools
 import math
-import struct
-from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, FrozenSet, List, Mapping, Optional, Sequence, Tuple
+import re
+from dataclasses import dataclass
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
-from .errors import InvalidValueError
+from . import _lib
+from .errors import invalid
 
-__all__ = ["TypeInfo", "Member", "PROPERTY_NAMES", "TYVAR_KINDS"]
+__all__ = ["TypeInfo", "Member"]
 
-#: Property flags of a type, by bit.
-PROPERTY_NAMES: Dict[int, str] = {
-    1: "basic",
-    2: "complex",
-    4: "string",
-    8: "array",
-    16: "struct",
-    32: "function_block",
-    64: "numeric",
-    128: "signed",
-    256: "integer",
-}
+# The core's value kinds (QXSymCoreValueKind) and the kinds a type reports.
+_BOOL, _SIGNED, _UNSIGNED, _FLOAT, _TEXT, _BYTES = range(1, 7)
+_KIND_NAMES = {_BOOL: "bool", _SIGNED: "int", _UNSIGNED: "uint", _FLOAT: "float", _TEXT: "string"}
+_TOKEN = re.compile(r"\.([^.\[]+)|\[([^\]]*)\]")
+Describe = Callable[[str], _lib.Layout]
+Parts = List[Tuple[str, List[Any]]]
 
-#: Basic variable type of a tag (QXSymTyVar) -> (kind, size in bytes).
-TYVAR_KINDS: Dict[int, Tuple[str, int]] = {
-    1: ("bool", 1),
-    2: ("int", 1),
-    3: ("uint", 1),
-    4: ("bits", 1),
-    5: ("int", 2),
-    6: ("uint", 2),
-    7: ("bits", 2),
-    9: ("int", 4),
-    10: ("uint", 4),
-    11: ("bits", 4),
-    12: ("int", 8),
-    13: ("uint", 8),
-    14: ("bits", 8),
-    15: ("float", 4),
-    16: ("float", 8),
-    17: ("string", 0),
-}
 
 @dataclass(frozen=True)
 class Member:
-    """One member of a structure or function block."""
+    """One member of a structure or function block, at its byte offset."""
 
     name: str
     type: "TypeInfo"
-    #: Byte offset inside the structure, or None when the layout is not known.
-    offset: Optional[int]
+    offset: int
 
 
 @dataclass(frozen=True)
 class TypeInfo:
     """A plain description of a type, as ``Workspace.type`` returns it.
 
-    ``kind`` is one of ``bool``, ``int`` (signed), ``uint`` (unsigned),
-    ``bits`` (BYTE, WORD, DWORD, LWORD), ``float``, ``string``, ``struct``,
-    ``function_block``, ``array`` or ``other`` (read as bytes).
+    ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit
+    strings), ``float``, ``string``, ``struct`` (function blocks too),
+    ``array`` or ``other`` (read as bytes). Arrays give their element counts
+    and declared lower bounds: ``ARRAY[1..8] OF REAL`` has dims (8,), lower (1,).
     """
 
     name: str
     size: int
     kind: str
-    properties: FrozenSet[str] = field(default_factory=frozenset)
     members: Tuple[Member, ...] = ()
-    #: Element counts per dimension (arrays only).
     dims: Tuple[int, ...] = ()
+    lower: Tuple[int, ...] = ()
     element: Optional["TypeInfo"] = None
-    #: True when every byte offset is known, so values move in one piece.
-    exact: bool = True
-
-    @property
-    def alignment(self) -> int:
-        if self.kind in ("struct", "function_block"):
-            return max((m.type.alignment for m in self.members), default=1)
-        if self.kind == "array" and self.element is not None:
-            return self.element.alignment
-        if self.kind in ("string", "other"):
-            return 1
-        return self.size if self.size in (1, 2, 4, 8) else 1
+    exact: bool = True  #: every byte offset is known (the core learns them)
 
     def as_dict(self) -> Dict[str, Any]:
         """The description as nested dicts and lists."""
-        d: Dict[str, Any] = {
-            "name": self.name,
-            "kind": self.kind,
-            "size": self.size,
-            "properties": sorted(self.properties),
-        }
-        if self.kind == "array" and self.element is not None:
-            d["dims"] = list(self.dims)
-            d["element"] = self.element.as_dict()
+        d: Dict[str, Any] = {"name": self.name, "kind": self.kind, "size": self.size}
+        if self.element is not None:
+            d.update(dims=list(self.dims), lower=list(self.lower), element=self.element.as_dict())
         if self.members:
-            d["members"] = [
-                {"name": m.name, "offset": m.offset, "type": m.type.as_dict()}
-                for m in self.members
-            ]
+            d["members"] = [{"name": m.name, "offset": m.offset, "type": m.type.as_dict()} for m in self.members]
         return d
 
-    # ---- bytes to Python ---------------------------------------------------
 
-    def decode(self, data: bytes, offset: int = 0) -> Any:
-        """The Python value of this type at ``offset`` in ``data``."""
-        if not self.exact:
-            raise InvalidValueError(5, f"{self.name}: layout not known")
-        return _decode(self, data, offset)
-
-    # ---- Python to bytes ---------------------------------------------------
-
-    def encode(self, value: Any, where: str = "") -> bytes:
-        """The bytes of ``value`` as this type; raises InvalidValueError when
-        the value does not fit (range, text length, shape, members)."""
-        if not self.exact:
-            raise InvalidValueError(5, f"{where or self.name}: layout not known")
-        out = bytearray(self.size)
-        _encode(self, value, out, 0, where or self.name)
-        return bytes(out)
-
-    def is_complete(self, value: Any) -> bool:
-        """Whether ``value`` gives every member (recursively) of a structure."""
-        if self.kind in ("struct", "function_block"):
-            if not isinstance(value, Mapping):
-                return False
-            keys = {str(k).lower(): v for k, v in value.items()}
-            return all(
-                m.name.lower() in keys and m.type.is_complete(keys[m.name.lower()])
-                for m in self.members
-            )
-        return True
+@functools.lru_cache(maxsize=4096)
+def _tokens(suffix: bytes) -> Tuple[Any, ...]:
+    found = _TOKEN.findall(suffix.decode("utf-8"))
+    return tuple(tuple(int(i) for i in x.split(",")) if x else m for m, x in found)
 
 
-_STRUCT_CODES = {
-    ("bool", 1): "?",
-    ("int", 1): "b", ("int", 2): "h", ("int", 4): "i", ("int", 8): "q",
-    ("uint", 1): "B", ("uint", 2): "H", ("uint", 4): "I", ("uint", 8): "Q",
-    ("bits", 1): "B", ("bits", 2): "H", ("bits", 4): "I", ("bits", 8): "Q",
-    ("float", 4): "f", ("float", 8): "d",
-}
+def leaves(layout: _lib.Layout) -> List[Tuple[Any, List[Any]]]:
+    """Each leaf with its path below the layout's: ".Main.Speed" gives
+    ["Main", "Speed"], "[1,2].Name" gives [(1, 2), "Name"]."""
+    base = len(layout.path)
+    return [(leaf, list(_tokens(leaf.path[base:]))) for leaf in layout.leaves[: layout.leaf_count]]
 
 
-def basic_decoder(kind: str, size: int) -> Callable[[bytes], Any]:
-    """A function from the bytes of a basic value to its Python value."""
-    code = _STRUCT_CODES.get((kind, size))
-    if code == "?":
-        return lambda raw: raw[0] != 0
-    if code:
-        unpack = struct.Struct("<" + code).unpack_from
-        return lambda raw: unpack(raw)[0]
-    t = basic_type(kind, size)
-    return lambda raw: _decode(t, raw, 0)
+def dims_of(leaf: Any) -> List[int]:
+    return list(leaf.dims[: leaf.num_dims])
 
 
-def basic_type(kind: str, size: int, name: str = "") -> TypeInfo:
-    return TypeInfo(name=name or kind, size=size, kind=kind)
+def label(index: Sequence[int]) -> str:
+    return "[" + ",".join(map(str, index)) + "]"
 
 
-def kind_from_properties(flags: int, size: int) -> str:
-    if flags & 4:
-        return "string"
-    if flags & 8:
-        return "array"
-    if flags & 32:
-        return "function_block"
-    if flags & 16:
-        return "struct"
-    if flags & 256:
-        if flags & 128:
-            return "int"
-        return "uint" if flags & 64 else "bits"
-    if flags & 64 and flags & 128 and size in (4, 8):
-        return "float"
-    if flags & 1 and size == 1:
-        return "bool"
-    return "other"
+def _elements(tokens: List[List[Any]]) -> Tuple[List[Tuple[int, ...]], List[int]]:
+    """The element indices in order and the dimensions of an array of structures."""
+    order = list(dict.fromkeys(t[0] for t in tokens if t and isinstance(t[0], tuple)))
+    return order, [len({t[i] for t in order}) for i in range(len(order[0]))] if order else []
 
 
-def property_names(flags: int) -> FrozenSet[str]:
-    return frozenset(n for bit, n in PROPERTY_NAMES.items() if flags & bit)
+# ---- values -------------------------------------------------------------------
 
 
-def lay_out(members: Sequence[Tuple[str, TypeInfo]], size: int) -> Tuple[Tuple[Member, ...], bool]:
-    """Members at natural alignment; exact only when every member is exact
-    and the rounded total is the reported size."""
-    offset = 0
-    align_max = 1
-    placed: List[Tuple[str, TypeInfo, int]] = []
-    exact = True
-    for name, t in members:
-        exact = exact and t.exact
-        a = t.alignment
-        align_max = max(align_max, a)
-        offset = (offset + a - 1) // a * a
-        placed.append((name, t, offset))
-        offset += t.size
-    total = (offset + align_max - 1) // align_max * align_max
-    exact = exact and total == size
-    return tuple(Member(n, t, o if exact else None) for n, t, o in placed), exact
+def to_python(v: _lib.Value) -> Any:
+    k = v.kind
+    if k in (_BOOL, _SIGNED, _UNSIGNED, _FLOAT):
+        return {_BOOL: bool(v.boolean), _SIGNED: v.i, _UNSIGNED: v.u, _FLOAT: v.f}[k]
+    raw = ctypes.string_at(v.data, v.length) if v.length else b""
+    return raw.decode("utf-8") if k == _TEXT else raw
 
 
-def _decode(t: TypeInfo, data: bytes, off: int) -> Any:
-    k = t.kind
-    if k == "bool":
-        return data[off] != 0
-    if k in ("int", "uint", "bits"):
-        return int.from_bytes(data[off : off + t.size], "little", signed=k == "int")
-    if k == "float":
-        return struct.unpack_from("<f" if t.size == 4 else "<d", data, off)[0]
-    if k == "string":
-        raw = data[off : off + t.size]
-        end = raw.find(b"\0")
-        return (raw if end < 0 else raw[:end]).decode("latin-1")
-    if k in ("struct", "function_block"):
-        return {m.name: _decode(m.type, data, off + (m.offset or 0)) for m in t.members}
-    if k == "array" and t.element is not None:
-        e = t.element
-        flat = [_decode(e, data, off + i * e.size) for i in range(_count(t.dims))]
-        return _nest(flat, t.dims)
-    return bytes(data[off : off + t.size])
+def from_python(value: Any, out: _lib.Value, keep: List[Any], where: str) -> None:
+    """Fill ``out`` from a Python value, its buffers kept alive in ``keep``;
+    the core checks the value against the leaf's type."""
+    if isinstance(value, bool):
+        out.kind, out.boolean = _BOOL, int(value)
+    elif isinstance(value, int) and -(1 << 63) <= value < (1 << 64):
+        if value < (1 << 63):
+            out.kind, out.i = _SIGNED, value
+        else:
+            out.kind, out.u = _UNSIGNED, value
+    elif isinstance(value, float):
+        out.kind, out.f = _FLOAT, value
+    elif isinstance(value, (str, bytes, bytearray)):
+        try:
+            raw = value.encode("utf-8") if isinstance(value, str) else bytes(value)
+        except UnicodeEncodeError:
+            raise invalid(f"'{where}': the text is not valid Unicode") from None
+        keep.append(ctypes.create_string_buffer(raw, len(raw) + 1))
+        out.kind = _TEXT if isinstance(value, str) else _BYTES
+        out.data, out.length = ctypes.cast(keep[-1], ctypes.POINTER(ctypes.c_uint8)), len(raw)
+    else:
+        what = f"{value} is beyond 64 bits" if isinstance(value, int) else f"a {type(value).__name__}"
+        raise invalid(f"'{where}': {what} is not a value of a tag")
 
 
-def _count(dims: Sequence[int]) -> int:
-    n = 1
-    for d in dims:
-        n *= d
-    return n
-
-
-def _nest(flat: List[Any], dims: Sequence[int]) -> List[Any]:
+def _nest(flat: List[Any], dims: Sequence[int]) -> Any:
     for d in reversed(dims[1:]):
         flat = [flat[i : i + d] for i in range(0, len(flat), d)]
     return flat
 
 
-def _flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
-    """Nested lists (one per dimension) or one flat list in row order."""
+def _shape(node: Any) -> Any:
+    """Dicts keyed by element indices become nested lists."""
+    if not isinstance(node, dict):
+        return node
+    order, dims = _elements([[k] for k in node])
+    return _nest([_shape(node[k]) for k in order], dims) if order else {k: _shape(v) for k, v in node.items()}
+
+
+def decode(layout: _lib.Layout, values: Any) -> Any:
+    """The Python value of a read: its leaves' values placed by their paths."""
+    leaf = layout.leaves[0]
+    if layout.leaf_count == 1 and leaf.num_dims == 0 and leaf.path == layout.path:  # one value: the common read
+        return to_python(values[0])
+    root: Dict[Any, Any] = {}
+    at = 0
+    for leaf, path in leaves(layout):
+        vals = [to_python(values[at + k]) for k in range(leaf.count)]
+        at += leaf.count
+        value = _nest(vals, dims_of(leaf)) if leaf.num_dims else vals[0]
+        if not path:
+            return value
+        node = root
+        for t in path[:-1]:
+            node = node.setdefault(t, {})
+        node[path[-1]] = value
+    return _shape(root)
+
+
+def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
+    """Nested lists (one per dimension), or one flat list in index order."""
     if not isinstance(value, (list, tuple)):
-        raise InvalidValueError(5, f"{where}: expected a list, got {type(value).__name__}")
-    total = _count(dims)
-    if len(dims) > 1 and len(value) == total and not any(isinstance(v, (list, tuple)) for v in value):
+        raise invalid(f"'{where}': expected a list, got {type(value).__name__}")
+    if len(dims) > 1 and len(value) == math.prod(dims) and not any(isinstance(v, (list, tuple)) for v in value):
         return list(value)
     if len(value) != dims[0]:
-        raise InvalidValueError(5, f"{where}: expected {dims[0]} elements, got {len(value)}")
+        raise invalid(f"'{where}': expected {dims[0]} elements, got {len(value)}")
     if len(dims) == 1:
         return list(value)
-    out: List[Any] = []
-    for i, row in enumerate(value):
-        out.extend(_flatten(row, dims[1:], f"{where}[{i}]"))
-    return out
+    return [x for i, row in enumerate(value) for x in flatten(row, dims[1:], f"{where}[{i}]")]
 
 
-def encode_basic(kind: str, size: int, value: Any, where: str) -> bytes:
-    """Bytes of a basic value, checked for type and range."""
-    if kind == "bool":
-        if isinstance(value, bool) or value in (0, 1):
-            return bytes([1 if value else 0])
-        raise InvalidValueError(5, f"{where}: BOOL takes True or False, not {value!r}")
-    if kind in ("int", "uint", "bits"):
-        if not isinstance(value, int):
-            raise InvalidValueError(5, f"{where}: expected an integer, got {type(value).__name__}")
-        bits = size * 8
-        lo, hi = (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if kind == "int" else (0, (1 << bits) - 1)
-        if not lo <= value <= hi:
-            raise InvalidValueError(5, f"{where}: {value} is outside {lo}..{hi}")
-        return int(value).to_bytes(size, "little", signed=kind == "int")
-    if kind == "float":
-        if isinstance(value, bool) or not isinstance(value, (int, float)):
-            raise InvalidValueError(5, f"{where}: expected a number, got {type(value).__name__}")
-        try:
-            return struct.pack("<f" if size == 4 else "<d", float(value))
-        except (OverflowError, struct.error):
-            raise InvalidValueError(5, f"{where}: {value} is outside the range of REAL") from None
-    if kind == "string":
-        if isinstance(value, str):
-            try:
-                raw = value.encode("latin-1")
-            except UnicodeEncodeError:
-                raise InvalidValueError(5, f"{where}: text has characters outside 8-bit Latin-1") from None
-        elif isinstance(value, (bytes, bytearray)):
-            raw = bytes(value)
-        else:
-            raise InvalidValueError(5, f"{where}: expected a text, got {type(value).__name__}")
-        if b"\0" in raw:
-            raise InvalidValueError(5, f"{where}: text contains a zero character")
-        if len(raw) > size - 1:
-            raise InvalidValueError(5, f"{where}: text of {len(raw)} characters, at most {size - 1} fit")
-        return raw + bytes(size - len(raw))
-    if isinstance(value, (bytes, bytearray)) and len(value) == size:
-        return bytes(value)
-    raise InvalidValueError(5, f"{where}: expected {size} bytes")
+def parts(describe: Describe, name: str, value: Any) -> Parts:
+    """The (path, values) items that write ``value`` to ``name``: a dict gives
+    members by name or sub-paths (``"[3]"``, ``"Main.Speed"``), a list every
+    element of an array, a plain value one leaf. The core judges each."""
+    if isinstance(value, Mapping):
+        subs = [(str(k), v) for k, v in value.items()]
+        return [p for k, v in subs for p in parts(describe, name + k if k.startswith("[") else f"{name}.{k}", v)]
+    if not isinstance(value, (list, tuple)):
+        return [(name, [value])]
+    found = leaves(describe(name))
+    if len(found) == 1 and not found[0][1]:  # one leaf: an array of a basic type, or a value refused
+        return [(name, flatten(value, dims_of(found[0][0]), name) if found[0][0].num_dims else [value])]
+    order, dims = _elements([t for _, t in found])
+    if not order:
+        raise invalid(f"'{name}': expected a dict of members, got {type(value).__name__}")
+    return [p for i, v in zip(order, flatten(value, dims, name)) for p in parts(describe, name + label(i), v)]
 
 
-def _encode(t: TypeInfo, value: Any, out: bytearray, off: int, where: str) -> None:
-    k = t.kind
-    if k in ("struct", "function_block"):
-        if not isinstance(value, Mapping):
-            raise InvalidValueError(5, f"{where}: expected a dict of members, got {type(value).__name__}")
-        by_lower = {m.name.lower(): m for m in t.members}
-        given: Dict[str, Any] = {}
-        for key, v in value.items():
-            m = by_lower.get(str(key).lower())
-            if m is None:
-                raise InvalidValueError(5, f"{where}: no member named {key!r}")
-            given[m.name] = v
-        for m in t.members:
-            if m.name not in given:
-                raise InvalidValueError(5, f"{where}: member {m.name} missing")
-            _encode(m.type, given[m.name], out, off + (m.offset or 0), f"{where}.{m.name}")
-        return
-    if k == "array" and t.element is not None:
-        e = t.element
-        for i, v in enumerate(_flatten(value, t.dims, where)):
-            _encode(e, v, out, off + i * e.size, f"{where}[{i}]")
-        return
-    out[off : off + t.size] = encode_basic(k, t.size, value, where)
+def type_of(describe: Describe, kind_of: Callable[[int], int], name: str, sub: Callable[[str], TypeInfo]) -> TypeInfo:
+    """The description of ``name``'s type from its layout, those of its
+    members and elements through ``sub`` (the layout is the core's only until
+    its next call, so all of it is taken first)."""
+    layout = describe(name)
+    found = leaves(layout)
+    type_name, size = layout.type_name.decode("utf-8"), layout.size
+    if len(found) == 1 and not found[0][1]:
+        leaf = found[0][0]
+        kind = _KIND_NAMES.get(kind_of(leaf.tyvar), "other")
+        if not leaf.num_dims:
+            return TypeInfo(type_name, size, kind)
+        counts, lower = tuple(dims_of(leaf)), tuple(leaf.lower[: leaf.num_dims])
+        return TypeInfo(type_name, size, "array", dims=counts, lower=lower, element=sub(name + label(lower)))
+    order, dims = _elements([t for _, t in found])
+    if order:
+        lower = tuple(min(t[i] for t in order) for i in range(len(dims)))
+        return TypeInfo(type_name, size, "array", dims=tuple(dims), lower=lower, element=sub(name + label(order[0])))
+    names = dict.fromkeys(t[0] for _, t in found)
+    offsets = {m: min(leaf.offset for leaf, t in found if t[0] == m) for m in names}
+    return TypeInfo(type_name, size, "struct", members=tuple(Member(m, sub(f"{name}.{m}"), offsets[m]) for m in names))
 
 
 def same_value(a: Any, b: Any) -> bool:

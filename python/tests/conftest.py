@@ -21,6 +21,7 @@ import qxsymbols  # noqa: E402
 SIM = os.environ.get("QXSYM_SIM", str(ROOT / "build" / "sim" / "server" / "qxsym-sim"))
 DEMO = str(ROOT / "sim" / "models" / "demo.json")
 os.environ.setdefault("QXSYMBOLS_LIBRARY", str(ROOT / "build" / "src"))
+os.environ.setdefault("QXSYMCORE_LIBRARY", str(ROOT / "build" / "src" / "client"))
 
 
 class Sim:

@@ -33,8 +33,10 @@ def test_group_refuses_what_it_cannot_move_whole(ws):
         assert g.read() == before
     with pytest.raises(QXSymError):
         g.read()  # closed
-    with pytest.raises(InvalidValueError, match="array"):
-        ws.group(["Temps"])
+    with ws.group(["Temps", "Grid[2,1]"]) as g:  # a whole array travels with the rest
+        values = g.read()
+        assert values == {"Temps": ws.read("Temps"), "Grid[2,1]": ws.read("Grid[2,1]")}
+        assert len(values["Temps"]) == 8
     with pytest.raises(InvalidValueError):
         ws.group(["CntInt", "CntInt"])
 

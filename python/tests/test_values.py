@@ -5,7 +5,7 @@ import math
 import pytest
 
 import qxsymbols
-from qxsymbols import InvalidValueError
+from qxsymbols import InvalidValueError, NotFoundError
 
 # Declared values of the demo model, each of a different width and sign.
 MODEL_VALUES = {
@@ -52,7 +52,7 @@ ROUND_TRIPS = [
     ("CntLint", [-(2**63), 2**63 - 1]),
     ("CntUlint", [0, 2**64 - 1]),
     ("StatusLword", [0, 2**64 - 1]),
-    ("Line.Speed", [-1.5, 3.4028234663852886e38]),
+    ("Line.Speed", [-1.5, 3.4028235e38, 0.1]),  # a REAL reads as its shortest decimal
     ("TotalEnergy", [-1e300, 5e-324]),
     ("Operator", ["", "x" * 80, "Müller"]),
 ]
@@ -89,9 +89,31 @@ OUT_OF_RANGE = [
     ("Line.Speed", "fast"),
     ("Grid", [[1, 2, 3, 4], [5, 6, 7, 8]]),
     ("Grid", [[1, 2, 3, 4], [5, 6, 7, 8], [9, 10, 11, 70000]]),
-    ("Recipe", {"Id": 1, "NoSuchMember": 2}),
     ("Recipe", [1, 2]),
 ]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda ws: ws.write("CntInt", None),
+        lambda ws: ws.write("CntInt", object()),
+        lambda ws: ws.write("CntInt", 2**64),
+        lambda ws: ws.write("Temps", {"[3]": "warm"}),
+        lambda ws: ws.write("Recipe", {"StepTemps": [1, 2]}),
+        lambda ws: ws.write_set(["CntInt", 1]),
+        lambda ws: ws.read_set("CntInt"),
+        lambda ws: ws.read_set([]),
+        lambda ws: ws.group("CntInt"),
+        lambda ws: ws.tags(5),
+        lambda ws: ws.group(["CntInt"]).write([("CntInt", 1)]),
+    ],
+)
+def test_wrong_argument_types_are_refused(ws, call):
+    before = ws.read_set(["CntInt", "Temps", "Recipe"])
+    with pytest.raises(InvalidValueError):
+        call(ws)
+    assert repr(ws.read_set(["CntInt", "Temps", "Recipe"])) == repr(before)
 
 
 @pytest.mark.parametrize("name,value", OUT_OF_RANGE)
@@ -101,6 +123,13 @@ def test_values_that_do_not_fit_are_refused_before_sending(ws, name, value):
         ws.write(name, value)
     assert err.value.code == 5 and isinstance(err.value, ValueError)
     assert ws.read(name) == before
+
+
+def test_unknown_members_name_no_tag_and_nothing_is_written(ws):
+    before = ws.read("Recipe")
+    with pytest.raises(NotFoundError) as err:
+        ws.write("Recipe", {"Id": before["Id"] + 1, "NoSuchMember": 2})
+    assert "NoSuchMember" in str(err.value) and ws.read("Recipe") == before
 
 
 def _leaves(value, path):
@@ -152,9 +181,11 @@ def test_type_descriptions(ws):
     assert [m.name for m in t.members] == ["Name", "Id", "OvenTemp", "BeltSpeed", "DwellTime", "StepTemps"]
     steps = t.members[-1]
     assert steps.offset == 52 and steps.type.dims == (5,) and steps.type.element.name == "INT"
-    assert ws.type("Line.Main").kind == "function_block"
+    assert ws.type("Line.Main").kind == "struct"  # function blocks are laid out as structures
     assert ws.type("Heatmap").as_dict()["dims"] == [2, 3, 4]
-    assert ws.type("CntUint").properties == {"basic", "numeric", "integer"}
+    temps = ws.type("Temps")
+    assert (temps.dims, temps.lower, temps.element.kind) == ((8,), (1,), "float")
+    assert (ws.type("CntUint").kind, ws.type("StatusWord").kind, ws.type("Operator").kind) == ("uint", "uint", "string")
 
 
 GAPPY = {
@@ -173,13 +204,42 @@ GAPPY = {
 }
 
 
-def test_structure_of_unknown_layout_goes_member_by_member(start_sim, write_model):
-    # Members placed by explicit offsets: the natural layout does not match
-    # the reported size, so values move through the members' own paths.
+def test_structure_with_members_out_of_natural_order(start_sim, write_model):
+    # Members placed by explicit offsets: the offsets are the controller's,
+    # not a natural alignment, and the gap between them is left alone.
     with start_sim(model=write_model(GAPPY)).connect() as ws:
-        assert not ws.type("G").exact and ws.type("G").members[1].offset is None
+        assert [m.offset for m in ws.type("G").members] == [0, 8, 4]
         assert ws.read("G") == {"A": 7, "B": -5, "C": "abc"}
         ws.write("G", {"A": 1, "B": 2, "C": "xyz"})
         assert (ws.read("G.B"), ws.read("G.C")) == (2, "xyz")
+        with ws.group(["G"]) as g:
+            assert g.read() == {"G": {"A": 1, "B": 2, "C": "xyz"}}
+
+
+def test_texts_in_the_sessions_encoding_refused_reals_and_declared_indices(frozen_sim):
+    with frozen_sim.connect(encoding="utf-8") as utf8, frozen_sim.connect() as latin1:
+        utf8.write("Operator", "Zoë")
+        assert utf8.read("Operator") == "Zoë"
+        assert latin1.read("Operator") == "Zo\u00c3\u00ab"  # the same four bytes, one character each
+        latin1.write("Operator", "Zoë")  # three bytes in Latin-1
+        assert latin1.read("Operator") == "Zoë" and utf8.read("Operator") == "Zo\ufffd"
+        with pytest.raises(InvalidValueError, match="1e\\+39"):
+            latin1.write("Temps[2]", 1e39)
+        temps = latin1.read("Temps")
+        assert repr([latin1.read(f"Temps[{i}]") for i in range(1, 9)]) == repr(temps)  # NaN too
+        with pytest.raises(InvalidValueError) as err:
+            latin1.read("Temps[0]")
+        assert err.value.name == "symResInvalidArrayIndex"
+        t = latin1.type("Temps")
+        assert (t.name, t.dims, t.lower) == ("ARRAY[1..8] OF REAL", (8,), (1,))
         with pytest.raises(InvalidValueError):
-            ws.group(["G"])
+            qxsymbols.connect("127.0.0.1", frozen_sim.port, encoding="ebcdic")
+
+
+def test_structure_of_one_member_stays_a_structure(start_sim, write_model):
+    model = {"types": [{"name": "ONE", "kind": "STRUCT", "members": [{"name": "A", "type": "INT", "value": 3}]}],
+             "tags": [{"name": "S", "type": "ONE"}, {"name": "Pair", "type": "ARRAY[4..5] OF ONE"}]}
+    with start_sim(model=write_model(model)).connect() as ws:
+        assert ws.read("S") == {"A": 3} and ws.read("Pair") == [{"A": 3}, {"A": 3}]
+        ws.write("Pair", {"[5]": {"a": 9}})
+        assert ws.read("Pair[5].A") == 9 and ws.type("Pair").lower == (4,)

@@ -14,7 +14,6 @@ from pathlib import Path
 import pytest
 
 import qxsymbols
-from qxsymbols import workspace
 from qxsymbols._lib import library
 from qxsymbols import (
     ConnectionLostError,
@@ -142,13 +141,26 @@ def test_dropped_workspace_gives_its_connection_back(frozen_sim):
     handle = ws._handle
     del ws
     gc.collect()
-    assert library().QXSym_CloseWorkspace(handle) == 4  # already closed
+    assert library().QXSymCore_Close(handle) == 4  # already closed
 
 
-@pytest.mark.parametrize("name", ["Caf\u00e9\u20ac", "", "x" * 260, "a\0b"])
+@pytest.mark.parametrize("name", ["", "x" * 260, "a\0b", 5, "\ud800"])
 def test_unsendable_names_are_refused(ws, name):
     with pytest.raises(InvalidValueError):
         ws.read(name)
+
+
+def test_sets_too_large_for_one_call_are_refused_whole(ws):
+    with pytest.raises(InvalidValueError):
+        ws.read_set(["CntInt"] * 65537)
+    with pytest.raises(InvalidValueError):
+        ws.write_set({f"Temps[{i}]": 1.0 for i in range(65537)})
+    assert ws.read("CntInt") == ws.read_set(["CntInt"])["CntInt"]
+
+
+def test_names_the_encoding_cannot_spell_name_no_tag(ws):
+    with pytest.raises(NotFoundError):
+        ws.read("Caf\u00e9\u20ac")
 
 
 def test_missing_library_is_reported_clearly(tmp_path):
@@ -165,13 +177,22 @@ def test_missing_library_is_reported_clearly(tmp_path):
     assert "QXSYMBOLS_LIBRARY" in out.stdout and "nowhere.so: no such file" in out.stdout
 
 
-def test_tag_handles_kept_for_reads_are_bounded(ws, monkeypatch):
-    monkeypatch.setattr(workspace, "_TAG_CACHE", 4)
-    first = ws._tag("Temps[1]").handle
-    values = [ws.read(f"Temps[{i}]") for i in range(1, 9)]
-    assert len(ws._tags) == 4
-    assert library().QXSym_CloseTag(first) == 4  # released when pushed out
-    assert ws.read("Temps[1]") == values[0]  # and found again when asked for
+def test_repeated_reads_and_writes_cost_one_exchange_each(ws):
+    # Described once in the session: afterwards one exchange per call.
+    recipe = ws.read("Recipe")
+    ws.write("Recipe", recipe)
+    ws.write("Recipe", {"id": recipe["Id"]})
+    temps = ws.read("Temps")
+    before = ws.exchanges
+    assert ws.read("Recipe") == recipe and ws.read("Temps") == temps
+    ws.write("Recipe", recipe)
+    ws.write("Recipe", {"id": recipe["Id"]})
+    assert ws.exchanges - before == 4
+    with ws.group(["CntInt", "Recipe", "Temps"]) as g:
+        g.read()
+        before = ws.exchanges
+        g.read()
+        assert ws.exchanges - before == 1
 
 
 def test_close_does_not_wait_on_a_silent_controller_for_every_tag(start_sim):
@@ -189,3 +210,14 @@ def test_close_does_not_wait_on_a_silent_controller_for_every_tag(start_sim):
             sim.proc.send_signal(signal.SIGCONT)
     assert ws.closed
     assert elapsed < 1.5, f"close took {elapsed:.1f} s with a 0.3 s time-out"
+
+
+def test_tags_carry_type_size_flags_and_on_request_texts(ws):
+    door, line, serial = ws.tags("DoorClosed") + ws.tags("Line") + ws.tags("SerialNumber")
+    assert (door.type, door.size, door.read_only, door.bit_address, door.description) == ("BOOL", 1, False, True, None)
+    assert (line.name, line.type, serial.read_only) == ("Line", "LINE", True)
+    [line] = ws.tags("Line", descriptions=True, attributes=["plc", "unit"])
+    assert line.description == "Packaging conveyor line" and line.attributes == {"plc": "PLC01"}
+    assert ws.tag_names("Door*") == ["DoorClosed"] and type(ws.tag_names("Door*")[0]) is str
+    names = ws.tag_names()
+    assert sorted(ws.tags()) == sorted(names) and len(names) == len(set(names))

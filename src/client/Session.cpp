@@ -32,7 +32,10 @@ std::unique_ptr<Session> Session::Open(const QXSymServerAddress& address,
   // Opening asks the source twice: the open itself and its version.
   s->exchanges_ += 2;
   *rc = QXSym_OpenWorkspace(0, &s->address_, &s->workspace_);
-  if (*rc == symResOkServerNotFullSupport) *rc = symResOk;
+  if (*rc == symResOkServerNotFullSupport) {
+    s->full_support_ = false;
+    *rc = symResOk;
+  }
   if (*rc != symResOk) return nullptr;
   return s;
 }

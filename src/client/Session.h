@@ -54,6 +54,8 @@ class Session {
   Encoding encoding() const { return options_.encoding; }
   unsigned connections() const { return options_.connections; }
   bool remote() const { return address_.protocol == symProtGDB_TCP; }
+  // False when the source's version does not support every function.
+  bool full_support() const { return full_support_; }
 
   // One more workspace on the same controller (0 when it cannot be
   // opened); whoever asked closes it with QXSym_CloseWorkspace.
@@ -112,6 +114,7 @@ class Session {
   SessionOptions options_;
   QXSymWorkspaceHandle workspace_ = 0;
   std::uint64_t exchanges_ = 0;
+  bool full_support_ = true;
   std::map<std::string, TagEntry> tags_;
   std::list<std::string> use_order_;  // least recently used first
   std::deque<GroupEntry> groups_;     // oldest first
