@@ -295,6 +295,58 @@ QXSYMCORE_API QXSymResult QXSymCore_ParseLeafText(uint32_t tyvar, const char* te
  */
 QXSYMCORE_API QXSymResult QXSymCore_FormatValue(const QXSymCoreValue* value, const char** text);
 
+/**
+ * @brief The value kind a leaf of basic type tyvar reads as.
+ * @param tyvar a basic variable type (QXSymTyVar).
+ * @return a _QXSymCoreValueKind (QXSymCoreBytes for types read as bytes).
+ */
+QXSYMCORE_API uint32_t QXSymCore_KindOf(uint32_t tyvar);
+
+/**
+ * @brief Decode the bytes of one leaf value, by the rules of QXSymCore_Read.
+ * @param tyvar the leaf's basic variable type.
+ * @param data size bytes, little-endian; may be null when size is 0.
+ * @param size bytes of the leaf.
+ * @param encoding a _QXSymCoreEncoding for texts.
+ * @param value receives the value; its data stays valid until the next call
+ *              of this function on the same thread.
+ * @param message receives why it failed ("" on success); may be null.
+ * @return symResOk; symResInvalidParameter (null pointers, an unknown
+ * encoding); symResInvalidTagSize (fewer bytes than the type's width).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_DecodeLeaf(uint32_t tyvar, const uint8_t* data, uint32_t size,
+                                               uint32_t encoding, QXSymCoreValue* value,
+                                               const char** message);
+
+/**
+ * @brief Encode one leaf value into exactly size bytes, by the rules of
+ * QXSymCore_Write (ranges, texts the encoding cannot carry, lengths in bytes).
+ * @param tyvar the leaf's basic variable type.
+ * @param value the value.
+ * @param size bytes of the leaf.
+ * @param encoding a _QXSymCoreEncoding for texts.
+ * @param bytes receives size bytes; may be null when size is 0.
+ * @param message receives why it was refused ("" on success), valid until
+ *                the next call of this function on the same thread; may be null.
+ * @return symResOk; symResInvalidParameter (null pointers, an unknown
+ * encoding, a refused value); symResInvalidTagSize (size below the type's width).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_EncodeLeaf(uint32_t tyvar, const QXSymCoreValue* value,
+                                               uint32_t size, uint32_t encoding, uint8_t* bytes,
+                                               const char** message);
+
+/**
+ * @brief The version of the session's source and whether it serves every request.
+ * @param session an open session.
+ * @param version receives major, minor, revision and build.
+ * @param full_support receives 0 for a 3.0.0.x service (opened with
+ *                     symResOkServerNotFullSupport), else 1.
+ * @return symResOk; symResInvalidParameter (null pointers);
+ * symResInvalidHandle; or the source's result.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_ServerVersion(QXSymCoreHandle session, uint8_t version[4],
+                                                  uint32_t* full_support);
+
 /* ---- Listing ------------------------------------------------------------- */
 
 /**
