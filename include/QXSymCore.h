@@ -105,12 +105,15 @@ typedef struct QXSymCoreLeaf {
 
 /** A tag, member or element as a flat table of leaves. */
 typedef struct QXSymCoreLayout {
-  const char* path;            /**< The path described. */
-  const char* type_name;       /**< Its type's name ("LINE", "ARRAY[1..8] OF REAL"). */
-  uint32_t size;               /**< Bytes of the whole value. */
-  uint32_t leaf_count;         /**< Entries at leaves. */
-  const QXSymCoreLeaf* leaves; /**< In order of the type's members and elements. */
-  uint32_t value_count;        /**< Values over all leaves (the sum of their counts). */
+  const char* path;                  /**< The path described. */
+  const char* type_name;             /**< Its type's name ("LINE", "ARRAY[1..8] OF REAL"). */
+  uint32_t size;                     /**< Bytes of the whole value. */
+  uint32_t leaf_count;               /**< Entries at leaves. */
+  const QXSymCoreLeaf* leaves;       /**< In order of the type's members and elements. */
+  uint32_t value_count;              /**< Values over all leaves (the sum of their counts). */
+  uint32_t num_dims;                 /**< 0, or the dimensions of the path itself, an array. */
+  uint32_t dims[QXSYMCORE_MAX_DIMS]; /**< Its elements per dimension. */
+  int64_t lower[QXSYMCORE_MAX_DIMS]; /**< Its declared lower bound per dimension. */
 } QXSymCoreLayout;
 
 /** The outcome of reading one path. */

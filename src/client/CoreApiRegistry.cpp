@@ -46,6 +46,7 @@ std::shared_ptr<Object> Registry::Remove(QXSymCoreHandle id, Kind kind) {
 
 void CLayout::Set(std::shared_ptr<const Layout> from) {
   layout = std::move(from);
+  c = QXSymCoreLayout{};
   leaves.assign(layout->leaves.size(), QXSymCoreLeaf{});
   for (std::size_t i = 0; i < leaves.size(); ++i) {
     const Leaf& l = layout->leaves[i];
@@ -68,6 +69,11 @@ void CLayout::Set(std::shared_ptr<const Layout> from) {
   c.leaf_count = static_cast<std::uint32_t>(leaves.size());
   c.leaves = leaves.data();
   c.value_count = layout->value_count;
+  c.num_dims = static_cast<std::uint32_t>(layout->dims.size());
+  for (std::size_t d = 0; d < layout->dims.size() && d < QXSYMCORE_MAX_DIMS; ++d) {
+    c.dims[d] = layout->dims[d];
+    c.lower[d] = layout->lower[d];
+  }
 }
 
 void ToC(const LeafValue& value, QXSymCoreValue* out) {

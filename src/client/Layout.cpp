@@ -123,6 +123,10 @@ std::shared_ptr<const Layout> Describe(Session& session, const std::string& path
   layout->path = path;
   layout->type_name = node->name;
   layout->size = node->size;
+  if (node->kind == TypeNode::Kind::kArray) {
+    layout->dims = node->dims;
+    layout->lower = node->lower;
+  }
   const std::size_t max_leaves = session.types().limits().max_leaves;
   Flattener flat{max_leaves, err};
   if (!flat.Add(*node, path, 0, &layout->leaves) ||

@@ -40,6 +40,10 @@ struct Layout {
   std::vector<Unit> units;        // for reading, and for writing when whole
   bool whole = false;             // the leaves cover every byte: a write may go by units
   std::uint32_t value_count = 0;  // values over all leaves
+  // The described path's own dimensions and declared lower bounds when it
+  // is an array (its leaves may be its elements' members).
+  std::vector<std::uint32_t> dims;
+  std::vector<std::int64_t> lower;
 };
 
 // The layout of path, its types learned once per session.

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "LeafDetail.h"
 
@@ -165,21 +166,26 @@ bool WholeNumber(const LeafValue& value, bool* negative, std::uint64_t* magnitud
   }
 }
 
+// A refused number: "<value> <why>: <TYPE> takes <range>", the range only
+// worked out when refused.
+bool Refuse(const detail::BasicType& type, const LeafValue& value, const char* why,
+            CodecError* err) {
+  return Fail(err, symResInvalidParameter,
+              ValueForMessage(value) + " " + why + ": " + type.name + " takes " +
+                  RangeText(type.tyvar, type.width));
+}
+
 bool EncodeInteger(const detail::BasicType& type, const LeafValue& value, std::uint8_t* out,
                    CodecError* err) {
-  const std::string range = RangeText(type.tyvar, type.width);
   bool negative = false;
   std::uint64_t magnitude = 0;
   if (value.kind != ValueKind::kSigned && value.kind != ValueKind::kUnsigned &&
       value.kind != ValueKind::kFloat) {
-    return Fail(err, symResInvalidParameter,
-                ValueForMessage(value) + " is not a number: " + type.name + " takes " + range);
+    return Refuse(type, value, "is not a number", err);
   }
   if (value.kind == ValueKind::kFloat &&
       !(std::isfinite(value.f) && std::trunc(value.f) == value.f)) {
-    return Fail(
-        err, symResInvalidParameter,
-        ValueForMessage(value) + " is not a whole number: " + type.name + " takes " + range);
+    return Refuse(type, value, "is not a whole number", err);
   }
   const unsigned bits = 8 * type.width;
   bool is_signed = type.kind == ValueKind::kSigned;
@@ -189,8 +195,7 @@ bool EncodeInteger(const detail::BasicType& type, const LeafValue& value, std::u
   std::uint64_t max_negative = is_signed ? std::uint64_t{1} << (bits - 1) : 0;
   bool whole = WholeNumber(value, &negative, &magnitude);
   if (!whole || magnitude > (negative ? max_negative : max_positive)) {
-    return Fail(err, symResInvalidParameter,
-                ValueForMessage(value) + " is out of range: " + type.name + " takes " + range);
+    return Refuse(type, value, "is out of range", err);
   }
   StoreLE(negative ? 0 - magnitude : magnitude, out, type.width);
   return true;
@@ -198,7 +203,6 @@ bool EncodeInteger(const detail::BasicType& type, const LeafValue& value, std::u
 
 bool EncodeFloat(const detail::BasicType& type, const LeafValue& value, std::uint8_t* out,
                  CodecError* err) {
-  const std::string range = RangeText(type.tyvar, type.width);
   double d = 0;
   if (value.kind == ValueKind::kFloat) {
     d = value.f;
@@ -207,8 +211,7 @@ bool EncodeFloat(const detail::BasicType& type, const LeafValue& value, std::uin
   } else if (value.kind == ValueKind::kUnsigned) {
     d = static_cast<double>(value.u);
   } else {
-    return Fail(err, symResInvalidParameter,
-                ValueForMessage(value) + " is not a number: " + type.name + " takes " + range);
+    return Refuse(type, value, "is not a number", err);
   }
   if (type.width == 8) {
     std::uint64_t bits;
@@ -217,8 +220,7 @@ bool EncodeFloat(const detail::BasicType& type, const LeafValue& value, std::uin
     return true;
   }
   if (std::isfinite(d) && std::fabs(d) >= kRealLimit) {
-    return Fail(err, symResInvalidParameter,
-                ValueForMessage(value) + " is out of range: " + type.name + " takes " + range);
+    return Refuse(type, value, "is out of range", err);
   }
   auto f = static_cast<float>(d);
   std::uint32_t bits;
@@ -295,6 +297,15 @@ std::string TyVarName(std::uint32_t tyvar) {
   const detail::BasicType& type = BasicTypeOf(tyvar);
   if (type.name != nullptr) return type.name;
   return "type " + std::to_string(tyvar);
+}
+
+std::uint32_t WidthOf(std::uint32_t tyvar) { return BasicTypeOf(tyvar).width; }
+
+const char* ValueKindName(ValueKind kind) {
+  static const char* const kNames[] = {"none",  "bool", "signed", "unsigned",
+                                       "float", "text", "bytes"};
+  auto index = static_cast<std::uint32_t>(kind);
+  return index < std::size(kNames) ? kNames[index] : "none";
 }
 
 bool DecodeLeaf(std::uint32_t tyvar, const std::uint8_t* data, std::size_t size, Encoding encoding,

@@ -114,6 +114,8 @@ bool NotA(std::uint32_t tyvar, std::string_view original, const char* what, Code
                   RangeText(tyvar, 0));
 }
 
+bool PlainDecimal(std::string_view text, std::string* plain);
+
 bool ParseInteger(std::uint32_t tyvar, std::string_view text, std::string_view original,
                   LeafValue* out, CodecError* err) {
   bool negative = !text.empty() && text.front() == '-';
@@ -131,7 +133,9 @@ bool ParseInteger(std::uint32_t tyvar, std::string_view text, std::string_view o
   std::uint64_t magnitude = 0;
   bool overflow = false;
   if (!ParseDigits(text, base, &magnitude, &overflow)) {
-    return NotA(tyvar, original, "a whole number", err);
+    std::string plain;
+    bool decimal = base == 10 && PlainDecimal(text, &plain);
+    return NotA(tyvar, original, decimal ? "a whole number" : "a number", err);
   }
   if (overflow || (negative && magnitude > (std::uint64_t{1} << 63))) {
     return Fail(err, symResInvalidParameter,
@@ -139,9 +143,13 @@ bool ParseInteger(std::uint32_t tyvar, std::string_view text, std::string_view o
                     RangeText(tyvar, 0));
   }
   *out = LeafValue{};
-  if (negative) {
+  // The leaf's own kind where the number allows, so INT reads as signed.
+  bool as_signed = negative || (KindOf(tyvar) == ValueKind::kSigned &&
+                                magnitude <= static_cast<std::uint64_t>(INT64_MAX));
+  if (as_signed) {
     out->kind = ValueKind::kSigned;
-    out->i = static_cast<std::int64_t>(0 - magnitude);
+    out->i =
+        negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   } else {
     out->kind = ValueKind::kUnsigned;
     out->u = magnitude;
@@ -258,6 +266,7 @@ bool ParseBytes(std::uint32_t tyvar, std::string_view text, std::string_view ori
 
 // Whether an IEC type prefix fits a leaf of kind `kind`.
 bool PrefixFits(const detail::BasicType& prefix, ValueKind kind) {
+  if (kind == ValueKind::kBytes) return false;
   bool integer = kind == ValueKind::kSigned || kind == ValueKind::kUnsigned;
   bool prefix_integer = prefix.kind == ValueKind::kSigned || prefix.kind == ValueKind::kUnsigned;
   return integer ? prefix_integer : prefix.kind == kind;

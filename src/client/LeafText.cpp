@@ -115,6 +115,38 @@ std::string Quote(std::string_view text) {
 
 }  // namespace detail
 
+const char* EncodingKey(Encoding encoding) {
+  switch (encoding) {
+    case Encoding::kUtf8:
+      return "utf8";
+    case Encoding::kWindows1252:
+      return "windows1252";
+    default:
+      return "latin1";
+  }
+}
+
+bool EncodingNamed(std::string_view name, Encoding* out) {
+  // Compared in lower case without '-' and '_': "UTF-8" is "utf8".
+  std::string key;
+  for (char c : name) {
+    if (c == '-' || c == '_') continue;
+    key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  Encoding found;
+  if (key == "latin1" || key == "iso88591") {
+    found = Encoding::kLatin1;
+  } else if (key == "utf8") {
+    found = Encoding::kUtf8;
+  } else if (key == "windows1252" || key == "cp1252") {
+    found = Encoding::kWindows1252;
+  } else {
+    return false;
+  }
+  if (out != nullptr) *out = found;
+  return true;
+}
+
 std::string TextToUtf8(std::string_view bytes, Encoding encoding) {
   std::string out;
   out.reserve(bytes.size());

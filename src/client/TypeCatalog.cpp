@@ -34,6 +34,10 @@ bool NamesBasicType(const std::string& name, std::uint32_t tyvar) {
   return upper == TyVarName(tyvar);
 }
 
+// Steps out from index 0 when looking for an array's bounds: finds lower
+// bounds up to 16 times the dimension's count away from 0.
+constexpr int kProbeSteps = 16;
+
 bool Fail(WalkError* err, QXSymResult code, std::string message) {
   err->code = code;
   err->message = std::move(message);
@@ -159,23 +163,28 @@ struct TypeCatalog::Walk {
     return true;
   }
 
-  // The name does not spell the bounds: look an element up at index 0 (then
-  // 1) in every dimension and learn the bounds from where it lies.
+  // The name does not spell the bounds: look elements up until one exists
+  // and learn the bounds from where it lies. After the usual 0 and 1, the
+  // indices go out in steps of each dimension's count: a range of n indices
+  // always holds one multiple of n.
   bool ProbeLowerBounds(const std::string& path, TypeNode* node) {
     std::uint64_t base = 0;
     if (!Check(s.Address(path, &base), "cannot find where '" + path + "' lies")) return false;
-    for (std::int64_t guess = 0; guess <= 1; ++guess) {
-      std::vector<std::int64_t> index(node->dims.size(), guess);
-      const std::string probe = path + ElementLabel(0, node->dims, index);
+    const std::size_t n = node->dims.size();
+    for (int probe = 0; probe < 2 + 2 * kProbeSteps; ++probe) {
+      std::vector<std::int64_t> index(n, probe < 2 ? probe : 0);
+      const std::int64_t step = probe < 2 ? 0 : (probe / 2) * (probe % 2 == 0 ? 1 : -1);
+      for (std::size_t d = 0; d < n && probe >= 2; ++d) index[d] = step * node->dims[d];
+      const std::string at_path = path + IndexLabel(index);
       std::uint64_t at = 0;
-      const QXSymResult r = s.Address(probe, &at);
+      const QXSymResult r = s.Address(at_path, &at);
       if (r == symResInvalidArrayIndex || r == symResSymbolNotFound) continue;
-      if (!Check(r, "cannot find where '" + probe + "' lies")) return false;
+      if (!Check(r, "cannot find where '" + at_path + "' lies")) return false;
       if (at < base || (at - base) % node->stride != 0) break;
       std::uint64_t linear = (at - base) / node->stride;
-      node->lower.assign(node->dims.size(), 0);
-      for (std::size_t d = node->dims.size(); d-- > 0;) {
-        node->lower[d] = guess - static_cast<std::int64_t>(linear % node->dims[d]);
+      node->lower.assign(n, 0);
+      for (std::size_t d = n; d-- > 0;) {
+        node->lower[d] = index[d] - static_cast<std::int64_t>(linear % node->dims[d]);
         linear /= node->dims[d];
       }
       return true;
@@ -264,6 +273,15 @@ bool BoundsFromName(const std::string& name, std::size_t dims, std::vector<std::
   return true;
 }
 
+std::string IndexLabel(const std::vector<std::int64_t>& index) {
+  std::string out = "[";
+  for (std::size_t d = 0; d < index.size(); ++d) {
+    if (d != 0) out += ",";
+    out += std::to_string(index[d]);
+  }
+  return out + "]";
+}
+
 std::string ElementLabel(std::uint64_t k, const std::vector<std::uint32_t>& dims,
                          const std::vector<std::int64_t>& lower) {
   std::vector<std::int64_t> index(dims.size());
@@ -271,12 +289,7 @@ std::string ElementLabel(std::uint64_t k, const std::vector<std::uint32_t>& dims
     index[d] = lower[d] + static_cast<std::int64_t>(k % dims[d]);
     k /= dims[d];
   }
-  std::string out = "[";
-  for (std::size_t d = 0; d < index.size(); ++d) {
-    if (d != 0) out += ",";
-    out += std::to_string(index[d]);
-  }
-  return out + "]";
+  return IndexLabel(index);
 }
 
 }  // namespace qxsym::client

@@ -79,6 +79,9 @@ class TypeCatalog {
 // dimension; false when the name does not spell `dims` of them.
 bool BoundsFromName(const std::string& name, std::size_t dims, std::vector<std::int64_t>* lower);
 
+// "[i0,i1]": the element path's indices.
+std::string IndexLabel(const std::vector<std::int64_t>& index);
+
 // "[l0+i0,l1+i1]" for element number k of an array (last index fastest).
 std::string ElementLabel(std::uint64_t k, const std::vector<std::uint32_t>& dims,
                          const std::vector<std::int64_t>& lower);

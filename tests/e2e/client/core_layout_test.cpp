@@ -125,6 +125,9 @@ TEST_P(CoreLayoutTest, ArraysOfStructuresAreSpeltOutByElement) {
   ASSERT_EQ(leaves.count("RecipeBook[3].StepTemps"), 1u);
   EXPECT_EQ(leaves["RecipeBook[3].StepTemps"].lower[0], 1);
   EXPECT_EQ(leaves.count("RecipeBook[0].Name"), 0u);
+  ASSERT_EQ(book->num_dims, 1u);
+  EXPECT_EQ(book->dims[0], 3u);
+  EXPECT_EQ(book->lower[0], 1);
   EXPECT_EQ(leaves["RecipeBook[2].Id"].offset - leaves["RecipeBook[1].Id"].offset, book->size / 3);
   std::vector<QXSymCoreValue> v;
   std::vector<std::string> texts;
