@@ -143,6 +143,9 @@ void CopyLayout(const QXSymCoreLayout& c, OwnedLayout* out) {
   out->path = c.path;
   out->type_name = c.type_name;
   out->size = c.size;
+  out->type_properties = c.type_properties;
+  out->dims.assign(c.dims, c.dims + c.num_dims);
+  out->lower.assign(c.lower, c.lower + c.num_dims);
   out->leaves.resize(c.leaf_count);
   for (uint32_t k = 0; k < c.leaf_count; ++k) {
     const QXSymCoreLeaf& l = c.leaves[k];
@@ -188,8 +191,20 @@ napi_value ValueToJs(napi_env env, const OwnedValue& v) {
 
 namespace {
 
+// Sets o.dims and o.lower: elements and declared lower bound per dimension.
+void SetDims(napi_env env, napi_value o, const std::vector<uint32_t>& d,
+             const std::vector<int64_t>& l) {
+  napi_value dims = Array(env, d.size()), lower = Array(env, l.size());
+  for (size_t k = 0; k < d.size() && k < l.size(); ++k) {
+    Put(env, dims, k, Num(env, d[k]));
+    Put(env, lower, k, Num(env, static_cast<double>(l[k])));
+  }
+  Set(env, o, "dims", dims);
+  Set(env, o, "lower", lower);
+}
+
 napi_value LeafToJs(napi_env env, const OwnedLeaf& l) {
-  napi_value o, dims = Array(env, l.dims.size()), lower = Array(env, l.lower.size());
+  napi_value o;
   napi_create_object(env, &o);
   Set(env, o, "path", Str(env, l.path));
   Set(env, o, "offset", Num(env, l.offset));
@@ -198,12 +213,7 @@ napi_value LeafToJs(napi_env env, const OwnedLeaf& l) {
   Set(env, o, "kind", Num(env, QXSymCore_KindOf(l.tyvar)));
   Set(env, o, "elementSize", Num(env, l.element_size));
   Set(env, o, "count", Num(env, l.count));
-  for (size_t d = 0; d < l.dims.size(); ++d) {
-    Put(env, dims, d, Num(env, l.dims[d]));
-    Put(env, lower, d, Num(env, static_cast<double>(l.lower[d])));
-  }
-  Set(env, o, "dims", dims);
-  Set(env, o, "lower", lower);
+  SetDims(env, o, l.dims, l.lower);
   return o;
 }
 
@@ -215,6 +225,8 @@ napi_value LayoutToJs(napi_env env, const OwnedLayout& layout) {
   Set(env, o, "path", Str(env, layout.path));
   Set(env, o, "typeName", Str(env, layout.type_name));
   Set(env, o, "size", Num(env, layout.size));
+  Set(env, o, "functionBlock", Bool(env, (layout.type_properties & QXSymTypeIsFunctionBlock) != 0));
+  SetDims(env, o, layout.dims, layout.lower);
   for (size_t k = 0; k < layout.leaves.size(); ++k)
     Put(env, leaves, k, LeafToJs(env, layout.leaves[k]));
   Set(env, o, "leaves", leaves);

@@ -74,8 +74,10 @@ struct OwnedLeaf {
 
 struct OwnedLayout {
   std::string path, type_name;
-  uint32_t size = 0;
+  uint32_t size = 0, type_properties = 0;
   std::vector<OwnedLeaf> leaves;
+  std::vector<uint32_t> dims;  // the path's own, when it is an array
+  std::vector<int64_t> lower;
 };
 
 OwnedValue CopyValue(const QXSymCoreValue& v, bool wide);

@@ -47,10 +47,11 @@ async function writeItems(handle, items) {
   if (r.result !== codes.symResOk) throw itemError(r.results[failed] || r, items[Math.max(failed, 0)].path, true);
 }
 
+// A listing's connections (the core bounds them).
 function listOptions(options) {
   const { connections = 1 } = options || {};
-  if (typeof (options || {}) !== 'object' || !Number.isInteger(connections) || connections < 1) {
-    throw new QXSymError(codes.symResInvalidParameter, 'connections must be an integer from 1 to 8');
+  if (!Number.isInteger(connections) || connections < 1) {
+    throw new QXSymError(codes.symResInvalidParameter, 'connections must be a positive integer');
   }
   return connections;
 }

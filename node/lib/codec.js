@@ -159,16 +159,10 @@ async function describeType(path, describe) {
              element: { name: element ? element[1] : '', kind: KINDS[leaf.kind], size: leaf.elementSize } };
   }
   if (tree.elements) {
-    const dims = [];
-    const lower = [];
-    let first = '';
-    for (let n = tree; n.elements; n = n.elements[0].node) {
-      dims.push(n.elements.length);
-      lower.push(Number(n.elements[0].label));
-      first += (first ? ',' : '') + n.elements[0].label;
-    }
-    return { ...out, kind: 'array', dims, lower, element: await describeType(`${path}[${first}]`, describe) };
+    const { dims, lower } = layout;
+    return { ...out, kind: 'array', dims, lower, element: await describeType(`${path}[${lower.join(',')}]`, describe) };
   }
+  if (layout.functionBlock) out.kind = 'functionBlock';
   const firstLeaf = (n) => (n.leaf || firstLeaf((n.members || n.elements)[0].node));
   out.members = [];
   for (const m of tree.members) {

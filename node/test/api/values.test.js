@@ -83,7 +83,7 @@ test('type() describes members with their offsets, and arrays with dims', async 
   const cell = await ws.type('Cell');
   assert.equal(cell.kind, 'struct');
   assert.deepEqual(cell.members.map((m) => [m.name, m.offset, m.type.kind]),
-                   [['Id', 0, 'int'], ['Inlet', 8, 'struct'], ['Levels', 40, 'array'],
+                   [['Id', 0, 'int'], ['Inlet', 8, 'functionBlock'], ['Levels', 40, 'array'],
                     ['Spare', 60, 'uint']]);
   const grid = await ws.type('Grid');
   assert.deepEqual([grid.kind, grid.dims, grid.lower, grid.element.kind, grid.element.size],
