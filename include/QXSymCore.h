@@ -114,6 +114,7 @@ typedef struct QXSymCoreLayout {
   uint32_t num_dims;                 /**< 0, or the dimensions of the path itself, an array. */
   uint32_t dims[QXSYMCORE_MAX_DIMS]; /**< Its elements per dimension. */
   int64_t lower[QXSYMCORE_MAX_DIMS]; /**< Its declared lower bound per dimension. */
+  uint32_t type_properties;          /**< Its type's QXSymTypeIs* flags (QXSymTypeGetProperties). */
 } QXSymCoreLayout;
 
 /** The outcome of reading one path. */
@@ -309,6 +310,46 @@ QXSYMCORE_API QXSymResult QXSymCore_ParseLeafText(uint32_t tyvar, const char* te
  * @return symResOk; symResInvalidParameter (null pointers or an unknown kind).
  */
 QXSYMCORE_API QXSymResult QXSymCore_FormatValue(const QXSymCoreValue* value, const char** text);
+
+/**
+ * @brief The value kind a leaf of basic type tyvar reads as.
+ * @param tyvar a basic variable type (QXSymTyVar).
+ * @return a _QXSymCoreValueKind (QXSymCoreBytes for types read as bytes).
+ */
+QXSYMCORE_API uint32_t QXSymCore_KindOf(uint32_t tyvar);
+
+/**
+ * @brief Decode the bytes of one leaf value, by the rules of QXSymCore_Read.
+ * @param tyvar the leaf's basic variable type.
+ * @param data size bytes, little-endian; may be null when size is 0.
+ * @param size bytes of the leaf.
+ * @param encoding a _QXSymCoreEncoding for texts.
+ * @param value receives the value; its data stays valid until the next call
+ *              of this function on the same thread.
+ * @param message receives why it failed ("" on success); may be null.
+ * @return symResOk; symResInvalidParameter (null pointers, an unknown
+ * encoding); symResInvalidTagSize (fewer bytes than the type's width).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_DecodeLeaf(uint32_t tyvar, const uint8_t* data, uint32_t size,
+                                               uint32_t encoding, QXSymCoreValue* value,
+                                               const char** message);
+
+/**
+ * @brief Encode one leaf value into exactly size bytes, by the rules of
+ * QXSymCore_Write (ranges, texts the encoding cannot carry, lengths in bytes).
+ * @param tyvar the leaf's basic variable type.
+ * @param value the value.
+ * @param size bytes of the leaf.
+ * @param encoding a _QXSymCoreEncoding for texts.
+ * @param bytes receives size bytes; may be null when size is 0.
+ * @param message receives why it was refused ("" on success), valid until
+ *                the next call of this function on the same thread; may be null.
+ * @return symResOk; symResInvalidParameter (null pointers, an unknown
+ * encoding, a refused value); symResInvalidTagSize (size below the type's width).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_EncodeLeaf(uint32_t tyvar, const QXSymCoreValue* value,
+                                               uint32_t size, uint32_t encoding, uint8_t* bytes,
+                                               const char** message);
 
 /* ---- Listing ------------------------------------------------------------- */
 

@@ -8,7 +8,8 @@ const { parseArgs } = require('util');
 const USAGE = `usage: qxsymbols explore --host HOST --port PORT [--listen ADDR:PORT] [--allow-write]
                          [--tick MS] [--timeout MS] [--list-connections N]
 
-  --host, --port   the controller's symbol service
+  --host, --port   the controller's symbol service (default: $QXSYM_HOST and
+                   $QXSYM_PORT, as for qxsym)
   --listen         where the explorer's page is served (default 127.0.0.1:8080);
                    an address other than loopback makes it reachable from other machines
   --allow-write    allow writing tag values from the page (off by default)
@@ -56,8 +57,12 @@ async function explore(argv) {
     process.stdout.write(USAGE);
     return;
   }
-  if (!args.host) fail('--host is required');
-  if (!args.port) fail('--port is required');
+  // The controller's address, like qxsym's: the options first, then the
+  // environment.
+  args.host = args.host || process.env.QXSYM_HOST;
+  args.port = args.port || process.env.QXSYM_PORT;
+  if (!args.host) fail('--host (or QXSYM_HOST) is required');
+  if (!args.port) fail('--port (or QXSYM_PORT) is required');
   const { Explorer, isLoopback } = require('../explore/server');
   const listen = parseListen(args.listen || '127.0.0.1:8080');
   const explorer = new Explorer({

@@ -10,16 +10,21 @@ export type TagValue =
   | number
   | bigint
   | string
+  | Buffer
   | TagValue[]
   | { [member: string]: TagValue };
 
-/** What a write accepts: as TagValue; 64-bit integers also as safe
- * Numbers, structures and arrays of ws.write() also in part. */
+/** What a write accepts: as TagValue; integers also as Numbers (whole),
+ * BigInts also for the smaller integer types, Buffers for the types read as
+ * bytes; structures and arrays also in part (an array's elements left out
+ * as undefined). */
 export type TagInput =
   | boolean
   | number
   | bigint
   | string
+  | Buffer
+  | undefined
   | TagInput[]
   | { [member: string]: TagInput };
 
@@ -41,6 +46,10 @@ export interface ConnectOptions {
   timeout?: number;
   /** Reopen the workspace in the background after a lost connection. */
   reconnect?: boolean | ReconnectOptions;
+  /** How the controller's texts map to characters: 'latin1' (the default:
+   * every byte one character, so any stored text round-trips), 'utf8' or
+   * 'windows1252'. Text the encoding cannot carry is refused. */
+  encoding?: 'latin1' | 'utf8' | 'windows1252';
 }
 
 /** A global tag as tags() lists it. */
@@ -64,6 +73,8 @@ export interface TypeInfo {
   size: number;
   /** Arrays: elements per dimension. */
   dims?: number[];
+  /** Arrays: the declared lower bound of each dimension. */
+  lower?: number[];
   /** Arrays: the element type. */
   element?: TypeInfo;
   /** Structures and function blocks: members with their byte offsets. */
@@ -140,7 +151,9 @@ export class QXSymError extends Error {
   readonly code: number;
   /** Its name, for example 'symResTimeoutError'. */
   readonly result: string;
-  /** The C function that answered it, when one did. */
+  /** What to do about it. */
+  readonly advice: string;
+  /** The core's function that answered it, when one did. */
   readonly call?: string;
 }
 

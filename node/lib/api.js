@@ -1,237 +1,79 @@
 'use strict';
 // The promise API: connect() to a controller's symbol service and use a
-// Workspace with plain JavaScript values. Every exchange runs off the
-// JavaScript thread in the add-on qxsymbols_async.node; calls on one
-// workspace run one after the other, in the order they were made.
+// Workspace with plain JavaScript values. It adapts the client core's
+// values (qxsymbols_async.node runs the core's calls off the JavaScript
+// thread); calls on one workspace run one after the other, in call order.
 const { EventEmitter } = require('events');
-const fs = require('fs');
-const path = require('path');
 const { isDeepStrictEqual } = require('util');
 
+const native = require('./native');
 const { QXSymError, codes, resultName, fromNative } = require('./errors');
-const { kindOf, decode, encode, describeType } = require('./codec');
-
-function findAddon() {
-  const candidates = [
-    process.env.QXSYMBOLS_ASYNC_ADDON,
-    path.join(__dirname, '..', 'build', 'qxsymbols_async.node'),
-    path.join(__dirname, '..', 'build', 'async', 'qxsymbols_async.node'),
-    path.join(__dirname, '..', '..', 'build', 'node', 'async', 'qxsymbols_async.node'),
-  ].filter(Boolean);
-  const found = candidates.find((file) => fs.existsSync(file));
-  if (!found) {
-    throw new Error('qxsymbols: qxsymbols_async.node not found (looked at ' +
-                    candidates.join(', ') + '); build it or set QXSYMBOLS_ASYNC_ADDON');
-  }
-  return found;
-}
-
-let nativeModule = null;
-function native() {
-  if (!nativeModule) nativeModule = require(findAddon());
-  return nativeModule;
-}
+const { decode, encode, describeType } = require('./codec');
 
 // Results after which the connection is taken as lost (reconnect on).
-const LOST = new Set([codes.symResConnectionLost, codes.symResSocketError,
-                      codes.symResTimeoutError]);
+const LOST = new Set([codes.symResConnectionLost, codes.symResSocketError, codes.symResTimeoutError]);
+// The session's text encodings by name (the core's QXSymCoreEncoding).
+const ENCODINGS = { latin1: 0, utf8: 1, windows1252: 2 };
 
-// At most this many tags stay looked up per workspace; the oldest go first.
-const TAG_CACHE_SIZE = 1000;
-// Characters that tag names are made of; names match without regard to case.
-// Digits come first: names end in numbers more often than in letters, and
-// a filter's narrower filters stop being asked once they cover its count.
-const NAME_CHARS = '0123456789abcdefghijklmnopqrstuvwxyz_';
-// The largest value read or written in one piece.
-const MAX_VALUE = 256 * 1024 * 1024;
-// Bound on the list requests of one tags() call.
-const MAX_LIST_REQUESTS = 100000;
-// Bound on the connections one listing uses at once.
-const MAX_LIST_CONNECTIONS = 8;
-
-// Names and filters travel as 8-bit text of at most 259 characters; one
-// that would be cut or changed on the way is refused, so it can never name
-// another tag.
+// A name or filter travels as a C string: text without a zero character.
 function checkText(text, what, allowEmpty = false) {
-  if (typeof text !== 'string' || (!allowEmpty && text === '')) {
-    throw new QXSymError(codes.symResInvalidParameter, `${what} must be a non-empty string`);
-  }
-  if (text.length > 259 || /[^\u0001-\u00ff]/.test(text)) {
-    throw new QXSymError(codes.symResInvalidParameter,
-                         `${what} '${text.slice(0, 40)}': at most 259 Latin-1 characters, no zero`);
+  if (typeof text !== 'string' || (!allowEmpty && text === '') || text.includes('\0')) {
+    throw new QXSymError(codes.symResInvalidParameter, `${what} must be a non-empty string without zeros`);
   }
 }
 
-function lostError(detail) {
-  return new QXSymError(codes.symResConnectionLost, detail);
+// The error of a failed item; a refused value names its path first.
+function itemError(item, path, written = false) {
+  const detail = item.message || native().result(item.result).message;
+  if (!written || item.result !== codes.symResInvalidParameter) return new QXSymError(item.result, detail);
+  const own = /^'([^']*)': /.exec(detail);
+  return new QXSymError(item.result, own ? `value for ${detail}` : `value for '${path}': ${detail}`);
 }
 
-// A value of a tag goes through the value commands when its type is basic
-// or a string, else through the raw commands (the tag's whole memory).
-function isComplex(entry) {
-  const kind = kindOf(entry.type);
-  return kind === 'array' || kind === 'struct' || kind === 'functionBlock';
-}
-
-// Narrower filters that together match what filter matches: one wildcard
-// is spelled out one character at a time (a '*' may also stand for
-// nothing): the first one (fromEnd false), or the last one, so that names
-// sharing a long prefix but differing in their ends (Area01_Line02_Motor017)
-// split at once. null when filter has no wildcard left.
-function narrow(filter, fromEnd = false) {
-  const f = filter === '' ? '*' : filter;
-  const i = fromEnd ? Math.max(f.lastIndexOf('*'), f.lastIndexOf('?')) : f.search(/[*?]/);
-  if (i < 0) return null;
-  const head = f.slice(0, i);
-  const tail = f.slice(i + 1);
-  if (f[i] === '?') return [...NAME_CHARS].map((c) => head + c + tail);
-  const spelled = [...NAME_CHARS].map((c) => (fromEnd ? head + '*' + c + tail : head + c + '*' + tail));
-  // No tag has an empty name (and the empty filter would match them all).
-  return head + tail === '' ? spelled : [head + tail, ...spelled];
-}
-
-// Whether the narrower filters of filter share no tag, so that their counts
-// add up to filter's own: true when the filter has a single wildcard (the
-// one spelled out). With more, one name can match several of them.
-function splitsDisjointly(filter) {
-  return (filter === '' ? '*' : filter).replace(/[^*?]/g, '').length === 1;
-}
-
-// The options of a listing: connections (1 to MAX_LIST_CONNECTIONS, 1 when
-// absent).
-function listOptions(options) {
-  if (options === null || options === undefined) return { connections: 1 };
-  const { connections = 1 } = options;
-  if (typeof options !== 'object' || !Number.isInteger(connections) || connections < 1 ||
-      connections > MAX_LIST_CONNECTIONS) {
-    throw new QXSymError(codes.symResInvalidParameter,
-                         `connections must be an integer from 1 to ${MAX_LIST_CONNECTIONS}`);
-  }
-  return { connections };
-}
-
-// The connections one listing asks over: the workspace's own, and up to n
-// extra ones to the same controller that join as they come up, so that a
-// controller slow to accept them never holds the listing up. They are opened
-// one after the other and only while the last one succeeded: a controller
-// that refuses or never answers costs one attempt, which ties up one worker
-// thread at the most. end() closes them.
-class ListConnections {
-  constructor(own, options, n) {
-    this.own = own;
-    this.extra = [];
-    this.ended = false;
-    this.onJoin = null;  // set while a narrowing runs
-    const openNext = (left) => {
-      if (left === 0 || this.ended) return;
-      native().open(options.host, options.port, options.timeout).then((r) => {
-        if (this.ended) {
-          native().close(r.workspace).catch(() => {});
-          return;
-        }
-        this.extra.push(r.workspace);
-        if (this.onJoin) this.onJoin(r.workspace);
-        openNext(left - 1);
-      }, () => {});
-    };
-    openNext(n);
-  }
-
-  // An extra connection that failed: closed, and used no more.
-  retire(h) {
-    const i = this.extra.indexOf(h);
-    if (i >= 0) this.extra.splice(i, 1);
-    native().close(h).catch(() => {});
-  }
-
-  end() {
-    this.ended = true;
-    return Promise.all(this.extra.splice(0).map((h) => native().close(h).catch(() => {})));
-  }
-}
-
-// Asks the narrower filters of root until every one fits a reply, over all
-// of pool's connections at once. A filter is narrowed from the end first;
-// one that did not split (one narrower filter kept every tag) is narrowed
-// from the other end. Narrower filters that share no tag stop being asked
-// once their counts cover their parent's (prune). A failure on an extra
-// connection retires it and hands its filter on; a failure on the
-// workspace's own connection fails the listing.
-function narrowAll(root, namesOnly, take, pool, prune) {
-  const stack = [];  // { f, parent }, next on top
-  const expand = (node) => {
-    const children = narrow(node.f, node.fromEnd);
-    if (!children) return;
-    node.covered = 0;
-    node.disjoint = prune && splitsDisjointly(node.f);
-    for (let i = children.length - 1; i >= 0; i--) stack.push({ f: children[i], parent: node });
-  };
-  expand(root);
-  const idle = [pool.own, ...pool.extra];
-  let busy = 0;
-  let requests = 0;
-  let failure = null;
-  return new Promise((resolve, reject) => {
-    const pump = () => {
-      while (!failure && idle.length && stack.length && requests < MAX_LIST_REQUESTS) {
-        const task = stack.pop();
-        const p = task.parent;
-        if (p.disjoint && p.covered >= p.count) continue;
-        const h = idle.pop();
-        requests++;
-        busy++;
-        native().list(h, task.f, namesOnly).then((r) => {
-          busy--;
-          idle.push(h);
-          p.covered += r.count;
-          if (r.tags) {
-            take(r.tags);
-          } else if (r.count > 0) {
-            expand({ f: task.f, count: r.count, fromEnd: r.count < p.count ? p.fromEnd : !p.fromEnd });
-          }
-          pump();
-        }, (e) => {
-          busy--;
-          if (h === pool.own) {
-            failure = failure || e;
-          } else {
-            stack.push(task);
-            pool.retire(h);
-          }
-          pump();
-        });
-      }
-      if (busy === 0) {
-        pool.onJoin = null;  // settled: later connections wait for the next narrowing
-        if (failure) reject(failure);
-        else resolve();
-      }
-    };
-    pool.onJoin = (h) => {
-      idle.push(h);
-      pump();
-    };
-    pump();
+// The values of paths read together in one exchange; the first failure throws.
+async function readSet(handle, paths) {
+  const items = await native().read(handle, paths);
+  items.forEach((item, i) => {
+    if (item.result !== codes.symResOk) throw itemError(item, paths[i]);
   });
+  return items.map(decode);
+}
+
+// Writes the items of all values together in one exchange.
+async function writeItems(handle, items) {
+  if (items.length === 0) return;
+  const r = await native().write(handle, items);
+  const failed = r.results.findIndex((x) => x.result === r.result);
+  if (r.result !== codes.symResOk) throw itemError(r.results[failed] || r, items[Math.max(failed, 0)].path, true);
+}
+
+// A listing's connections (the core bounds them).
+function listOptions(options) {
+  const { connections = 1 } = options || {};
+  if (!Number.isInteger(connections) || connections < 1) {
+    throw new QXSymError(codes.symResInvalidParameter, 'connections must be a positive integer');
+  }
+  return connections;
 }
 
 class Workspace extends EventEmitter {
   constructor(options, opened) {
     super();
     this._options = options;
-    this._handle = opened.workspace;
-    this.version = opened.version.join('.');
-    this.fullSupport = opened.result === codes.symResOk;
+    this._opened(opened);
     this._tail = Promise.resolve();
     this._state = 'open';  // 'open', 'reconnecting', 'closed'
     this._generation = 0;
-    this._tags = new Map();  // name -> lookup of the current generation
     this._groups = new Set();
     this._sleepers = new Set();
     const r = options.reconnect;
-    this._reconnect = r ? {
-      initialDelay: 200, maxDelay: 10000, factor: 2, ...(typeof r === 'object' ? r : {}),
-    } : null;
+    this._reconnect = r ? { initialDelay: 200, maxDelay: 10000, factor: 2, ...(typeof r === 'object' ? r : {}) } : null;
+  }
+
+  _opened(opened) {
+    this._handle = opened.session;
+    this.version = opened.version.join('.');
+    this.fullSupport = opened.fullSupport;
   }
 
   get connected() {
@@ -242,10 +84,10 @@ class Workspace extends EventEmitter {
   // the workspace reconnects or once it is closed.
   _run(job, what) {
     const gate = () => {
-      if (this._state === 'closed') {
-        throw new QXSymError(codes.symResInvalidHandle, 'the workspace is closed');
+      if (this._state === 'closed') throw new QXSymError(codes.symResInvalidHandle, 'the workspace is closed');
+      if (this._state === 'reconnecting') {
+        throw new QXSymError(codes.symResConnectionLost, 'reconnecting to the controller');
       }
-      if (this._state === 'reconnecting') throw lostError('reconnecting to the controller');
     };
     try {
       gate();
@@ -267,166 +109,104 @@ class Workspace extends EventEmitter {
     return result;
   }
 
-  // The looked-up tag for name (cached); inside a job only.
-  async _entry(name) {
-    checkText(name, 'a tag name');
-    let entry = this._tags.get(name);
-    if (entry) {
-      this._tags.delete(name);  // most recently used last
-      this._tags.set(name, entry);
-      return entry;
-    }
-    entry = await native().lookup(this._handle, name, false);
-    this._tags.set(name, entry);
-    if (this._tags.size > TAG_CACHE_SIZE) {
-      const [oldest, old] = this._tags.entries().next().value;
-      this._tags.delete(oldest);
-      native().closeTag(old.tag);
-    }
-    return entry;
-  }
-
-  // Global tags matching filter (a glob: '*' any run of characters, '?' one
-  // character; empty: all), as plain objects. More than one reply holds is
-  // gathered by narrowing the filter. options.connections: see tagNames().
-  tags(filter = '', options = {}) {
-    let opts;
+  // Runs job with the arguments checked first (check throws on bad ones).
+  _checked(check, job, what) {
     try {
-      checkText(filter, 'filter', true);
-      opts = listOptions(options);
+      check();
     } catch (e) {
       return Promise.reject(e);
     }
-    return this._run(async () => {
-      const found = await this._gather(filter, false, null, opts.connections);
-      return [...found.values()].sort((a, b) => (a.name < b.name ? -1 : a.name > b.name)).map(plainTag);
+    return this._run(job, what);
+  }
+
+  _describe(path) {
+    return native().describe(this._handle, path);
+  }
+
+  // Global tags matching filter (a glob: '*' any run of characters, '?' one
+  // character; empty: all), sorted by name, complete beyond one reply.
+  tags(filter = '', options = {}) {
+    let connections;
+    return this._checked(() => {
+      checkText(filter, 'filter', true);
+      connections = listOptions(options);
+    }, async () => {
+      const found = await this._list(filter, true, null, connections);
+      return found.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name)).map((t) => ({
+        name: t.name, type: t.type, size: t.size, flags: { readOnly: t.readOnly, bitAddress: t.bitAddress },
+      }));
     }, `filter '${filter}'`);
   }
 
-  // The names of the global tags matching filter, sorted; one exchange per
-  // tag instead of the five of tags(), for browsing large models. onBatch,
-  // when given, receives each reply's names as they arrive. With
-  // options.connections above 1, a listing that does not fit one reply also
-  // opens up to that many connections less one to the controller for its
-  // duration and asks over all of them at once.
+  // The names of the global tags matching filter, sorted. onBatch, when
+  // given, receives the names as they are found. options.connections: up
+  // to that many connections to the controller list at once.
   tagNames(filter = '', onBatch = null, options = {}) {
-    let opts;
-    try {
+    let connections;
+    return this._checked(() => {
       checkText(filter, 'filter', true);
       if (onBatch !== null && typeof onBatch !== 'function') {
         throw new QXSymError(codes.symResInvalidParameter, 'onBatch must be a function or null');
       }
-      opts = listOptions(options);
-    } catch (e) {
-      return Promise.reject(e);
-    }
-    return this._run(async () => {
-      const found = await this._gather(filter, true, onBatch, opts.connections);
-      return [...found.keys()].sort();
-    }, `filter '${filter}'`);
+      connections = listOptions(options);
+    }, async () => (await this._list(filter, false, onBatch, connections)).map((t) => t.name).sort(),
+    `filter '${filter}'`);
   }
 
-  // The tags matching filter by name, narrowing the filter where one reply
-  // cannot hold them (inside a job only).
-  async _gather(filter, namesOnly, onBatch, connections) {
-    const found = new Map();
-    const take = (tags) => {
-      for (const t of tags) found.set(t.name, t);
-      if (onBatch && tags.length) onBatch(tags.map((t) => t.name));
-    };
-    const first = await native().list(this._handle, filter, namesOnly);
-    if (first.tags) {
-      take(first.tags);
-      return found;
-    }
-    const pool = new ListConnections(this._handle, this._options, connections - 1);
+  async _list(filter, details, onBatch, connections) {
+    const n = native();
+    const listing = await n.listBegin(this._handle, filter, details, connections);
+    const found = [];
     try {
-      const root = () => ({ f: filter, count: first.count, fromEnd: true });
-      await narrowAll(root(), namesOnly, take, pool, true);
-      // Counts that added up without every name found (a source whose
-      // filters overlap where a glob's would not): ask every narrower filter.
-      if (found.size < first.count) await narrowAll(root(), namesOnly, take, pool, false);
+      for (let done = false; !done;) {
+        const r = await n.listNext(listing, details);
+        found.push(...r.tags);
+        if (onBatch && r.tags.length) onBatch(r.tags.map((t) => t.name));
+        done = r.done;
+      }
     } finally {
-      await pool.end();
-    }
-    if (found.size < first.count) {
-      throw new QXSymError(codes.symResBufferOverflow,
-                           `${first.count} tags match '${filter}' but only ${found.size} ` +
-                           'could be listed through narrower filters');
+      await n.listEnd(listing);
     }
     return found;
   }
 
-  // The value of a tag as a plain JavaScript value.
+  // The value of a tag, member or element as a plain JavaScript value.
   read(name) {
-    return this._run(async () => {
-      const entry = await this._entry(name);
-      const complex = isComplex(entry);
-      const size = complex ? entry.fullSize : entry.dataSize;
-      if (size > MAX_VALUE) {
-        throw new QXSymError(codes.symResInvalidTagSize, `'${name}': ${size} bytes`);
-      }
-      const bytes = await native().read(entry.tag, size, complex);
-      return decode(entry.type, bytes, 0, name);
-    }, `'${name}'`);
+    return this._checked(() => checkText(name, 'a tag name'),
+                         async () => (await readSet(this._handle, [name]))[0], `'${name}'`);
   }
 
-  // Writes value to a tag. Structures and arrays may be given in part: what
-  // is left out keeps the controller's value (read first, then written back
-  // whole).
+  // Writes value to a tag, member or element. Structures and arrays may be
+  // given in part: what is left out keeps the controller's value.
   write(name, value) {
-    return this._run(async () => {
-      const entry = await this._entry(name);
-      if (Math.max(entry.fullSize, entry.dataSize) > MAX_VALUE) {
-        throw new QXSymError(codes.symResInvalidTagSize, `'${name}': ${entry.fullSize} bytes`);
-      }
-      if (isComplex(entry)) {
-        const bytes = await native().read(entry.tag, entry.fullSize, true);
-        encode(entry.type, value, bytes, 0, false, name);
-        await native().write(entry.tag, bytes, true);
-      } else {
-        const bytes = Buffer.alloc(entry.dataSize);
-        encode(entry.type, value, bytes, 0, true, name);
-        await native().write(entry.tag, bytes, false);
-      }
-    }, `'${name}'`);
+    return this._checked(() => checkText(name, 'a tag name'),
+                         async () => writeItems(this._handle, encode(await this._describe(name), value)),
+                         `'${name}'`);
   }
 
   // A plain description of the type of a tag.
   type(name) {
-    try {
-      checkText(name, 'a tag name');
-    } catch (e) {
-      return Promise.reject(e);
-    }
-    return this._run(async () => {
-      const entry = await native().lookup(this._handle, name, true);
-      await native().closeTag(entry.tag);
-      return describeType(entry.type);
-    }, `'${name}'`);
+    return this._checked(() => checkText(name, 'a tag name'),
+                         () => describeType(name, (p) => this._describe(p)), `'${name}'`);
   }
 
   // The description of a tag and the texts of those of the named
   // attributes it has: { description, attributes: { name: text } }.
   // Attributes cannot be listed, only asked for by name (at most 32).
   texts(name, attributeNames = []) {
-    try {
+    return this._checked(() => {
       checkText(name, 'a tag name');
       if (!Array.isArray(attributeNames) || attributeNames.length > 32) {
         throw new QXSymError(codes.symResInvalidParameter, 'up to 32 attribute names');
       }
       for (const a of attributeNames) checkText(a, 'an attribute name');
-    } catch (e) {
-      return Promise.reject(e);
-    }
-    return this._run(() => native().texts(this._handle, name, attributeNames), `'${name}'`);
+    }, () => native().texts(this._handle, name, attributeNames), `'${name}'`);
   }
 
   // A group of tags that are read and written in one exchange each.
   async group(names) {
     if (!Array.isArray(names) || names.length === 0) {
-      throw new QXSymError(codes.symResInvalidParameter,
-                           'a group needs a non-empty array of tag names');
+      throw new QXSymError(codes.symResInvalidParameter, 'a group needs a non-empty array of tag names');
     }
     for (const n of names) checkText(n, 'a tag name');
     if (new Set(names.map((n) => n.toLowerCase())).size !== names.length) {
@@ -444,27 +224,20 @@ class Workspace extends EventEmitter {
   // loop is left or the workspace is closed. With reconnect on, reads while
   // disconnected are skipped.
   async *watch(names, { interval = 1000 } = {}) {
-    if (!(interval > 0)) {
-      throw new QXSymError(codes.symResInvalidParameter, 'interval must be a positive number');
-    }
+    if (!(interval > 0)) throw new QXSymError(codes.symResInvalidParameter, 'interval must be a positive number');
     const group = await this.group(names);
     const last = new Map();
     try {
       while (this._state !== 'closed') {
-        let values = null;
-        try {
-          values = await group.read();
-        } catch (e) {
+        const values = await group.read().catch((e) => {
           if (!(this._reconnect && e instanceof QXSymError && LOST.has(e.code))) throw e;
-        }
-        if (values) {
-          for (const name of names) {
-            const value = values[name];
-            if (last.has(name) && isDeepStrictEqual(last.get(name), value)) continue;
-            const previous = last.get(name);
-            last.set(name, value);
-            yield { name, value, previous };
-          }
+        });
+        for (const name of values ? names : []) {
+          const value = values[name];
+          if (last.has(name) && isDeepStrictEqual(last.get(name), value)) continue;
+          const previous = last.get(name);
+          last.set(name, value);
+          yield { name, value, previous };
         }
         await this._sleep(interval);
       }
@@ -485,29 +258,18 @@ class Workspace extends EventEmitter {
     });
   }
 
-  // Closes the workspace after the calls made before; its groups and tags
-  // go with it. Later calls fail with symResInvalidHandle.
+  // Closes the workspace after the calls made before; its groups go with
+  // it. Later calls fail with symResInvalidHandle.
   async close() {
     if (this._state === 'closed') return;
     const wait = this._tail;
     this._state = 'closed';
     for (const wake of [...this._sleepers]) wake();
     await wait;
-    await this._release(this._handle);
+    if (this._handle) await native().close(this._handle);
     this._groups.clear();
     this._handle = 0;
     this.emit('close');
-  }
-
-  // Releases groups, tags and the workspace handle (the generation ends).
-  async _release(handle) {
-    const groups = [...this._groups];
-    const tags = [...this._tags.values()];
-    this._tags.clear();
-    const n = native();
-    for (const g of groups) await g._release();
-    await Promise.all(tags.map((t) => n.closeTag(t.tag)));
-    if (handle) await n.close(handle);
   }
 
   // The connection is gone: with reconnect on, reopen in the background.
@@ -518,52 +280,30 @@ class Workspace extends EventEmitter {
     const old = this._handle;
     this._handle = 0;
     this.emit('disconnect', err);
-    this._reopen(old).catch(() => {});
+    native().close(old).catch(() => {});
+    this._reopen().catch(() => {});
   }
 
-  async _reopen(old) {
-    const names = [...this._tags.keys()];
-    await this._release(old).catch(() => {});
+  async _reopen() {
     const { initialDelay, maxDelay, factor } = this._reconnect;
-    let delay = initialDelay;
-    const o = this._options;
-    while (this._state === 'reconnecting') {
+    for (let delay = initialDelay; this._state === 'reconnecting'; delay = Math.min(delay * factor, maxDelay)) {
       await this._sleep(delay);
       if (this._state !== 'reconnecting') return;
-      let opened = null;
-      try {
-        opened = await native().open(o.host, o.port, o.timeout);
-      } catch (e) {
-        delay = Math.min(delay * factor, maxDelay);
-        continue;
-      }
-      if (this._state !== 'reconnecting') {  // closed meanwhile
-        await native().close(opened.workspace);
-        return;
-      }
-      this._handle = opened.workspace;
-      this.version = opened.version.join('.');
+      const opened = await open(this._options).catch(() => null);
+      if (!opened) continue;
+      if (this._state !== 'reconnecting') return native().close(opened.session);  // closed meanwhile
+      this._opened(opened);
       try {
         // A group whose tags are gone fails its calls with the reason.
         for (const g of this._groups) {
-          g._broken = null;
-          await g._create().catch((e) => {
+          g._broken = await g._create().then(() => null, (e) => {
             if (LOST.has(e.code)) throw e;
-            g._broken = e;
+            return e;
           });
         }
-        // The tags in use are looked up again; one that is gone is dropped.
-        for (const name of names) {
-          try {
-            this._tags.set(name, await native().lookup(this._handle, name, false));
-          } catch (e) {
-            if (LOST.has(e.code)) throw e;
-          }
-        }
       } catch (e) {
-        await this._release(this._handle).catch(() => {});
+        await native().close(this._handle).catch(() => {});
         this._handle = 0;
-        delay = Math.min(delay * factor, maxDelay);
         continue;
       }
       this._state = 'open';
@@ -573,54 +313,17 @@ class Workspace extends EventEmitter {
   }
 }
 
-function plainTag(t) {
-  return { name: t.name, type: t.type, size: t.size,
-           flags: { readOnly: t.readOnly, bitAddress: t.bitAddress } };
-}
-
 class Group {
   constructor(ws, names) {
     this._ws = ws;
     this.names = names;
-    this._handle = 0;
-    this._members = [];
     this._closed = false;
     this._broken = null;  // why the group could not be made again after a reconnect
   }
 
-  // Looks the members up and makes the group at the controller (a job).
+  // Reads the members once: each must be there (a job).
   async _create() {
-    const n = native();
-    const ws = this._ws;
-    const members = [];
-    try {
-      for (const name of this.names) {
-        const entry = await n.lookup(ws._handle, name, false);
-        members.push(entry);
-        if (kindOf(entry.type) === 'array') {
-          throw new QXSymError(codes.symResInvalidGroupTag,
-                               `'${name}' is an array: read arrays with ws.read()`);
-        }
-      }
-      if (members.reduce((sum, m) => sum + m.dataSize, 0) > MAX_VALUE) {
-        throw new QXSymError(codes.symResInvalidGroupSize, 'the members exceed 256 MiB');
-      }
-      this._handle = await n.groupCreate(ws._handle, members.map((m) => m.tag));
-      this._members = members;
-    } catch (e) {
-      await Promise.all(members.map((m) => n.closeTag(m.tag)));
-      throw e;
-    }
-  }
-
-  async _release() {
-    const n = native();
-    const handle = this._handle;
-    const members = this._members;
-    this._handle = 0;
-    this._members = [];
-    if (handle) await n.groupDelete(handle);
-    await Promise.all(members.map((m) => n.closeTag(m.tag)));
+    await readSet(this._ws._handle, this.names);
   }
 
   _check() {
@@ -632,16 +335,8 @@ class Group {
   read() {
     return this._ws._run(async () => {
       this._check();
-      const m = this._members;
-      const bytes = await native().groupRead(this._handle, m.map((e) => e.tag),
-                                             m.map((e) => e.dataSize));
-      const out = {};
-      let at = 0;
-      m.forEach((e, i) => {
-        out[this.names[i]] = decode(e.type, bytes, at, this.names[i]);
-        at += e.dataSize;
-      });
-      return out;
+      const values = await readSet(this._ws._handle, this.names);
+      return Object.fromEntries(this.names.map((name, i) => [name, values[i]]));
     }, 'group read');
   }
 
@@ -652,45 +347,38 @@ class Group {
       if (values === null || typeof values !== 'object') {
         throw new QXSymError(codes.symResInvalidParameter, 'values must be an object');
       }
-      const m = this._members;
-      const bytes = Buffer.alloc(m.reduce((sum, e) => sum + e.dataSize, 0));
-      const known = new Set(this.names);
-      for (const key of Object.keys(values)) {
-        if (!known.has(key)) {
-          throw new QXSymError(codes.symResInvalidGroupTag, `'${key}' is not a member of the group`);
-        }
+      const unknown = Object.keys(values).find((key) => !this.names.includes(key));
+      if (unknown !== undefined) {
+        throw new QXSymError(codes.symResInvalidGroupTag, `'${unknown}' is not a member of the group`);
       }
-      let at = 0;
-      m.forEach((e, i) => {
-        const name = this.names[i];
-        if (!(name in values)) {
-          throw new QXSymError(codes.symResInvalidParameter, `no value for member '${name}'`);
-        }
-        encode(e.type, values[name], bytes, at, true, name);
-        at += e.dataSize;
-      });
-      await native().groupWrite(this._handle, m.map((e) => e.tag), m.map((e) => e.dataSize), bytes);
+      const items = [];
+      for (const name of this.names) {
+        if (!(name in values)) throw new QXSymError(codes.symResInvalidParameter, `no value for member '${name}'`);
+        items.push(...encode(await this._ws._describe(name), values[name]));
+      }
+      await writeItems(this._ws._handle, items);
     }, 'group write');
   }
 
-  // Removes the group at the controller.
+  // Ends the group; its members stay known to the workspace.
   async close() {
-    if (this._closed) return;
     this._closed = true;
-    if (this._ws._state === 'closed') return;  // the workspace's close() releases it
     this._ws._groups.delete(this);
-    await this._ws._run(() => this._release(), 'group close').catch(() => {});
   }
 }
 
+function open({ host, port, timeout, encoding }) {
+  return native().open(host, port, timeout, ENCODINGS[encoding]);
+}
+
 // Opens a workspace on the symbol service at host:port. timeout is the
-// reply time-out in ms (0 or absent: the library's default); reconnect
-// turns on reopening after a lost connection (true, or { initialDelay,
-// maxDelay, factor }).
+// reply time-out in ms (0 or absent: the library's default); encoding the
+// controller's text encoding ('latin1', the default, 'utf8' or
+// 'windows1252'); reconnect turns on reopening after a lost connection
+// (true, or { initialDelay, maxDelay, factor }).
 async function connect(options = {}) {
-  const { host = '127.0.0.1', port, timeout = 0, reconnect = false } = options;
-  if (typeof host !== 'string' || host === '' || host.length > 59 ||
-      /[^\u0021-\u007e]/.test(host)) {
+  const { host = '127.0.0.1', port, timeout = 0, reconnect = false, encoding = 'latin1' } = options;
+  if (typeof host !== 'string' || host === '' || host.length > 59 || /[^\u0021-\u007e]/.test(host)) {
     throw new QXSymError(codes.symResInvalidAddress, 'host must be a name of 1 to 59 characters');
   }
   if (!Number.isInteger(port) || port < 1 || port > 65535) {
@@ -699,10 +387,13 @@ async function connect(options = {}) {
   if (!Number.isInteger(timeout) || timeout < 0 || timeout > 65535) {
     throw new QXSymError(codes.symResInvalidParameter, 'timeout must be 0 to 65535 ms');
   }
-  let opened;
+  if (!Object.prototype.hasOwnProperty.call(ENCODINGS, encoding)) {
+    throw new QXSymError(codes.symResInvalidParameter, `encoding must be one of ${Object.keys(ENCODINGS).join(', ')}`);
+  }
+  const settings = { host, port, timeout, reconnect, encoding };
   const started = Date.now();
   try {
-    opened = await native().open(host, port, timeout);
+    return new Workspace(settings, await open(settings));
   } catch (e) {
     // A controller that takes the connection and stays silent fails the open
     // with symResSocketError once the handshakes and the open request have
@@ -711,7 +402,6 @@ async function connect(options = {}) {
                    Date.now() - started >= (timeout || 10000);
     throw fromNative(e, `${host}:${port}${silent ? ': the controller does not answer' : ''}`);
   }
-  return new Workspace({ host, port, timeout, reconnect }, opened);
 }
 
 module.exports = { connect, Workspace, Group, QXSymError, codes, resultName };

@@ -1,25 +1,13 @@
 'use strict';
-// Result codes of the library by name, and the error the promise API throws.
+// Result codes by name, and the error the promise API throws; names,
+// messages and advice are the client core's.
+const native = require('./native');
 
-// In code order; the names are the library's own, spelling included.
-const NAMES = [
-  'symResOk', 'symResNotInited', 'symResSocketInitError', 'symResSymbolTableLoadError',
-  'symResInvalidHandle', 'symResInvalidParameter', 'symResSymbolNotFound',
-  'symResAttributeNotFound', 'symResInvalidAddress', 'symResMemReadError', 'symResInvalidBuffer',
-  'symResUnknownTagSize', 'symResMemWriteError', 'symResTimeoutError', 'symResInvalidVARIANT',
-  'symResInvalidArrayIndex', 'symResReadOnlyTag', 'symResConnectionLost', 'symResNotOk',
-  'symResInvalidAttributeValue', 'symResBitCommandRequired', 'symResInvalidTagSize',
-  'symResNotImplemented', 'symResVersionNotSupported', 'symResCommandNotSupported',
-  'symResAddressMismatch32vs64', 'symResMemoryAllocError', 'symResInvalidArea',
-  'symResInvalidWorkspace', 'symResMaxReached', 'symResBufferOverflow', 'symResUnkownCommand',
-  'symResShutdownInProgress', 'symResInvalidComm', 'symResServerNotCompatible',
-  'symResOkServerNotFullSupport', 'symResFileAlreadyExists', 'symResCannotWriteFile',
-  'symResCannotOpenFile', 'symResCannotReadFile', 'symResSegmentationError',
-  'symResHandleAlreadyExists', 'symResInvalidGroupSize', 'symResGroupMustBeRead',
-  'symResGroupConfigError', 'symResInvalidGroupTag', 'symResGroupIsEmpty',
-  'symResInvalidTagType', 'symResSocketError', 'symResProtocolError',
-];
-
+// Every code the core names, in code order ('symRes?' past the last).
+const NAMES = [];
+for (let code = 0; native().result(code).name !== 'symRes?' && code < 1000; code++) {
+  NAMES.push(native().result(code).name);
+}
 const codes = Object.freeze(Object.fromEntries(NAMES.map((name, code) => [name, code])));
 
 function resultName(code) {
@@ -27,25 +15,24 @@ function resultName(code) {
 }
 
 // An error of the library or of the controller: code is the result code,
-// result its name; the message starts with the name.
+// result its name, advice what to do; the message starts with the name.
 class QXSymError extends Error {
   constructor(code, detail) {
     super(`${resultName(code)} (${code})${detail ? ': ' + detail : ''}`);
     this.name = 'QXSymError';
     this.code = code;
     this.result = resultName(code);
+    this.advice = native().result(code).advice;
   }
 }
 
-// Turns a rejection of the add-on ({ code, call }) into a QXSymError.
+// Turns a rejection of the add-on ({ code, call, detail }) into a QXSymError.
 function fromNative(err, what) {
-  if (err instanceof QXSymError) return err;
-  if (err && typeof err.code === 'number') {
-    const e = new QXSymError(err.code, `${err.call}${what ? ' for ' + what : ''}`);
-    e.call = err.call;
-    return e;
-  }
-  return err;
+  if (err instanceof QXSymError || !err || typeof err.code !== 'number') return err;
+  const reason = err.detail || native().result(err.code).message;
+  const e = new QXSymError(err.code, `${reason}${what ? ' (' + what + ')' : ''}`);
+  e.call = err.call;
+  return e;
 }
 
 module.exports = { QXSymError, codes, resultName, fromNative };

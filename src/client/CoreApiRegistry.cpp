@@ -69,6 +69,7 @@ void CLayout::Set(std::shared_ptr<const Layout> from) {
   c.leaf_count = static_cast<std::uint32_t>(leaves.size());
   c.leaves = leaves.data();
   c.value_count = layout->value_count;
+  c.type_properties = layout->type_properties;
   c.num_dims = static_cast<std::uint32_t>(layout->dims.size());
   for (std::size_t d = 0; d < layout->dims.size() && d < QXSYMCORE_MAX_DIMS; ++d) {
     c.dims[d] = layout->dims[d];

@@ -122,6 +122,7 @@ std::shared_ptr<const Layout> Describe(Session& session, const std::string& path
   auto layout = std::make_shared<Layout>();
   layout->path = path;
   layout->type_name = node->name;
+  layout->type_properties = node->properties;
   layout->size = node->size;
   if (node->kind == TypeNode::Kind::kArray) {
     layout->dims = node->dims;

@@ -35,6 +35,7 @@ struct Unit {
 struct Layout {
   std::string path;
   std::string type_name;
+  std::uint32_t type_properties = 0;  // the source's QXSymTypeIs* flags of that type
   std::uint32_t size = 0;
   std::vector<Leaf> leaves;
   std::vector<Unit> units;        // for reading, and for writing when whole

@@ -101,6 +101,7 @@ struct TypeCatalog::Walk {
         !Check(s.Sent(QXSym_TypeGetProperties(type.handle, &properties)), what)) {
       return false;
     }
+    node->properties = properties;
     if (properties & QXSymTypeIsArray) {
       node->kind = TypeNode::Kind::kArray;
       return Array(path, facts, type.handle, depth, node);

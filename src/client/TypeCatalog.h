@@ -38,7 +38,8 @@ struct TypeNode {
   std::string name;
   Kind kind = Kind::kBasic;
   std::uint32_t size = 0;
-  std::uint32_t tyvar = 0;  // kBasic
+  std::uint32_t properties = 0;  // the source's QXSymTypeIs* flags
+  std::uint32_t tyvar = 0;       // kBasic
   // kArray: element counts and declared lower bounds per dimension.
   std::vector<std::uint32_t> dims;
   std::vector<std::int64_t> lower;

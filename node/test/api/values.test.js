@@ -31,10 +31,14 @@ test('every basic type round-trips at its limits', async () => {
     await ws.write(name, value);
     assert.deepEqual(await ws.read(name), value, name);
   }
-  // A REAL keeps single precision; 64-bit integers come back as BigInt
-  // also when written as a Number.
+  // A REAL keeps single precision and reads as the shortest decimal that
+  // names it; 64-bit integers come back as BigInt also when written as a Number.
   await ws.write('R', 0.1);
-  assert.equal(await ws.read('R'), Math.fround(0.1));
+  assert.equal(await ws.read('R'), 0.1);
+  await ws.write('R', 16777217);
+  assert.equal(await ws.read('R'), 16777216);
+  await ws.write('Li', 2 ** 60);
+  assert.equal(await ws.read('Li'), 2n ** 60n);
   await ws.write('Li', -5);
   assert.equal(await ws.read('Li'), -5n);
   // The bit tag changes only its own bit.
@@ -83,7 +87,11 @@ test('type() describes members with their offsets, and arrays with dims', async 
                    [['Id', 0, 'int'], ['Inlet', 8, 'functionBlock'], ['Levels', 40, 'array'],
                     ['Spare', 60, 'uint']]);
   const grid = await ws.type('Grid');
-  assert.deepEqual([grid.kind, grid.dims, grid.element.kind, grid.element.size], ['array', [2, 3], 'int', 2]);
+  assert.deepEqual([grid.kind, grid.dims, grid.lower, grid.element.kind, grid.element.size],
+                   ['array', [2, 3], [1, 1], 'int', 2]);
+  const cells = await ws.type('Cells');
+  assert.deepEqual([cells.dims, cells.lower, cells.element.name, cells.element.members.length],
+                   [[2], [0], 'CELL', 4]);
   assert.equal((await ws.type('Uli')).kind, 'uint');
 });
 
@@ -93,15 +101,19 @@ test('bad values are refused with a code and the tag keeps its value', async () 
   await ws.write('Cell', { Id: 7 });
   const refused = [
     ['Usi', 256], ['Usi', -1], ['Usi', 1.5], ['Usi', '3'], ['I', 40000],
-    ['Li', 2n ** 63n], ['Uli', -1n], ['Li', 2 ** 60], ['B', 'yes'], ['R', null],
-    ['S', 'elevenchars'], ['S', 'snow ☃'], ['Cell', { Id: 1, Nope: 2 }], ['Cell', 5],
-    ['Grid', [[1, 2, 3, 4]]], ['Grid', [1, 2]],
+    ['Li', 2n ** 63n], ['Uli', -1n], ['Li', 2 ** 64], ['B', 'yes'], ['R', null], ['R', 1e39],
+    ['S', 'elevenchars'], ['S', 'snow ☃'], ['Cell', 5], ['Cell', { Id: 1, Levels: 3 }],
+    ['Grid', [1, 2]], ['Cell', { Id: 1, Spare: -1 }],
   ];
   for (const [name, value] of refused) {
     const e = await rejectsWith(ws.write(name, value), 'symResInvalidParameter');
     assert.equal(e.code, 5);
     assert.match(e.message, new RegExp(`^symResInvalidParameter \\(5\\): value for '${name}`));
   }
+  // A member or element the tag does not have: the one rule of the core.
+  await rejectsWith(ws.write('Cell', { Id: 1, Nope: 2 }), 'symResSymbolNotFound');
+  await rejectsWith(ws.write('Grid', [[1, 2, 3, 4]]), 'symResInvalidArrayIndex');
+  await rejectsWith(ws.write('Cells', [{}, {}, { Id: 3 }]), 'symResInvalidArrayIndex');
   assert.equal(await ws.read('Usi'), 9);
   assert.equal(await ws.read('S'), 'keep');
   assert.equal((await ws.read('Cell')).Id, 7);
@@ -114,9 +126,10 @@ test('refusals of the controller keep their code and name', async () => {
   await rejectsWith(ws.write('Fixed', 1), 'symResReadOnlyTag');
   assert.equal(await ws.read('Fixed'), 99);
   // Names that would be cut or changed on the way never reach another tag.
-  for (const name of ['', 'I\0x', 'I\u0100', 'I'.repeat(260), 42]) {
+  for (const name of ['', 'I\0x', 'I'.repeat(260), 42]) {
     await rejectsWith(ws.read(name), 'symResInvalidParameter');
   }
+  await rejectsWith(ws.read('I\u0100'), 'symResSymbolNotFound');  // no Latin-1 name spells it
   assert.ok((await rejectsWith(ws.read('NoSuchTag'), 'symResSymbolNotFound')) instanceof Error);
 });
 

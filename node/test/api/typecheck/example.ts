@@ -8,6 +8,8 @@ async function main(port: number): Promise<void> {
   const ws: Workspace = await connect({ host: '127.0.0.1', port, timeout: 2000, reconnect: true });
   ws.on('disconnect', (e: QXSymError) => console.log('lost:', e.result, e.code));
   ws.on('reconnect', () => console.log('back'));
+  const texts: Workspace = await connect({ port, encoding: 'utf8' });
+  await texts.close();
   console.log(ws.version, ws.fullSupport, ws.connected);
 
   for (const t of await ws.tags('Line*')) {
@@ -19,6 +21,7 @@ async function main(port: number): Promise<void> {
   await ws.write('Line', { Main: { Enable: true, SetSpeed: 1500 } });
   const type: TypeInfo = await ws.type('Line');
   for (const m of type.members ?? []) console.log(m.name, m.offset, m.type.kind);
+  console.log((await ws.type('Temps')).lower);
 
   const group = await ws.group(['CntInt', 'Operator']);
   const values = await group.read();
@@ -33,7 +36,7 @@ async function main(port: number): Promise<void> {
   try {
     await ws.read('NoSuchTag');
   } catch (e) {
-    if (e instanceof QXSymError && e.result === 'symResSymbolNotFound') console.log(e.message);
+    if (e instanceof QXSymError && e.result === 'symResSymbolNotFound') console.log(e.message, e.advice);
   }
   console.log(qx.codes.symResTimeoutError, qx.resultName(13));
   // The faithful module's surface is there too.
@@ -42,6 +45,8 @@ async function main(port: number): Promise<void> {
 
   // @ts-expect-error: a tag name is a string
   await ws.read(42);
+  // @ts-expect-error: no such encoding
+  await connect({ port, encoding: 'ebcdic' });
   // @ts-expect-error: the port is required
   await connect({ host: 'plc' });
   // @ts-expect-error: group values are objects
