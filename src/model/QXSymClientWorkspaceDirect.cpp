@@ -82,8 +82,15 @@ QXSymResult QXSymClientWorkspaceDirect::TakeIdList(QXSymResult entry_result, std
   // The host allocated the array with new[]; it goes back on every path.
   const std::unique_ptr<std::uint32_t[]> owned(ids);
   if (entry_result != symResOk) return entry_result;
-  if (count > capacity) return symResBufferOverflow;
   if (count != 0 && ids == nullptr) return symResNotOk;
+  if (count > capacity) {
+    // The host opened every tag it listed; none reaches the caller, so each
+    // is closed again rather than left open at the host.
+    for (std::uint32_t i = 0; i < count; ++i) {
+      CallEntry(table_, &QXSymDirectAccessTable::TagClose, context_, ids[i]);
+    }
+    return symResBufferOverflow;
+  }
 
   TagList made;
   try {

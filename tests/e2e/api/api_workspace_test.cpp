@@ -98,8 +98,13 @@ TEST_P(WorkspaceTest, LookupsListsAndFilters) {
   EXPECT_EQ(arr[8], -7);  // nothing past the count, no terminator
   for (int i = 0; i < 8; ++i) EXPECT_EQ(QXSym_CloseTag(arr[i]), symResOk);
   std::vector<QXSymTagHandle> small(3, -7);
+  const std::size_t host_objects = remote() ? 0 : source_.host_table()->service().object_count();
   EXPECT_EQ(QXSym_QueryFillGlobalTagList(ws_, "Cnt*", small.data(), 3), symResBufferOverflow);
   EXPECT_EQ(small, std::vector<QXSymTagHandle>(3, -7));
+  // A refused list leaves no tag open at the host.
+  if (!remote()) {
+    EXPECT_EQ(source_.host_table()->service().object_count(), host_objects);
+  }
   EXPECT_EQ(QXSym_FillGlobalTagList(ws_, small.data(), 0), symResInvalidParameter);
   EXPECT_EQ(QXSym_FreeTagList(small.data()), symResInvalidHandle);  // not the library's
 
