@@ -410,6 +410,23 @@ QXSYMCORE_API const char* QXSymCore_ResultMessage(int32_t code);
  */
 QXSYMCORE_API const char* QXSymCore_ResultAdvice(int32_t code);
 
+/**
+ * @brief What a failed QXSymCore_Open means, for people.
+ *
+ * A controller that accepts the connection and never answers fails the open
+ * with symResSocketError after five waits of the time-out (the two
+ * negotiations, each tried twice, then the open request); one that refuses
+ * or closes the connection fails it at once with the same code. This tells
+ * them apart by the time the open took.
+ * @param code the result of QXSymCore_Open.
+ * @param elapsed_ms how long the open took, in milliseconds.
+ * @param timeout_ms the time-out given to the open (0: the default, 10 s).
+ * @return "the controller does not answer" for a socket error after at least
+ * one whole time-out, else QXSymCore_ResultMessage(code); static, never null.
+ */
+QXSYMCORE_API const char* QXSymCore_OpenFailureMessage(int32_t code, uint64_t elapsed_ms,
+                                                       uint32_t timeout_ms);
+
 #ifdef __cplusplus
 }
 #endif

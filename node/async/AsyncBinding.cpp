@@ -210,16 +210,27 @@ napi_value Texts(napi_env env, napi_callback_info info) {
       });
 }
 
-// result(code) -> { name, message, advice }: the core's texts of a result code.
+// result(code[, elapsedMs, timeoutMs]) -> { name, message, advice }: the
+// core's texts of a result code; with the times, the message of a failed open.
 napi_value Result(napi_env env, napi_callback_info info) {
-  napi_value argv[1];
+  napi_value argv[3];
+  size_t argc = 3;
   int32_t code = 0;
-  if (!Args(env, info, 1, argv) || napi_get_value_int32(env, argv[0], &code) != napi_ok)
+  napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr);
+  if (argc < 1 || napi_get_value_int32(env, argv[0], &code) != napi_ok)
     return Throw(env, "code must be a number"), nullptr;
+  const char* message = QXSymCore_ResultMessage(code);
+  if (argc >= 3) {
+    uint32_t elapsed = 0, timeout = 0;
+    if (!GetUint(env, argv[1], &elapsed, "elapsed must be a number") ||
+        !GetUint(env, argv[2], &timeout, "timeout must be a number"))
+      return nullptr;
+    message = QXSymCore_OpenFailureMessage(code, elapsed, timeout);
+  }
   napi_value o;
   napi_create_object(env, &o);
   Set(env, o, "name", Str(env, QXSymCore_ResultName(code)));
-  Set(env, o, "message", Str(env, QXSymCore_ResultMessage(code)));
+  Set(env, o, "message", Str(env, message));
   Set(env, o, "advice", Str(env, QXSymCore_ResultAdvice(code)));
   return o;
 }

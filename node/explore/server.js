@@ -327,13 +327,19 @@ class Explorer extends EventEmitter {
     this._schedule(0);
   }
 
-  // A tag can be pinned when its value is not too large to show and it
-  // reads in a group of its own: resolves with its valueMeasure, or throws
-  // why not.
+  // A tag can be pinned when it is not an array (its elements are pinned
+  // one by one, by their declared indices), its value is not too large to
+  // show and it reads in a group of its own: resolves with its
+  // valueMeasure, or throws why not.
   async _checkPin(name) {
     try {
       const ws = this._needWorkspace();
-      const m = valueMeasure(await ws.type(name));
+      const type = await ws.type(name);
+      if (type.kind === 'array') {
+        throw new QXSymError(codes.symResInvalidGroupTag,
+                             `'${name}' is an array: pin its elements, such as ${name}[${type.lower.join(',')}]`);
+      }
+      const m = valueMeasure(type);
       checkMeasure(`'${name}' holds`, m);
       const group = await ws.group([name]);
       try {

@@ -395,12 +395,9 @@ async function connect(options = {}) {
   try {
     return new Workspace(settings, await open(settings));
   } catch (e) {
-    // A controller that takes the connection and stays silent fails the open
-    // with symResSocketError once the handshakes and the open request have
-    // each waited a whole time-out (10 s when 0); one that closes fails at once.
-    const silent = e && e.code === codes.symResSocketError &&
-                   Date.now() - started >= (timeout || 10000);
-    throw fromNative(e, `${host}:${port}${silent ? ': the controller does not answer' : ''}`);
+    // The core tells a controller that stays silent from one that refuses.
+    const why = e && typeof e.code === 'number' && native().result(e.code, Date.now() - started, timeout).message;
+    throw fromNative(why ? { ...e, detail: why } : e, `${host}:${port}`);
   }
 }
 

@@ -90,6 +90,7 @@ _PROTOTYPES = {  # name: (result, arguments)
     "QXSymCore_ResultName": (c_str, [i32]),
     "QXSymCore_ResultMessage": (c_str, [i32]),
     "QXSymCore_ResultAdvice": (c_str, [i32]),
+    "QXSymCore_OpenFailureMessage": (c_str, [i32, ctypes.c_uint64, ctypes.c_uint32]),
 }
 
 

@@ -132,8 +132,12 @@ class Workspace:
         if not isinstance(connections, int) or not 1 <= connections <= 8:
             raise invalid("connections: 1 to 8")
         handle, address = ctypes.c_uint32(), _lib.ServerAddress(0, raw_host, port, ms)
+        started = time.monotonic()
         rc = lib.QXSymCore_Open(ctypes.byref(address), ms, code, connections, ctypes.byref(handle))
-        check(rc, f"cannot open a workspace on {host}:{port}")
+        if rc:
+            elapsed = int((time.monotonic() - started) * 1000)
+            why = lib.QXSymCore_OpenFailureMessage(rc, elapsed, ms).decode()
+            raise error_for(rc, f"cannot open a workspace on {host}:{port}: {why}")
         self._lib, self._handle, self._lock = lib, handle.value, threading.RLock()
         self._types: Dict[str, TypeInfo] = {}
         self._groups: "weakref.WeakSet[Group]" = weakref.WeakSet()

@@ -129,4 +129,8 @@ const char* QXSymCore_ResultMessage(int32_t code) { return InfoOf(code).message;
 
 const char* QXSymCore_ResultAdvice(int32_t code) { return InfoOf(code).advice; }
 
+const char* QXSymCore_OpenFailureMessage(int32_t code, uint64_t elapsed_ms, uint32_t timeout_ms) {
+  return OpenFailureMessage(code, elapsed_ms, timeout_ms);
+}
+
 }  // extern "C"

@@ -95,7 +95,7 @@ constexpr ResultInfo kInfos[] = {
     {"symResInvalidTagType", "the tag's type does not allow the operation",
      "check the tag's type; structures and arrays take their members' values"},
     {"symResSocketError",
-     "the controller does not answer: the request could not be sent or received",
+     "the request could not be sent to the controller or its reply not received",
      "check the host and port, that the controller runs, and the network"},
     {"symResProtocolError", "the controller's reply did not fit the request",
      "repeat the request; check that the address belongs to a symbol service"},
@@ -114,6 +114,17 @@ const ResultInfo& InfoOf(std::int32_t code) {
     return kUnknown;
   }
   return kInfos[code];
+}
+
+const char* OpenFailureMessage(std::int32_t code, std::uint64_t elapsed_ms,
+                               std::uint32_t timeout_ms) {
+  // A controller that takes the connection and stays silent fails the open
+  // with symResSocketError once the two negotiations (each tried twice) and
+  // the open request have each waited a whole time-out; one that refuses or
+  // closes the connection fails it at once.
+  const std::uint32_t wait_ms = timeout_ms != 0 ? timeout_ms : kDefaultTimeoutMs;
+  if (code == symResSocketError && elapsed_ms >= wait_ms) return "the controller does not answer";
+  return InfoOf(code).message;
 }
 
 }  // namespace qxsym::client

@@ -17,4 +17,13 @@ struct ResultInfo {
 // Never null, for any code (unknown codes get a generic entry).
 const ResultInfo& InfoOf(std::int32_t code);
 
+// The time-out of an address record that gives none (0), in milliseconds.
+constexpr std::uint32_t kDefaultTimeoutMs = 10000;
+
+// What a failed open means, given how long it took: "the controller does not
+// answer" for a socket error after at least one whole time-out (timeout_ms 0:
+// the default), else InfoOf(code).message. Never null.
+const char* OpenFailureMessage(std::int32_t code, std::uint64_t elapsed_ms,
+                               std::uint32_t timeout_ms);
+
 }  // namespace qxsym::client

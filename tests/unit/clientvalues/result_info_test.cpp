@@ -51,7 +51,16 @@ TEST(ResultInfo, EveryCodeHasItsOwnMessageAndAdviceWithoutToolOptions) {
 }
 
 TEST(ResultInfo, AControllerThatNeverAnswersSaysSo) {
-  EXPECT_NE(std::string(InfoOf(symResSocketError).message).find("does not answer"),
+  // Silent: the open failed on sockets after a whole time-out (0: 10 s).
+  const std::string silent = "the controller does not answer";
+  EXPECT_EQ(OpenFailureMessage(symResSocketError, 500, 500), silent);
+  EXPECT_EQ(OpenFailureMessage(symResSocketError, 10000, 0), silent);
+  // Refused or closed at once, or another failure: the code's own message.
+  EXPECT_STREQ(OpenFailureMessage(symResSocketError, 499, 500), InfoOf(symResSocketError).message);
+  EXPECT_STREQ(OpenFailureMessage(symResSocketError, 9999, 0), InfoOf(symResSocketError).message);
+  EXPECT_STREQ(OpenFailureMessage(symResInvalidAddress, 20000, 500),
+               InfoOf(symResInvalidAddress).message);
+  EXPECT_EQ(std::string(InfoOf(symResSocketError).message).find("does not answer"),
             std::string::npos);
   EXPECT_NE(std::string(InfoOf(symResTimeoutError).message).find("did not answer"),
             std::string::npos);
