@@ -293,19 +293,9 @@ def test_leaf_cases_mostly_run():
     assert len(RUNNABLE) > 0.9 * len(LEAF_CASES) and len(LEAF_CASES) > 200
 
 
-# The core's refusal of a text with a zero character quotes the text, zero
-# byte and all, so the message ends there; marked until that is mended.
-_ZERO_TEXT = pytest.mark.xfail(reason="the core's message carries the text's zero byte", strict=True)
-
-
-def _leaf_marks(case):
-    refused_zero = "error" in case and "\0" in str(case.get("value", {}).get("text", ""))
-    return [_ZERO_TEXT] if refused_zero and case.get("message") else []
-
-
 @pytest.mark.parametrize(
     "group,index,case",
-    [pytest.param(*t, marks=_leaf_marks(t[2])) for t in RUNNABLE],
+    [pytest.param(*t) for t in RUNNABLE],
     ids=[f"{g}#{i}" for g, i, _ in RUNNABLE],
 )
 def test_leaf_case(leaf_runs, group, index, case):

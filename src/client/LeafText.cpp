@@ -105,12 +105,29 @@ const char* EncodingName(Encoding encoding) {
   }
 }
 
+// A text in a message: cut after 60 bytes (at a character's start), with
+// control characters as \xHH, so a message never carries a zero byte or a
+// terminal's control sequence.
 std::string Quote(std::string_view text) {
   constexpr std::size_t kLongest = 60;
-  if (text.size() <= kLongest) return "'" + std::string(text) + "'";
-  std::size_t cut = kLongest;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return "'" + std::string(text.substr(0, cut)) + "...'";
+  std::size_t cut = text.size();
+  if (cut > kLongest) {
+    cut = kLongest;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  }
+  std::string out = "'";
+  for (std::size_t i = 0; i < cut; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    static const char kHex[] = "0123456789abcdef";
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out + (cut < text.size() ? "...'" : "'");
 }
 
 }  // namespace detail
