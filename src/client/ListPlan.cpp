@@ -81,10 +81,11 @@ bool ListPlan::Expand(std::size_t n) {
     if (node.stage == 0) child.spelled = c;
     ++node.open;
     const auto parent_count = static_cast<std::uint32_t>(node.count);
-    nodes_.push_back(std::move(child));
+    const bool first_stage = node.stage == 0;
+    nodes_.push_back(std::move(child));  // `node` dangles from here on
     // Past the likely bytes, counts come first: they are what shows the
     // counts of a source to be wrong.
-    if (parent_count <= kListFirstBelow && node.stage == 0) {
+    if (parent_count <= kListFirstBelow && first_stage) {
       Queue(nodes_.size() - 1, ListJob::Kind::kList, false,
             std::min(parent_count, kMaxListCapacity));
     } else {
