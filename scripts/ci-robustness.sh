@@ -77,9 +77,9 @@ for step in $steps; do
       log=build-tsan/robustness-ctest.log
       # Every test of the channel, the simulator and its server (threads,
       # sockets, sessions), and the tests of the library and model that run
-      # threads.
+      # threads, and the client core's lister with its worker threads.
       run_ctest build-tsan "$log" \
-        -R '^(ChannelTest|CreateCommunicationTest|FrameCodecTest|HostileStreamTest|ScriptedChannel|TcpPort|WireTypeTest|Host|LiveScan|Service|SessionTest|ReplyEncoder|RequestFrameDecoder|HandleRegistryTest|LibraryStateTest|GroupRemoteTest|ChannelModes|SimServer)|ConcurrencyTest|IsolationTest' \
+        -R '^(ChannelTest|CreateCommunicationTest|FrameCodecTest|HostileStreamTest|ScriptedChannel|TcpPort|WireTypeTest|Host|LiveScan|Service|SessionTest|ReplyEncoder|RequestFrameDecoder|HandleRegistryTest|LibraryStateTest|GroupRemoteTest|ChannelModes|SimServer)|ConcurrencyTest|IsolationTest|ListerTest' \
         -E '_NOT_BUILT|ServiceScale'
       check_log "$log" "tsan"
       ;;
