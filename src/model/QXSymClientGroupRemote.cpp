@@ -30,7 +30,7 @@ bool QXSymClientGroupRemote::Accepts(const QXSymClientTag& tag) const {
 QXSymResult QXSymClientGroupRemote::SourceAdd(const QXSymClientTag& tag, std::uint32_t* size) {
   std::uint8_t req[kMemberRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdGroupAddTag, workspace_, group_);
+  PackObjectHeader(w, kCmdGroupAddTag, workspace_, group_);
   w.U32(TagRef(tag).w0).U32(TagRef(tag).w1);
   std::uint8_t reply[kU32ReplyCapacity];
   WireReader payload(nullptr, 0);
@@ -47,7 +47,7 @@ QXSymResult QXSymClientGroupRemote::SourceAdd(const QXSymClientTag& tag, std::ui
 QXSymResult QXSymClientGroupRemote::SourceRemove(const QXSymClientTag& tag) {
   std::uint8_t req[kMemberRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdGroupRemoveTag, workspace_, group_);
+  PackObjectHeader(w, kCmdGroupRemoveTag, workspace_, group_);
   w.U32(TagRef(tag).w0).U32(TagRef(tag).w1);
   return ExchangeStatus(channel_.get(), w);
 }
@@ -64,7 +64,7 @@ QXSymResult QXSymClientGroupRemote::Read() {
 
   std::uint8_t req[kSizedRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdGroupRead, workspace_, group_);
+  PackObjectHeader(w, kCmdGroupRead, workspace_, group_);
   w.U32(total);
 
   const std::uint32_t capacity = total + kGroupReadReplyOverhead;
@@ -91,7 +91,7 @@ QXSymResult QXSymClientGroupRemote::Write() {
   ScratchBuffer<kValuesInline + kSizedRequestSize> req(request_size);
   if (!req.ok()) return symResMemoryAllocError;
   WireWriter w(req.data(), request_size);
-  PutObjectHeader(w, kCmdGroupWrite, workspace_, group_);
+  PackObjectHeader(w, kCmdGroupWrite, workspace_, group_);
   w.U32(total).Zeros(total);
   if (!w.ok()) return symResNotOk;
   // The values are copied in place, over the zeros just reserved for them.

@@ -74,8 +74,8 @@ QXSymResult QXSymClientTypeRemote::GetChildByName(const TCHAR* name,
   if (child == nullptr) return symResInvalidParameter;
   std::uint8_t req[kNameRequestCapacity];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTypeGetChildByName, workspace_, type_);
-  PutText(w, name);
+  PackObjectHeader(w, kCmdTypeGetChildByName, workspace_, type_);
+  PackText(w, name);
   SymRef ref;
   return MakeChild(ExchangeForRef(channel_.get(), w, &ref), ref, child);
 }
@@ -97,7 +97,7 @@ QXSymResult QXSymClientTypeRemote::GetArrayDimensions(std::uint32_t* values,
                                                       std::uint8_t maxCount) {
   std::uint8_t req[kObjectHeaderSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTypeGetArrayDimensions, workspace_, type_);
+  PackObjectHeader(w, kCmdTypeGetArrayDimensions, workspace_, type_);
   std::uint8_t reply[kDimsReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
