@@ -6,8 +6,10 @@
 #include <new>
 #include <string>
 
+#include "GroupMessages.h"
 #include "SymbolService.h"
 #include "TagMessages.h"
+#include "TypeMessages.h"
 #include "Wire.h"
 #include "WorkspaceMessages.h"
 
@@ -349,14 +351,16 @@ void HandleTypeCommand(SymbolService& service, std::uint16_t code, std::uint32_t
                        std::uint32_t obj, WireReader& in, Reply& reply) {
   std::string text;
   std::uint32_t index = 0;
-  bool ok = true;
+  bool ok;
   if (code == kCmdTypeGetChild || code == kCmdTypeGetChildName ||
       code == kCmdTypeGetArrayDimension) {
-    ok = in.U32(&index);
+    ok = UnpackTypeIndexRequest(in, &index);
   } else if (code == kCmdTypeGetChildByName) {
-    ok = UnpackText(in, &text);
+    ok = UnpackChildByNameRequest(in, &text);
+  } else {
+    ok = in.remaining() == 0;
   }
-  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  if (!ok) return reply.Status(symResInvalidParameter);
   const Type* t = nullptr;
   QXSymResult r = service.FindType(ws, obj, &t);
   if (r != symResOk) return reply.Status(r);
@@ -397,9 +401,11 @@ void HandleTypeCommand(SymbolService& service, std::uint16_t code, std::uint32_t
       if (index >= t->dims.size()) return reply.Status(symResInvalidParameter);
       return U32Reply(reply, t->dims[index].count());
     case kCmdTypeGetArrayDimensions: {
-      WireWriter w = reply.Payload(4 + 4 * t->dims.size());
-      w.U32(static_cast<std::uint32_t>(t->dims.size()));
-      for (const ArrayDim& d : t->dims) w.U32(d.count());
+      std::vector<std::uint32_t> counts;
+      counts.reserve(t->dims.size());
+      for (const ArrayDim& d : t->dims) counts.push_back(d.count());
+      WireWriter w = reply.Payload(ArrayDimensionsPayloadSize(counts.size()));
+      PackArrayDimensionsReply(w, counts.data(), static_cast<std::uint32_t>(counts.size()));
       return;
     }
     default:
@@ -413,16 +419,18 @@ void HandleGroupCommand(SymbolService& service, std::uint16_t code, std::uint32_
                         std::uint32_t obj, WireReader& in, Reply& reply) {
   SymRef tag_ref;
   std::uint32_t total = 0;
-  bool ok = true;
+  const std::uint8_t* data = nullptr;
+  bool ok;
   if (code == kCmdGroupAddTag || code == kCmdGroupRemoveTag) {
-    ok = UnpackRef(in, &tag_ref);
+    ok = UnpackGroupMemberRequest(in, &tag_ref);
   } else if (code == kCmdGroupRead) {
-    ok = in.U32(&total);
+    ok = UnpackGroupReadRequest(in, &total);
   } else if (code == kCmdGroupWrite) {
-    ok = in.U32(&total) && in.remaining() == total;
+    ok = UnpackGroupWriteRequest(in, &total, &data);
+  } else {
+    ok = in.remaining() == 0;
   }
-  const std::uint8_t* data = code == kCmdGroupWrite && ok ? in.View(total) : nullptr;
-  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  if (!ok) return reply.Status(symResInvalidParameter);
   QXSymResult r = service.CheckWorkspace(ws);
   if (r != symResOk) return reply.Status(r);
   switch (code) {
@@ -441,9 +449,8 @@ void HandleGroupCommand(SymbolService& service, std::uint16_t code, std::uint32_
       std::vector<std::uint8_t> values;
       r = service.GroupRead(ws, obj, total, &values);
       if (r != symResOk) return reply.Status(r);
-      reply.Payload(4 + values.size())
-          .U32(static_cast<std::uint32_t>(values.size()))
-          .Bytes(values.data(), values.size());
+      WireWriter w = reply.Payload(GroupReadPayloadSize(values.size()));
+      PackGroupReadReply(w, values.data(), static_cast<std::uint32_t>(values.size()));
       return;
     }
     case kCmdGroupWrite:

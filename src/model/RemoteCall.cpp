@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "TypeMessages.h"
+
 namespace qxsym {
 
 QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::uint8_t* reply,
@@ -111,15 +113,18 @@ class ObjectRequest {
  public:
   ObjectRequest(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index)
       : writer_(buffer_, sizeof buffer_) {
-    PackObjectHeader(writer_, code, target.workspace, target.object);
-    if (index != nullptr) writer_.U32(*index);
+    if (index != nullptr) {
+      PackTypeIndexRequest(writer_, code, target.workspace, target.object, *index);
+    } else {
+      PackObjectHeader(writer_, code, target.workspace, target.object);
+    }
   }
   ObjectRequest(const ObjectRequest&) = delete;
   ObjectRequest& operator=(const ObjectRequest&) = delete;
   const WireWriter& writer() const { return writer_; }
 
  private:
-  std::uint8_t buffer_[kObjectHeaderSize + 4];
+  std::uint8_t buffer_[kTypeIndexRequestSize];
   WireWriter writer_;
 };
 

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "GroupMessages.h"
 #include "TagMessages.h"
+#include "TypeMessages.h"
 #include "WorkspaceMessages.h"
 
 namespace qxsym {
@@ -253,6 +255,78 @@ TEST(MessagesTest, ReplyTextsBothForms) {
     EXPECT_FALSE(UnpackReplyText(r, &text, &length));
     EXPECT_EQ(text, nullptr);
   }
+}
+
+TEST(MessagesTest, TypeMessagesRoundTrip) {
+  const Bytes child = Packed(kTypeIndexRequestSize, [](WireWriter& w) {
+    PackTypeIndexRequest(w, kCmdTypeGetChild, kWorkspace, kTag, 0x0A0B);
+  });
+  EXPECT_EQ(child, Cat({{0x53, 0x00}, kWorkspaceBytes, kTagBytes, {0x0B, 0x0A, 0, 0}}));
+  std::uint32_t index = 0;
+  WireReader r = After(child, kObjectHeaderSize);
+  ASSERT_TRUE(UnpackTypeIndexRequest(r, &index));
+  EXPECT_EQ(index, 0x0A0Bu);
+
+  const Bytes by_name = Packed(kChildByNameRequestCapacity, [](WireWriter& w) {
+    PackChildByNameRequest(w, kWorkspace, kTag, "x");
+  });
+  EXPECT_EQ(by_name, Cat({{0x54, 0x00}, kWorkspaceBytes, kTagBytes, {0x02, 0x00, 'x', 0x00}}));
+  std::string name;
+  r = After(by_name, kObjectHeaderSize);
+  ASSERT_TRUE(UnpackChildByNameRequest(r, &name));
+  EXPECT_EQ(name, "x");
+
+  const std::uint32_t counts[2] = {3, 0x100};
+  const Bytes dims = Packed(ArrayDimensionsPayloadSize(2),
+                            [&](WireWriter& w) { PackArrayDimensionsReply(w, counts, 2); });
+  EXPECT_EQ(dims, (Bytes{2, 0, 0, 0, 3, 0, 0, 0, 0, 1, 0, 0}));
+  std::uint32_t count = 0;
+  const std::uint8_t* raw = nullptr;
+  r = WireReader(dims.data(), dims.size());
+  ASSERT_TRUE(UnpackArrayDimensionsReply(r, &count, &raw));
+  ASSERT_NE(raw, nullptr);
+  EXPECT_EQ(ArrayDimensionEntry(raw, 1), 0x100u);
+  r = WireReader(dims.data(), dims.size() - 1);
+  ASSERT_TRUE(UnpackArrayDimensionsReply(r, &count, &raw));
+  EXPECT_EQ(raw, nullptr);
+}
+
+TEST(MessagesTest, GroupMessagesRoundTrip) {
+  const Bytes add = Packed(kGroupMemberRequestSize, [](WireWriter& w) {
+    PackGroupMemberRequest(w, kCmdGroupAddTag, kWorkspace, kWorkspace, kTag);
+  });
+  EXPECT_EQ(add, Cat({{0x66, 0x00}, kWorkspaceBytes, kWorkspaceBytes, kTagBytes}));
+  SymRef tag;
+  WireReader r = After(add, kObjectHeaderSize);
+  ASSERT_TRUE(UnpackGroupMemberRequest(r, &tag));
+  EXPECT_EQ(tag, kTag);
+
+  const Bytes read = Packed(kGroupSizedRequestSize,
+                            [](WireWriter& w) { PackGroupReadRequest(w, kWorkspace, kTag, 6); });
+  EXPECT_EQ(read, Cat({{0x68, 0x00}, kWorkspaceBytes, kTagBytes, {6, 0, 0, 0}}));
+  const Bytes values = {1, 2, 3, 4, 5, 6};
+  const Bytes reply = Packed(GroupReadPayloadSize(6),
+                             [&](WireWriter& w) { PackGroupReadReply(w, values.data(), 6); });
+  EXPECT_EQ(reply, Cat({{6, 0, 0, 0}, values}));
+  std::uint32_t length = 0;
+  const std::uint8_t* got = nullptr;
+  r = WireReader(reply.data(), reply.size());
+  ASSERT_TRUE(UnpackGroupReadReply(r, &length, &got));
+  EXPECT_EQ(Bytes(got, got + length), values);
+
+  // The write request reserves its values as zeros, to be filled in place.
+  Bytes write = Packed(kGroupWriteValuesAt + 6,
+                       [](WireWriter& w) { PackGroupWriteRequest(w, kWorkspace, kTag, 6); });
+  EXPECT_EQ(write, Cat({{0x69, 0x00}, kWorkspaceBytes, kTagBytes, {6, 0, 0, 0}, Bytes(6, 0)}));
+  write[kGroupWriteValuesAt + 5] = 9;
+  std::uint32_t total = 0;
+  r = After(write, kObjectHeaderSize);
+  ASSERT_TRUE(UnpackGroupWriteRequest(r, &total, &got));
+  EXPECT_EQ(total, 6u);
+  EXPECT_EQ(got[5], 9);
+  // A total that disagrees with the bytes that follow.
+  r = WireReader(write.data() + kObjectHeaderSize, write.size() - kObjectHeaderSize - 1);
+  EXPECT_FALSE(UnpackGroupWriteRequest(r, &total, &got));
 }
 
 }  // namespace
