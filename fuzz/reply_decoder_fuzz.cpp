@@ -4,6 +4,7 @@
 // once in pieces, once a byte at a time. Both must hand out the same frames,
 // take every byte of a piece unless a frame ended in it, and never write
 // beyond the buffer they were given.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -66,7 +67,7 @@ bool Same(const Decoded& a, const Decoded& b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const bool sequence_mode = (data[0] & 1) != 0;
-  const std::uint32_t capacity = std::uint32_t{data[0] >> 1} * 9;  // 0 to 1143
+  const auto capacity = static_cast<std::uint32_t>(data[0] >> 1) * 9u;  // 0 to 1143
   std::uint32_t seed = data[1] | 1u;
   const std::uint8_t* stream = data + 2;
   const std::size_t length = size - 2;
