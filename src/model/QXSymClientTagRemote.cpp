@@ -81,8 +81,9 @@ QXSymResult QXSymClientTagRemote::GetDims(std::uint32_t* dim1, std::uint32_t* di
   return symResOk;
 }
 
-QXSymResult QXSymClientTagRemote::ReadValue(std::uint16_t code, const std::uint32_t* indices,
-                                            void* buffer, std::uint32_t size) {
+QXSymResult QXSymClientTagRemote::ReadValueOnServer(std::uint16_t code,
+                                                    const std::uint32_t* indices, void* buffer,
+                                                    std::uint32_t size) {
   if (buffer == nullptr && size != 0) return symResInvalidParameter;
   std::uint8_t req[kTagIndexedRequestSize];
   WireWriter w(req, sizeof req);
@@ -105,8 +106,9 @@ QXSymResult QXSymClientTagRemote::ReadValue(std::uint16_t code, const std::uint3
   return symResOk;
 }
 
-QXSymResult QXSymClientTagRemote::WriteValue(std::uint16_t code, const std::uint32_t* indices,
-                                             const void* data, std::uint32_t size) {
+QXSymResult QXSymClientTagRemote::WriteValueOnServer(std::uint16_t code,
+                                                     const std::uint32_t* indices, const void* data,
+                                                     std::uint32_t size) {
   if (size > kMaxValueSize) return symResInvalidParameter;
   if (data == nullptr && size != 0) return symResInvalidParameter;
   const std::size_t request_size = ValueWriteRequestSize(code, size);
@@ -118,25 +120,25 @@ QXSymResult QXSymClientTagRemote::WriteValue(std::uint16_t code, const std::uint
 }
 
 QXSymResult QXSymClientTagRemote::GetValue(void* buffer, std::uint32_t size) {
-  return ReadValue(kCmdTagGetValue, nullptr, buffer, size);
+  return ReadValueOnServer(kCmdTagGetValue, nullptr, buffer, size);
 }
 
 QXSymResult QXSymClientTagRemote::SetValue(const void* data, std::uint32_t size) {
-  return WriteValue(kCmdTagSetValue, nullptr, data, size);
+  return WriteValueOnServer(kCmdTagSetValue, nullptr, data, size);
 }
 
 QXSymResult QXSymClientTagRemote::GetArrayValue(std::uint32_t index1, std::uint32_t index2,
                                                 std::uint32_t index3, void* buffer,
                                                 std::uint32_t size) {
   const std::uint32_t indices[3] = {index1, index2, index3};
-  return ReadValue(kCmdTagGetArrayValue, indices, buffer, size);
+  return ReadValueOnServer(kCmdTagGetArrayValue, indices, buffer, size);
 }
 
 QXSymResult QXSymClientTagRemote::SetArrayValue(std::uint32_t index1, std::uint32_t index2,
                                                 std::uint32_t index3, const void* data,
                                                 std::uint32_t size) {
   const std::uint32_t indices[3] = {index1, index2, index3};
-  return WriteValue(kCmdTagSetArrayValue, indices, data, size);
+  return WriteValueOnServer(kCmdTagSetArrayValue, indices, data, size);
 }
 
 QXSymResult QXSymClientTagRemote::GetType(std::unique_ptr<QXSymClientType>* type) {
