@@ -6,8 +6,12 @@
 #include <new>
 #include <string>
 
+#include "GroupMessages.h"
 #include "SymbolService.h"
+#include "TagMessages.h"
+#include "TypeMessages.h"
 #include "Wire.h"
+#include "WorkspaceMessages.h"
 
 namespace qxsym::sim {
 
@@ -39,49 +43,28 @@ class Reply {
   std::uint16_t code_;
 };
 
-// A text of a request: a 16-bit length N that counts the terminator, then
-// the text in N bytes, or in a field of `field` bytes when field is not 0.
-bool ReadText(WireReader& in, std::size_t field, std::string* out) {
-  std::uint16_t n = 0;
-  if (!in.U16(&n) || n < 1 || n > kMaxText) return false;
-  const std::size_t stored = field != 0 ? field : n;
-  if (n > stored) return false;
-  const std::uint8_t* p = in.View(stored);
-  if (p == nullptr || p[n - 1] != 0) return false;
-  out->assign(reinterpret_cast<const char*>(p));
-  return true;
-}
-
-// A text as the service sends it: at most 259 characters and a terminator.
-std::string Cut(const std::string& s) {
-  std::size_t n = std::min<std::size_t>(::strnlen(s.c_str(), s.size()), kMaxSentTextChars);
-  return s.substr(0, n);
-}
-
-// Tag texts: length, then exactly that many bytes.
+// Texts as the service sends them: tag texts with their length, type texts
+// in a 260-byte field.
 void TextReply(Reply& reply, const std::string& text) {
-  const std::string t = Cut(text);
-  const std::uint16_t n = static_cast<std::uint16_t>(t.size() + 1);
-  WireWriter w = reply.Payload(2 + n);
-  w.U16(n).Bytes(t.data(), t.size()).U8(0);
+  WireWriter w = reply.Payload(TextSize(text.c_str()));
+  PackText(w, text.c_str());
 }
-
-// Type texts: length, then a zero-filled field of 260 bytes.
 void FieldTextReply(Reply& reply, const std::string& text) {
-  const std::string t = Cut(text);
-  WireWriter w = reply.Payload(2 + kMaxText);
-  w.U16(static_cast<std::uint16_t>(t.size() + 1)).Bytes(t.data(), t.size());
-  w.Zeros(kMaxText - t.size());
+  WireWriter w = reply.Payload(kTextFieldSize);
+  PackTextField(w, text.c_str());
 }
 
-void U32Reply(Reply& reply, std::uint32_t v) { reply.Payload(4).U32(v); }
-void U8Reply(Reply& reply, std::uint8_t v) { reply.Payload(1).U8(v); }
-void RefReply(Reply& reply, const SymRef& r) { reply.Payload(8).U32(r.w0).U32(r.w1); }
-
-bool ReadRef(WireReader& in, SymRef* r) { return in.U32(&r->w0) && in.U32(&r->w1); }
-
-bool ReadIndices(WireReader& in, std::uint32_t idx[3]) {
-  return in.U32(&idx[0]) && in.U32(&idx[1]) && in.U32(&idx[2]);
+void U32Reply(Reply& reply, std::uint32_t v) {
+  WireWriter w = reply.Payload(kU32PayloadSize);
+  PackU32Reply(w, v);
+}
+void U8Reply(Reply& reply, std::uint8_t v) {
+  WireWriter w = reply.Payload(kU8PayloadSize);
+  PackU8Reply(w, v);
+}
+void RefReply(Reply& reply, const SymRef& r) {
+  WireWriter w = reply.Payload(kRefPayloadSize);
+  PackRefReply(w, r);
 }
 
 bool IsWorkspaceCommand(std::uint16_t code) {
@@ -123,14 +106,15 @@ bool IsGroupCommand(std::uint16_t code) {
 void HandleServiceCommand(SymbolService& service, std::uint16_t code, WireReader& in,
                           Reply& reply) {
   if (code == kCmdGetServerVersion) {
-    if (in.remaining() != 0) return reply.Status(symResInvalidParameter);
+    if (!UnpackServerVersionRequest(in)) return reply.Status(symResInvalidParameter);
     std::uint8_t v[4];
     service.GetVersion(&v[0], &v[1], &v[2], &v[3]);
-    reply.Payload(4).Bytes(v, 4);
+    WireWriter w = reply.Payload(kServerVersionPayloadSize);
+    PackServerVersionReply(w, v);
     return;
   }
   std::uint8_t selector = 0;
-  if (!in.U8(&selector) || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  if (!UnpackOpenWorkspaceRequest(in, &selector)) return reply.Status(symResInvalidParameter);
   std::uint32_t ws = 0;
   const QXSymResult r = service.OpenWorkspace(selector, &ws);
   if (r != symResOk) return reply.Status(r);
@@ -154,14 +138,13 @@ void HandleTagList(SymbolService& service, std::uint16_t code, std::uint32_t ws,
   std::vector<std::uint32_t> tags;
   const QXSymResult r = service.NewTags(ws, hits, &tags);
   if (r != symResOk) return reply.Status(r);
-  const std::uint32_t count = static_cast<std::uint32_t>(tags.size());
-  WireWriter w = reply.Payload(kTagListOffset - kReplyHeaderSize + 8 * tags.size());
-  // The two leading words carry the number of symbols matched and 0.
-  w.U32(count).U32(0).U32(8 * count).U32(count);
-  for (std::uint32_t id : tags) {
-    const SymRef ref = service.RefFor(id);
-    w.U32(ref.w0).U32(ref.w1);
-  }
+  std::vector<SymRef> refs;
+  refs.reserve(tags.size());
+  for (std::uint32_t id : tags) refs.push_back(service.RefFor(id));
+  const auto count = static_cast<std::uint32_t>(refs.size());
+  WireWriter w = reply.Payload(TagListPayloadSize(count));
+  // The leading word carries the number of symbols matched.
+  PackTagListReply(w, count, refs.data(), count);
 }
 
 void HandleWorkspaceCommand(SymbolService& service, std::uint16_t code, std::uint32_t ws,
@@ -171,19 +154,19 @@ void HandleWorkspaceCommand(SymbolService& service, std::uint16_t code, std::uin
   bool ok;
   switch (code) {
     case kCmdGetGlobalTag:
-      ok = ReadText(in, 0, &text);
+      ok = UnpackGlobalTagRequest(in, &text);
       break;
     case kCmdQueryGlobalTags:
     case kCmdQueryGlobalTagsNum:
-      ok = ReadText(in, kFilterFieldSize, &text);
+      ok = UnpackFilterRequest(in, &text);
       break;
     case kCmdReadSymbolTable:
-      ok = in.U32(&table_size);
+      ok = UnpackReadSymbolTableRequest(in, &table_size);
       break;
     default:
-      ok = true;
+      ok = in.remaining() == 0;
   }
-  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  if (!ok) return reply.Status(symResInvalidParameter);
   QXSymResult r = service.CheckWorkspace(ws);
   if (r != symResOk) return reply.Status(r);
 
@@ -200,7 +183,8 @@ void HandleWorkspaceCommand(SymbolService& service, std::uint16_t code, std::uin
       // A shorter read delivers the start of the table; a longer one
       // would leave the client with bytes that never came.
       if (table_size > table.size()) return reply.Status(symResInvalidParameter);
-      reply.Payload(table_size).Bytes(table.data(), table_size);
+      WireWriter w = reply.Payload(table_size);
+      PackReadSymbolTableReply(w, table.data(), table_size);
       return;
     }
     case kCmdGetGlobalTag: {
@@ -209,13 +193,10 @@ void HandleWorkspaceCommand(SymbolService& service, std::uint16_t code, std::uin
       std::uint32_t tag = 0;
       if (r == symResOk) r = service.NewTag(ws, view, &tag);
       if (r != symResOk) return reply.Status(r);
-      const SymRef ref = service.RefFor(tag);
-      reply.Payload(20)
-          .U32(ref.w0)
-          .U32(ref.w1)
-          .U32(SymbolModel::TyVar(view))
-          .U32(SymbolModel::DataSize(view))
-          .U32(SymbolModel::FullSize(view));
+      const GlobalTagReply found{service.RefFor(tag), SymbolModel::TyVar(view),
+                                 SymbolModel::DataSize(view), SymbolModel::FullSize(view)};
+      WireWriter w = reply.Payload(kGlobalTagPayloadSize);
+      PackGlobalTagReply(w, found);
       return;
     }
     case kCmdGetGlobalTagsNum:
@@ -248,36 +229,26 @@ struct TagArgs {
 };
 
 bool ReadTagArgs(std::uint16_t code, WireReader& in, TagArgs* a) {
-  bool ok = true;
-  std::uint16_t length = 0;
   switch (code) {
     case kCmdTagGetAttribute:
-      ok = ReadText(in, 0, &a->text);
-      break;
+      return UnpackTagAttributeRequest(in, &a->text);
     case kCmdTagGetArrayAddress:
+      return UnpackArrayAddressRequest(in, a->idx);
+    case kCmdTagGetValue:
     case kCmdTagGetArrayValue:
-      ok = ReadIndices(in, a->idx);
-      break;
-    case kCmdTagSetArrayValue:
+      return UnpackValueReadRequest(in, code, a->idx);
     case kCmdTagSetValue:
-      ok = (code == kCmdTagSetValue || ReadIndices(in, a->idx)) && in.U16(&length);
-      // The length field holds the low 16 bits of the value's size.
-      a->data_size = in.remaining();
-      ok = ok && (a->data_size & 0xFFFF) == length;
-      a->data = in.View(a->data_size);
-      break;
+    case kCmdTagSetArrayValue:
+      return UnpackValueWriteRequest(in, code, a->idx, &a->data, &a->data_size);
     case kCmdTagGetRawValue:
-      ok = in.U32(&a->offset) && in.U32(&a->raw_size);
-      break;
+      return UnpackRawReadRequest(in, &a->offset, &a->raw_size);
     case kCmdTagSetRawValue:
-      ok = in.U32(&a->offset) && in.U32(&a->raw_size) && in.remaining() == a->raw_size;
+      if (!UnpackRawWriteRequest(in, &a->offset, &a->raw_size, &a->data)) return false;
       a->data_size = a->raw_size;
-      a->data = in.View(a->data_size);
-      break;
+      return true;
     default:
-      break;
+      return in.remaining() == 0;
   }
-  return ok && in.remaining() == 0;
 }
 
 // The value commands: whole value, one element, raw memory.
@@ -291,9 +262,8 @@ void HandleTagValue(SymbolService& service, std::uint16_t code, const SymbolView
       QXSymResult r = model.ReadValue(view, a.idx, &value);
       if (r == symResOk && value.size() > kMaxValueLength) r = symResBufferOverflow;
       if (r != symResOk) return reply.Status(r);
-      reply.Payload(2 + value.size())
-          .U16(static_cast<std::uint16_t>(value.size()))
-          .Bytes(value.data(), value.size());
+      WireWriter w = reply.Payload(ValueReplyPayloadSize(value.size()));
+      PackValueReply(w, value.data(), static_cast<std::uint16_t>(value.size()));
       return;
     }
     case kCmdTagSetValue:
@@ -303,9 +273,8 @@ void HandleTagValue(SymbolService& service, std::uint16_t code, const SymbolView
       std::vector<std::uint8_t> bytes;
       const QXSymResult r = model.ReadRaw(view, a.offset, a.raw_size, &bytes);
       if (r != symResOk) return reply.Status(r);
-      reply.Payload(4 + bytes.size())
-          .U32(static_cast<std::uint32_t>(bytes.size()))
-          .Bytes(bytes.data(), bytes.size());
+      WireWriter w = reply.Payload(RawReplyPayloadSize(bytes.size()));
+      PackRawReply(w, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
       return;
     }
     case kCmdTagSetRawValue:
@@ -352,7 +321,8 @@ void HandleTagCommand(SymbolService& service, std::uint16_t code, std::uint32_t 
     case kCmdTagGetDims: {
       std::uint32_t d[3];
       SymbolModel::Dims(view, d);
-      reply.Payload(12).U32(d[0]).U32(d[1]).U32(d[2]);
+      WireWriter w = reply.Payload(kTagDimsPayloadSize);
+      PackTagDimsReply(w, d);
       return;
     }
     case kCmdTagGetArrayAddress: {
@@ -360,7 +330,8 @@ void HandleTagCommand(SymbolService& service, std::uint16_t code, std::uint32_t 
       std::uint32_t bit = 0;
       r = SymbolModel::ElementAddress(view, a.idx, &address, &bit);
       if (r != symResOk) return reply.Status(r);
-      reply.Payload(12).U64(address).U32(bit);
+      WireWriter w = reply.Payload(kArrayAddressPayloadSize);
+      PackArrayAddressReply(w, address, bit);
       return;
     }
     case kCmdTagGetType: {
@@ -380,14 +351,16 @@ void HandleTypeCommand(SymbolService& service, std::uint16_t code, std::uint32_t
                        std::uint32_t obj, WireReader& in, Reply& reply) {
   std::string text;
   std::uint32_t index = 0;
-  bool ok = true;
+  bool ok;
   if (code == kCmdTypeGetChild || code == kCmdTypeGetChildName ||
       code == kCmdTypeGetArrayDimension) {
-    ok = in.U32(&index);
+    ok = UnpackTypeIndexRequest(in, &index);
   } else if (code == kCmdTypeGetChildByName) {
-    ok = ReadText(in, 0, &text);
+    ok = UnpackChildByNameRequest(in, &text);
+  } else {
+    ok = in.remaining() == 0;
   }
-  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  if (!ok) return reply.Status(symResInvalidParameter);
   const Type* t = nullptr;
   QXSymResult r = service.FindType(ws, obj, &t);
   if (r != symResOk) return reply.Status(r);
@@ -428,9 +401,11 @@ void HandleTypeCommand(SymbolService& service, std::uint16_t code, std::uint32_t
       if (index >= t->dims.size()) return reply.Status(symResInvalidParameter);
       return U32Reply(reply, t->dims[index].count());
     case kCmdTypeGetArrayDimensions: {
-      WireWriter w = reply.Payload(4 + 4 * t->dims.size());
-      w.U32(static_cast<std::uint32_t>(t->dims.size()));
-      for (const ArrayDim& d : t->dims) w.U32(d.count());
+      std::vector<std::uint32_t> counts;
+      counts.reserve(t->dims.size());
+      for (const ArrayDim& d : t->dims) counts.push_back(d.count());
+      WireWriter w = reply.Payload(ArrayDimensionsPayloadSize(counts.size()));
+      PackArrayDimensionsReply(w, counts.data(), static_cast<std::uint32_t>(counts.size()));
       return;
     }
     default:
@@ -444,16 +419,18 @@ void HandleGroupCommand(SymbolService& service, std::uint16_t code, std::uint32_
                         std::uint32_t obj, WireReader& in, Reply& reply) {
   SymRef tag_ref;
   std::uint32_t total = 0;
-  bool ok = true;
+  const std::uint8_t* data = nullptr;
+  bool ok;
   if (code == kCmdGroupAddTag || code == kCmdGroupRemoveTag) {
-    ok = ReadRef(in, &tag_ref);
+    ok = UnpackGroupMemberRequest(in, &tag_ref);
   } else if (code == kCmdGroupRead) {
-    ok = in.U32(&total);
+    ok = UnpackGroupReadRequest(in, &total);
   } else if (code == kCmdGroupWrite) {
-    ok = in.U32(&total) && in.remaining() == total;
+    ok = UnpackGroupWriteRequest(in, &total, &data);
+  } else {
+    ok = in.remaining() == 0;
   }
-  const std::uint8_t* data = code == kCmdGroupWrite && ok ? in.View(total) : nullptr;
-  if (!ok || in.remaining() != 0) return reply.Status(symResInvalidParameter);
+  if (!ok) return reply.Status(symResInvalidParameter);
   QXSymResult r = service.CheckWorkspace(ws);
   if (r != symResOk) return reply.Status(r);
   switch (code) {
@@ -472,9 +449,8 @@ void HandleGroupCommand(SymbolService& service, std::uint16_t code, std::uint32_
       std::vector<std::uint8_t> values;
       r = service.GroupRead(ws, obj, total, &values);
       if (r != symResOk) return reply.Status(r);
-      reply.Payload(4 + values.size())
-          .U32(static_cast<std::uint32_t>(values.size()))
-          .Bytes(values.data(), values.size());
+      WireWriter w = reply.Payload(GroupReadPayloadSize(values.size()));
+      PackGroupReadReply(w, values.data(), static_cast<std::uint32_t>(values.size()));
       return;
     }
     case kCmdGroupWrite:
@@ -521,7 +497,7 @@ void SymbolService::HandleChecked(const std::uint8_t* request, std::size_t size,
   // commands the object they act on.
   SymRef ws_ref;
   SymRef obj_ref;
-  if (!ReadRef(in, &ws_ref) || (!ws_cmd && !ReadRef(in, &obj_ref))) {
+  if (!UnpackRef(in, &ws_ref) || (!ws_cmd && !UnpackRef(in, &obj_ref))) {
     return reply.Status(symResInvalidParameter);
   }
   const std::uint32_t ws = IdOf(ws_ref);

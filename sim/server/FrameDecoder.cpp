@@ -20,14 +20,14 @@ RequestFrameDecoder::Event RequestFrameDecoder::Push(std::uint8_t byte) {
   if (state_ == State::kIdle) return Event::kOutside;
   if (escape_) {
     escape_ = false;
-    return Take(static_cast<std::uint8_t>(byte & 0xBF));
+    return Take(static_cast<std::uint8_t>(byte & gdb::kUnescapeMask));
   }
   if (byte == kStuffEscape) {
     escape_ = true;
     return Event::kInFrame;
   }
   // Raw flow-control bytes are never part of a frame; a sender stuffs them.
-  if (byte == 0x11 || byte == 0x13) return Event::kInFrame;
+  if (byte == gdb::kXon || byte == gdb::kXoff) return Event::kInFrame;
   return Take(byte);
 }
 

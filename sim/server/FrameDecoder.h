@@ -12,17 +12,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "GDBProtocol.h"
+
 namespace qxsym::sim {
 
-// Bytes that never appear raw inside a frame body.
-constexpr std::uint8_t kFrameStart = 0x10;
-constexpr std::uint8_t kStuffEscape = 0x1B;
-constexpr std::uint8_t kAckByte = '+';
-constexpr std::uint8_t kNakByte = '-';
-
-inline bool NeedsStuffing(std::uint8_t b) {
-  return b == 0x10 || b == 0x11 || b == 0x13 || b == kStuffEscape;
-}
+// The control bytes under the names the server uses.
+constexpr std::uint8_t kFrameStart = gdb::kStart;
+constexpr std::uint8_t kStuffEscape = gdb::kEscape;
+constexpr std::uint8_t kAckByte = gdb::kAckGood;
+constexpr std::uint8_t kNakByte = gdb::kAckBad;
+using gdb::NeedsStuffing;
 
 class RequestFrameDecoder {
  public:

@@ -11,7 +11,7 @@ namespace {
 inline std::uint8_t* PutStuffed(std::uint8_t* w, std::uint8_t b) {
   if (NeedsStuffing(b)) {
     *w++ = kStuffEscape;
-    *w++ = static_cast<std::uint8_t>(b | 0x40);
+    *w++ = static_cast<std::uint8_t>(b | gdb::kEscapeBit);
   } else {
     *w++ = b;
   }
@@ -46,7 +46,7 @@ std::size_t PlainRun(const std::uint8_t* p, std::size_t n) {
 void AppendStuffed(std::vector<std::uint8_t>& out, std::uint8_t b) {
   if (NeedsStuffing(b)) {
     out.push_back(kStuffEscape);
-    out.push_back(static_cast<std::uint8_t>(b | 0x40));
+    out.push_back(static_cast<std::uint8_t>(b | gdb::kEscapeBit));
   } else {
     out.push_back(b);
   }

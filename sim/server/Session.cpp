@@ -14,13 +14,13 @@ namespace qxsym::sim {
 namespace {
 
 // Fragment messages carried inside "Y".
-constexpr std::uint16_t kCodeReplyFragment = 65000;     // controller to client
-constexpr std::uint16_t kCodeReplyFragmentAck = 65001;  // client to controller
-constexpr std::uint16_t kCodeRequestFragment = 65002;   // client to controller
-constexpr std::uint16_t kCodeFragmentAck = 65003;       // controller to client
-constexpr std::size_t kRequestFragmentHeader = 27;
-constexpr std::size_t kReplyFragmentAckSize = 18;
-constexpr std::size_t kFragmentAckSize = 20;
+using gdb::kCodeFragmentAck;       // controller to client
+using gdb::kCodeReplyFragment;     // controller to client
+using gdb::kCodeReplyFragmentAck;  // client to controller
+using gdb::kCodeRequestFragment;   // client to controller
+using gdb::kReplyFragmentAckSize;
+using gdb::kRequestFragmentHeader;
+constexpr std::size_t kFragmentAckSize = gdb::kFragmentAckMinSize;
 
 // Reply data of the variable read: index (2) and wire type (1) echoed before the value.
 constexpr std::size_t kVariableEcho = 3;
@@ -376,11 +376,11 @@ void Session::HandleMessage(const std::uint8_t* m, std::size_t n, Reply& reply) 
 void Session::HandleRequestFragment(const std::uint8_t* m, std::size_t n, Reply& reply) {
   reply.status = kStatusFragment;
   if (n < kRequestFragmentHeader) return;
-  const std::uint32_t transfer = LoadU32(m + 10);
-  const std::uint32_t total = LoadU32(m + 14);
-  const std::uint32_t offset = LoadU32(m + 18);
-  const std::uint32_t length = LoadU32(m + 22);
-  const bool last = m[26] != 0;
+  const std::uint32_t transfer = LoadU32(m + gdb::kRequestFragmentTransferAt);
+  const std::uint32_t total = LoadU32(m + gdb::kRequestFragmentTotalAt);
+  const std::uint32_t offset = LoadU32(m + gdb::kRequestFragmentOffsetAt);
+  const std::uint32_t length = LoadU32(m + gdb::kRequestFragmentLengthAt);
+  const bool last = m[gdb::kRequestFragmentLastAt] != 0;
   if (length != n - kRequestFragmentHeader || total == 0) return;
   if (total > options_.max_request) {
     reassembly_ = Reassembly{};
@@ -439,8 +439,8 @@ void Session::HandleRequestFragment(const std::uint8_t* m, std::size_t n, Reply&
 void Session::HandleReplyFragmentAck(const std::uint8_t* m, std::size_t n, Reply& reply) {
   reply.status = kStatusFragment;
   if (n < kReplyFragmentAckSize) return;
-  const std::uint32_t transfer = LoadU32(m + 10);
-  const std::uint32_t received = LoadU32(m + 14);
+  const std::uint32_t transfer = LoadU32(m + gdb::kReplyFragmentAckTransferAt);
+  const std::uint32_t received = LoadU32(m + gdb::kReplyFragmentAckReceivedAt);
   if (!outgoing_.active || outgoing_.transfer != transfer || received >= outgoing_.data.size()) {
     return;
   }

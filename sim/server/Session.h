@@ -44,7 +44,7 @@ struct SessionOptions {
 };
 
 // Smallest useful reply fragment: the 29-byte header and one data byte.
-constexpr std::uint32_t kReplyFragmentHeader = 29;
+constexpr std::uint32_t kReplyFragmentHeader = gdb::kReplyFragmentHeader;
 constexpr std::uint32_t kMinReplyFragmentSize = kReplyFragmentHeader + 1;
 
 class SessionIo {

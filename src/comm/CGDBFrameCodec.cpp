@@ -103,125 +103,59 @@ int CGDBFrameCodec::ReadFailed() {
   return -1;
 }
 
-bool CGDBFrameCodec::ReadData(std::uint8_t* out, std::uint32_t capacity, std::uint32_t length,
-                              std::uint8_t* sum, std::uint32_t* stored, bool* dropped) {
-  std::uint8_t s = *sum;
-  std::uint32_t kept = 0;
-  bool escape = false;
-  // Runs without an escape byte are summed and copied in one go, straight
-  // from the port's buffer; stuffed pairs are taken one at a time, without
-  // a search, so data made mostly of control bytes stays fast too.
-  while (length != 0) {
+bool CGDBFrameCodec::FeedFrame(GDBReplyDecoder* decoder, GDBReplyDecoder::Event* event) {
+  // Every wait for more bytes is bounded by the time-out; the decoder takes
+  // what arrived, up to the end of one frame, straight from the port's buffer.
+  *event = GDBReplyDecoder::Event::kNeedMore;
+  while (*event == GDBReplyDecoder::Event::kNeedMore) {
     const std::uint8_t* data = nullptr;
     std::uint32_t available = 0;
-    if (!port_->Window(timeout_ms_, &data, &available)) {
-      *sum = s;
-      *stored = kept;
-      return false;
-    }
-    const std::uint8_t* p = data;
-    const std::uint8_t* const end = data + available;
-    while (p != end && length != 0) {
-      if (escape || *p == kEscape) {
-        if (!escape) {
-          ++p;  // the escape byte itself
-          if (p == end) {
-            escape = true;  // its pair continues in the next block
-            break;
-          }
-        }
-        const auto b = static_cast<std::uint8_t>(*p++ & gdb::kUnescapeMask);
-        escape = false;
-        s = static_cast<std::uint8_t>(s + b);
-        if (kept < capacity) {
-          out[kept++] = b;
-        } else {
-          *dropped = true;
-        }
-        --length;
-        continue;
-      }
-      const std::uint32_t span = std::min(static_cast<std::uint32_t>(end - p), length);
-      const auto* esc = static_cast<const std::uint8_t*>(std::memchr(p, kEscape, span));
-      const std::uint32_t run = esc != nullptr ? static_cast<std::uint32_t>(esc - p) : span;
-      std::uint32_t run_sum = 0;
-      for (std::uint32_t i = 0; i < run; ++i) run_sum += p[i];
-      s = static_cast<std::uint8_t>(s + run_sum);
-      const std::uint32_t room = capacity - kept;
-      const std::uint32_t copy = std::min(run, room);
-      if (copy != 0) std::memcpy(out + kept, p, copy);
-      kept += copy;
-      if (run > copy) *dropped = true;
-      p += run;
-      length -= run;
-      if (esc != nullptr) {
-        ++p;  // the escape byte itself; the next byte is the stuffed value
-        escape = true;
-      }
-    }
-    port_->Consume(static_cast<std::uint32_t>(p - data));
+    if (!port_->Window(timeout_ms_, &data, &available)) return false;
+    port_->Consume(static_cast<std::uint32_t>(decoder->Feed(data, available, event)));
   }
-  *sum = s;
-  *stored = kept;
   return true;
+}
+
+void CGDBFrameCodec::Acknowledge(std::uint8_t ack) {
+  if (!ack_mode_) return;
+  port_->Append(&ack, 1);
+  port_->Flush();
 }
 
 int CGDBFrameCodec::ReceiveFrame(void* buffer, std::uint16_t capacity) {
   if (port_ == nullptr || !port_->connected()) return -1;
-  auto* out = static_cast<std::uint8_t*>(buffer);
+  GDBReplyDecoder decoder(sequence_mode_, static_cast<std::uint8_t*>(buffer), capacity);
   const std::uint16_t expected = sequence_;
   int rejected = 0;
   int stale = 0;
-  for (;;) {
-    std::uint8_t lo = 0, hi = 0, status = 0;
-    if (!ReceiveByte(&lo) || !ReceiveByte(&hi) || !ReceiveByte(&status)) return ReadFailed();
-    reply_status_ = status;
-    // Data length in 16-bit arithmetic, as the length field is.
-    auto length = static_cast<std::uint16_t>((lo | (hi << 8)) - 1);
-    std::uint16_t received_sequence = 0;
-    if (sequence_mode_) {
-      if (length < 2) {
-        last_error_ = gdb::kErrTimeout;
-        return -1;
-      }
-      length = static_cast<std::uint16_t>(length - 2);
-      std::uint8_t s0 = 0, s1 = 0;
-      if (!ReceiveByte(&s0) || !ReceiveByte(&s1)) return ReadFailed();
-      received_sequence = static_cast<std::uint16_t>(s0 | (s1 << 8));
+  for (;; decoder.Next()) {
+    GDBReplyDecoder::Event event{};
+    if (!FeedFrame(&decoder, &event)) return ReadFailed();
+    const GDBReplyFrame& frame = decoder.frame();
+    reply_status_ = frame.status;
+    if (event == GDBReplyDecoder::Event::kBadLength) {
+      last_error_ = gdb::kErrTimeout;
+      return -1;
     }
-    // The checksum covers length, status and data, not the sequence number.
-    auto sum = static_cast<std::uint8_t>(lo + hi + status);
-    std::uint32_t stored = 0;
-    bool dropped = false;
-    if (!ReadData(out, capacity, length, &sum, &stored, &dropped)) return ReadFailed();
-    if (dropped && reply_status_ != 0) reply_status_ = gdb::kStatusOverflow;
-    std::uint8_t checksum = 0;
-    if (!ReceiveByte(&checksum)) return ReadFailed();
-
-    if (checksum == sum) {
-      if (ack_mode_) {
-        port_->Append(&gdb::kAckGood, 1);
-        port_->Flush();
-      }
-      if (reply_status_ != 0) {
-        last_error_ = gdb::StatusToError(reply_status_);
-        return -1;
-      }
-      if (!sequence_mode_ || received_sequence == expected) return static_cast<int>(stored);
-      // A late reply to an earlier request: skip it and read the next one.
-      if (++stale > kMaxStaleReplies) {
-        last_error_ = gdb::kErrTimeout;
-        return -1;
-      }
-      continue;
+    // An error status whose data did not fit the buffer.
+    if (frame.dropped() && reply_status_ != 0) reply_status_ = gdb::kStatusOverflow;
+    if (!frame.checksum_ok) {
+      Acknowledge(gdb::kAckBad);
+      if (++rejected < 2) continue;  // read the repeated frame
+      last_error_ = gdb::kErrAck;
+      return -1;
     }
-    if (ack_mode_) {
-      port_->Append(&gdb::kAckBad, 1);
-      port_->Flush();
+    Acknowledge(gdb::kAckGood);
+    if (reply_status_ != 0) {
+      last_error_ = gdb::StatusToError(reply_status_);
+      return -1;
     }
-    if (++rejected < 2) continue;  // read the repeated frame
-    last_error_ = gdb::kErrAck;
-    return -1;
+    if (!sequence_mode_ || frame.sequence == expected) return static_cast<int>(frame.stored);
+    // A late reply to an earlier request: skip it and read the next one.
+    if (++stale > kMaxStaleReplies) {
+      last_error_ = gdb::kErrTimeout;
+      return -1;
+    }
   }
 }
 

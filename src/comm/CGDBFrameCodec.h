@@ -1,6 +1,6 @@
 // Frame codec of the controller protocol: request frames with byte stuffing
-// and an additive checksum, reply frames checked and unstuffed straight from
-// the port's buffer, optional one-byte acknowledgements and 16-bit sequence
+// and an additive checksum, reply frames taken apart by a GDBReplyDecoder fed
+// from the port's buffer, optional one-byte acknowledgements and 16-bit sequence
 // numbers, and the handshake that switches those two modes on or off.
 //
 // The codec owns no port and takes no lock: the channel points it at the
@@ -11,6 +11,7 @@
 
 #include "CComPort.h"
 #include "GDBProtocol.h"
+#include "GDBReplyDecoder.h"
 
 namespace qxsym {
 
@@ -68,9 +69,11 @@ class CGDBFrameCodec {
 
  private:
   int ReadFailed();
-  // Reads `length` unstuffed data bytes, storing the first `capacity`.
-  bool ReadData(std::uint8_t* out, std::uint32_t capacity, std::uint32_t length, std::uint8_t* sum,
-                std::uint32_t* stored, bool* dropped);
+  // Feeds the decoder from the port until one frame is complete or its
+  // length proved bad. False when a wait for bytes failed.
+  bool FeedFrame(GDBReplyDecoder* decoder, GDBReplyDecoder::Event* event);
+  // Sends a one-byte acknowledgement when acknowledgements are on.
+  void Acknowledge(std::uint8_t ack);
 
   CComPort* port_ = nullptr;
   std::uint16_t sequence_ = 0;

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "GroupMessages.h"
 #include "QXSymClientTagRemote.h"
 #include "RemoteCall.h"
 #include "ScratchBuffer.h"
@@ -10,8 +11,6 @@ namespace qxsym {
 
 namespace {
 
-constexpr std::uint32_t kMemberRequestSize = kObjectHeaderSize + 8;
-constexpr std::uint32_t kSizedRequestSize = kObjectHeaderSize + 4;
 constexpr std::size_t kValuesInline = 512;
 
 // The tag's reference, for a tag already accepted by Accepts.
@@ -28,15 +27,14 @@ bool QXSymClientGroupRemote::Accepts(const QXSymClientTag& tag) const {
 }
 
 QXSymResult QXSymClientGroupRemote::SourceAdd(const QXSymClientTag& tag, std::uint32_t* size) {
-  std::uint8_t req[kMemberRequestSize];
+  std::uint8_t req[kGroupMemberRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdGroupAddTag, workspace_, group_);
-  w.U32(TagRef(tag).w0).U32(TagRef(tag).w1);
+  PackGroupMemberRequest(w, kCmdGroupAddTag, workspace_, group_, TagRef(tag));
   std::uint8_t reply[kU32ReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
-  if (!payload.U32(size)) {
+  if (!UnpackU32Reply(payload, size)) {
     // The service accepted the member but did not say its size: undo.
     (void)SourceRemove(tag);
     return symResNotOk;
@@ -45,10 +43,9 @@ QXSymResult QXSymClientGroupRemote::SourceAdd(const QXSymClientTag& tag, std::ui
 }
 
 QXSymResult QXSymClientGroupRemote::SourceRemove(const QXSymClientTag& tag) {
-  std::uint8_t req[kMemberRequestSize];
+  std::uint8_t req[kGroupMemberRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdGroupRemoveTag, workspace_, group_);
-  w.U32(TagRef(tag).w0).U32(TagRef(tag).w1);
+  PackGroupMemberRequest(w, kCmdGroupRemoveTag, workspace_, group_, TagRef(tag));
   return ExchangeStatus(channel_.get(), w);
 }
 
@@ -62,10 +59,9 @@ QXSymResult QXSymClientGroupRemote::Read() {
   const std::uint32_t total = layout.total_size;
   if (total == 0) return symResGroupIsEmpty;
 
-  std::uint8_t req[kSizedRequestSize];
+  std::uint8_t req[kGroupSizedRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdGroupRead, workspace_, group_);
-  w.U32(total);
+  PackGroupReadRequest(w, workspace_, group_, total);
 
   const std::uint32_t capacity = total + kGroupReadReplyOverhead;
   ScratchBuffer<kValuesInline + kGroupReadReplyOverhead> reply(capacity);
@@ -74,9 +70,9 @@ QXSymResult QXSymClientGroupRemote::Read() {
   const QXSymResult r = Exchange(channel_.get(), w, reply.data(), capacity, &payload);
   if (r != symResOk) return r;
   std::uint32_t length = 0;
-  if (!payload.U32(&length)) return symResNotOk;
+  const std::uint8_t* values = nullptr;
+  if (!UnpackGroupReadReply(payload, &length, &values)) return symResNotOk;
   if (length != total) return symResInvalidGroupSize;
-  const std::uint8_t* values = payload.View(total);
   if (values == nullptr) return symResNotOk;
   return members_->StoreRead(values, layout);
 }
@@ -87,15 +83,14 @@ QXSymResult QXSymClientGroupRemote::Write() {
   const std::uint32_t total = layout.total_size;
   if (total == 0) return symResGroupIsEmpty;
 
-  const std::uint32_t request_size = kSizedRequestSize + total;
-  ScratchBuffer<kValuesInline + kSizedRequestSize> req(request_size);
+  const std::uint32_t request_size = kGroupWriteValuesAt + total;
+  ScratchBuffer<kValuesInline + kGroupWriteValuesAt> req(request_size);
   if (!req.ok()) return symResMemoryAllocError;
   WireWriter w(req.data(), request_size);
-  PutObjectHeader(w, kCmdGroupWrite, workspace_, group_);
-  w.U32(total).Zeros(total);
+  PackGroupWriteRequest(w, workspace_, group_, total);
   if (!w.ok()) return symResNotOk;
   // The values are copied in place, over the zeros just reserved for them.
-  const QXSymResult copied = members_->CopyForWrite(req.data() + kSizedRequestSize, layout);
+  const QXSymResult copied = members_->CopyForWrite(req.data() + kGroupWriteValuesAt, layout);
   if (copied != symResOk) return copied;
 
   return ExchangeStatus(channel_.get(), w);

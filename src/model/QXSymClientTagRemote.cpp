@@ -8,14 +8,12 @@
 #include "QXSymClientTypeRemote.h"
 #include "RemoteCall.h"
 #include "ScratchBuffer.h"
+#include "TagMessages.h"
 
 namespace qxsym {
 
 namespace {
 
-constexpr std::uint32_t kIndexedRequestSize = kObjectHeaderSize + 12;
-constexpr std::uint32_t kAttributeRequestCapacity = kObjectHeaderSize + 2 + kMaxText;
-constexpr std::uint32_t kRawRequestSize = kObjectHeaderSize + 8;
 constexpr std::uint32_t kMaxValueSize = 0xFFFF;  // value lengths are 16-bit on the wire
 // Raw transfers of up to 1000 bytes use fixed buffers.
 constexpr std::size_t kRawInline = 1000;
@@ -39,10 +37,9 @@ QXSymResult QXSymClientTagRemote::GetDescr(TCHAR* buffer, std::uint16_t* length)
 
 QXSymResult QXSymClientTagRemote::GetAttribute(const TCHAR* name, TCHAR* buffer,
                                                std::uint16_t* length) {
-  std::uint8_t req[kAttributeRequestCapacity];
+  std::uint8_t req[kTagAttributeRequestCapacity];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTagGetAttribute, workspace_, tag_);
-  PutText(w, name);
+  PackTagAttributeRequest(w, workspace_, tag_, name);
   return ExchangeForText(channel_.get(), w, buffer, length);
 }
 
@@ -71,26 +68,26 @@ QXSymResult QXSymClientTagRemote::GetDims(std::uint32_t* dim1, std::uint32_t* di
   if (dim1 == nullptr || dim2 == nullptr || dim3 == nullptr) return symResInvalidParameter;
   std::uint8_t req[kObjectHeaderSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTagGetDims, workspace_, tag_);
+  PackObjectHeader(w, kCmdTagGetDims, workspace_, tag_);
   std::uint8_t reply[kTagDimsReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
-  std::uint32_t d1 = 0, d2 = 0, d3 = 0;
-  if (!payload.U32(&d1) || !payload.U32(&d2) || !payload.U32(&d3)) return symResNotOk;
-  *dim1 = d1;
-  *dim2 = d2;
-  *dim3 = d3;
+  std::uint32_t dims[3];
+  if (!UnpackTagDimsReply(payload, dims)) return symResNotOk;
+  *dim1 = dims[0];
+  *dim2 = dims[1];
+  *dim3 = dims[2];
   return symResOk;
 }
 
-QXSymResult QXSymClientTagRemote::ReadValue(std::uint16_t code, const std::uint32_t* indices,
-                                            void* buffer, std::uint32_t size) {
+QXSymResult QXSymClientTagRemote::ReadValueOnServer(std::uint16_t code,
+                                                    const std::uint32_t* indices, void* buffer,
+                                                    std::uint32_t size) {
   if (buffer == nullptr && size != 0) return symResInvalidParameter;
-  std::uint8_t req[kIndexedRequestSize];
+  std::uint8_t req[kTagIndexedRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, code, workspace_, tag_);
-  if (indices != nullptr) w.U32(indices[0]).U32(indices[1]).U32(indices[2]);
+  PackValueReadRequest(w, code, workspace_, tag_, indices);
 
   // A reply carries at most a 16-bit length of value: a larger buffer is
   // welcome, only the part a reply can fill is offered.
@@ -101,48 +98,47 @@ QXSymResult QXSymClientTagRemote::ReadValue(std::uint16_t code, const std::uint3
   const QXSymResult r = Exchange(channel_.get(), w, reply.data(), capacity, &payload);
   if (r != symResOk) return r;
   std::uint16_t value_length = 0;
-  if (!payload.U16(&value_length)) return symResNotOk;
+  const std::uint8_t* value = nullptr;
+  if (!UnpackValueReply(payload, &value_length, &value)) return symResNotOk;
   if (value_length > size) return symResInvalidBuffer;
-  const std::uint8_t* value = payload.View(value_length);
   if (value == nullptr) return symResNotOk;
   if (value_length != 0) std::memcpy(buffer, value, value_length);
   return symResOk;
 }
 
-QXSymResult QXSymClientTagRemote::WriteValue(std::uint16_t code, const std::uint32_t* indices,
-                                             const void* data, std::uint32_t size) {
+QXSymResult QXSymClientTagRemote::WriteValueOnServer(std::uint16_t code,
+                                                     const std::uint32_t* indices, const void* data,
+                                                     std::uint32_t size) {
   if (size > kMaxValueSize) return symResInvalidParameter;
   if (data == nullptr && size != 0) return symResInvalidParameter;
-  const std::uint32_t request_size = kObjectHeaderSize + (indices ? 12 : 0) + 2 + size;
-  ScratchBuffer<kValueInline + kIndexedRequestSize + 2> req(request_size);
+  const std::size_t request_size = ValueWriteRequestSize(code, size);
+  ScratchBuffer<kValueInline + kTagIndexedRequestSize + 2> req(request_size);
   if (!req.ok()) return symResNotOk;
   WireWriter w(req.data(), request_size);
-  PutObjectHeader(w, code, workspace_, tag_);
-  if (indices != nullptr) w.U32(indices[0]).U32(indices[1]).U32(indices[2]);
-  w.U16(static_cast<std::uint16_t>(size)).Bytes(data, size);
+  PackValueWriteRequest(w, code, workspace_, tag_, indices, data, size);
   return ExchangeStatus(channel_.get(), w);
 }
 
 QXSymResult QXSymClientTagRemote::GetValue(void* buffer, std::uint32_t size) {
-  return ReadValue(kCmdTagGetValue, nullptr, buffer, size);
+  return ReadValueOnServer(kCmdTagGetValue, nullptr, buffer, size);
 }
 
 QXSymResult QXSymClientTagRemote::SetValue(const void* data, std::uint32_t size) {
-  return WriteValue(kCmdTagSetValue, nullptr, data, size);
+  return WriteValueOnServer(kCmdTagSetValue, nullptr, data, size);
 }
 
 QXSymResult QXSymClientTagRemote::GetArrayValue(std::uint32_t index1, std::uint32_t index2,
                                                 std::uint32_t index3, void* buffer,
                                                 std::uint32_t size) {
   const std::uint32_t indices[3] = {index1, index2, index3};
-  return ReadValue(kCmdTagGetArrayValue, indices, buffer, size);
+  return ReadValueOnServer(kCmdTagGetArrayValue, indices, buffer, size);
 }
 
 QXSymResult QXSymClientTagRemote::SetArrayValue(std::uint32_t index1, std::uint32_t index2,
                                                 std::uint32_t index3, const void* data,
                                                 std::uint32_t size) {
   const std::uint32_t indices[3] = {index1, index2, index3};
-  return WriteValue(kCmdTagSetArrayValue, indices, data, size);
+  return WriteValueOnServer(kCmdTagSetArrayValue, indices, data, size);
 }
 
 QXSymResult QXSymClientTagRemote::GetType(std::unique_ptr<QXSymClientType>* type) {
@@ -164,8 +160,7 @@ QXSymResult QXSymClientTagRemote::GetRawValue(void* buffer, std::uint32_t size) 
   }
   std::uint8_t req[kRawRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTagGetRawValue, workspace_, tag_);
-  w.U32(0).U32(size);
+  PackRawReadRequest(w, workspace_, tag_, 0, size);
 
   const std::uint32_t capacity = size + kRawReplyOverhead;
   ScratchBuffer<kRawInline + kRawReplyOverhead> reply(capacity);
@@ -174,10 +169,10 @@ QXSymResult QXSymClientTagRemote::GetRawValue(void* buffer, std::uint32_t size) 
   const QXSymResult r = Exchange(channel_.get(), w, reply.data(), capacity, &payload);
   if (r != symResOk) return r;
   std::uint32_t raw_length = 0;
-  if (!payload.U32(&raw_length)) return symResNotOk;
+  const std::uint8_t* raw = nullptr;
+  if (!UnpackRawReply(payload, &raw_length, &raw)) return symResNotOk;
   // The caller's buffer holds size bytes; a longer answer is not cut.
   if (raw_length > size) return symResInvalidBuffer;
-  const std::uint8_t* raw = payload.View(raw_length);
   if (raw == nullptr) return symResNotOk;
   if (raw_length != 0) std::memcpy(buffer, raw, raw_length);
   return symResOk;
@@ -192,8 +187,7 @@ QXSymResult QXSymClientTagRemote::SetRawValue(const void* data, std::uint32_t si
   ScratchBuffer<kRawInline + kRawRequestSize> req(request_size);
   if (!req.ok()) return symResNotOk;
   WireWriter w(req.data(), request_size);
-  PutObjectHeader(w, kCmdTagSetRawValue, workspace_, tag_);
-  w.U32(0).U32(size).Bytes(data, size);
+  PackRawWriteRequest(w, workspace_, tag_, 0, data, size);
   std::uint8_t reply[kU32ReplyCapacity];
   WireReader payload(nullptr, 0);
   return Exchange(channel_.get(), w, reply, sizeof reply, &payload);
@@ -203,17 +197,17 @@ QXSymResult QXSymClientTagRemote::GetArrayAddress(std::uint32_t index1, std::uin
                                                   std::uint32_t index3, qxsym_addr_t* address,
                                                   std::uint32_t* bitOffset) {
   if (address == nullptr) return symResInvalidParameter;
-  std::uint8_t req[kIndexedRequestSize];
+  const std::uint32_t indices[3] = {index1, index2, index3};
+  std::uint8_t req[kTagIndexedRequestSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTagGetArrayAddress, workspace_, tag_);
-  w.U32(index1).U32(index2).U32(index3);
+  PackArrayAddressRequest(w, workspace_, tag_, indices);
   std::uint8_t reply[kAddressReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
   std::uint64_t full_address = 0;
   std::uint32_t bit_offset = 0;
-  if (!payload.U64(&full_address) || !payload.U32(&bit_offset)) return symResNotOk;
+  if (!UnpackArrayAddressReply(payload, &full_address, &bit_offset)) return symResNotOk;
   if (full_address > std::numeric_limits<qxsym_addr_t>::max()) {
     return symResAddressMismatch32vs64;
   }

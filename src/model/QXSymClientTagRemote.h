@@ -55,10 +55,10 @@ class QXSymClientTagRemote : public QXSymClientTag {
 
  private:
   RemoteObject target() const { return RemoteObject{channel_.get(), workspace_, tag_}; }
-  QXSymResult ReadValue(std::uint16_t code, const std::uint32_t* indices, void* buffer,
-                        std::uint32_t size);
-  QXSymResult WriteValue(std::uint16_t code, const std::uint32_t* indices, const void* data,
-                         std::uint32_t size);
+  QXSymResult ReadValueOnServer(std::uint16_t code, const std::uint32_t* indices, void* buffer,
+                                std::uint32_t size);
+  QXSymResult WriteValueOnServer(std::uint16_t code, const std::uint32_t* indices, const void* data,
+                                 std::uint32_t size);
 
   std::shared_ptr<CCommunication> channel_;
   SymRef workspace_;

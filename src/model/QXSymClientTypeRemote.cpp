@@ -3,14 +3,9 @@
 #include <new>
 
 #include "RemoteCall.h"
+#include "TypeMessages.h"
 
 namespace qxsym {
-
-namespace {
-
-constexpr std::uint32_t kNameRequestCapacity = kObjectHeaderSize + 2 + kMaxText;
-
-}  // namespace
 
 QXSymResult QXSymClientTypeRemote::MakeChild(QXSymResult asked, const SymRef& ref,
                                              std::unique_ptr<QXSymClientType>* child) {
@@ -72,10 +67,9 @@ QXSymResult QXSymClientTypeRemote::GetChild(std::uint32_t index,
 QXSymResult QXSymClientTypeRemote::GetChildByName(const TCHAR* name,
                                                   std::unique_ptr<QXSymClientType>* child) {
   if (child == nullptr) return symResInvalidParameter;
-  std::uint8_t req[kNameRequestCapacity];
+  std::uint8_t req[kChildByNameRequestCapacity];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTypeGetChildByName, workspace_, type_);
-  PutText(w, name);
+  PackChildByNameRequest(w, workspace_, type_, name);
   SymRef ref;
   return MakeChild(ExchangeForRef(channel_.get(), w, &ref), ref, child);
 }
@@ -97,20 +91,20 @@ QXSymResult QXSymClientTypeRemote::GetArrayDimensions(std::uint32_t* values,
                                                       std::uint8_t maxCount) {
   std::uint8_t req[kObjectHeaderSize];
   WireWriter w(req, sizeof req);
-  PutObjectHeader(w, kCmdTypeGetArrayDimensions, workspace_, type_);
+  PackObjectHeader(w, kCmdTypeGetArrayDimensions, workspace_, type_);
   std::uint8_t reply[kDimsReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
   std::uint32_t count = 0;
-  if (!payload.U32(&count)) return symResNotOk;
+  const std::uint8_t* raw = nullptr;
+  if (!UnpackArrayDimensionsReply(payload, &count, &raw)) return symResNotOk;
   if (count > maxCount) return symResInvalidParameter;
   if (count == 0) return symResOk;
   if (values == nullptr) return symResInvalidParameter;
   // Every value must have arrived before any is written.
-  const std::uint8_t* raw = payload.View(static_cast<std::size_t>(count) * 4);
   if (raw == nullptr) return symResNotOk;
-  for (std::uint32_t i = 0; i < count; ++i) values[i] = LoadU32(raw + 4 * i);
+  for (std::uint32_t i = 0; i < count; ++i) values[i] = ArrayDimensionEntry(raw, i);
   return symResOk;
 }
 

@@ -8,18 +8,9 @@
 #include "QXSymClientGroupRemote.h"
 #include "QXSymClientTagRemote.h"
 #include "RemoteCall.h"
+#include "WorkspaceMessages.h"
 
 namespace qxsym {
-
-namespace {
-
-constexpr std::uint32_t kOpenRequestSize = 3;
-constexpr std::uint32_t kVersionRequestSize = 2;
-constexpr std::uint32_t kTableRequestSize = kWorkspaceHeaderSize + 4;
-constexpr std::uint32_t kGlobalTagRequestCapacity = kWorkspaceHeaderSize + 2 + kMaxText;
-constexpr std::uint32_t kTagListHeaderSkip = 8;  // two words the service keeps for itself
-
-}  // namespace
 
 QXSymClientWorkspaceRemote::~QXSymClientWorkspaceRemote() {
   if (channel_ && !is_copy_) {
@@ -36,9 +27,9 @@ bool QXSymClientWorkspaceRemote::Attach(const QXSymServerAddress* address) {
 }
 
 QXSymResult QXSymClientWorkspaceRemote::OpenOnServer(std::uint8_t selector) {
-  std::uint8_t req[kOpenRequestSize];
+  std::uint8_t req[kOpenWorkspaceRequestSize];
   WireWriter w(req, sizeof req);
-  w.U16(kCmdOpenWorkspace).U8(selector);
+  PackOpenWorkspaceRequest(w, selector);
   SymRef ref;
   const QXSymResult r = ExchangeForRef(channel_.get(), w, &ref);
   if (r != symResOk) return r;
@@ -53,15 +44,15 @@ QXSymResult QXSymClientWorkspaceRemote::GetServerVersion(std::uint8_t* major, st
     return symResInvalidParameter;
   }
   *major = *minor = *revision = *build = 0;
-  std::uint8_t req[kVersionRequestSize];
+  std::uint8_t req[kServerVersionRequestSize];
   WireWriter w(req, sizeof req);
-  w.U16(kCmdGetServerVersion);
+  PackServerVersionRequest(w);
   std::uint8_t reply[kVersionReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
   std::uint8_t v[4];
-  if (!payload.Bytes(v, sizeof v)) return symResNotOk;
+  if (!UnpackServerVersionReply(payload, v)) return symResNotOk;
   *major = v[0];
   *minor = v[1];
   *revision = v[2];
@@ -72,14 +63,14 @@ QXSymResult QXSymClientWorkspaceRemote::GetServerVersion(std::uint8_t* major, st
 QXSymResult QXSymClientWorkspaceRemote::CloseOnServer() {
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdCloseWorkspace, workspace_);
+  PackWorkspaceHeader(w, kCmdCloseWorkspace, workspace_);
   return ExchangeStatus(channel_.get(), w);
 }
 
 QXSymResult QXSymClientWorkspaceRemote::IsValid() {
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdIsValidWorkspace, workspace_);
+  PackWorkspaceHeader(w, kCmdIsValidWorkspace, workspace_);
   return ExchangeStatus(channel_.get(), w);
 }
 
@@ -87,14 +78,14 @@ QXSymResult QXSymClientWorkspaceRemote::GetSymbolTableSize(std::uint32_t* size) 
   if (size == nullptr) return symResInvalidParameter;
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdGetSymbolTableSize, workspace_);
+  PackWorkspaceHeader(w, kCmdGetSymbolTableSize, workspace_);
   std::uint8_t reply[kU32ReplyCapacity];
   WireReader payload(nullptr, 0);
   bool answered = false;
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload, &answered);
   if (r == symResOk) {
     std::uint32_t value = 0;
-    if (!payload.U32(&value)) return symResNotOk;
+    if (!UnpackU32Reply(payload, &value)) return symResNotOk;
     *size = value;
   } else if (answered) {
     // The service refused: no table to fetch.
@@ -113,10 +104,9 @@ QXSymResult QXSymClientWorkspaceRemote::ReadSymbolTableReporting(std::uint32_t s
   if (size > std::numeric_limits<std::uint32_t>::max() - kTableReplyOverhead) {
     return symResMemoryAllocError;
   }
-  std::uint8_t req[kTableRequestSize];
+  std::uint8_t req[kReadSymbolTableRequestSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdReadSymbolTable, workspace_);
-  w.U32(size);
+  PackReadSymbolTableRequest(w, workspace_, size);
   const std::uint32_t capacity = size + kTableReplyOverhead;
   std::unique_ptr<std::uint8_t[]> reply(new (std::nothrow) std::uint8_t[capacity]);
   if (!reply) return symResMemoryAllocError;
@@ -124,7 +114,7 @@ QXSymResult QXSymClientWorkspaceRemote::ReadSymbolTableReporting(std::uint32_t s
   const QXSymResult r =
       Exchange(channel_.get(), w, reply.get(), capacity, &payload, nullptr, &progress);
   if (r != symResOk) return r;
-  if (!payload.Bytes(buffer, size)) return symResNotOk;
+  if (!UnpackReadSymbolTableReply(payload, buffer, size)) return symResNotOk;
   return symResOk;
 }
 
@@ -133,24 +123,19 @@ QXSymResult QXSymClientWorkspaceRemote::GetGlobalTag(const TCHAR* name,
   if (tag == nullptr) return symResInvalidParameter;
   std::uint8_t req[kGlobalTagRequestCapacity];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdGetGlobalTag, workspace_);
-  PutText(w, name);
+  PackGlobalTagRequest(w, workspace_, name);
   std::uint8_t reply[kGlobalTagReplyCapacity];
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel_.get(), w, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
-  SymRef ref;
-  std::uint32_t type_var = 0, data_size = 0, full_size = 0;
-  if (!payload.U32(&ref.w0) || !payload.U32(&ref.w1) || !payload.U32(&type_var) ||
-      !payload.U32(&data_size) || !payload.U32(&full_size)) {
-    return symResNotOk;
-  }
+  GlobalTagReply got;
+  if (!UnpackGlobalTagReply(payload, &got)) return symResNotOk;
   std::unique_ptr<QXSymClientTag> made(new (std::nothrow)
-                                           QXSymClientTagRemote(channel_, workspace_, ref));
+                                           QXSymClientTagRemote(channel_, workspace_, got.tag));
   if (!made) return symResNotOk;
-  made->SetCachedDataTypeVar(type_var);
-  made->SetCachedDataSize(data_size);
-  made->SetCachedDataFullSize(full_size);
+  made->SetCachedDataTypeVar(got.data_type_var);
+  made->SetCachedDataSize(got.data_size);
+  made->SetCachedDataFullSize(got.data_full_size);
   *tag = std::move(made);
   return symResOk;
 }
@@ -165,16 +150,12 @@ QXSymResult QXSymClientWorkspaceRemote::TakeTagList(const WireWriter& request, T
       Exchange(channel_.get(), request, reply.get(), kTagListReplyCapacity, &payload);
   if (r != symResOk) return r;
 
-  std::uint32_t byte_length = 0;
   std::uint32_t count = 0;
-  if (!payload.Skip(kTagListHeaderSkip) || !payload.U32(&byte_length) || !payload.U32(&count)) {
-    return symResNotOk;
-  }
-  if (static_cast<std::uint64_t>(count) * 8 != byte_length) return symResNotOk;
+  if (!UnpackTagListReply(payload, &count)) return symResNotOk;
   // More tags than the caller can hold, or than one reply can carry: the
   // list cannot be taken whole, so none of it is.
   if (count > capacity || count > kTagListMaxEntries) return symResBufferOverflow;
-  const std::uint8_t* entries = payload.View(byte_length);
+  const std::uint8_t* entries = UnpackTagListEntries(payload, count);
   if (entries == nullptr) return symResNotOk;
 
   TagList made;
@@ -184,9 +165,8 @@ QXSymResult QXSymClientWorkspaceRemote::TakeTagList(const WireWriter& request, T
     return symResMemoryAllocError;
   }
   for (std::uint32_t i = 0; i < count; ++i) {
-    const SymRef ref{LoadU32(entries + 8 * i), LoadU32(entries + 8 * i + 4)};
-    std::unique_ptr<QXSymClientTag> tag(new (std::nothrow)
-                                            QXSymClientTagRemote(channel_, workspace_, ref));
+    std::unique_ptr<QXSymClientTag> tag(
+        new (std::nothrow) QXSymClientTagRemote(channel_, workspace_, TagListEntry(entries, i)));
     if (!tag) return symResMemoryAllocError;  // `made` destroys the tags so far
     made.push_back(std::move(tag));
   }
@@ -197,7 +177,7 @@ QXSymResult QXSymClientWorkspaceRemote::TakeTagList(const WireWriter& request, T
 QXSymResult QXSymClientWorkspaceRemote::GetGlobalTags(TagList* tags, std::uint32_t capacity) {
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdGetGlobalTags, workspace_);
+  PackWorkspaceHeader(w, kCmdGetGlobalTags, workspace_);
   return TakeTagList(w, tags, capacity);
 }
 
@@ -205,8 +185,7 @@ QXSymResult QXSymClientWorkspaceRemote::QueryGlobalTags(const TCHAR* filter, Tag
                                                         std::uint32_t capacity) {
   std::uint8_t req[kFilterRequestSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdQueryGlobalTags, workspace_);
-  PutTextField(w, filter);
+  PackFilterRequest(w, kCmdQueryGlobalTags, workspace_, filter);
   return TakeTagList(w, tags, capacity);
 }
 
@@ -217,7 +196,7 @@ QXSymResult QXSymClientWorkspaceRemote::AskCount(const WireWriter& request, std:
 QXSymResult QXSymClientWorkspaceRemote::GetGlobalTagsNum(std::uint32_t* count) {
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdGetGlobalTagsNum, workspace_);
+  PackWorkspaceHeader(w, kCmdGetGlobalTagsNum, workspace_);
   return AskCount(w, count);
 }
 
@@ -225,8 +204,7 @@ QXSymResult QXSymClientWorkspaceRemote::QueryGlobalTagsNum(const TCHAR* filter,
                                                            std::uint32_t* count) {
   std::uint8_t req[kFilterRequestSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdQueryGlobalTagsNum, workspace_);
-  PutTextField(w, filter);
+  PackFilterRequest(w, kCmdQueryGlobalTagsNum, workspace_, filter);
   return AskCount(w, count);
 }
 
@@ -234,7 +212,7 @@ QXSymResult QXSymClientWorkspaceRemote::CreateGroup(std::unique_ptr<QXSymClientG
   if (group == nullptr) return symResInvalidParameter;
   std::uint8_t req[kWorkspaceHeaderSize];
   WireWriter w(req, sizeof req);
-  PutWorkspaceHeader(w, kCmdCreateGroup, workspace_);
+  PackWorkspaceHeader(w, kCmdCreateGroup, workspace_);
   SymRef ref;
   const QXSymResult r = ExchangeForRef(channel_.get(), w, &ref);
   if (r != symResOk) return r;

@@ -3,42 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "TypeMessages.h"
+
 namespace qxsym {
-
-namespace {
-
-// Length of the text as sent: at most 259 characters.
-std::size_t SentLength(const TCHAR* text) {
-  if (text == nullptr) return 0;
-  std::size_t n = 0;
-  while (n < kMaxSentTextChars && text[n] != '\0') ++n;
-  return n;
-}
-
-}  // namespace
-
-void PutWorkspaceHeader(WireWriter& w, std::uint16_t code, const SymRef& workspace) {
-  w.U16(code).U32(workspace.w0).U32(workspace.w1);
-}
-
-void PutObjectHeader(WireWriter& w, std::uint16_t code, const SymRef& workspace,
-                     const SymRef& object) {
-  w.U16(code).U32(workspace.w0).U32(workspace.w1).U32(object.w0).U32(object.w1);
-}
-
-void PutText(WireWriter& w, const TCHAR* text) {
-  const std::size_t n = SentLength(text);
-  w.U16(static_cast<std::uint16_t>(n + 1));
-  if (n != 0) w.Bytes(text, n);
-  w.U8(0);
-}
-
-void PutTextField(WireWriter& w, const TCHAR* text) {
-  const std::size_t n = SentLength(text);
-  w.U16(static_cast<std::uint16_t>(n + 1));
-  if (n != 0) w.Bytes(text, n);
-  w.Zeros(kFilterFieldSize - n);
-}
 
 QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::uint8_t* reply,
                      std::uint32_t capacity, WireReader* payload, bool* answered,
@@ -75,10 +42,8 @@ QXSymResult Exchange(CCommunication* channel, const WireWriter& request, std::ui
 
 QXSymResult TakeReplyText(WireReader& payload, TCHAR* buffer, std::uint16_t* length) {
   std::uint16_t text_length = 0;
-  if (!payload.U16(&text_length)) return symResNotOk;
-  if (text_length == 0 || text_length > kMaxText) return symResNotOk;
-  const std::uint8_t* text = payload.View(text_length);
-  if (text == nullptr) return symResNotOk;
+  const std::uint8_t* text = nullptr;
+  if (!UnpackReplyText(payload, &text, &text_length)) return symResNotOk;
 
   if (text_length > *length) {
     *length = text_length;
@@ -107,7 +72,7 @@ QXSymResult ExchangeForBool(CCommunication* channel, const WireWriter& request, 
   const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
   std::uint8_t value = 0;
-  if (!payload.U8(&value)) return symResNotOk;
+  if (!UnpackU8Reply(payload, &value)) return symResNotOk;
   *answer = value;
   return symResOk;
 }
@@ -119,7 +84,7 @@ QXSymResult ExchangeForU32(CCommunication* channel, const WireWriter& request,
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
-  return payload.U32(value) ? symResOk : symResNotOk;
+  return UnpackU32Reply(payload, value) ? symResOk : symResNotOk;
 }
 
 QXSymResult ExchangeForRef(CCommunication* channel, const WireWriter& request, SymRef* ref) {
@@ -128,10 +93,7 @@ QXSymResult ExchangeForRef(CCommunication* channel, const WireWriter& request, S
   WireReader payload(nullptr, 0);
   const QXSymResult r = Exchange(channel, request, reply, sizeof reply, &payload);
   if (r != symResOk) return r;
-  SymRef got;
-  if (!payload.U32(&got.w0) || !payload.U32(&got.w1)) return symResNotOk;
-  *ref = got;
-  return symResOk;
+  return UnpackRefReply(payload, ref) ? symResOk : symResNotOk;
 }
 
 QXSymResult ExchangeForText(CCommunication* channel, const WireWriter& request, TCHAR* buffer,
@@ -151,15 +113,18 @@ class ObjectRequest {
  public:
   ObjectRequest(const RemoteObject& target, std::uint16_t code, const std::uint32_t* index)
       : writer_(buffer_, sizeof buffer_) {
-    PutObjectHeader(writer_, code, target.workspace, target.object);
-    if (index != nullptr) writer_.U32(*index);
+    if (index != nullptr) {
+      PackTypeIndexRequest(writer_, code, target.workspace, target.object, *index);
+    } else {
+      PackObjectHeader(writer_, code, target.workspace, target.object);
+    }
   }
   ObjectRequest(const ObjectRequest&) = delete;
   ObjectRequest& operator=(const ObjectRequest&) = delete;
   const WireWriter& writer() const { return writer_; }
 
  private:
-  std::uint8_t buffer_[kObjectHeaderSize + 4];
+  std::uint8_t buffer_[kTypeIndexRequestSize];
   WireWriter writer_;
 };
 

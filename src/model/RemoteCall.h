@@ -1,6 +1,6 @@
-// Shared steps of every Remote operation: building the request header,
-// running one Transact, checking the reply header and handing the payload to
-// a bounded reader, and the text fields of requests and replies.
+// Shared steps of every Remote operation: running one Transact, checking the
+// reply header, handing the payload to a bounded reader and taking reply
+// texts into the caller's buffer. The message layouts are those of src/wire.
 //
 // A reply is only ever read through a WireReader bounded by the number of
 // bytes the channel reports; a reply too short for the fields it must carry
@@ -10,27 +10,10 @@
 #include <cstdint>
 
 #include "CCommunication.h"
+#include "MessageFields.h"
 #include "QXSymbols.h"
-#include "SymbolMessages.h"
-#include "Wire.h"
 
 namespace qxsym {
-
-// Request header of an operation on an open workspace: code, reference.
-void PutWorkspaceHeader(WireWriter& w, std::uint16_t code, const SymRef& workspace);
-
-// Request header of an operation on a tag, type or group: code, workspace
-// reference, object reference (18 bytes).
-void PutObjectHeader(WireWriter& w, std::uint16_t code, const SymRef& workspace,
-                     const SymRef& object);
-
-// A text sent with its length: u16 N, then N bytes (the text cut to 259
-// characters and its terminating zero). A null text is sent as "".
-void PutText(WireWriter& w, const TCHAR* text);
-
-// A text sent in a fixed field: u16 N, then the text and zeros up to 260
-// bytes. A null text is sent as "".
-void PutTextField(WireWriter& w, const TCHAR* text);
 
 // Sends the request built in `request` and receives the reply into `reply`
 // of `capacity` bytes. Returns the channel's failure unchanged, symResNotOk

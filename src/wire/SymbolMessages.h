@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "GDBProtocol.h"
+
 namespace qxsym {
 
 enum SymCmd : std::uint16_t {
@@ -75,8 +77,8 @@ enum SymCmd : std::uint16_t {
 };
 
 // Fragmentation codes of the channel; they never reach the objects.
-constexpr std::uint16_t kCmdFragmentFirst = 65000;
-constexpr std::uint16_t kCmdFragmentLast = 65003;
+constexpr std::uint16_t kCmdFragmentFirst = gdb::kCodeReplyFragment;
+constexpr std::uint16_t kCmdFragmentLast = gdb::kCodeFragmentAck;
 
 constexpr std::uint32_t kWorkspaceHeaderSize = 10;  // code + workspace reference
 constexpr std::uint32_t kObjectHeaderSize = 18;     // code + workspace + object reference

@@ -1,6 +1,7 @@
 // Constants of the framed binary protocol spoken with the controller: control
 // bytes, frame sizes, internal error codes of the frame codec and the layout
-// of the fragment messages that carry long symbol-service messages.
+// of the fragment messages that carry long symbol-service messages. The
+// client's channel and the simulator's server both take them from here.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +58,11 @@ constexpr std::uint32_t kMaxReplyFrame = 0xFFFF;
 // Request fragment (client to controller).
 constexpr std::uint16_t kCodeRequestFragment = 0xFDEA;
 constexpr std::uint32_t kRequestFragmentHeader = 27;
+constexpr std::uint32_t kRequestFragmentTransferAt = 10;
+constexpr std::uint32_t kRequestFragmentTotalAt = 14;
+constexpr std::uint32_t kRequestFragmentOffsetAt = 18;
+constexpr std::uint32_t kRequestFragmentLengthAt = 22;
+constexpr std::uint32_t kRequestFragmentLastAt = 26;
 constexpr std::uint32_t kMaxFragmentData = kMaxMessage - kRequestFragmentHeader;  // 997
 // Acknowledgement of a request fragment (controller to client).
 constexpr std::uint16_t kCodeFragmentAck = 0xFDEB;
@@ -72,6 +78,14 @@ constexpr std::uint32_t kReplyFragmentLengthAt = 24;
 // Acknowledgement of a reply fragment (client to controller).
 constexpr std::uint16_t kCodeReplyFragmentAck = 0xFDE9;
 constexpr std::uint32_t kReplyFragmentAckSize = 18;
+constexpr std::uint32_t kReplyFragmentAckTransferAt = 10;
+constexpr std::uint32_t kReplyFragmentAckReceivedAt = 14;
+
+// The four fragment codes are consecutive: kCodeReplyFragment is the lowest.
+static_assert(kCodeReplyFragmentAck == kCodeReplyFragment + 1 &&
+                  kCodeRequestFragment == kCodeReplyFragment + 2 &&
+                  kCodeFragmentAck == kCodeReplyFragment + 3,
+              "fragment codes");
 
 // Memory commands move at most this many bytes each.
 constexpr std::uint32_t kMemoryChunk = 1024;
