@@ -7,9 +7,11 @@
 #include <csignal>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
+#include "NewFile.h"
 #include "QXSymbolsExt.h"
 #include "ResultText.h"
 #include "TagLister.h"
@@ -83,8 +85,8 @@ TagInfo Describe(QXSymTagHandle tag, const std::string& name) {
 void PrintShape(std::ostream& out, const Style& style, const std::string& label,
                 const TypeShape& shape, int indent) {
   std::string line(static_cast<std::size_t>(indent) * 2, ' ');
-  line += style.Bold(label) + ": " + style.Cyan(shape.name) + ", " + std::to_string(shape.size) +
-          (shape.size == 1 ? " byte" : " bytes");
+  line += style.Bold(Escaped(label)) + ": " + style.Cyan(Escaped(shape.name)) + ", " +
+          std::to_string(shape.size) + (shape.size == 1 ? " byte" : " bytes");
   std::string props;
   for (const std::string& p : PropertyNames(shape.properties)) props += " " + p;
   line += "," + props;
@@ -135,21 +137,14 @@ std::string Fixed(double v, int decimals) {
   return s.str();
 }
 
-// Control characters would break the table's lines.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  }
-  return text;
-}
-
 }  // namespace
 
 void ReportError(const Context& ctx, const CliError& e, bool document) {
   const std::string name = ResultName(e.code());
   const std::string advice = e.advice().empty() ? ResultAdvice(e.code()) : e.advice();
-  std::cerr << ctx.err_style.Red("qxsym: error:") << " " << e.what() << ": "
-            << ctx.err_style.Bold(name) << " (" << e.code() << ")\n  " << advice << std::endl;
+  std::cerr << ctx.err_style.Red("qxsym: error:") << " " << Escaped(e.what()) << ": "
+            << ctx.err_style.Bold(name) << " (" << e.code() << ")\n  " << Escaped(advice)
+            << std::endl;
   if (ctx.json && document) {
     PrintJson({{"error",
                 {{"code", e.code()}, {"name", name}, {"message", e.what()}, {"advice", advice}}}});
@@ -175,7 +170,8 @@ int RunInfo(const Context& ctx) {
     return 0;
   }
   const Style& s = ctx.out_style;
-  PrintTable(std::cout, s, {"server", ctx.endpoint.host + ":" + std::to_string(ctx.endpoint.port)},
+  PrintTable(std::cout, s,
+             {"server", Escaped(ctx.endpoint.host) + ":" + std::to_string(ctx.endpoint.port)},
              {{"version", version}, {"support", support}, {"global tags", std::to_string(count)}});
   return 0;
 }
@@ -213,15 +209,15 @@ int RunList(const Context& ctx, const std::string& filter, bool names_only) {
     return 0;
   }
   if (names_only) {
-    for (const TagInfo& t : tags) std::cout << t.name << '\n';
+    for (const TagInfo& t : tags) std::cout << Escaped(t.name) << '\n';
     return 0;
   }
   std::vector<std::vector<std::string>> rows;
   rows.reserve(tags.size());
   for (const TagInfo& t : tags) {
     std::string flags = std::string(t.read_only ? "R" : "-") + (t.bit ? "B" : "-");
-    rows.push_back({OneLine(t.name), OneLine(t.type), std::to_string(t.full_size), flags,
-                    ctx.out_style.Dim(OneLine(t.description))});
+    rows.push_back({Escaped(t.name), Escaped(t.type), std::to_string(t.full_size), flags,
+                    ctx.out_style.Dim(Escaped(t.description))});
   }
   PrintTable(std::cout, ctx.out_style, {"NAME", "TYPE", "SIZE", "FLAGS", "DESCRIPTION"}, rows, {2});
   if (IsTerminal(stdout)) {
@@ -330,14 +326,13 @@ int RunWatch(const Context& ctx, const std::vector<std::string>& tags, std::uint
           changes[leaf.path] = DecodeJson(leaf.tyvar, leaf.value.data(), leaf.value.size());
         } else {
           lines.push_back(
-              leaf.path + " = " +
+              Escaped(leaf.path) + " = " +
               ctx.out_style.Cyan(DecodeText(leaf.tyvar, leaf.value.data(), leaf.value.size())));
         }
       }
       if (ctx.json && !changes.empty()) {
         Json event = {{"time", Timestamp(now, true)}, {"changes", std::move(changes)}};
-        std::cout << (first_event ? "\n" : ",\n")
-                  << event.dump(-1, ' ', false, Json::error_handler_t::replace) << std::flush;
+        std::cout << (first_event ? "\n" : ",\n") << CompactJson(event) << std::flush;
         first_event = false;
       }
       for (const std::string& line : lines) {
@@ -355,18 +350,36 @@ int RunWatch(const Context& ctx, const std::vector<std::string>& tags, std::uint
 }
 
 int RunTable(const Context& ctx, const std::string& file, bool force) {
+  const std::string what = "cannot download the symbol table into '" + file + "'";
+  auto with_what = [&](const CliError& e) {
+    return CliError(e.code(), what + ": " + e.what(), e.advice());
+  };
   Session session(ctx.endpoint);
+  // Without --force the table is written beside the file and put in its
+  // place only while nothing has that name.
+  std::optional<NewFile> target;
+  try {
+    if (!force) target.emplace(file);
+  } catch (const CliError& e) {
+    throw with_what(e);
+  }
+  const std::string& written = target ? target->staging() : file;
   ProgressBar bar{ctx.err_style};
-  QXSymResult r = QXSym_GetSymbolTableProgress(session.workspace(), file.c_str(), force ? 1 : 0,
+  QXSymResult r = QXSym_GetSymbolTableProgress(session.workspace(), written.c_str(), force ? 1 : 0,
                                                ctx.progress ? &ProgressBar::Report : nullptr, &bar);
   bar.Finish();
-  if (r != symResOk) throw CliError(r, "cannot download the symbol table into '" + file + "'");
+  if (r != symResOk) throw CliError(r, what);
   struct stat st {};
-  long long bytes = stat(file.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+  long long bytes = stat(written.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+  try {
+    if (target) target->Publish();
+  } catch (const CliError& e) {
+    throw with_what(e);
+  }
   if (ctx.json) {
     PrintJson({{"file", file}, {"bytes", bytes}});
   } else {
-    std::cout << "wrote " << bytes << " bytes of symbol table to " << file << '\n';
+    std::cout << "wrote " << bytes << " bytes of symbol table to " << Escaped(file) << '\n';
   }
   return 0;
 }
@@ -450,7 +463,7 @@ int RunBench(const Context& ctx, const std::string& tag_name, std::uint32_t coun
     PrintJson({{"tag", name}, {"results", list}});
     return 0;
   }
-  std::cout << "tag " << ctx.out_style.Bold(name) << ", " << count << " reads per row\n";
+  std::cout << "tag " << ctx.out_style.Bold(Escaped(name)) << ", " << count << " reads per row\n";
   std::vector<std::vector<std::string>> table;
   for (const Row& r : rows) {
     double per_read = r.reads ? r.seconds / r.reads : 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qxsym::cli {
@@ -26,6 +27,14 @@ struct Style {
 Style StyleFor(std::FILE* stream);
 
 bool IsTerminal(std::FILE* stream);
+
+// Text from a controller made safe to print: control characters (C0, DEL,
+// and C1 both as UTF-8 and as single bytes) become \xHH per byte, a
+// backslash and each character of `also` get a backslash before them;
+// everything else, UTF-8 and other 8-bit text, stays as it is. A name that
+// holds line breaks or terminal escapes can then neither split a listing
+// nor drive the terminal.
+std::string Escaped(std::string_view text, std::string_view also = {});
 
 // Columns padded to their widest cell; the header in bold. Columns listed in
 // right_aligned (by index) are aligned right; the last column is not padded.

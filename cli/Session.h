@@ -63,6 +63,15 @@ class Owned {
   int handle_ = 0;
 };
 
+// The longest name, member path or filter the library sends as given: its
+// buffers hold QXSYM_MAX_STRING with the terminator and cut what is longer,
+// which would name another tag.
+constexpr std::size_t kMaxSentText = QXSYM_MAX_STRING - 1;
+
+// Throws CliError(symResInvalidParameter) when text is longer than
+// kMaxSentText bytes; what says what it is ("tag name", "filter").
+void CheckSentText(const std::string& text, const char* what);
+
 using Tag = Owned<QXSym_CloseTag>;
 using Type = Owned<QXSym_CloseType>;
 using Group = Owned<QXSym_DeleteGroup>;

@@ -10,10 +10,10 @@ const char kFilterAlphabet[] =
 
 namespace {
 
-// The service's list reply holds this many tags; longer filters than
-// kMaxFilter cannot be sent whole.
+// The service's list reply holds this many tags. A filter is split only
+// while the narrower ones, one character longer, can be sent whole.
 constexpr std::uint32_t kListCapacity = 500;
-constexpr std::size_t kMaxFilter = 250;
+constexpr std::size_t kMaxSplitFilter = kMaxSentText - 1;
 
 }  // namespace
 
@@ -34,6 +34,7 @@ std::vector<std::string> SplitFilter(const std::string& filter, const std::strin
 }
 
 void TagLister::ForEach(const std::string& filter, const Visit& visit) {
+  CheckSentText(filter, "filter");
   seen_.clear();
   Walk(filter, visit);
 }
@@ -65,7 +66,7 @@ bool TagLister::Walk(const std::string& filter, const Visit& visit) {
       throw CliError(r, "cannot list the tags matching '" + filter + "'");
     }
   }
-  std::vector<std::string> narrower = filter.size() < kMaxFilter
+  std::vector<std::string> narrower = filter.size() <= kMaxSplitFilter
                                           ? SplitFilter(filter, kFilterAlphabet)
                                           : std::vector<std::string>{};
   if (narrower.empty()) {

@@ -39,6 +39,15 @@ struct Walker {
     } else if (shape->is_record()) {
       std::uint32_t n = 0;
       Check(QXSym_TypeGetNumChildren(type, &n), what);
+      // Refused before the first member is asked for: a count from a broken
+      // controller would otherwise cost a request per member.
+      if (n > kMaxTypes - types) {
+        throw CliError(symResNotOk,
+                       "type '" + shape->name + "' claims " + std::to_string(n) +
+                           " members, more than the " + std::to_string(kMaxTypes) +
+                           " types this tool walks in one tree",
+                       "check the symbol table of the controller's application");
+      }
       for (std::uint32_t i = 0; i < n; ++i) {
         Type child;
         Check(QXSym_TypeGetChild(type, i, child.out()), what);

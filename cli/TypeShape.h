@@ -38,7 +38,8 @@ struct TypeShape {
 };
 
 // Walks the type behind handle; CliError on a failing call, on nesting
-// deeper than 32 levels or more than 100000 types in all.
+// deeper than 32 levels or more than 100000 types in all (a structure
+// claiming more members is refused before any is read).
 std::unique_ptr<TypeShape> WalkType(QXSymTypeHandle type);
 
 // The lower bounds spelt in a type name "ARRAY[l..u, l..u] OF ...", one per

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 
+#include "Output.h"
 #include "Session.h"
 
 namespace qxsym::cli {
@@ -277,22 +278,7 @@ Json DecodeJson(std::uint32_t tyvar, const std::uint8_t* data, std::size_t size)
 }
 
 std::string DecodeText(std::uint32_t tyvar, const std::uint8_t* data, std::size_t size) {
-  if (tyvar == QXSymTyVarString) {
-    std::string out = "\"";
-    for (unsigned char c : StringValue(data, size)) {
-      if (c == '"' || c == '\\') {
-        out += '\\';
-        out += static_cast<char>(c);
-      } else if (c < 0x20 || c == 0x7f) {
-        char esc[8];
-        std::snprintf(esc, sizeof esc, "\\x%02X", c);
-        out += esc;
-      } else {
-        out += static_cast<char>(c);
-      }
-    }
-    return out + "\"";
-  }
+  if (tyvar == QXSymTyVarString) return "\"" + Escaped(StringValue(data, size), "\"") + "\"";
   std::size_t width = WidthOf(tyvar);
   if (width == 0 || size < width) return HexBytes(data, size);
   if (tyvar == QXSymTyVarBool) return data[0] != 0 ? "TRUE" : "FALSE";
@@ -390,12 +376,33 @@ std::vector<std::uint8_t> EncodeJson(std::uint32_t tyvar, const Json& value, std
   Refuse(value.dump(), tyvar, "not a value of a basic type");
 }
 
+std::string CompactJson(const Json& doc) {
+  std::string text = doc.dump(-1, ' ', false, Json::error_handler_t::replace);
+  // The dump escapes the C0 controls only; DEL and the C1 controls (as UTF-8,
+  // U+0080 to U+009F) are escaped here, inside strings, where alone they occur.
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (c != 0x7F && !c1) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    const unsigned code = c1 ? static_cast<unsigned char>(text[++i]) : c;
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04x", code);
+    out += escape;
+  }
+  return out;
+}
+
 namespace {
 
 void PrettyInto(const Json& doc, int indent, std::string& out) {
-  auto compact = [](const Json& j) {
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-  };
+  auto compact = [](const Json& j) { return CompactJson(j); };
   const std::string pad(static_cast<std::size_t>(indent) * 2, ' ');
   const std::string inner(static_cast<std::size_t>(indent + 1) * 2, ' ');
   if (doc.is_array()) {

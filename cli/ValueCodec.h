@@ -43,6 +43,11 @@ std::vector<std::uint8_t> EncodeJson(std::uint32_t tyvar, const Json& value, std
 // Invalid UTF-8 in texts is replaced, never thrown about.
 std::string PrettyJson(const Json& doc);
 
+// The value on one line, as PrettyJson writes its scalars: invalid UTF-8
+// replaced, and every control character escaped (DEL and C1 included), so a
+// document never carries one raw.
+std::string CompactJson(const Json& doc);
+
 // Whether the tool formats and parses this basic type itself.
 bool IsKnownTyVar(std::uint32_t tyvar);
 

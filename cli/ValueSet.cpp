@@ -58,9 +58,10 @@ std::vector<std::int64_t> ValueSet::FindLowerBounds(const std::string& lookup, T
   for (unsigned combo = 0; combo < (1u << n); ++combo) {
     std::vector<std::int64_t> lower(n);
     for (std::size_t d = 0; d < n; ++d) lower[d] = (combo >> d) & 1;
+    const std::string path = lookup + IndexText(lower);
+    CheckSentText(path, "member path");
     Tag probe;
-    if (QXSym_GetGlobalTag(session_.workspace(), (lookup + IndexText(lower)).c_str(),
-                           probe.out()) == symResOk) {
+    if (QXSym_GetGlobalTag(session_.workspace(), path.c_str(), probe.out()) == symResOk) {
       shape.lower = lower;
       return lower;
     }
@@ -175,11 +176,11 @@ void ValueSet::PrintNode(std::ostream& out, const Style& style, const Node& node
   std::string pad(static_cast<std::size_t>(indent) * 2, ' ');
   if (node.leaf >= 0) {
     const Leaf& leaf = leaves_[node.leaf];
-    out << pad << node.label << " = "
+    out << pad << Escaped(node.label) << " = "
         << style.Cyan(DecodeText(leaf.tyvar, leaf.value.data(), leaf.value.size())) << '\n';
     return;
   }
-  out << pad << style.Bold(node.label) << '\n';
+  out << pad << style.Bold(Escaped(node.label)) << '\n';
   for (const Node& child : node.children) PrintNode(out, style, child, indent + 1);
 }
 
@@ -202,7 +203,8 @@ void ValueSet::Collect(const Node& node, const Json& value, const std::string& w
     if (!value.is_object()) {
       throw CliError(symResInvalidParameter, where + ": give a JSON object of members");
     }
-    for (const auto& [key, member_value] : value.items()) {
+    for (const auto& item : value.items()) {
+      const std::string& key = item.key();
       auto it = std::find_if(node.children.begin(), node.children.end(),
                              [&](const Node& c) { return Lower(c.label) == Lower(key); });
       if (it == node.children.end()) {
@@ -211,7 +213,7 @@ void ValueSet::Collect(const Node& node, const Json& value, const std::string& w
         throw CliError(symResSymbolNotFound, where + ": no member '" + key + "'",
                        "the members are " + names);
       }
-      Collect(*it, member_value, where + "." + it->label, writes);
+      Collect(*it, item.value(), where + "." + it->label, writes);
     }
     return;
   }
@@ -274,15 +276,18 @@ void ValueSet::Write(std::size_t i, const std::string& text) {
   Group group;
   Check(QXSym_CreateGroup(session_.workspace(), group.out()),
         [] { return std::string("cannot create a group"); });
-  for (const auto& [leaf, bytes] : writes) {
-    Check(QXSym_AddTagToGroup(group.get(), leaves_[leaf].tag.get()),
-          [&] { return "cannot add '" + leaves_[leaf].path + "' to the group"; });
+  for (const auto& write : writes) {
+    const Leaf& leaf = leaves_[write.first];
+    Check(QXSym_AddTagToGroup(group.get(), leaf.tag.get()),
+          [&] { return "cannot add '" + leaf.path + "' to the group"; });
   }
   Check(QXSym_ReadGroup(group.get()), [&] { return "cannot read '" + root.name + "'"; });
-  for (const auto& [leaf, bytes] : writes) {
-    Check(QXSym_SetTagValueIntoGroup_Ptr(group.get(), leaves_[leaf].tag.get(), bytes.data(),
+  for (const auto& write : writes) {
+    const Leaf& leaf = leaves_[write.first];
+    const std::vector<std::uint8_t>& bytes = write.second;
+    Check(QXSym_SetTagValueIntoGroup_Ptr(group.get(), leaf.tag.get(), bytes.data(),
                                          static_cast<std::uint32_t>(bytes.size())),
-          [&] { return "cannot set '" + leaves_[leaf].path + "'"; });
+          [&] { return "cannot set '" + leaf.path + "'"; });
   }
   Check(QXSym_WriteGroup(group.get()), [&] { return "cannot write '" + root.name + "'"; });
 }

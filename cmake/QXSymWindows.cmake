@@ -26,6 +26,7 @@ set_target_properties(QXSymbols PROPERTIES
 target_link_options(QXSymbols PRIVATE -static)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_sources(QXSymbols PRIVATE ${PROJECT_SOURCE_DIR}/src/QXSymbolsA.def)
-  # Exports come from the .def file alone.
+  # Exports come from the .def file alone; the import library is made
+  # where the library is (cmake/QXSymImportLibrary.cmake).
   target_compile_definitions(qxsym_platform ${qxsym_platform_scope} QXSYMBOLS_DEF_EXPORTS)
 endif()

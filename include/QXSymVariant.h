@@ -3,8 +3,10 @@
  *
  * The Windows build (QXSymbolsA.dll) exports these six functions; they are
  * declared in QXSymbols.h there, and this header adds OLE Automation for the
- * caller. On other systems they are built on the library's portable OLE
- * Automation layer for its own tests and are not exported.
+ * caller. On other systems they are built for the library's own tests on its
+ * portable OLE Automation layer and are not exported; there this header
+ * declares them only after that layer's types (VARIANT and friends) have
+ * been included.
  *
  * Common results, checked in this order: symResNotInited (library not
  * started), symResInvalidHandle (handle 0), symResInvalidParameter (value
@@ -13,9 +15,11 @@
  *   symResNotOk           the tag's basic type has no VARIANT type
  *                         (structures, function blocks, pointers); a read
  *                         leaves the VARIANT VT_EMPTY
- *   symResInvalidTagSize  a number or BOOL tag whose data size exceeds the
- *                         8-byte value field, or a text tag beyond 1 MiB;
- *                         nothing is read or written
+ *   symResInvalidTagSize  a number tag whose data size exceeds the 8-byte
+ *                         value field, or a text tag beyond 1 MiB: nothing
+ *                         is read or written. A BOOL tag wider than 8 bytes
+ *                         is refused only when read; a write sends its one
+ *                         byte, 1 or 0, whatever the data size
  *   symResInvalidVARIANT  the value cannot be converted to the tag's type
  *                         (VariantChangeType failed); nothing is written
  *   symResMemoryAllocError  no memory for a text conversion
@@ -24,6 +28,10 @@
  * Basic type to VARIANT type: BOOL VT_BOOL; SINT VT_I1; USINT, BYTE VT_UI1;
  * INT VT_I2; UINT, WORD VT_UI2; DINT VT_I4; UDINT, DWORD VT_UI4; LINT VT_I8;
  * ULINT, LWORD VT_UI8; REAL VT_R4; LREAL VT_R8; STRING VT_BSTR.
+ *
+ * A number tag whose data size is larger than its VARIANT type (an INT of
+ * four bytes, say) is written with the type's bytes followed by zeros, never
+ * with what the rest of the value field happens to hold.
  */
 #ifndef QXSYMVARIANT_H
 #define QXSYMVARIANT_H
@@ -33,8 +41,7 @@
 #if defined(_WIN32)
 #include <oleauto.h>
 #include <windows.h>
-#else
-#include "QXSymOle.h"
+#elif defined(QXSYM_OLE_H)
 
 #ifdef __cplusplus
 extern "C" {
@@ -57,16 +64,19 @@ QXSymResult QXSym_SetTagValue_VARIANT(QXSymTagHandle tag, VARIANT value);
 QXSymResult QXSym_SetTagArrayValue_VARIANT(QXSymTagHandle tag, uint32_t index1, uint32_t index2,
                                            uint32_t index3, VARIANT value);
 /* Take a member's value out of the group's last read, as a VARIANT. Runs
- * under the library lock, so what it learns of the tag stays with it. */
+ * under the library lock, so what it learns of the tag stays with it; when
+ * the tag's basic type or data size is not yet known, it asks the
+ * controller for them under the lock, and other calls wait meanwhile. */
 QXSymResult QXSym_GetTagValueFromGroup_VARIANT(QXSymGroupHandle group, QXSymTagHandle tag,
                                                VARIANT* value);
-/* Put a member's value, given as a VARIANT, into the group's next write. */
+/* Put a member's value, given as a VARIANT, into the group's next write.
+ * Under the library lock, as QXSym_GetTagValueFromGroup_VARIANT. */
 QXSymResult QXSym_SetTagValueIntoGroup_VARIANT(QXSymGroupHandle group, QXSymTagHandle tag,
                                                VARIANT value);
 
 #ifdef __cplusplus
 }
 #endif
-#endif /* _WIN32 */
+#endif /* _WIN32, QXSYM_OLE_H */
 
 #endif /* QXSYMVARIANT_H */

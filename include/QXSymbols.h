@@ -36,8 +36,13 @@
  * at most 64 while waiting for one reply; beyond that the wait ends as a
  * time-out. Calls on direct-access workspaces run in parallel with
  * everything. The library's own lock is held only to look up, register and
- * release handles and to take or put single group values; no exchange with
- * a controller ever runs under it.
+ * release handles and to take or put single group values, with one
+ * exception: the group VARIANT forms of the Windows build
+ * (QXSym_GetTagValueFromGroup_VARIANT, QXSym_SetTagValueIntoGroup_VARIANT)
+ * hold it for the whole call, so when the tag's basic type or data size is
+ * not yet known they ask the controller for it under the lock, and every
+ * other call waits for that exchange (at most its time-out). No other
+ * exchange with a controller runs under it.
  */
 #ifndef QXSYMBOLS_H
 #define QXSYMBOLS_H
@@ -78,11 +83,15 @@ extern "C" {
 typedef float float32_t;      /**< REAL: IEEE 754 single precision. */
 typedef double float64_t;     /**< LREAL: IEEE 754 double precision. */
 typedef unsigned char bool_t; /**< Boolean: 0 false, anything else true. */
+/* Text is 8-bit in every build. The functions take char_t, never TCHAR:
+ * windows.h makes TCHAR 16-bit when UNICODE is defined, and a wide name
+ * must be a compile error rather than a name the library reads as its first
+ * letter. TCHAR itself is defined for callers that have none. */
 #ifndef _TCHAR_DEFINED
 typedef char TCHAR;    /**< Character of names and file names: 8-bit. */
 #define _TCHAR_DEFINED /**< TCHAR is defined. */
 #endif
-typedef char char_t;       /**< 8-bit character. */
+typedef char char_t;       /**< 8-bit character: text of every function. */
 typedef uint32_t addr32_t; /**< 32-bit controller address. */
 typedef uint64_t addr64_t; /**< 64-bit controller address. */
 #if defined(_WIN32)
@@ -352,7 +361,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetServerVersion(QXSymWorkspaceHandle wor
  * symResNotImplemented (a Direct workspace); or the source's result.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle workspace,
-                                                      const TCHAR* fileName, bool_t overwrite);
+                                                      const char_t* fileName, bool_t overwrite);
 
 /**
  * @brief Find one global tag by name.
@@ -365,7 +374,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetSymbolTable(QXSymWorkspaceHandle works
  * unchanged.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGlobalTag(QXSymWorkspaceHandle workspace,
-                                                    const TCHAR* name, QXSymTagHandle* tag);
+                                                    const char_t* name, QXSymTagHandle* tag);
 
 /**
  * @brief Number of global tags.
@@ -410,7 +419,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_FillGlobalTagList(QXSymWorkspaceHandle wo
  * @return symResOk, or the source's result.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryGlobalTagsNum(QXSymWorkspaceHandle workspace,
-                                                          const TCHAR* filter, uint32_t* count);
+                                                          const char_t* filter, uint32_t* count);
 
 /**
  * @brief As QXSym_GetGlobalTags, for the tags matching filter.
@@ -421,7 +430,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryGlobalTagsNum(QXSymWorkspaceHandle w
  * @return as QXSym_GetGlobalTags.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryGlobalTags(QXSymWorkspaceHandle workspace,
-                                                       const TCHAR* filter, QXSymTagHandle** tags,
+                                                       const char_t* filter, QXSymTagHandle** tags,
                                                        uint32_t* count);
 
 /**
@@ -433,7 +442,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryGlobalTags(QXSymWorkspaceHandle work
  * @return as QXSym_FillGlobalTagList.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_QueryFillGlobalTagList(QXSymWorkspaceHandle workspace,
-                                                              const TCHAR* filter,
+                                                              const char_t* filter,
                                                               QXSymTagHandle* tags, uint32_t count);
 
 /**
@@ -465,7 +474,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_FreeTagMap(QXSymTagMapHandle map);
  * @param tag not written.
  * @return symResNotImplemented.
  */
-QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagFromMap(QXSymTagMapHandle map, const TCHAR* name,
+QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagFromMap(QXSymTagMapHandle map, const char_t* name,
                                                      QXSymTagHandle* tag);
 
 /**
@@ -494,7 +503,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetCodeId(QXSymWorkspaceHandle workspace,
  * symResInvalidBuffer with the needed length in *length when too small; or
  * the source's result.
  */
-QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagName(QXSymTagHandle tag, TCHAR* buffer,
+QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagName(QXSymTagHandle tag, char_t* buffer,
                                                   uint16_t* length);
 /**
  * @brief Description of a tag.
@@ -503,7 +512,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagName(QXSymTagHandle tag, TCHAR* buf
  * @param length the buffer's capacity in, the needed length out.
  * @return as QXSym_GetTagName.
  */
-QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDescr(QXSymTagHandle tag, TCHAR* buffer,
+QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDescr(QXSymTagHandle tag, char_t* buffer,
                                                    uint16_t* length);
 /**
  * @brief Data type name of a tag.
@@ -512,7 +521,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDescr(QXSymTagHandle tag, TCHAR* bu
  * @param length the buffer's capacity in, the needed length out.
  * @return as QXSym_GetTagName.
  */
-QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDataType(QXSymTagHandle tag, TCHAR* buffer,
+QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDataType(QXSymTagHandle tag, char_t* buffer,
                                                       uint16_t* length);
 /**
  * @brief One attribute of a tag.
@@ -523,8 +532,8 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagDataType(QXSymTagHandle tag, TCHAR*
  * @return as QXSym_GetTagName; symResAttributeNotFound from the source for
  * an unknown attribute.
  */
-QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagAttribute(QXSymTagHandle tag, const TCHAR* name,
-                                                       TCHAR* buffer, uint16_t* length);
+QXSYM_API QXSymResult QXSYM_CALL QXSym_GetTagAttribute(QXSymTagHandle tag, const char_t* name,
+                                                       char_t* buffer, uint16_t* length);
 
 /**
  * @brief Basic variable type of a tag.
@@ -812,7 +821,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetNumChildren(QXSymTypeHandle type, 
  * symResInvalidBuffer with the needed length when too small; or the
  * source's result.
  */
-QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetName(QXSymTypeHandle type, TCHAR* buffer,
+QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetName(QXSymTypeHandle type, char_t* buffer,
                                                    uint16_t* length);
 /**
  * @brief Name of one child of the type.
@@ -824,7 +833,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetName(QXSymTypeHandle type, TCHAR* 
  * (with the needed length); or the source's result.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChildName(QXSymTypeHandle type, uint32_t index,
-                                                        TCHAR* buffer, uint16_t* length);
+                                                        char_t* buffer, uint16_t* length);
 
 /**
  * @brief A new type handle for a child, by index.
@@ -843,7 +852,7 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChild(QXSymTypeHandle type, uint32
  * @return symResOk, symResInvalidParameter, or the source's result (for
  * example symResSymbolNotFound).
  */
-QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChildByName(QXSymTypeHandle type, const TCHAR* name,
+QXSYM_API QXSymResult QXSYM_CALL QXSym_TypeGetChildByName(QXSymTypeHandle type, const char_t* name,
                                                           QXSymTypeHandle* child);
 
 /**

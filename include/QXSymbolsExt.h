@@ -37,7 +37,7 @@ typedef void(QXSYM_CALL* QXSymProgressCallback)(uint32_t received, uint32_t tota
  * @return as QXSym_GetSymbolTable.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetSymbolTableProgress(QXSymWorkspaceHandle workspace,
-                                                              const TCHAR* fileName,
+                                                              const char_t* fileName,
                                                               bool_t overwrite,
                                                               QXSymProgressCallback callback,
                                                               void* context);

@@ -9,7 +9,7 @@
 # Uses ccache when installed; JOBS sets the parallel jobs (default: nproc).
 set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh || exit 1
+scripts/install-deps.sh fuzz || exit 1  # gcc and clang with its sanitizer runtimes
 root=${BUILD_MATRIX_DIR:-build-matrix}
 jobs=${JOBS:-$(nproc)}
 launcher=()

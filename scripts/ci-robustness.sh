@@ -5,14 +5,18 @@
 #     end-to-end tests, the simulator processes' output included, must hold
 #     no sanitizer report;
 #  2. the concurrency tests under the thread sanitizer (build-tsan);
-#  3. every fuzz target for QXSYM_FUZZ_SECONDS (default 25) each, starting
-#     from the committed seeds and regression inputs (build-fuzz).
+#  3. every target that a default configuration builds, and the fuzz
+#     targets, compiled with clang (build-clang), so that code only gcc
+#     accepts cannot land; then every fuzz target for QXSYM_FUZZ_SECONDS
+#     (default 25) each, starting from the committed seeds and regression
+#     inputs (build-fuzz).
 # Each stage builds all of its configuration, not chosen targets, so that a
 # build option that breaks any target cannot land.
 # Any finding makes the script exit non-zero. QXSYM_ROBUSTNESS_STEPS picks
 # steps (default "asan tsan fuzz").
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh robustness  # the suite's packages and clang with libFuzzer
 steps=${QXSYM_ROBUSTNESS_STEPS:-asan tsan fuzz}
 jobs=$(nproc)
 generator=()
@@ -80,6 +84,10 @@ for step in $steps; do
       check_log "$log" "tsan"
       ;;
     fuzz)
+      echo "=== clang: every default target and the fuzz targets"
+      CC=clang CXX=clang++ configure build-clang -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQXSYM_BUILD_FUZZ=ON -DQXSYM_WERROR=ON
+      cmake --build build-clang -j"$jobs"
       echo "=== fuzz targets, ${QXSYM_FUZZ_SECONDS:-25} s each"
       scripts/fuzz.sh "${QXSYM_FUZZ_SECONDS:-25}"
       ;;

@@ -4,7 +4,7 @@
 # host-table example in-process).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh  # what a fresh Debian machine lacks; silent when all is there
+scripts/install-deps.sh demo  # what a fresh Debian machine lacks to build and run; silent when all is there
 build=${BUILD_DIR:-build}
 generator=()
 command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ] && generator=(-G Ninja)

@@ -8,9 +8,10 @@
 #
 # Targets: gdb_stream gdb_transact object_replies sim_service sim_session
 # sim_model. FUZZ_JOBS=2 runs two targets at a time; FUZZ_NO_BUILD=1 skips
-# the build. Needs clang with libFuzzer (installed by scripts/install-deps.sh).
+# the build. Needs clang with libFuzzer (installed by scripts/install-deps.sh fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh fuzz
 seconds=${1:-60}
 shift || true
 build=${BUILD_DIR:-build-fuzz}
@@ -24,7 +25,7 @@ if [ -z "${FUZZ_NO_BUILD:-}" ]; then
   command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ] && generator=(-G Ninja)
   CC=clang CXX=clang++ cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQXSYM_BUILD_FUZZ=ON -DQXSYM_SANITIZE=address -DQXSYM_BUILD_TESTS=OFF \
-    -DQXSYM_BUILD_EXAMPLES=OFF -DQXSYM_BUILD_CLI=OFF >/dev/null
+    -DQXSYM_BUILD_EXAMPLES=OFF >/dev/null
   # All of it: the shipped library and tools must build beside the
   # instrumented copies the fuzzers link.
   cmake --build "$build" -j"$(nproc)"

@@ -3,7 +3,7 @@
 # meta checks, formatting). Extra CMake arguments: QXSYM_CMAKE_ARGS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh  # what a fresh Debian machine lacks; silent when all is there
+scripts/install-deps.sh test  # what a fresh Debian machine lacks for the suite; silent when all is there
 build=${BUILD_DIR:-build}
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)

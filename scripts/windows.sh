@@ -2,13 +2,16 @@
 # Builds the Windows flavours with MinGW-w64 and runs the Windows tests under
 # Wine:
 #   1. 32-bit QXSymbolsA.dll: built and checked from its export table (this
-#      kernel runs no 32-bit code);
+#      kernel runs no 32-bit code), and a caller of every family linked
+#      against its import library; with UNICODE a wide name must not compile
+#      (both targets);
 #   2. 64-bit QXSymbolsA.dll with its tests, run under wine64 against a Linux
 #      qxsym-sim on loopback.
 # Build folders: $WIN_BUILD_DIR (default build-windows)/{i686,x86_64}; the
 # Linux simulator comes from $BUILD_DIR (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh windows  # MinGW-w64, wine64 and what the Linux build needs
 root=$PWD
 out=${WIN_BUILD_DIR:-build-windows}
 linux_build=${BUILD_DIR:-build}
@@ -40,12 +43,14 @@ configure i686 -DQXSYM_BUILD_TESTS=OFF
 cmake --build "$out/i686" -j"$jobs" --target QXSymbols
 cmake -DDLL="$out/i686/src/QXSymbolsA.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
   -DHEADER="include/QXSymbols.h|include/QXSymbolsExt.h" -DDECORATED=ON -P tests/meta/check_windows_exports.cmake
+tests/windows/callers/check.sh i686 "$out/i686"
 
 echo "== 64-bit QXSymbolsA.dll and tests"
 configure x86_64 -DQXSYM_BUILD_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$wine_loader"
 cmake --build "$out/x86_64" -j"$jobs"
 cmake -DDLL="$out/x86_64/src/QXSymbolsA.dll" -DOBJDUMP=x86_64-w64-mingw32-objdump \
   -DHEADER="include/QXSymbols.h|include/QXSymbolsExt.h" -P tests/meta/check_windows_exports.cmake
+tests/windows/callers/check.sh x86_64 "$out/x86_64"
 
 echo "== Linux simulator"
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then

@@ -1,16 +1,16 @@
 'use strict';
-// The tag explorer's web server: serves the page in public/ as it stands and
-// a small JSON API over one workspace of the promise API. Pinned tags are
-// read with one group read per tick and pushed to every open page by
-// server-sent events.
+// The tag explorer's web server: serves the page in public/ and a small JSON
+// API over one workspace of the promise API. Pinned tags are read with one
+// group read per tick and pushed to every open page by server-sent events.
 const http = require('http');
 const net = require('net');
 const fs = require('fs');
 const path = require('path');
 const { EventEmitter } = require('events');
 
-const { connect, codes, resultName } = require('../lib/api');
+const { connect, codes, resultName, QXSymError } = require('../lib/api');
 const { parseValue } = require('./public/parse');
+const { PageStreams } = require('./streams');
 
 const PUBLIC = path.join(__dirname, 'public');
 const MAX_BODY = 64 * 1024;
@@ -21,9 +21,17 @@ const ATTRIBUTES = ['unit', 'min', 'max', 'io', 'area', 'line', 'plc', 'opc', 'a
                     'scale', 'offset', 'group', 'comment'];
 const MIN_TICK = 50;
 const MAX_TICK = 60000;
-// An event stream whose socket buffer holds more than this skips values
-// until it drains: a stalled page never makes the server's memory grow.
+// An event stream whose socket buffer holds more than this is written no
+// more until it drains (see streams.js); one stalled for longer than
+// STALL_LIMIT ms is closed. At most MAX_PAGES streams are open at once.
 const MAX_PENDING = 256 * 1024;
+const STALL_LIMIT = 60000;
+const MAX_PAGES = 32;
+const CLOSE_WAIT = 1000;
+// The largest value the explorer reads in one request: a tag's value shown,
+// written or pinned, and all pinned tags together. Larger ones would hold the
+// workspace, and every request behind it, for as long as they take.
+const MAX_SHOWN = { bytes: 256 * 1024, values: 10000 };
 
 // The files the page consists of, and where they come from.
 function staticFiles() {
@@ -31,6 +39,7 @@ function staticFiles() {
     '/': ['index.html', 'text/html; charset=utf-8'],
     '/app.js': ['app.js', 'text/javascript; charset=utf-8'],
     '/parse.js': ['parse.js', 'text/javascript; charset=utf-8'],
+    '/csv.js': ['csv.js', 'text/javascript; charset=utf-8'],
     '/style.css': ['style.css', 'text/css; charset=utf-8'],
   };
   const out = {};
@@ -52,7 +61,41 @@ function staticFiles() {
     }
     if (where) out[url] = { file: where, type };
   }
+  // Read once, at start: file reads would otherwise queue for the worker
+  // threads that a slow controller's exchanges hold.
+  for (const f of Object.values(out)) {
+    try {
+      f.data = fs.readFileSync(f.file);
+    } catch (e) {
+      f.data = null;
+    }
+  }
   return out;
+}
+
+// The path and query of a request's target; null unless it is a path.
+function requestTarget(url) {
+  if (typeof url !== 'string' || !url.startsWith('/')) return null;
+  const q = url.indexOf('?');
+  return { pathname: q < 0 ? url : url.slice(0, q), params: new URLSearchParams(q < 0 ? '' : url.slice(q + 1)) };
+}
+
+// How much a value of type holds: its bytes and its leaf values.
+function valueMeasure(type) {
+  let values = 1;
+  if (type.kind === 'array') values = type.dims.reduce((a, b) => a * b, 1) * valueMeasure(type.element).values;
+  else if (type.members) values = type.members.reduce((n, m) => n + valueMeasure(m.type).values, 0);
+  return { bytes: type.size, values };
+}
+
+// Refuses a value larger than the explorer reads at once; what names the
+// value in the message ('Big' holds).
+function checkMeasure(what, m) {
+  if (m.bytes <= MAX_SHOWN.bytes && m.values <= MAX_SHOWN.values) return;
+  const e = new QXSymError(codes.symResInvalidTagSize,
+                           `${what} ${m.values} values in ${m.bytes} bytes: the explorer reads at most ` +
+                           `${MAX_SHOWN.values} values and ${MAX_SHOWN.bytes} bytes at once`);
+  throw Object.assign(e, { status: 409 });
 }
 
 // JSON with BigInt values as decimal texts.
@@ -77,6 +120,13 @@ function errorBody(e) {
   return { message: e && e.message ? e.message : String(e) };
 }
 
+// Why name cannot be pinned, from the error that refused it.
+function pinRefusal(name, e) {
+  if (!(e instanceof QXSymError)) return e;
+  const detail = e.message.replace(/^\w+ \(\d+\): /, '');
+  return Object.assign(new QXSymError(e.code, `cannot pin '${name}': ${detail}`), { status: 409 });
+}
+
 class Explorer extends EventEmitter {
   // options: host, port (the controller), timeout, allowWrite, tick (ms),
   // connect (replaces the promise API's connect, for tests).
@@ -91,14 +141,24 @@ class Explorer extends EventEmitter {
     this.listedAt = 0;
     this.connectedAt = 0;
     this.pins = [];
+    this.pinMeasures = new Map();  // lower-case name -> valueMeasure of a pin
+    this.pinErrors = {};  // pinned name -> why it is not read
+    this.pinChanges = Promise.resolve();
     this.group = null;
     this.groupError = null;
+    this.isolate = false;
     this.tick = this.options.tick;
     this.paused = false;
-    this.clients = new Set();
+    this.streams = new PageStreams({
+      maxPages: MAX_PAGES, maxPending: MAX_PENDING, stallLimit: STALL_LIMIT,
+      catchUp: (event) => (event === 'state' ? this._event('state', this._stateBody())
+        : this._event('tags', { resync: true })),
+    });
     this.files = staticFiles();
     this.timer = null;
-    this.server = http.createServer((req, res) => this._handle(req, res));
+    this.server = http.createServer((req, res) => {
+      this._handle(req, res).catch((e) => this._fail(res, e));
+    });
   }
 
   // Listens on host:port (port 0: any) and starts connecting.
@@ -120,11 +180,15 @@ class Explorer extends EventEmitter {
   async close() {
     this.state = 'closed';
     clearTimeout(this.timer);
-    for (const res of this.clients) res.end();
-    this.clients.clear();
+    this.streams.closeAll();
     await new Promise((resolve) => this.server.close(resolve));
     this.server.closeAllConnections?.();
-    if (this.ws) await this.ws.close().catch(() => {});
+    // The workspace closes after the calls already made; a slow controller
+    // does not hold the explorer up for longer than CLOSE_WAIT.
+    if (this.ws) {
+      await Promise.race([this.ws.close().catch(() => {}),
+                          new Promise((r) => setTimeout(r, CLOSE_WAIT).unref())]);
+    }
   }
 
   // ---- the controller ----------------------------------------------------
@@ -155,8 +219,16 @@ class Explorer extends EventEmitter {
     }
   }
 
+  // (Re)connected: the controller may have changed, so the pins' group is
+  // made again and the pins refused before are tried again.
   _connected() {
     this.connectedAt = Date.now();
+    const group = this.group;
+    this.group = null;
+    this.groupError = null;
+    this.pinErrors = {};
+    this.isolate = false;
+    if (group) group.close().catch(() => {});
     this._setState('connected');
     this._loadTags();
   }
@@ -200,30 +272,116 @@ class Explorer extends EventEmitter {
     const o = this.options;
     return {
       state: this.state, connectedAt: this.connectedAt, controller: `${o.host}:${o.port}`, version: this.ws ? this.ws.version : null,
-      allowWrite: !!o.allowWrite, error: this.lastError || null, pins: this.pins, tick: this.tick,
-      paused: this.paused, groupError: this.groupError,
+      allowWrite: !!o.allowWrite, error: this.lastError || null, pins: this.pins, pinErrors: this.pinErrors,
+      tick: this.tick, paused: this.paused, groupError: this.groupError,
     };
   }
 
-  // Replaces the pinned tags; the group is made again on the next tick.
-  async setPins(names) {
+  _lost() {
+    return !this.ws || !this.ws.connected;
+  }
+
+  // ---- pins ---------------------------------------------------------------
+
+  // Replaces the pinned tags, one change after the other. Each tag not
+  // pinned yet must read in a group on its own, and all of them together
+  // must stay within what the explorer reads at once; otherwise the pins
+  // stay as they were and the reason is thrown.
+  setPins(names) {
     if (!Array.isArray(names) || names.length > MAX_PINS ||
         names.some((n) => typeof n !== 'string' || n === '' || n.length > 259)) {
-      throw Object.assign(new Error(`pins: up to ${MAX_PINS} tag names`), { status: 400 });
+      return Promise.reject(Object.assign(new Error(`pins: up to ${MAX_PINS} tag names`), { status: 400 }));
     }
+    const change = this.pinChanges.then(() => this._changePins(names));
+    this.pinChanges = change.catch(() => {});
+    return change;
+  }
+
+  async _changePins(names) {
     const unique = [];
     const seen = new Set();
     for (const n of names) {
       if (!seen.has(n.toLowerCase())) unique.push(n);
       seen.add(n.toLowerCase());
     }
+    const measures = new Map();
+    for (const n of unique) {
+      const key = n.toLowerCase();
+      measures.set(key, this.pinMeasures.get(key) || await this._checkPin(n));
+    }
+    const total = { bytes: 0, values: 0 };
+    for (const m of measures.values()) {
+      total.bytes += m.bytes;
+      total.values += m.values;
+    }
+    checkMeasure('the pinned tags would hold', total);
     const old = this.group;
     this.group = null;
     this.pins = unique;
+    this.pinMeasures = measures;
+    this.pinErrors = Object.fromEntries(Object.entries(this.pinErrors).filter(([n]) => seen.has(n.toLowerCase())));
     this.groupError = null;
+    this.isolate = false;
     if (old) await old.close().catch(() => {});
     this._broadcast('state', this._stateBody());
     this._schedule(0);
+  }
+
+  // A tag can be pinned when its value is not too large to show and it
+  // reads in a group of its own: resolves with its valueMeasure, or throws
+  // why not.
+  async _checkPin(name) {
+    try {
+      const ws = this._needWorkspace();
+      const m = valueMeasure(await ws.type(name));
+      checkMeasure(`'${name}' holds`, m);
+      const group = await ws.group([name]);
+      try {
+        await group.read();
+      } finally {
+        await group.close();
+      }
+      return m;
+    } catch (e) {
+      throw pinRefusal(name, e);
+    }
+  }
+
+  // The group of the pins that read. Once a group or a group read failed,
+  // each pin is tried on its own first (isolate): those that fail are left
+  // out with their reasons, so the others go on updating.
+  async _makeGroup(pins) {
+    if (this.isolate && !(await this._isolatePins(pins))) return null;
+    const live = pins.filter((p) => !this.pinErrors[p]);
+    if (live.length === 0) return null;
+    try {
+      return await this.ws.group(live);
+    } catch (e) {
+      if (this._lost()) return null;
+      if (!this.isolate) {
+        this.isolate = true;
+        return this._makeGroup(pins);
+      }
+      this.groupError = errorBody(e);  // each reads alone, not together: tried again on the next change
+      this._broadcast('state', this._stateBody());
+      return null;
+    }
+  }
+
+  // Records why each pin that does not read on its own fails; false when
+  // the connection went meanwhile.
+  async _isolatePins(pins) {
+    for (const n of pins.filter((p) => !this.pinErrors[p])) {
+      if (pins !== this.pins) return false;
+      try {
+        await this._checkPin(n);
+      } catch (e) {
+        if (this._lost()) return false;
+        this.pinErrors[n] = errorBody(e);
+      }
+    }
+    this._broadcast('state', this._stateBody());
+    return true;
   }
 
   setTick(tick, paused) {
@@ -249,48 +407,48 @@ class Explorer extends EventEmitter {
     if (this.ticking) return;
     this.ticking = true;
     try {
-      if (!this.paused && this.state === 'connected' && this.pins.length && this.clients.size) {
-        const pins = this.pins;
-        if (!this.group && !this.groupError) {
-          try {
-            const group = await this.ws.group(pins);
-            if (pins === this.pins) this.group = group;
-            else await group.close();  // the pins changed meanwhile
-          } catch (e) {
-            if (e.code !== codes.symResConnectionLost) {
-              this.groupError = errorBody(e);
-              this._broadcast('state', this._stateBody());
-            }
-          }
-        }
-        const group = this.group;
-        if (group && pins === this.pins) {
-          try {
-            const values = await group.read();
-            if (group === this.group) {
-              const numbers = {};
-              for (const n of pins) numericLeaves(n, values[n], numbers);
-              this._broadcast('values', { t: Date.now(), values, numbers });
-            }
-          } catch (e) {
-            this._broadcast('readError', errorBody(e));
-          }
-        }
-      }
+      if (!this.paused && this.state === 'connected' && this.pins.length && this.streams.size) await this._readPins();
     } finally {
       this.ticking = false;
       this._schedule();
     }
   }
 
+  async _readPins() {
+    const pins = this.pins;
+    if (!this.group && !this.groupError) {
+      const group = await this._makeGroup(pins);
+      if (group && pins === this.pins) this.group = group;
+      else if (group) await group.close();  // the pins changed meanwhile
+    }
+    const group = this.group;
+    if (!group || pins !== this.pins) return;
+    let values;
+    try {
+      values = await group.read();
+    } catch (e) {
+      this._broadcast('readError', errorBody(e));
+      if (this._lost() || group !== this.group) return;
+      // A member that no longer reads: the group is made again without it.
+      this.group = null;
+      this.isolate = true;
+      await group.close().catch(() => {});
+      return;
+    }
+    if (group !== this.group) return;
+    const numbers = {};
+    for (const n of group.names) numericLeaves(n, values[n], numbers);
+    this._broadcast('values', { t: Date.now(), values, numbers });
+  }
+
   // ---- HTTP ---------------------------------------------------------------
 
+  _event(event, body) {
+    return `event: ${event}\ndata: ${toJson(body)}\n\n`;
+  }
+
   _broadcast(event, body) {
-    const text = `event: ${event}\ndata: ${toJson(body)}\n\n`;
-    for (const res of this.clients) {
-      if (event === 'values' && res.writableLength > MAX_PENDING) continue;
-      res.write(text);
-    }
+    this.streams.send(event, this._event(event, body));
     this.emit(event, body);
   }
 
@@ -301,6 +459,10 @@ class Explorer extends EventEmitter {
   }
 
   _fail(res, e) {
+    if (res.headersSent) {
+      res.destroy();
+      return;
+    }
     const status = e.status || (e.code !== undefined && e.result ? 409 : 500);
     this._send(res, status, { error: errorBody(e) });
   }
@@ -347,39 +509,37 @@ class Explorer extends EventEmitter {
   }
 
   async _handle(req, res) {
-    const url = new URL(req.url, 'http://explorer');
     if (!this._hostAllowed(req)) {
       return this._send(res, 403, { error: { message: 'unknown host name: open the explorer by its address' } });
     }
-    try {
-      if (req.method === 'GET' && this.files[url.pathname]) return this._static(res, this.files[url.pathname]);
-      const route = `${req.method} ${url.pathname}`;
-      switch (route) {
-        case 'GET /api/state': return this._send(res, 200, this._stateBody());
-        case 'GET /api/tags': return this._tags(res);
-        case 'GET /api/tag': return await this._tag(res, url.searchParams.get('name') || '');
-        case 'GET /api/events': return this._eventStream(req, res);
-        case 'POST /api/pins': return this._send(res, 200, await this.setPins((await this._body(req)).names) || this._stateBody());
-        case 'POST /api/tick': {
-          const b = await this._body(req);
-          this.setTick(b.tick, b.paused);
-          return this._send(res, 200, this._stateBody());
-        }
-        case 'POST /api/write': return await this._write(res, await this._body(req));
-        default:
-          return this._send(res, 404, { error: { message: `no such resource: ${url.pathname}` } });
+    const target = requestTarget(req.url);
+    if (!target) return this._send(res, 400, { error: { message: 'the request must name a path' } });
+    const { pathname, params } = target;
+    if (req.method === 'GET' && Object.hasOwn(this.files, pathname)) return this._static(res, this.files[pathname]);
+    switch (`${req.method} ${pathname}`) {
+      case 'GET /api/state': return this._send(res, 200, this._stateBody());
+      case 'GET /api/tags': return this._tags(res);
+      case 'GET /api/tag': return this._tag(res, params.get('name') || '');
+      case 'GET /api/events': return this._eventStream(req, res);
+      case 'POST /api/pins': {
+        await this.setPins((await this._body(req)).names);
+        return this._send(res, 200, this._stateBody());
       }
-    } catch (e) {
-      return this._fail(res, e);
+      case 'POST /api/tick': {
+        const b = await this._body(req);
+        this.setTick(b.tick, b.paused);
+        return this._send(res, 200, this._stateBody());
+      }
+      case 'POST /api/write': return this._write(res, await this._body(req));
+      default:
+        return this._send(res, 404, { error: { message: `no such resource: ${pathname.slice(0, 100)}` } });
     }
   }
 
-  _static(res, { file, type }) {
-    fs.readFile(file, (err, data) => {
-      if (err) return this._send(res, 500, { error: { message: `cannot read ${path.basename(file)}` } });
-      res.writeHead(200, { 'Content-Type': type, 'Cache-Control': 'no-cache' });
-      res.end(data);
-    });
+  _static(res, { file, type, data }) {
+    if (!data) return this._send(res, 500, { error: { message: `cannot read ${path.basename(file)}` } });
+    res.writeHead(200, { 'Content-Type': type, 'Cache-Control': 'no-cache' });
+    res.end(data);
   }
 
   _tags(res) {
@@ -405,6 +565,7 @@ class Explorer extends EventEmitter {
     const body = { name: listed ? listed.name : name, tagType: listed ? listed.type : type.name,
                    size: listed ? listed.size : type.size, flags: listed ? listed.flags : null, type };
     try {
+      checkMeasure(`'${name}' holds`, valueMeasure(type));
       body.value = await ws.read(name);
     } catch (e) {
       body.valueError = errorBody(e);
@@ -432,6 +593,7 @@ class Explorer extends EventEmitter {
       return this._send(res, 409, { error: { code, result: resultName(code), message: `${resultName(code)}: '${listed.name}' is read-only` } });
     }
     const type = await ws.type(b.name);
+    checkMeasure(`'${b.name}' holds`, valueMeasure(type));
     let parsed;
     try {
       parsed = parseValue(type, b.text);
@@ -445,14 +607,9 @@ class Explorer extends EventEmitter {
   }
 
   _eventStream(req, res) {
-    res.writeHead(200, { 'Content-Type': 'text/event-stream', 'Cache-Control': 'no-store', Connection: 'keep-alive' });
-    res.write(`retry: 1000\nevent: state\ndata: ${toJson(this._stateBody())}\n\n`);
-    this.clients.add(res);
-    const ping = setInterval(() => res.write(': ping\n\n'), 15000);
-    req.on('close', () => {
-      clearInterval(ping);
-      this.clients.delete(res);
-    });
+    if (!this.streams.open(req, res, `retry: 1000\n${this._event('state', this._stateBody())}`)) {
+      return this._send(res, 503, { error: { message: `${MAX_PAGES} pages are open already: close one` } });
+    }
     this._schedule(0);
   }
 }
@@ -461,4 +618,4 @@ function isLoopback(host) {
   return host === 'localhost' || host === '::1' || /^127\./.test(host);
 }
 
-module.exports = { Explorer, isLoopback, numericLeaves };
+module.exports = { Explorer, isLoopback, numericLeaves, MAX_SHOWN };

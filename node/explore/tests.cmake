@@ -1,8 +1,8 @@
 # The explorer's tests against qxsym-sim. Its npm packages (the chart
 # library, the browser tests' driver) come from scripts/install-deps.sh; the
 # browser test skips without them or without Debian's Chromium.
-if(NOT QXSYM_NODE_EXECUTABLE OR NOT TARGET qxsym-sim)
-  message(STATUS "node or qxsym-sim missing: the explorer's tests are not built")
+if(NOT QXSYM_NODE_EXECUTABLE OR NOT TARGET qxsym-sim OR NOT TARGET qxsym-genmodel)
+  message(STATUS "node, qxsym-sim or qxsym-genmodel missing: the explorer's tests are not built")
   return()
 endif()
 set(_qxsym_explore ${CMAKE_CURRENT_LIST_DIR})
@@ -10,8 +10,9 @@ set(_qxsym_explore ${CMAKE_CURRENT_LIST_DIR})
 set(_qxsym_explore_env
   QXSYMBOLS_ASYNC_ADDON=$<TARGET_FILE:qxsymbols_async>
   QXSYM_SIM=$<TARGET_FILE:qxsym-sim>
+  QXSYM_GENMODEL=$<TARGET_FILE:qxsym-genmodel>
   QXSYM_ARTEFACTS=${CMAKE_BINARY_DIR}/artefacts)
-foreach(name server page.e2e)
+foreach(name server survives csv page.e2e)
   add_test(NAME node_explore_${name}
            COMMAND ${QXSYM_NODE_EXECUTABLE} --test --test-timeout=100000
                    ${_qxsym_explore}/test/${name}.test.js)

@@ -700,10 +700,16 @@ async function connect(options = {}) {
     throw new QXSymError(codes.symResInvalidParameter, 'timeout must be 0 to 65535 ms');
   }
   let opened;
+  const started = Date.now();
   try {
     opened = await native().open(host, port, timeout);
   } catch (e) {
-    throw fromNative(e, `${host}:${port}`);
+    // A controller that takes the connection and stays silent fails the open
+    // with symResSocketError once the handshakes and the open request have
+    // each waited a whole time-out (10 s when 0); one that closes fails at once.
+    const silent = e && e.code === codes.symResSocketError &&
+                   Date.now() - started >= (timeout || 10000);
+    throw fromNative(e, `${host}:${port}${silent ? ': the controller does not answer' : ''}`);
   }
   return new Workspace({ host, port, timeout, reconnect }, opened);
 }

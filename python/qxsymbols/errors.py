@@ -42,6 +42,7 @@ OK = 0
 INVALID_PARAMETER = 5
 BUFFER_OVERFLOW = 30
 OK_NOT_FULL_SUPPORT = 35
+SOCKET_ERROR = 48
 
 
 def result_name(code: int) -> str:

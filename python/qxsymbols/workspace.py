@@ -181,9 +181,16 @@ class Workspace(_Closing):
             raise InvalidValueError(5, "selector: 0..255")
         address = ServerAddress(0, raw_host, port, ms)
         handle = ctypes.c_int(0)
+        started = time.monotonic()
         rc = lib.QXSym_OpenWorkspace(selector, ctypes.byref(address), ctypes.byref(handle))
         if rc not in (errors.OK, errors.OK_NOT_FULL_SUPPORT):
-            raise error_for(rc, f"cannot open a workspace on {host}:{port}")
+            what = f"cannot open a workspace on {host}:{port}"
+            # A controller that takes the connection and stays silent fails
+            # the open with symResSocketError once the handshakes and the open
+            # request have each waited a whole time-out (10 s when not given).
+            if rc == errors.SOCKET_ERROR and time.monotonic() - started >= (ms or 10000) / 1000:
+                what += ": the controller does not answer"
+            raise error_for(rc, what)
         self._handle = handle.value
         #: False when the service is a version that does not support everything.
         self.full_support = rc == errors.OK

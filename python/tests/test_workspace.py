@@ -8,6 +8,7 @@ import time
 import socket
 import subprocess
 import sys
+import threading
 from pathlib import Path
 
 import pytest
@@ -84,6 +85,29 @@ def test_error_families(start_sim, ws):
     s.close()  # nothing listens there now
     with pytest.raises(ConnectionLostError):
         qxsymbols.connect("127.0.0.1", port, timeout=1)
+
+
+def test_silent_controller_is_reported_as_not_answering():
+    # The system completes the connections of a listener that nobody
+    # accepts: a controller that takes the connection and stays silent.
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(4)
+        with pytest.raises(ConnectionLostError) as e:
+            qxsymbols.connect("127.0.0.1", silent.getsockname()[1], timeout=0.2)
+    assert e.value.name == "symResSocketError"
+    assert "the controller does not answer" in str(e.value)
+
+    # One that closes the connection at once is not silent.
+    with socket.socket() as closing:
+        closing.bind(("127.0.0.1", 0))
+        closing.listen(4)
+        accepter = threading.Thread(target=lambda: closing.accept()[0].close())
+        accepter.start()
+        with pytest.raises(QXSymError) as e:
+            qxsymbols.connect("127.0.0.1", closing.getsockname()[1], timeout=5)
+        accepter.join()
+    assert "does not answer" not in str(e.value)
 
 
 @pytest.mark.parametrize(

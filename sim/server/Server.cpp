@@ -91,6 +91,7 @@ struct Server::Connection final : SessionIo {
   Server& server;
   int fd;
   std::uint64_t id;
+  std::uint32_t peer = 0;  // the client's IPv4 address, network order
   std::vector<std::uint8_t> out;
   bool failed = false;
   std::thread thread;
@@ -170,35 +171,63 @@ void Server::Run() {
     }
     if (p[1].revents != 0) break;
     if ((p[0].revents & POLLIN) == 0) continue;
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    sockaddr_in peer{};
+    socklen_t peer_size = sizeof peer;
+    const int fd =
+        ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &peer_size, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    if (active_.load() >= options_.max_connections) {
-      if (options_.verbose) {
-        std::lock_guard<std::mutex> lock(log_mutex_);
-        std::fprintf(stderr, "connection refused: %u connections already\n",
-                     options_.max_connections);
-      }
+    if (!Admit(peer.sin_addr.s_addr)) {
       ::close(fd);
       continue;
     }
-    auto c = std::make_unique<Connection>(*this, fd, next_id_++);
-    Connection& ref = *c;
-    ++active_;
-    connections_.push_back(std::move(c));
-    ref.thread = std::thread([this, &ref] {
-      try {
-        Serve(ref);
-      } catch (const std::exception& e) {
-        ref.Log(std::string("connection ended by an error: ") + e.what());
-      }
-      ::shutdown(ref.fd, SHUT_RDWR);
-      --active_;
-      ref.done = true;
-    });
+    Start(fd, peer.sin_addr.s_addr);
   }
   CloseFd(listen_fd_);
   Stop();
   Reap(true);
+}
+
+bool Server::Admit(std::uint32_t peer) {
+  std::string refusal;
+  if (active_.load() >= options_.max_connections) {
+    refusal = std::to_string(options_.max_connections) + " connections already";
+  } else {
+    std::uint32_t from_peer = 0;
+    for (const auto& c : connections_) {
+      if (!c->done.load() && c->peer == peer) ++from_peer;
+    }
+    if (from_peer >= options_.max_connections_per_peer) {
+      char text[INET_ADDRSTRLEN] = {};
+      in_addr a{};
+      a.s_addr = peer;
+      ::inet_ntop(AF_INET, &a, text, sizeof text);
+      refusal = std::to_string(from_peer) + " connections from " + text + " already";
+    }
+  }
+  if (refusal.empty()) return true;
+  if (options_.verbose) {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    std::fprintf(stderr, "connection refused: %s\n", refusal.c_str());
+  }
+  return false;
+}
+
+void Server::Start(int fd, std::uint32_t peer) {
+  auto c = std::make_unique<Connection>(*this, fd, next_id_++);
+  Connection& ref = *c;
+  ref.peer = peer;
+  ++active_;
+  connections_.push_back(std::move(c));
+  ref.thread = std::thread([this, &ref] {
+    try {
+      Serve(ref);
+    } catch (const std::exception& e) {
+      ref.Log(std::string("connection ended by an error: ") + e.what());
+    }
+    ::shutdown(ref.fd, SHUT_RDWR);
+    --active_;
+    ref.done = true;
+  });
 }
 
 void Server::Reap(bool all) {
@@ -250,7 +279,7 @@ void Server::Serve(Connection& c) {
       if (n < 0) reason = std::string("recv: ") + std::strerror(errno);
       break;
     }
-    const std::uint64_t before = session.good_frames();
+    const std::uint64_t before = session.command_frames();
     session.Receive(buffer.data(), static_cast<std::size_t>(n));
     if (!c.Flush()) {
       reason = "send failed";
@@ -260,7 +289,7 @@ void Server::Serve(Connection& c) {
       reason = session.close_reason();
       break;
     }
-    if (session.good_frames() != before) {
+    if (session.command_frames() != before) {
       deadline = Clock::now() + std::chrono::milliseconds(idle);
     }
   }

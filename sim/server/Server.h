@@ -1,6 +1,7 @@
 // The simulator's TCP server: accepts clients on one listening socket and
 // runs a Session per connection on a thread of its own, up to a connection
-// cap. Stop() may be called from a signal handler.
+// cap in all and a cap per peer address. Stop() may be called from a signal
+// handler.
 #pragma once
 
 #include <atomic>
@@ -40,6 +41,9 @@ class Server {
 
  private:
   struct Connection;
+  // Whether a client from peer (IPv4, network order) gets a place now.
+  bool Admit(std::uint32_t peer);
+  void Start(int fd, std::uint32_t peer);
   void Serve(Connection& c);
   void Reap(bool all);
 

@@ -77,8 +77,12 @@ class Session {
 
   bool ack_mode() const { return options_.ack; }
   bool sequence_mode() const { return sequence_mode_; }
-  // Sound frames received so far; the connection's idle clock restarts on each.
+  // Sound frames received so far, handshakes included.
   std::uint64_t good_frames() const { return good_frames_; }
+  // Command frames received so far (repetitions included, handshakes not);
+  // the connection's idle clock restarts on each, so a client that only
+  // repeats handshakes still goes idle.
+  std::uint64_t command_frames() const { return command_frames_; }
 
  private:
   enum class Handshake { kNone, kNoAck, kSequence };

@@ -26,15 +26,94 @@ extern "C" void OnSignal(int) {
   errno = saved;
 }
 
-bool ParseVersion(const std::string& text, unsigned v[4]) {
+bool ParseVersion(const std::string& text, std::uint8_t v[4]) {
+  unsigned parts[4] = {};
   char tail = 0;
-  if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4) {
+  if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3],
+                  &tail) != 4) {
     return false;
   }
   for (int i = 0; i < 4; ++i) {
-    if (v[i] > 255) return false;
+    if (parts[i] > 255) return false;
+    v[i] = static_cast<std::uint8_t>(parts[i]);
   }
   return true;
+}
+
+// The server's limits.
+void AddServerOptions(CLI::App& app, qxsym::sim::ServerOptions& options) {
+  using namespace qxsym::sim;
+  SessionOptions& s = options.session;
+  app.add_option("--reply-fragment-size", s.reply_fragment_size,
+                 "Largest reply message sent in one frame; longer replies go in fragments")
+      ->check(CLI::Range(kMinReplyFragmentSize, static_cast<std::uint32_t>(kMaxReplyData)))
+      ->capture_default_str();
+  app.add_option("--max-request", s.max_request, "Largest request accepted in fragments (bytes)")
+      ->check(CLI::Range(1u, 1u << 30))
+      ->capture_default_str();
+  app.add_option("--max-connections", options.max_connections, "Clients served at once")
+      ->check(CLI::Range(1u, 4096u))
+      ->capture_default_str();
+  app.add_option("--max-connections-per-peer", options.max_connections_per_peer,
+                 "Clients served at once from one peer address")
+      ->check(CLI::Range(1u, 4096u))
+      ->capture_default_str();
+  app.add_option("--idle-timeout", options.idle_timeout_ms,
+                 "Close a connection with no command frame (handshakes aside) for this long (ms)")
+      ->check(CLI::Range(1u, 86400000u))
+      ->capture_default_str();
+}
+
+// Fault injection, for tests.
+void AddFaultOptions(CLI::App& app, qxsym::sim::SessionOptions& s) {
+  app.add_option("--bad-checksum-every", s.bad_checksum_every,
+                 "Fault: every Nth reply frame goes out with a bad checksum");
+  app.add_option("--nak-every", s.nak_every, "Fault: answer every Nth command frame with \"-\"");
+  app.add_option("--stale-every", s.stale_every,
+                 "Fault: send a reply with an old sequence number before every Nth reply");
+  app.add_option("--delay", s.delay_ms, "Fault: wait this long before every reply (ms)");
+  app.add_option("--close-after", s.close_after,
+                 "Fault: close the connection when the Nth command frame arrives");
+  app.add_flag("--short-reply", s.short_reply,
+               "Fault: value replies carry one byte less than the value");
+}
+
+// The model to serve, or null after a message on standard error.
+std::shared_ptr<qxsym::sim::SymbolModel> LoadModel(const std::string& path,
+                                                   const std::string& program_dir) {
+  using namespace qxsym::sim;
+  if (path.empty()) {
+    std::string looked;
+    for (const std::string& candidate : DefaultModelCandidates(program_dir)) {
+      looked += " " + candidate;
+    }
+    std::fprintf(stderr, "qxsym-sim: no --model given and no demo model found (looked at:%s)\n",
+                 looked.empty() ? " nothing, the program's folder is unknown" : looked.c_str());
+    return nullptr;
+  }
+  std::string error;
+  std::shared_ptr<SymbolModel> model = SymbolModel::LoadFile(path, &error);
+  if (!model) std::fprintf(stderr, "qxsym-sim: %s\n", error.c_str());
+  return model;
+}
+
+// The live-value scan, unless frozen or nothing is simulated.
+std::unique_ptr<qxsym::sim::LiveScan> StartScan(std::shared_ptr<qxsym::sim::SymbolModel> model,
+                                                std::uint32_t scan_ms) {
+  if (scan_ms == 0 || model->simulations().empty()) return nullptr;
+  auto scan = std::make_unique<qxsym::sim::LiveScan>(model, std::chrono::milliseconds(scan_ms));
+  scan->Start();
+  return scan;
+}
+
+// SIGINT and SIGTERM stop g_server; a peer that goes away raises no SIGPIPE.
+void StopOnSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace
@@ -60,82 +139,37 @@ int main(int argc, char** argv) {
   app.add_option("--version", version, "Server version reported, a.b.c.d");
   app.add_flag("--no-ack", no_ack, "Controller without one-byte acknowledgements");
   app.add_flag("--no-seq", no_seq, "Controller without sequence numbers");
-  app.add_option("--reply-fragment-size", s.reply_fragment_size,
-                 "Largest reply message sent in one frame; longer replies go in fragments")
-      ->check(CLI::Range(kMinReplyFragmentSize, static_cast<std::uint32_t>(kMaxReplyData)))
-      ->capture_default_str();
-  app.add_option("--max-request", s.max_request, "Largest request accepted in fragments (bytes)")
-      ->check(CLI::Range(1u, 1u << 30))
-      ->capture_default_str();
-  app.add_option("--max-connections", options.max_connections, "Clients served at once")
-      ->check(CLI::Range(1u, 4096u))
-      ->capture_default_str();
-  app.add_option("--idle-timeout", options.idle_timeout_ms,
-                 "Close a connection without a sound frame for this long (ms)")
-      ->check(CLI::Range(1u, 86400000u))
-      ->capture_default_str();
+  AddServerOptions(app, options);
   app.add_option("--scan", scan_ms, "Period of the live-value scan (ms); 0 freezes the values")
       ->capture_default_str();
   app.add_flag("-v,--verbose", options.verbose, "Trace every frame on standard error");
-  app.add_option("--bad-checksum-every", s.bad_checksum_every,
-                 "Fault: every Nth reply frame goes out with a bad checksum");
-  app.add_option("--nak-every", s.nak_every, "Fault: answer every Nth command frame with \"-\"");
-  app.add_option("--stale-every", s.stale_every,
-                 "Fault: send a reply with an old sequence number before every Nth reply");
-  app.add_option("--delay", s.delay_ms, "Fault: wait this long before every reply (ms)");
-  app.add_option("--close-after", s.close_after,
-                 "Fault: close the connection when the Nth command frame arrives");
-  app.add_flag("--short-reply", s.short_reply,
-               "Fault: value replies carry one byte less than the value");
+  AddFaultOptions(app, s);
   CLI11_PARSE(app, argc, argv);
   s.ack = !no_ack;
   s.sequence = !no_seq;
 
-  unsigned v[4] = {};
+  std::uint8_t v[4] = {};
   if (!version.empty() && !ParseVersion(version, v)) {
     std::fprintf(stderr, "qxsym-sim: --version wants a.b.c.d with numbers 0 to 255\n");
     return 2;
   }
 
-  if (model_path.empty()) {
-    std::string looked;
-    for (const std::string& path : DefaultModelCandidates(program_dir)) looked += " " + path;
-    std::fprintf(stderr, "qxsym-sim: no --model given and no demo model found (looked at:%s)\n",
-                 looked.empty() ? " nothing, the program's folder is unknown" : looked.c_str());
-    return 2;
-  }
-
-  std::string error;
-  std::shared_ptr<SymbolModel> model = SymbolModel::LoadFile(model_path, &error);
-  if (!model) {
-    std::fprintf(stderr, "qxsym-sim: %s\n", error.c_str());
-    return 2;
-  }
+  std::shared_ptr<SymbolModel> model = LoadModel(model_path, program_dir);
+  if (!model) return 2;
   auto service = std::make_shared<SymbolService>(model);
-  if (!version.empty()) {
-    service->SetVersion(static_cast<std::uint8_t>(v[0]), static_cast<std::uint8_t>(v[1]),
-                        static_cast<std::uint8_t>(v[2]), static_cast<std::uint8_t>(v[3]));
-  }
+  if (!version.empty()) service->SetVersion(v[0], v[1], v[2], v[3]);
 
-  std::unique_ptr<LiveScan> scan;
-  if (scan_ms != 0 && !model->simulations().empty()) {
-    scan = std::make_unique<LiveScan>(model, std::chrono::milliseconds(scan_ms));
-    scan->Start();
-  }
+  std::unique_ptr<LiveScan> scan = StartScan(model, scan_ms);
 
   Server server(options, std::make_shared<ModelBackend>(model, service));
+  std::string error;
   if (!server.Listen(&error)) {
     std::fprintf(stderr, "qxsym-sim: %s\n", error.c_str());
     return 1;
   }
 
   g_server = &server;
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  StopOnSignals();
 
   std::printf("listening on %s:%u\n", server.host().c_str(), static_cast<unsigned>(server.port()));
   std::fflush(stdout);

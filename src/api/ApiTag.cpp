@@ -69,8 +69,11 @@ QXSymResult QXSYM_CALL QXSym_GetTagDims(QXSymTagHandle tag, uint32_t* dim1, uint
 }
 
 QXSymResult QXSYM_CALL QXSym_GetTagAddress(QXSymTagHandle tag, qxsym_addr_t* address) {
-  return OnCopy<Tag>(tag, address != nullptr,
-                     [&](Tag& t) { return t.GetArrayAddress(0, 0, 0, address, nullptr); });
+  return OnCopy<Tag>(tag, address != nullptr, [&](Tag& t) {
+    // The source always gets somewhere to put the bit offset; it is dropped.
+    std::uint32_t dropped = 0;
+    return t.GetArrayAddress(0, 0, 0, address, &dropped);
+  });
 }
 
 QXSymResult QXSYM_CALL QXSym_GetTagAddressBitOffset(QXSymTagHandle tag, qxsym_addr_t* address,

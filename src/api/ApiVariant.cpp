@@ -10,6 +10,7 @@
 #include "ApiShape.h"
 #include "QXSymClientGroup.h"
 #include "QXSymClientTag.h"
+#include "QXSymOle.h"
 #include "QXSymVariant.h"
 #include "QXSymbols.h"
 
@@ -58,6 +59,26 @@ VARTYPE VariantTypeOf(std::uint32_t type_var) {
       return VT_BSTR;
     default:
       return VT_EMPTY;
+  }
+}
+
+// Bytes of the value field that a VARIANT of a mapped scalar type holds;
+// the rest of the field means nothing and may hold anything.
+std::uint32_t ValueWidth(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_BOOL:
+    case VT_I2:
+    case VT_UI2:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_R4:
+      return 4;
+    default:
+      return 8;
   }
 }
 
@@ -231,7 +252,11 @@ QXSymResult WriteVariant(const Access& a, const VARIANT& value) {
     return a.write(a, &byte, 1);
   }
   if (size > kValueField) return symResInvalidTagSize;
-  return a.write(a, ValueField(source), size);
+  // Only the type's own bytes are taken; a tag wider than its type gets
+  // zeros beyond them, never what the rest of the field happened to hold.
+  unsigned char field[kValueField] = {};
+  std::memcpy(field, ValueField(source), ValueWidth(vt));
+  return a.write(a, field, size);
 }
 
 template <typename Op>

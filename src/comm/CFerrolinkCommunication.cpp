@@ -215,7 +215,9 @@ QXSymResult CFerrolinkCommunication::ReadVariable(std::uint16_t index, std::uint
   if (server_ == nullptr) return symResNotInited;
   if (buffer == nullptr && bufferSize != 0) return symResInvalidParameter;
   VARIANT value;
-  VariantInit(&value);
+  // Zeroed whole: a server fills only its type's bytes of the value field,
+  // which is copied on as it is.
+  std::memset(&value, 0, sizeof value);
   QXSymResult result = symResNotOk;
   LONG flag = 0;
   if (SUCCEEDED(server_->ReadVariable(index, 0, VarTypeOf(ioType), &value))) {

@@ -1,7 +1,9 @@
 // VARIANT handling of the portable OLE Automation layer: initialise, clear,
-// copy and change type. Conversions follow the published rules: numbers to
-// numbers with range checks (floating values rounded half to even), text to
-// numbers and back, VT_BOOL as -1/0, VT_DATE as days since 1899-12-30.
+// copy and change type. Conversions follow the system's: numbers to numbers
+// with range checks (floating values rounded half to even), text to numbers
+// and back, VT_BOOL as -1/0 (true becomes all ones in an unsigned type),
+// VT_DATE as days since 1899-12-30, VT_CY as 1/10000 units, and a VT_BYREF
+// source read where it points.
 #if !defined(_WIN32)
 
 #include <cerrno>
@@ -18,14 +20,23 @@
 
 namespace {
 
-// A source value reduced to one of four kinds.
+// A source value reduced to one of five kinds.
 struct Value {
-  enum Kind { kSigned, kUnsigned, kReal, kText } kind = kSigned;
-  std::int64_t s = 0;
+  enum Kind { kSigned, kUnsigned, kReal, kText, kCurrency } kind = kSigned;
+  std::int64_t s = 0;  // kSigned, and kCurrency in 1/10000 units
   std::uint64_t u = 0;
   double d = 0;
   std::string text;  // UTF-8
 };
+
+// Currency units in one.
+constexpr std::int64_t kCurrencyScale = 10000;
+// Largest whole amount a currency holds (its range is +-922337203685477.5807).
+constexpr std::int64_t kCurrencyMaxWhole = INT64_MAX / kCurrencyScale;
+// Doubles from here on round to infinity as a float: FLT_MAX plus half a step.
+constexpr double kFloatLimit = 340282356779733661637539395458142568448.0;
+// 2^63, the first double beyond the signed 64-bit range.
+constexpr double kTwoTo63 = 9223372036854775808.0;
 
 // Earliest and latest dates a DATE may hold (year 100 and year 9999).
 constexpr double kMinDate = -657434.0;
@@ -256,6 +267,9 @@ HRESULT Read(const VARIANT& v, Value* out) {
     case VT_DATE:
       out->kind = Value::kReal, out->d = v.dblVal;
       return S_OK;
+    case VT_CY:
+      out->kind = Value::kCurrency, out->s = v.cyVal.int64;
+      return S_OK;
     case VT_BSTR:
       out->kind = Value::kText;
       return TextOf(v.bstrVal, &out->text);
@@ -288,10 +302,23 @@ HRESULT Numeric(Value* v, VARTYPE target) {
   return ParseNumber(v->text, v) ? S_OK : DISP_E_TYPEMISMATCH;
 }
 
-// The value as an integer within [lo, hi]; floating values are rounded half
-// to even first.
+// A currency amount rounded half to even to a whole number.
+std::int64_t WholeOf(std::int64_t currency) {
+  std::int64_t q = currency / kCurrencyScale;
+  const std::int64_t rest = currency % kCurrencyScale;
+  const std::int64_t half = kCurrencyScale / 2;
+  const std::int64_t away = rest < 0 ? -rest : rest;
+  if (away > half || (away == half && (q & 1) != 0)) q += rest < 0 ? -1 : 1;
+  return q;
+}
+
+// The value as an integer within [lo, hi]; floating values and currency are
+// rounded half to even first.
 HRESULT ToSigned(const Value& v, std::int64_t lo, std::int64_t hi, std::int64_t* out) {
   switch (v.kind) {
+    case Value::kCurrency:
+      *out = WholeOf(v.s);
+      return *out < lo || *out > hi ? DISP_E_OVERFLOW : S_OK;
     case Value::kSigned:
       if (v.s < lo || v.s > hi) return DISP_E_OVERFLOW;
       *out = v.s;
@@ -303,7 +330,7 @@ HRESULT ToSigned(const Value& v, std::int64_t lo, std::int64_t hi, std::int64_t*
     case Value::kReal: {
       const double r = std::nearbyint(v.d);
       // 2^63 is the first double beyond the signed 64-bit range.
-      if (!(r >= static_cast<double>(lo)) || !(r < 9223372036854775808.0)) return DISP_E_OVERFLOW;
+      if (!(r >= static_cast<double>(lo)) || !(r < kTwoTo63)) return DISP_E_OVERFLOW;
       *out = static_cast<std::int64_t>(r);
       if (*out > hi) return DISP_E_OVERFLOW;
       return S_OK;
@@ -315,6 +342,12 @@ HRESULT ToSigned(const Value& v, std::int64_t lo, std::int64_t hi, std::int64_t*
 
 HRESULT ToUnsigned(const Value& v, std::uint64_t hi, std::uint64_t* out) {
   switch (v.kind) {
+    case Value::kCurrency: {
+      const std::int64_t whole = WholeOf(v.s);
+      if (whole < 0 || static_cast<std::uint64_t>(whole) > hi) return DISP_E_OVERFLOW;
+      *out = static_cast<std::uint64_t>(whole);
+      return S_OK;
+    }
     case Value::kSigned:
       if (v.s < 0 || static_cast<std::uint64_t>(v.s) > hi) return DISP_E_OVERFLOW;
       *out = static_cast<std::uint64_t>(v.s);
@@ -341,9 +374,79 @@ double ToDouble(const Value& v) {
       return static_cast<double>(v.s);
     case Value::kUnsigned:
       return static_cast<double>(v.u);
+    case Value::kCurrency:
+      return static_cast<double>(v.s) / kCurrencyScale;
     default:
       return v.d;
   }
+}
+
+// "-1234.5678": the whole part, then up to four decimals without trailing
+// zeros.
+std::string CurrencyText(std::int64_t currency) {
+  const bool negative = currency < 0;
+  // Magnitudes as unsigned, so the most negative amount has one too.
+  const std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(currency) : static_cast<std::uint64_t>(currency);
+  const std::uint64_t scale = static_cast<std::uint64_t>(kCurrencyScale);
+  char buf[48];
+  std::snprintf(buf, sizeof(buf), "%s%llu", negative ? "-" : "",
+                static_cast<unsigned long long>(magnitude / scale));
+  std::string text = buf;
+  unsigned fraction = static_cast<unsigned>(magnitude % scale);
+  if (fraction != 0) {
+    std::snprintf(buf, sizeof(buf), ".%04u", fraction);
+    text += buf;
+    while (text.back() == '0') text.pop_back();
+  }
+  return text;
+}
+
+// The value in currency units; beyond the currency's range: overflow.
+HRESULT ToCurrency(const Value& v, std::int64_t* out) {
+  switch (v.kind) {
+    case Value::kCurrency:
+      *out = v.s;
+      return S_OK;
+    case Value::kSigned:
+      if (v.s < -kCurrencyMaxWhole || v.s > kCurrencyMaxWhole) return DISP_E_OVERFLOW;
+      *out = v.s * kCurrencyScale;
+      return S_OK;
+    case Value::kUnsigned:
+      if (v.u > static_cast<std::uint64_t>(kCurrencyMaxWhole)) return DISP_E_OVERFLOW;
+      *out = static_cast<std::int64_t>(v.u) * kCurrencyScale;
+      return S_OK;
+    case Value::kReal: {
+      const double r = std::nearbyint(v.d * kCurrencyScale);
+      if (!(r >= -kTwoTo63) || !(r < kTwoTo63)) return DISP_E_OVERFLOW;
+      *out = static_cast<std::int64_t>(r);
+      return S_OK;
+    }
+    default:
+      return DISP_E_TYPEMISMATCH;
+  }
+}
+
+// A double as a float: beyond FLT_MAX but short of where rounding reaches
+// infinity it is FLT_MAX; from there on, infinities included, overflow. NaN
+// stays NaN.
+HRESULT ToFloat(double d, FLOAT* out) {
+  const double magnitude = std::fabs(d);
+  if (magnitude >= kFloatLimit) return DISP_E_OVERFLOW;
+  if (magnitude > FLT_MAX) {
+    *out = d < 0 ? -FLT_MAX : FLT_MAX;
+  } else {
+    *out = static_cast<FLOAT>(d);
+  }
+  return S_OK;
+}
+
+// The system reads VT_BOOL and VT_I1 into VT_UI1 bit for bit (true is all
+// ones), where every other signed source below zero overflows.
+bool KeepsBits(VARTYPE from, VARTYPE to) {
+  const bool unsigned_target =
+      to == VT_UI1 || to == VT_UI2 || to == VT_UI4 || to == VT_UI8 || to == VT_UINT;
+  return (from == VT_BOOL && unsigned_target) || (from == VT_I1 && to == VT_UI1);
 }
 
 HRESULT MakeText(const Value& v, VARTYPE source, const VARIANT& src, BSTR* out) {
@@ -358,6 +461,8 @@ HRESULT MakeText(const Value& v, VARTYPE source, const VARIANT& src, BSTR* out) 
   } else if (source == VT_DATE) {
     text = FormatDate(v.d);
     if (text.empty()) return DISP_E_OVERFLOW;
+  } else if (v.kind == Value::kCurrency) {
+    text = CurrencyText(v.s);
   } else if (v.kind == Value::kSigned) {
     std::snprintf(buf, sizeof(buf), "%lld", static_cast<long long>(v.s));
     text = buf;
@@ -382,27 +487,11 @@ HRESULT MakeText(const Value& v, VARTYPE source, const VARIANT& src, BSTR* out) 
   return S_OK;
 }
 
-// Builds the converted value in result (which owns nothing of src).
-HRESULT Convert(const VARIANT& src, VARTYPE vt, VARIANT* result) {
-  if (vt & (VT_ARRAY | VT_BYREF)) return DISP_E_TYPEMISMATCH;
-  if (!IsKnownType(vt)) return DISP_E_BADVARTYPE;
-  if (src.vt == VT_NULL) return vt == VT_NULL ? S_OK : DISP_E_TYPEMISMATCH;
-  if (vt == VT_EMPTY) return S_OK;
-  if (vt == VT_NULL) return DISP_E_TYPEMISMATCH;
-  if (src.vt == VT_ERROR || vt == VT_ERROR) {
-    if (src.vt != vt) return DISP_E_TYPEMISMATCH;
-    result->scode = src.scode;
-    return S_OK;
-  }
-  Value v;
-  HRESULT hr = Read(src, &v);
-  if (FAILED(hr)) return hr;
-  if (vt == VT_BSTR) return MakeText(v, src.vt, src, &result->bstrVal);
-  hr = Numeric(&v, vt);
-  if (FAILED(hr)) return hr;
-
+// The integer targets, from v; writes only the target's own bytes.
+HRESULT ToInteger(const Value& v, VARTYPE vt, VARIANT* result) {
   std::int64_t s = 0;
   std::uint64_t u = 0;
+  HRESULT hr = S_OK;
   switch (vt) {
     case VT_I1:
       hr = ToSigned(v, INT8_MIN, INT8_MAX, &s);
@@ -418,6 +507,12 @@ HRESULT Convert(const VARIANT& src, VARTYPE vt, VARIANT* result) {
       result->lVal = static_cast<LONG>(s);
       return hr;
     case VT_I8:
+      // The system takes a negative currency's whole part toward zero, then
+      // one less; Wine does the same.
+      if (v.kind == Value::kCurrency && v.s < 0) {
+        result->llVal = v.s / kCurrencyScale - 1;
+        return S_OK;
+      }
       hr = ToSigned(v, INT64_MIN, INT64_MAX, &s);
       result->llVal = s;
       return hr;
@@ -438,18 +533,24 @@ HRESULT Convert(const VARIANT& src, VARTYPE vt, VARIANT* result) {
       hr = ToUnsigned(v, UINT64_MAX, &u);
       result->ullVal = u;
       return hr;
+    default:
+      return DISP_E_TYPEMISMATCH;
+  }
+}
+
+// The numeric targets other than the integers.
+HRESULT ToOther(const Value& v, VARTYPE vt, VARIANT* result) {
+  switch (vt) {
     case VT_BOOL:
       result->boolVal = ToDouble(v) != 0.0 ? VARIANT_TRUE : VARIANT_FALSE;
       return S_OK;
-    case VT_R4: {
-      const double d = ToDouble(v);
-      if (std::isfinite(d) && std::fabs(d) > FLT_MAX) return DISP_E_OVERFLOW;
-      result->fltVal = static_cast<float>(d);
-      return S_OK;
-    }
+    case VT_R4:
+      return ToFloat(ToDouble(v), &result->fltVal);
     case VT_R8:
       result->dblVal = ToDouble(v);
       return S_OK;
+    case VT_CY:
+      return ToCurrency(v, &result->cyVal.int64);
     case VT_DATE: {
       const double d = ToDouble(v);
       if (!(d >= kMinDate && d <= kMaxDate)) return DISP_E_OVERFLOW;
@@ -457,8 +558,86 @@ HRESULT Convert(const VARIANT& src, VARTYPE vt, VARIANT* result) {
       return S_OK;
     }
     default:
-      return DISP_E_TYPEMISMATCH;
+      return ToInteger(v, vt, result);
   }
+}
+
+// Builds the converted value in result (which owns nothing of src). Only
+// the target's own bytes of the value field are written.
+HRESULT Convert(const VARIANT& src, VARTYPE vt, VARIANT* result) {
+  if (vt & (VT_ARRAY | VT_BYREF)) return DISP_E_TYPEMISMATCH;
+  if (!IsKnownType(vt)) return DISP_E_BADVARTYPE;
+  if (src.vt == VT_NULL) return vt == VT_NULL ? S_OK : DISP_E_TYPEMISMATCH;
+  if (vt == VT_EMPTY) return S_OK;
+  if (vt == VT_NULL) return DISP_E_TYPEMISMATCH;
+  if (src.vt == VT_ERROR || vt == VT_ERROR) {
+    if (src.vt != vt) return DISP_E_TYPEMISMATCH;
+    result->scode = src.scode;
+    return S_OK;
+  }
+  Value v;
+  HRESULT hr = Read(src, &v);
+  if (FAILED(hr)) return hr;
+  if (vt == VT_BSTR) return MakeText(v, src.vt, src, &result->bstrVal);
+  hr = Numeric(&v, vt);
+  if (FAILED(hr)) return hr;
+  if (KeepsBits(src.vt, vt) && v.s < 0) {
+    // The target's width of the value's two's complement.
+    const int bits = vt == VT_UI1 ? 8 : vt == VT_UI2 ? 16 : vt == VT_UI8 ? 64 : 32;
+    v.kind = Value::kUnsigned;
+    v.u = static_cast<std::uint64_t>(v.s);
+    if (bits < 64) v.u &= (std::uint64_t{1} << bits) - 1;
+  }
+  return ToOther(v, vt, result);
+}
+
+// Bytes a reference of type vt (without VT_BYREF) points to; 0 for what is
+// not read through a reference here.
+std::size_t ReferencedSize(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR:
+      return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_DATE:
+    case VT_CY:
+      return 8;
+    case VT_BSTR:
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+      return sizeof(void*);
+    default:
+      return 0;
+  }
+}
+
+// src as a VARIANT that holds its value: a VT_BYREF source is read where it
+// points (a VT_VARIANT reference to the VARIANT it names, itself read
+// through once more). out borrows what it holds from src.
+HRESULT Dereference(const VARIANT& src, VARIANT* out, int depth = 0) {
+  *out = src;
+  if (!(src.vt & VT_BYREF)) return S_OK;
+  const VARTYPE vt = src.vt & ~VT_BYREF;
+  if (src.byref == nullptr || depth > 1 || (vt & VT_ARRAY)) return DISP_E_TYPEMISMATCH;
+  if (vt == VT_VARIANT) return Dereference(*src.pvarVal, out, depth + 1);
+  const std::size_t size = ReferencedSize(vt);
+  if (size == 0) return IsKnownType(vt) ? DISP_E_TYPEMISMATCH : DISP_E_BADVARTYPE;
+  out->vt = vt;
+  std::memcpy(&out->llVal, src.byref, size);
+  return S_OK;
 }
 
 }  // namespace
@@ -466,10 +645,7 @@ HRESULT Convert(const VARIANT& src, VARTYPE vt, VARIANT* result) {
 extern "C" {
 
 void VariantInit(VARIANT* value) {
-  if (value == nullptr) return;
-  value->vt = VT_EMPTY;
-  value->wReserved1 = value->wReserved2 = value->wReserved3 = 0;
-  value->ullVal = 0;
+  if (value != nullptr) value->vt = VT_EMPTY;
 }
 
 HRESULT VariantClear(VARIANT* value) {
@@ -512,13 +688,16 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) {
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT /*flags*/, VARTYPE vt) {
   if (dest == nullptr || src == nullptr) return E_INVALIDARG;
   if (src->vt == vt) return VariantCopy(dest, src);
-  VARIANT result;
-  VariantInit(&result);
-  const HRESULT hr = Convert(*src, vt, &result);
-  if (FAILED(hr)) {
-    if (vt == VT_BSTR) SysFreeString(result.bstrVal);
-    return hr;
-  }
+  VARIANT value;
+  HRESULT hr = Dereference(*src, &value);
+  if (FAILED(hr)) return hr;
+  if (value.vt == vt) return VariantCopy(dest, &value);
+  // The conversion writes only the target's own bytes; like the system's, it
+  // leaves the rest of the value field with what its working copy held (here
+  // the source's bytes), so callers cannot rely on zeros there.
+  VARIANT result = value;
+  hr = Convert(value, vt, &result);
+  if (FAILED(hr)) return hr;  // nothing was allocated
   result.vt = vt;
   // dest may be src: the source is fully read by now.
   const HRESULT cleared = VariantClear(dest);

@@ -7,7 +7,7 @@
  *   - VARIANT: 16 bytes, type code at 0, value field at 8;
  *   - BSTR: UTF-16 text preceded by its length in bytes (32-bit), terminated;
  *   - VariantInit, VariantClear, VariantChangeType (numbers, text, VT_BOOL,
- *     VT_DATE, with range checks);
+ *     VT_DATE, VT_CY, VT_BYREF sources, with range checks);
  *   - SysAllocString, SysAllocStringLen, SysFreeString, SysStringLen;
  *   - MultiByteToWideChar, WideCharToMultiByte (UTF-8 is the ANSI code page);
  *   - IUnknown, IClassFactory, CoInitialize, CoUninitialize,
@@ -121,6 +121,11 @@ struct IUnknown;
 typedef struct IUnknown IUnknown;
 #endif
 
+/* Currency: a 64-bit integer in units of 1/10000. */
+typedef union tagCY {
+  LONGLONG int64;
+} CY;
+
 /* The published record: type code, three reserved words, 8-byte value. */
 typedef struct tagVARIANT {
   VARTYPE vt;
@@ -145,6 +150,27 @@ typedef struct tagVARIANT {
     ULONGLONG ullVal;
     INT intVal;
     UINT uintVal;
+    CY cyVal;
+    /* VT_BYREF: where the value of the type without VT_BYREF is. */
+    void* byref;
+    BYTE* pbVal;
+    SHORT* piVal;
+    LONG* plVal;
+    LONGLONG* pllVal;
+    FLOAT* pfltVal;
+    DOUBLE* pdblVal;
+    VARIANT_BOOL* pboolVal;
+    SCODE* pscode;
+    CY* pcyVal;
+    DATE* pdate;
+    BSTR* pbstrVal;
+    struct tagVARIANT* pvarVal;
+    CHAR* pcVal;
+    USHORT* puiVal;
+    ULONG* pulVal;
+    ULONGLONG* pullVal;
+    INT* pintVal;
+    UINT* puintVal;
   };
 } VARIANT;
 typedef VARIANT VARIANTARG;
@@ -200,6 +226,8 @@ struct IClassFactory : public IUnknown {
 extern "C" {
 #endif
 
+/* Sets vt to VT_EMPTY and nothing else: like the system's, it leaves the
+ * reserved words and the value field as they were. */
 void VariantInit(VARIANT* value);
 /* Releases what the VARIANT owns (its BSTR or interface) and empties it. */
 HRESULT VariantClear(VARIANT* value);

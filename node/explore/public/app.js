@@ -60,6 +60,7 @@
     $('pause').textContent = s.paused ? 'Resume' : 'Pause';
     $('groupError').textContent = s.groupError ? `Pinned tags cannot be read together: ${errorText(s.groupError)}` : '';
     renderPins();
+    if (state.detail) $('pin').textContent = s.pins.includes(state.detail.name) ? 'Unpin' : 'Pin';
     // The chart shows pinned tags only: unpinned ones leave it.
     const pinned = new Set(s.pins);
     let pruned = false;
@@ -80,6 +81,13 @@
     events.addEventListener('readError', (m) => {
       $('groupError').textContent = `Group read failed: ${errorText(JSON.parse(m.data))}`;
     });
+    // A stream opened again (the explorer closed one the page had stopped
+    // reading) may have missed tag batches.
+    let opened = false;
+    events.onopen = () => {
+      if (opened) loadTags();
+      opened = true;
+    };
     events.onerror = () => {
       if (state.server && events.readyState !== EventSource.OPEN) {
         setState({ ...state.server, state: 'unreachable', error: null });
@@ -102,7 +110,9 @@
     }
   }
 
+  // resync: the page missed batches while it was not reading.
   function onTags(m) {
+    if (m.resync) return loadTags();
     if (m.from === 0 && !m.done) state.tags = [];
     if (m.from > state.tags.length) return loadTags();
     state.tags.push(...m.names.slice(state.tags.length - m.from));
@@ -277,20 +287,34 @@
 
   // ---- pins, live values and the chart ----------------------------------------
 
+  // A refused change leaves the pins as they are and says why, until the
+  // next change.
   async function setPins(pins) {
     try {
       await api('api/pins', { names: pins });
+      $('pinRefused').textContent = '';
     } catch (e) {
-      $('groupError').textContent = errorText(e);
+      $('pinRefused').textContent = errorText(e);
     }
-    if (state.detail) $('pin').textContent = pins.includes(state.detail.name) ? 'Unpin' : 'Pin';
   }
 
+  // A pinned tag that cannot be read shows why in its value cell.
   function renderPins() {
     const body = $('pins').tBodies[0];
     const pins = state.server ? state.server.pins : [];
+    const errors = (state.server && state.server.pinErrors) || {};
     const have = [...body.rows].map((r) => r.dataset.name).join('\n');
-    if (have === pins.join('\n')) return;
+    if (have !== pins.join('\n')) rebuildPins(body, pins);
+    for (const tr of body.rows) {
+      const e = errors[tr.dataset.name];
+      tr.cells[1].classList.toggle('error', !!e);
+      if (e) tr.cells[1].textContent = tr.cells[1].title = errorText(e);
+      else if (tr.dataset.failed) tr.cells[1].textContent = tr.cells[1].title = '';
+      tr.dataset.failed = e ? '1' : '';
+    }
+  }
+
+  function rebuildPins(body, pins) {
     body.replaceChildren(...pins.map((name) => {
       const tr = el('tr');
       tr.dataset.name = name;
@@ -378,18 +402,8 @@
     } else chart.setData(data);
   }
 
-  // Time as ISO text, then one column per series; empty where no value.
   function csv() {
-    const keys = [...history.series.keys()];
-    const q = (s) => (/[",\n]/.test(s) ? `"${s.replace(/"/g, '""')}"` : s);
-    const lines = [['time', ...keys].map(q).join(',')];
-    history.t.forEach((t, i) => {
-      lines.push([new Date(t * 1000).toISOString(), ...keys.map((k) => {
-        const v = history.series.get(k)[i];
-        return v === null ? '' : String(v);
-      })].join(','));
-    });
-    return lines.join('\n') + '\n';
+    return QXCsv.toCsv(history.t, history.series);
   }
 
   function downloadCsv() {

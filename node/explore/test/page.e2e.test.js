@@ -96,6 +96,17 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await changes('CntDint', a);
   });
 
+  await t.test('a tag that cannot be pinned says why and the pins go on', async () => {
+    await select('Temps');
+    await page.click('#pin');
+    await page.waitForSelector('#pinRefused:text("cannot pin \'Temps\'")', WAIT);
+    assert.match(await page.textContent('#pinRefused'), /^symResInvalidGroupTag: cannot pin 'Temps': 'Temps' is an array/);
+    assert.strictEqual(await page.textContent('#pin'), 'Pin');
+    assert.deepStrictEqual(await page.$$eval('#pins tbody tr', (rs) => rs.map((r) => r.dataset.name)), ['Line', 'CntDint']);
+    await changes('CntDint', await pinnedValue('CntDint'));
+    assert.match(await page.textContent('#pinRefused'), /cannot pin 'Temps'/);
+  });
+
   await t.test('writes are confirmed, range-checked, and refused on read-only tags', async () => {
     await select('CntInt');
     await write('40000');

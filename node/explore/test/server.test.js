@@ -108,13 +108,12 @@ test('the HTTP interface refuses what it must', async (t) => {
     }).on('error', reject);
   });
   assert.strictEqual(rebound, 403, 'a foreign host name');
-  // An array cannot join a group read: the pins stay, the page is told why.
-  await call(`${rw.url}api/pins`, 'POST', { names: ['Temps'] });
-  const events = await fetch(`${rw.url}api/events`);
-  const reader = events.body.getReader();
-  let text = '';
-  while (!/"groupError":\{[^}]*symResInvalidGroupTag/.test(text)) text += new TextDecoder().decode((await reader.read()).value);
-  await reader.cancel();
+  // An array cannot join a group read: the pin is refused, with the reason.
+  const pinned = await call(`${rw.url}api/pins`, 'POST', { names: ['Temps'] });
+  assert.strictEqual(pinned.status, 409);
+  assert.strictEqual(pinned.body.error.result, 'symResInvalidGroupTag');
+  assert.match(pinned.body.error.message, /cannot pin 'Temps': 'Temps' is an array/);
+  assert.deepStrictEqual((await call(`${rw.url}api/state`)).body.pins, []);
 });
 
 test('the explorer waits for a controller that is not there yet', async (t) => {

@@ -38,8 +38,8 @@ function startLine(program, args, pattern) {
   });
 }
 
-async function startSim({ port = 0, model, scan } = {}) {
-  const args = ['--host', '127.0.0.1', '--port', String(port)];
+async function startSim({ port = 0, model, scan, extra = [] } = {}) {
+  const args = ['--host', '127.0.0.1', '--port', String(port), ...extra];
   if (model) args.push('--model', model);
   if (scan !== undefined) args.push('--scan', String(scan));
   const { child, match } = await startLine(SIM, args, /^listening on [^:]+:(\d+)$/);
@@ -51,6 +51,22 @@ async function startExplorer(simPort, extra = []) {
                 '--listen', '127.0.0.1:0', '--tick', '100', '--timeout', '1000', ...extra];
   const { child, match } = await startLine(process.execPath, args, /^explorer on (http:\/\/\S+)/);
   return { child, url: match[1] };
+}
+
+// Writes a simulator model of the given tags (and types) to a temporary
+// file, removed when the test process ends; returns its path.
+function writeModel(tags, types = []) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qxsym-explore-model-'));
+  process.on('exit', () => fs.rmSync(dir, { recursive: true, force: true }));
+  const file = path.join(dir, 'model.json');
+  fs.writeFileSync(file, JSON.stringify({ name: 'explorer test model', types, tags }));
+  return file;
+}
+
+// The resident memory of a process in bytes (Linux).
+function residentBytes(pid) {
+  const m = /^VmRSS:\s+(\d+) kB$/m.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
+  return Number(m[1]) * 1024;
 }
 
 function stop(child, signal = 'SIGTERM') {
@@ -90,4 +106,4 @@ function haveBrowser() {
   return fs.existsSync(CHROMIUM) ? null : `no browser at ${CHROMIUM}`;
 }
 
-module.exports = { startSim, startExplorer, stop, launchBrowser, haveBrowser, SIM, ROOT };
+module.exports = { startSim, startExplorer, stop, writeModel, residentBytes, launchBrowser, haveBrowser, SIM, ROOT };

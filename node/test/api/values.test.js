@@ -2,6 +2,7 @@
 // Values through the promise API: every basic type, strings, structures,
 // arrays, type descriptions, and refusals with code and name.
 const assert = require('node:assert/strict');
+const net = require('net');
 const { test, before, after } = require('node:test');
 const { api, startSim, rejectsWith } = require('./support');
 
@@ -135,4 +136,28 @@ test('connect refuses bad addresses and reports a refused connection', async () 
   const port = gone.port;
   await gone.stop();
   await rejectsWith(api.connect({ port, timeout: 500 }), 'symResInvalidAddress');
+});
+
+// A listener that accepts and never writes: a controller that stays silent.
+async function listen(onConnection) {
+  const server = net.createServer(onConnection);
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return server;
+}
+
+test('connect names a controller that accepts and never answers', async () => {
+  const held = [];
+  const silent = await listen((c) => held.push(c));
+  const e = await rejectsWith(api.connect({ port: silent.address().port, timeout: 200 }),
+                              'symResSocketError');
+  assert.match(e.message, /the controller does not answer/);
+  held.forEach((c) => c.destroy());
+  silent.close();
+
+  // One that closes the connection at once is not silent.
+  const closing = await listen((c) => c.destroy());
+  const other = await api.connect({ port: closing.address().port, timeout: 5000 }).catch((x) => x);
+  assert.ok(other instanceof api.QXSymError, String(other));
+  assert.doesNotMatch(other.message, /does not answer/);
+  closing.close();
 });

@@ -1,6 +1,7 @@
 // Every tag function through the exported API, against both sources.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ApiFixture.h"
 
@@ -155,6 +156,65 @@ TEST_P(TagTest, TypeHandlesAndClosing) {
 }
 
 QXSYM_INSTANTIATE_BOTH_SOURCES(TagTest);
+
+// A host whose address entry writes the bit offset whenever it is handed a
+// place for it, as the table's contract allows, and notes what it got.
+struct AddressHost {
+  static QXSymDA_TagGetArrayAddress& Next() {
+    static QXSymDA_TagGetArrayAddress next = nullptr;
+    return next;
+  }
+  static std::vector<bool>& GotBit() {
+    static std::vector<bool> got;
+    return got;
+  }
+  static QXSymResult Entry(std::uint32_t ctx, std::uint32_t tag, std::uint32_t i1, std::uint32_t i2,
+                           std::uint32_t i3, addr64_t* address, std::uint32_t* bit,
+                           std::uint8_t* r1, std::uint8_t* r2) {
+    GotBit().push_back(bit != nullptr);
+    std::uint32_t own = 0;
+    const QXSymResult r = Next()(ctx, tag, i1, i2, i3, address, &own, r1, r2);
+    if (bit != nullptr) *bit = own;
+    return r;
+  }
+};
+
+TEST(TagAddressHost, EveryAddressFunctionHandsTheHostWhatItsFormPromises) {
+  std::string error;
+  auto model = sim::SymbolModel::LoadFile(DemoModelPath(), &error);
+  ASSERT_TRUE(model) << error;
+  sim::HostTable host(model);
+  QXSymDirectAccessTable table = *host.table();
+  AddressHost::Next() = table.TagGetArrayAddress;
+  AddressHost::GotBit().clear();
+  table.TagGetArrayAddress = &AddressHost::Entry;
+  QXSymServerAddress a{};
+  host.FillAddress(&a);
+  const QXSymDirectAccessTable* p = &table;
+  std::memcpy(a.ip, &p, sizeof p);
+
+  ASSERT_EQ(QXSym_Init(), symResOk);
+  QXSymWorkspaceHandle ws = 0;
+  ASSERT_EQ(QXSym_OpenWorkspace(0, &a, &ws), symResOk);
+  QXSymTagHandle door = 0;
+  ASSERT_EQ(QXSym_GetGlobalTag(ws, "DoorClosed", &door), symResOk);
+  qxsym_addr_t plain = 0, with_bit = 0, element = 0, element_with_bit = 0;
+  std::uint32_t bit = 99, element_bit = 99;
+  EXPECT_EQ(QXSym_GetTagAddress(door, &plain), symResOk);
+  EXPECT_EQ(QXSym_GetTagAddressBitOffset(door, &with_bit, &bit), symResOk);
+  EXPECT_EQ(QXSym_GetTagArrayAddress(door, 0, 0, 0, &element), symResOk);
+  EXPECT_EQ(QXSym_GetTagArrayAddressBitOffset(door, 0, 0, 0, &element_with_bit, &element_bit),
+            symResOk);
+  // The plain form passes a variable of its own, the array form none.
+  EXPECT_EQ(AddressHost::GotBit(), (std::vector<bool>{true, true, false, true}));
+  EXPECT_EQ(plain, 0x00100000u);
+  for (qxsym_addr_t x : {with_bit, element, element_with_bit}) EXPECT_EQ(x, plain);
+  EXPECT_EQ(bit, 1u);
+  EXPECT_EQ(element_bit, 1u);
+  EXPECT_EQ(QXSym_CloseTag(door), symResOk);
+  EXPECT_EQ(QXSym_CloseWorkspace(ws), symResOk);
+  EXPECT_EQ(QXSym_Shutdown(), symResOk);
+}
 
 }  // namespace
 }  // namespace qxsym::test

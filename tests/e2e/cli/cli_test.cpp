@@ -4,91 +4,28 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "CliRunner.h"
 #include "SimLauncher.h"
-
-extern char** environ;
 
 namespace {
 
 using nlohmann::json;
-
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-  json Json() const { return json::parse(out, nullptr, false); }
-};
-
-// Runs qxsym with args, standard output and error captured; killed after 60 s.
-Outcome RunQxsym(const std::vector<std::string>& args) {
-  int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
-    posix_spawn_file_actions_addclose(&actions, fd);
-  }
-  std::vector<std::string> all{QXSYM_CLI_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, QXSYM_CLI_PATH, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  Outcome result;
-  if (rc != 0) {
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    return result;
-  }
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open_fds = 2;
-  while (open_fds > 0) {
-    if (poll(fds, 2, 60000) <= 0) {
-      kill(pid, SIGKILL);
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-      char buffer[65536];
-      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_fds;
-      }
-    }
-  }
-  for (auto& f : fds) {
-    if (f.fd >= 0) close(f.fd);
-  }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  return result;
-}
+using qxsym::test::Outcome;
+using qxsym::test::RunQxsym;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -107,6 +44,32 @@ std::uint16_t ClosedPort() {
   close(fd);
   return ntohs(addr.sin_port);
 }
+
+// A loopback listener whose connections the system completes but nobody
+// answers: a controller that takes the connection and stays silent.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 8);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~SilentListener() { close(fd_); }
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  int fd() const { return fd_; }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
 
 class CliTest : public ::testing::Test {
  protected:
@@ -295,6 +258,28 @@ TEST_F(CliTest, ErrorsNameTheResultCodeAndFail) {
   EXPECT_NE(no_port.status, 0);
 }
 
+// A controller that accepts and never answers is named as such; one that
+// closes the connection at once is not.
+TEST_F(CliTest, SilentControllerIsReportedAsNotAnswering) {
+  SilentListener silent;
+  Outcome o =
+      RunQxsym({"--port", std::to_string(silent.port()), "--timeout", "200", "--json", "info"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("the controller does not answer: symResSocketError"), std::string::npos)
+      << o.err;
+  EXPECT_EQ(o.Json()["error"]["name"], "symResSocketError");
+
+  SilentListener closing;
+  std::thread closer([&] {
+    const int c = accept(closing.fd(), nullptr, nullptr);
+    if (c >= 0) close(c);
+  });
+  o = RunQxsym({"--port", std::to_string(closing.port()), "--timeout", "5000", "info"});
+  closer.join();
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err.find("does not answer"), std::string::npos) << o.err;
+}
+
 TEST_F(CliTest, WatchReportsSimulatedChanges) {
   json events = CliJson({"watch", "--interval", "150", "--count", "4", "CntDint", "Operator"});
   ASSERT_TRUE(events.is_array()) << events;
@@ -338,6 +323,74 @@ TEST_F(CliTest, TableDownloadEqualsTheModelFile) {
   EXPECT_NE(again.err.find("--force"), std::string::npos);
   EXPECT_EQ(Cli({"table", "--force", file}).status, 0);
   std::remove(file.c_str());
+}
+
+// Without --force nothing is written through a symbolic link, dangling or
+// not, and no download folder is left behind.
+TEST_F(CliTest, TableNeverWritesThroughASymbolicLink) {
+  const std::string dir = ::testing::TempDir() + "qxsym_cli_links";
+  ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
+  const std::string dangling = dir + "/dangling", absent = dir + "/absent";
+  const std::string to_file = dir + "/to_file", kept = dir + "/kept";
+  ASSERT_EQ(symlink(absent.c_str(), dangling.c_str()), 0);
+  { std::ofstream(kept) << "keep me"; }
+  ASSERT_EQ(symlink(kept.c_str(), to_file.c_str()), 0);
+
+  for (const std::string& link : {dangling, to_file}) {
+    Outcome o = Cli({"table", link});
+    EXPECT_EQ(o.status, 1) << link;
+    EXPECT_NE(o.err.find("symResFileAlreadyExists"), std::string::npos) << o.err;
+    struct stat st {};
+    EXPECT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+  }
+  struct stat st {};
+  EXPECT_NE(lstat(absent.c_str(), &st), 0) << "created through the dangling link";
+  EXPECT_EQ(ReadFile(kept), "keep me");
+
+  // A new name gets the whole table, and only the names made here remain.
+  const std::string fresh = dir + "/fresh.bin";
+  EXPECT_EQ(Cli({"table", fresh}).status, 0);
+  EXPECT_EQ(ReadFile(fresh), ReadFile(QXSYM_DEMO_MODEL));
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::set<std::string>({"dangling", "to_file", "kept", "fresh.bin"}));
+  std::filesystem::remove_all(dir);
+}
+
+// Names longer than the library sends whole are refused, not cut to name
+// another tag; a name of exactly the longest length still works.
+TEST_F(CliTest, NamesTooLongToSendAreRefused) {
+  const std::string longest(259, 'A');
+  const std::string model = ::testing::TempDir() + "qxsym_cli_long.json";
+  {
+    json doc = {{"name", "long names"},
+                {"memory", {{"base", "0x00100000"}, {"size", 4096}}},
+                {"tags", {{{"name", longest}, {"type", "INT"}, {"value", 7}}}}};
+    std::ofstream(model) << doc.dump();
+  }
+  ASSERT_EQ(sim_.Stop(), 0);
+  StartSim({"--model", model});
+  std::remove(model.c_str());
+
+  const std::string too_long = longest + "_NOT_A_TAG";
+  const std::vector<std::vector<std::string>> refused = {
+      {"write", too_long, "99"}, {"read", too_long},
+      {"type", too_long},        {"watch", "--count", "1", too_long},
+      {"ls", too_long},          {"ls", "--names", too_long + "*"},
+      {"read", longest + "X"}};
+  for (const auto& args : refused) {
+    Outcome o = Cli(args);
+    EXPECT_EQ(o.status, 1) << args[0];
+    EXPECT_NE(o.err.find("symResInvalidParameter"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("too long"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("at most 259 bytes"), std::string::npos) << o.err;
+  }
+  EXPECT_EQ(CliJson({"read", longest})[longest], 7);
+  EXPECT_EQ(CliJson({"write", longest, "8"})[longest], 8);
+  EXPECT_EQ(CliJson({"ls", "--names", longest}), json({longest}));
 }
 
 TEST_F(CliTest, TypeAndBenchReport) {

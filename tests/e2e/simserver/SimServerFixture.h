@@ -72,9 +72,20 @@ class RawClient {
 
   ~RawClient() { Close(); }
 
-  bool Connect(std::uint16_t port) {
+  // Connects from `source` (a loopback address, host order), so that one
+  // test can play clients on several peer addresses.
+  bool Connect(std::uint16_t port, std::uint32_t source = INADDR_LOOPBACK) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd_ < 0) return false;
+    if (source != INADDR_LOOPBACK) {
+      sockaddr_in from{};
+      from.sin_family = AF_INET;
+      from.sin_addr.s_addr = htonl(source);
+      if (::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        Close();
+        return false;
+      }
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);

@@ -465,6 +465,58 @@ TEST_F(SimServerTest, ConnectionCapClosesTheExtraClient) {
   EXPECT_TRUE(served);
 }
 
+// One peer that opens many connections and keeps them busy with handshakes
+// gets its share of the places, not all of them: with the defaults (64 in
+// all, 16 per peer) a client from another address is still served.
+TEST_F(SimServerTest, OnePeerHoldingConnectionsLeavesPlacesForOthers) {
+  Launch();
+  constexpr std::uint32_t kHog = INADDR_LOOPBACK + 1;  // 127.0.0.2
+  std::vector<RawClient> hog(64);
+  int admitted = 0;
+  for (RawClient& c : hog) {
+    ASSERT_TRUE(c.Connect(sim_.port(), kHog));
+    if (c.Negotiate(true, true)) ++admitted;
+  }
+  EXPECT_EQ(admitted, 16);
+  int still_held = 0;
+  for (RawClient& c : hog) still_held += c.Negotiate(true, true) ? 1 : 0;
+  EXPECT_EQ(still_held, 16);
+
+  RawClient other;
+  Connect(other);
+  ASSERT_TRUE(other.Negotiate(true, true));
+  other.sequence = 1;
+  auto r = other.Command(simwire::ReadMem(kCounterAddress, 4));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->data, (Bytes{0x78, 0x56, 0x34, 0x12}));
+}
+
+// Handshakes do not restart the idle clock, commands do: a client that only
+// repeats handshakes is closed after the idle time, one that reads stays.
+TEST_F(SimServerTest, HandshakesDoNotKeepAConnectionFromIdling) {
+  Launch({"--idle-timeout", "300"});
+  RawClient shaker, reader;
+  Connect(shaker);
+  Connect(reader);
+  ASSERT_TRUE(shaker.Negotiate(true, true));
+  ASSERT_TRUE(reader.Negotiate(true, true));
+  bool shaker_closed = false;
+  int reads = 0;
+  // Every 50 ms a handshake from one and a read from the other, for twice
+  // the idle time at least and until the handshaking client is gone.
+  for (int round = 0; round < 60 && (!shaker_closed || round < 12); ++round) {
+    if (!shaker_closed) shaker_closed = !shaker.Negotiate(true, true);
+    ++reader.sequence;
+    auto r = reader.Command(simwire::ReadMem(kCounterAddress, 4));
+    ASSERT_TRUE(r) << "read " << round;
+    EXPECT_EQ(r->seq, reader.sequence);
+    ++reads;
+    ::poll(nullptr, 0, 50);
+  }
+  EXPECT_TRUE(shaker_closed);
+  EXPECT_GE(reads, 12);
+}
+
 TEST_F(SimServerTest, SigtermStopsCleanlyWithClientsConnected) {
   Launch();
   RawClient a, b;

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "FakeHostTable.h"
+#if !defined(_WIN32)
+#include "QXSymOle.h"  // the library's own OLE Automation, before the functions that take it
+#endif
 #include "QXSymVariant.h"
 #include "QXSymbols.h"
 #if !defined(_WIN32)
@@ -314,6 +317,38 @@ TEST_F(VariantHostTest, ScalarLargerThanTheValueFieldIsNeverMoved) {
   EXPECT_EQ(v.boolVal, VARIANT_TRUE);
   EXPECT_EQ(v.ullVal, 0xFFFFu);
   EXPECT_EQ(host_.last(23)->args[6], 4u);  // the whole data size was asked for
+}
+
+TEST_F(VariantHostTest, TagsWiderThanTheirTypeGetZerosBeyondTheTypesBytes) {
+  // An INT tag of four bytes: the caller's VT_I2 carries other bytes behind
+  // its value, and a conversion leaves whatever it likes there.
+  const QXSymTagHandle t = Tag(QXSymTyVarInt, 4);
+  VARIANT own = Make(VT_I2);
+  own.ullVal = 0x1122334455660007ull;
+  ASSERT_EQ(QXSym_SetTagValue_VARIANT(t, own), symResOk);
+  EXPECT_EQ(host_.last(25)->data, (std::vector<std::uint8_t>{7, 0, 0, 0}));
+  VARIANT real = Make(VT_R8);
+  real.dblVal = 5.1;  // its low bytes are not zero
+  ASSERT_EQ(QXSym_SetTagValue_VARIANT(t, real), symResOk);
+  EXPECT_EQ(host_.last(25)->data, (std::vector<std::uint8_t>{5, 0, 0, 0}));
+
+  // A REAL of eight bytes, and the group form.
+  const QXSymTagHandle r = Tag(QXSymTyVarReal, 8);
+  VARIANT f = Make(VT_R4);
+  f.ullVal = 0xFFFFFFFF00000000ull;
+  f.fltVal = 1.0f;
+  ASSERT_EQ(QXSym_SetTagValue_VARIANT(r, f), symResOk);
+  EXPECT_EQ(host_.last(25)->data, (std::vector<std::uint8_t>{0, 0, 0x80, 0x3F, 0, 0, 0, 0}));
+  host_.ids = {5};
+  host_.member_size[5] = 4;
+  host_.bytes[51] = {9, 9, 9, 9};
+  QXSymGroupHandle g = 0;
+  ASSERT_EQ(QXSym_CreateGroup(ws_, &g), symResOk);
+  ASSERT_EQ(QXSym_AddTagToGroup(g, t), symResOk);
+  ASSERT_EQ(QXSym_ReadGroup(g), symResOk);
+  ASSERT_EQ(QXSym_SetTagValueIntoGroup_VARIANT(g, t, own), symResOk);
+  ASSERT_EQ(QXSym_WriteGroup(g), symResOk);
+  EXPECT_EQ(host_.last(52)->data, (std::vector<std::uint8_t>{7, 0, 0, 0}));
 }
 
 TEST_F(VariantHostTest, GroupFormsKeepTheRegisteredTagsCache) {
