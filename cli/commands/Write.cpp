@@ -1,0 +1,93 @@
+// qxsym write: one tag's value, parsed by its type with range checks; a
+// structure or array as JSON. Prints the value read back.
+#include <Layout.h>
+
+#include <iostream>
+
+#include "Commands.h"
+#include "TagValues.h"
+
+namespace qxsym::cli {
+namespace {
+
+struct WriteOptions {
+  std::string tag, value;
+};
+
+std::shared_ptr<const client::Layout> LayoutOf(client::Session& session, const std::string& tag) {
+  client::WalkError err;
+  std::shared_ptr<const client::Layout> layout = client::Describe(session, tag, &err);
+  if (!layout) throw CliError(err.code, err.message);
+  return layout;
+}
+
+bool SingleValue(const client::Layout& layout) {
+  return layout.leaves.size() == 1 && layout.leaves[0].path == layout.path &&
+         layout.leaves[0].dims.empty();
+}
+
+// What to write: a basic value from its text, anything else from JSON.
+std::vector<client::WriteItem> ItemsOf(const client::Layout& layout, const std::string& text) {
+  if (SingleValue(layout)) {
+    client::LeafValue v;
+    client::CodecError err;
+    if (!client::ParseLeafText(layout.leaves[0].tyvar, text, &v, &err)) {
+      throw CliError(err.code, "'" + layout.path + "': " + err.message);
+    }
+    return {client::WriteItem{layout.path, {std::move(v)}}};
+  }
+  const Json value = Json::parse(text, nullptr, false);
+  if (value.is_discarded()) {
+    throw CliError(
+        symResInvalidParameter,
+        "'" + layout.path + "' is of type " + layout.type_name + ": give its value as JSON",
+        "an object of members, or a list of elements (nested or flat)");
+  }
+  return ValueTree(layout).Writes(value);
+}
+
+void Write(client::Session& session, const std::vector<client::WriteItem>& items) {
+  std::vector<client::WriteResult> results;
+  const QXSymResult rc = client::Values(session).Write(items, &results);
+  if (rc == symResOk) return;
+  for (const client::WriteResult& r : results) {
+    if (r.code == rc) throw CliError(rc, r.message);
+  }
+  throw CliError(rc, "cannot write '" + items.front().path + "'");
+}
+
+int RunWrite(const Context& ctx, const WriteOptions& o) {
+  CheckSentText(ctx, o.tag, "tag name");
+  std::unique_ptr<client::Session> session = Connect(ctx);
+  Write(*session, ItemsOf(*LayoutOf(*session, o.tag), o.value));
+  const std::vector<TagValues> back = ReadTags(ctx, *session, {o.tag});
+  const TagValues& t = back.front();
+  if (!t.ok()) throw t.error();
+  if (ctx.json) {
+    PrintJson({{t.path, t.tree->ToJson(t.values)}});
+  } else {
+    t.tree->Print(std::cout, ctx.out_style, t.values);
+  }
+  return 0;
+}
+
+}  // namespace
+
+Command AddWrite(CLI::App& app) {
+  auto o = std::make_shared<WriteOptions>();
+  Command c;
+  c.app = AddSubcommand(app, "write",
+                        "write a value, parsed by the tag's type with range checks; a structure "
+                        "or array as JSON; prints the value read back",
+                        "  qxsym write CntInt -42\n  qxsym write Operator 'Smith'\n"
+                        "  qxsym write StatusWord 16#00FF\n  qxsym write StatusByte 2#1010_0101\n"
+                        "  qxsym write Recipe '{\"Id\": 7, \"OvenTemp\": 180.5}'\n"
+                        "  qxsym write Recipe.StepTemps '[100, 120, 140, 160, 180]'");
+  c.app->add_option("TAG", o->tag, "tag name or member path")->required();
+  c.app->add_option("VALUE", o->value, "the value: text, or JSON for a structure or array")
+      ->required();
+  c.run = [o](const Context& ctx) { return RunWrite(ctx, *o); };
+  return c;
+}
+
+}  // namespace qxsym::cli
