@@ -18,17 +18,34 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// The length of an element label "[1]", "[-2,3]" at `at`; 0 when there is
+// none (a member name may hold '[' as any other character).
+std::size_t LabelLength(const std::string& rest, std::size_t at) {
+  if (at >= rest.size() || rest[at] != '[') return 0;
+  bool digit = false;
+  for (std::size_t i = at + 1; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == '-' && !digit && (rest[i - 1] == '[' || rest[i - 1] == ',')) {
+      continue;
+    } else if (c == ',' && digit) {
+      digit = false;
+    } else {
+      return c == ']' && digit ? i + 1 - at : 0;
+    }
+  }
+  return 0;
+}
+
 // The next segment of a path below a tag: ".Name" or "[1,2]"; empty when
 // the rest does not start with one.
 std::string Segment(const std::string& rest, std::size_t at) {
-  if (at >= rest.size()) return {};
-  if (rest[at] == '[') {
-    const std::size_t close = rest.find(']', at);
-    return close == std::string::npos ? std::string() : rest.substr(at, close + 1 - at);
-  }
-  if (rest[at] != '.') return {};
-  const std::size_t end = rest.find_first_of(".[", at + 1);
-  return rest.substr(at, (end == std::string::npos ? rest.size() : end) - at);
+  if (const std::size_t label = LabelLength(rest, at)) return rest.substr(at, label);
+  if (at >= rest.size() || rest[at] != '.') return {};
+  std::size_t end = at + 1;
+  while (end < rest.size() && rest[end] != '.' && LabelLength(rest, end) == 0) ++end;
+  return rest.substr(at, end - at);
 }
 
 // Elements per dimension of an array spelt by its element labels, or just
@@ -264,7 +281,7 @@ void ValueTree::Collect(const Node& node, const Json& value, const std::string& 
       std::string names;
       for (const Node& c : node.children) names += (names.empty() ? "" : ", ") + c.label;
       throw CliError(symResSymbolNotFound, "'" + where + "' has no member '" + item.key() + "'",
-                     "its members are " + names);
+                     "the members are " + names);
     }
     Collect(*it, item.value(), where + "." + it->label, given);
   }

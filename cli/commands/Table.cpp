@@ -48,13 +48,18 @@ struct ProgressBar {
   }
 };
 
+// The option that helps, where one does.
+std::string AdviceOf(int code) {
+  return code == symResFileAlreadyExists ? "the file exists; pass --force to replace it" : "";
+}
+
 void Download(const Context& ctx, client::Session& session, const std::string& written, bool force,
               const std::string& what) {
   ProgressBar bar{ctx.err_style};
   QXSymResult r = QXSym_GetSymbolTableProgress(session.workspace(), written.c_str(), force ? 1 : 0,
                                                ctx.progress ? &ProgressBar::Report : nullptr, &bar);
   bar.Finish();
-  if (r != symResOk) throw CliError(r, what);
+  if (r != symResOk) throw CliError(r, what, AdviceOf(r));
 }
 
 // "-": the table through a private file (removed after) to standard output.
@@ -77,7 +82,8 @@ int RunTable(const Context& ctx, const TableOptions& o) {
   if (o.file == "-") return ToStandardOutput(ctx, *session);
   const std::string what = "cannot download the symbol table into '" + o.file + "'";
   auto with_what = [&](const CliError& e) {
-    return CliError(e.code(), what + ": " + e.what(), e.advice());
+    return CliError(e.code(), what + ": " + e.what(),
+                    e.advice().empty() ? AdviceOf(e.code()) : e.advice());
   };
   // Without --force the table is written beside the file and put in its
   // place only while nothing has that name.
