@@ -57,12 +57,27 @@ void AddGlobalOptions(CLI::App& app, Context& ctx, GlobalOptions& g) {
   app.add_flag("--json", ctx.json, "print one JSON document instead of text");
 }
 
+// The first word of the command line that is neither an option nor an
+// option's value: the command the user meant; empty when there is none.
+std::string CommandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--host" || arg == "--port" || arg == "--timeout" || arg == "--encoding") {
+      ++i;
+    } else if (arg.empty() || arg[0] != '-') {
+      return arg;
+    }
+  }
+  return {};
+}
+
 // A usage error on standard error, exit status 2; help and version exit 0.
-int UsageError(CLI::App& app, const CLI::ParseError& e, const Context& ctx) {
+int UsageError(CLI::App& app, const CLI::ParseError& e, const Context& ctx, int argc, char** argv) {
   if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
   std::string message = e.what();
-  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr && app.get_subcommands().empty()) {
-    message = "unknown command: " + message;
+  const std::string word = CommandWord(argc, argv);
+  if (app.get_subcommands().empty() && !word.empty()) {
+    message = "unknown command '" + word + "'";
   }
   std::cerr << ctx.err_style.Red("qxsym: error:") << " " << Escaped(message)
             << "\n  run 'qxsym --help' for the commands and options\n";
@@ -89,7 +104,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return UsageError(app, e, ctx);
+    return UsageError(app, e, ctx, argc, argv);
   }
   if (global.port == 0) {
     std::cerr << ctx.err_style.Red("qxsym: error:")

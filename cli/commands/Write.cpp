@@ -10,8 +10,9 @@
 namespace qxsym::cli {
 namespace {
 
+// TAG VALUE pairs, written together.
 struct WriteOptions {
-  std::string tag, value;
+  std::vector<std::string> pairs;
 };
 
 std::shared_ptr<const client::Layout> LayoutOf(client::Session& session, const std::string& tag) {
@@ -57,17 +58,35 @@ void Write(client::Session& session, const std::vector<client::WriteItem>& items
 }
 
 int RunWrite(const Context& ctx, const WriteOptions& o) {
-  CheckSentText(ctx, o.tag, "tag name");
-  std::unique_ptr<client::Session> session = Connect(ctx);
-  Write(*session, ItemsOf(*LayoutOf(*session, o.tag), o.value));
-  const std::vector<TagValues> back = ReadTags(ctx, *session, {o.tag});
-  const TagValues& t = back.front();
-  if (!t.ok()) throw t.error();
-  if (ctx.json) {
-    PrintJson({{t.path, t.tree->ToJson(t.values)}});
-  } else {
-    t.tree->Print(std::cout, ctx.out_style, t.values);
+  if (o.pairs.size() % 2 != 0) {
+    std::cerr << ctx.err_style.Red("qxsym: error:")
+              << " write takes TAG VALUE pairs: the last tag has no value\n";
+    return kExitUsage;
   }
+  std::vector<std::string> tags;
+  for (std::size_t i = 0; i < o.pairs.size(); i += 2) {
+    CheckSentText(ctx, o.pairs[i], "tag name");
+    tags.push_back(o.pairs[i]);
+  }
+  std::unique_ptr<client::Session> session = Connect(ctx);
+  std::vector<client::WriteItem> items;
+  for (std::size_t i = 0; i < o.pairs.size(); i += 2) {
+    std::vector<client::WriteItem> more = ItemsOf(*LayoutOf(*session, o.pairs[i]), o.pairs[i + 1]);
+    items.insert(items.end(), std::make_move_iterator(more.begin()),
+                 std::make_move_iterator(more.end()));
+  }
+  Write(*session, items);
+  const std::vector<TagValues> back = ReadTags(ctx, *session, tags);
+  Json doc = Json::object();
+  for (const TagValues& t : back) {
+    if (!t.ok()) throw t.error();
+    if (ctx.json) {
+      doc[t.path] = t.tree->ToJson(t.values);
+    } else {
+      t.tree->Print(std::cout, ctx.out_style, t.values);
+    }
+  }
+  if (ctx.json) PrintJson(doc);
   return 0;
 }
 
@@ -77,15 +96,20 @@ Command AddWrite(CLI::App& app) {
   auto o = std::make_shared<WriteOptions>();
   Command c;
   c.app = AddSubcommand(app, "write",
-                        "write a value, parsed by the tag's type with range checks; a structure "
-                        "or array as JSON; prints the value read back",
+                        "write values, parsed by each tag's type with range checks; a structure "
+                        "or array as JSON; several TAG VALUE pairs go in one exchange, and "
+                        "when one is refused none is written; prints the values read back",
                         "  qxsym write CntInt -42\n  qxsym write Operator 'Smith'\n"
                         "  qxsym write StatusWord 16#00FF\n  qxsym write StatusByte 2#1010_0101\n"
                         "  qxsym write Recipe '{\"Id\": 7, \"OvenTemp\": 180.5}'\n"
-                        "  qxsym write Recipe.StepTemps '[100, 120, 140, 160, 180]'");
-  c.app->add_option("TAG", o->tag, "tag name or member path")->required();
-  c.app->add_option("VALUE", o->value, "the value: text, or JSON for a structure or array")
-      ->required();
+                        "  qxsym write Recipe.StepTemps '[100, 120, 140, 160, 180]'\n"
+                        "  qxsym write Temps[1] 30.5 Temps[8] 31");
+  c.app
+      ->add_option("TAG VALUE", o->pairs,
+                   "tag name or member path, then its value: text, or JSON for a structure or "
+                   "array; more pairs may follow")
+      ->required()
+      ->expected(2, 1 << 20);
   c.run = [o](const Context& ctx) { return RunWrite(ctx, *o); };
   return c;
 }
