@@ -31,8 +31,11 @@ QXSymResult Details(QXSymTagHandle tag, Encoding encoding, TagInfo* info, std::u
   if ((r = QXSym_GetTagDataFullSize(tag, &full_size)) != symResOk) return r;
   ++*requests;
   if ((r = QXSym_IsTagReadOnly(tag, &read_only)) != symResOk) return r;
-  ++*requests;
-  if ((r = QXSym_IsTagBitAddress(tag, &bit)) != symResOk) return r;
+  // Only a BOOL lives at a bit address: other tags need not be asked.
+  if (tyvar == QXSymTyVarBool) {
+    ++*requests;
+    if ((r = QXSym_IsTagBitAddress(tag, &bit)) != symResOk) return r;
+  }
   info->type_name = TextToUtf8(type_name, encoding);
   info->tyvar = static_cast<std::uint32_t>(tyvar);
   info->size = size;

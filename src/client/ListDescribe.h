@@ -1,5 +1,6 @@
 // What the lister asks about each listed tag: its name, and on request its
-// type, size, flags and description, one exchange (or table call) each.
+// type, size, flags and description, one exchange (or table call) each;
+// whether a tag lives at a bit address is asked of BOOL tags only.
 #pragma once
 
 #include <QXSymbols.h>

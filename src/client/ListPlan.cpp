@@ -25,11 +25,12 @@ ListPlan::ListPlan(std::string filter) {
   Queue(0, ListJob::Kind::kCount);
 }
 
-void ListPlan::Queue(std::size_t n, ListJob::Kind kind, bool front) {
+void ListPlan::Queue(std::size_t n, ListJob::Kind kind, bool front, std::uint32_t capacity) {
   ListJob job;
   job.kind = kind;
   job.node = n;
   job.filter = nodes_[n].filter;
+  job.capacity = capacity;
   if (front) {
     queue_.push_front(std::move(job));
   } else {
@@ -77,9 +78,18 @@ bool ListPlan::Expand(std::size_t n) {
     child.filter = std::move(filter);
     child.parent = n;
     child.from_end = node.from_end;
+    if (node.stage == 0) child.spelled = c;
     ++node.open;
+    const auto parent_count = static_cast<std::uint32_t>(node.count);
     nodes_.push_back(std::move(child));
-    Queue(nodes_.size() - 1, ListJob::Kind::kCount);
+    // Past the likely bytes, counts come first: they are what shows the
+    // counts of a source to be wrong.
+    if (parent_count <= kListFirstBelow && node.stage == 0) {
+      Queue(nodes_.size() - 1, ListJob::Kind::kList, false,
+            std::min(parent_count, kMaxListCapacity));
+    } else {
+      Queue(nodes_.size() - 1, ListJob::Kind::kCount);
+    }
     return true;
   }
 }
@@ -101,15 +111,28 @@ bool ListPlan::ChildFilter(const Node& node, int c, std::string* out) const {
   return !out->empty() && out->size() <= kMaxFilterBytes;
 }
 
-void ListPlan::Counted(const ListJob& job, std::uint32_t count) {
-  Node& node = nodes_[job.node];
+// Takes a node's count into its parent's sums; false when that proves the
+// counts wrong.
+bool ListPlan::TakeCount(std::size_t n, std::uint32_t count) {
+  Node& node = nodes_[n];
   node.count = count;
-  if (node.parent != kNone) {
-    Node& parent = nodes_[node.parent];
-    parent.sum += count;
-    // Narrowing at this end made no progress: try the other end next.
-    if (static_cast<std::int64_t>(count) == parent.count) node.from_end = !parent.from_end;
+  if (node.parent == kNone) return true;
+  Node& parent = nodes_[node.parent];
+  parent.sum += count;
+  // Narrowing at this end made no progress: try the other end next.
+  if (static_cast<std::int64_t>(count) == parent.count) node.from_end = !parent.from_end;
+  if (node.spelled > 0 && node.spelled < 0x80) {
+    parent.disjoint_sum += count;
+    if (parent.disjoint_sum > static_cast<std::uint64_t>(parent.count)) {
+      Fail();
+      return false;
+    }
   }
+  return true;
+}
+
+void ListPlan::Counted(const ListJob& job, std::uint32_t count) {
+  if (!TakeCount(job.node, count)) return;
   if (count == 0) {
     Settle(job.node);
   } else if (count <= kListReplyTags) {
@@ -120,7 +143,8 @@ void ListPlan::Counted(const ListJob& job, std::uint32_t count) {
 }
 
 void ListPlan::Listed(const ListJob& job, const std::vector<std::uint32_t>& ids) {
-  if (ids.size() < static_cast<std::size_t>(nodes_[job.node].count) &&
+  const std::int64_t count = nodes_[job.node].count;
+  if (count >= 0 && ids.size() < static_cast<std::size_t>(count) &&
       ++short_lists_ > kMaxShortLists) {
     return Fail();
   }
@@ -133,8 +157,13 @@ void ListPlan::Listed(const ListJob& job, const std::vector<std::uint32_t>& ids)
   Settle(job.node);
 }
 
+void ListPlan::Sized(const ListJob& job, std::uint32_t n) {
+  if (nodes_[job.node].count < 0) TakeCount(job.node, n);
+}
+
 void ListPlan::Overflowed(const ListJob& job) {
   Node& node = nodes_[job.node];
+  if (node.count < 0) return Queue(job.node, ListJob::Kind::kCount, true);
   node.count = std::max<std::int64_t>(node.count, kListReplyTags + 1);
   StartSplit(job.node);
 }
@@ -169,15 +198,17 @@ void ListPlan::FillCandidates(Node& node) {
   node.candidates.clear();
   node.next = 0;
   const std::string f = node.filter.empty() ? "*" : node.filter;
-  if (node.stage != 1 && f[node.pos] == '*') node.candidates.push_back(kEmpty);
   if (node.stage == 0) {
     for (char c : kLikelyBytes) node.candidates.push_back(static_cast<unsigned char>(c));
     for (char c : learned_) node.candidates.push_back(static_cast<unsigned char>(c));
-    return;
+  } else {
+    for (int c = 1; c < 256; ++c) {
+      if (!IsWildcard(c) && !node.asked.test(c)) node.candidates.push_back(c);
+    }
   }
-  for (int c = 1; c < 256; ++c) {
-    if (!IsWildcard(c) && !node.asked.test(c)) node.candidates.push_back(c);
-  }
+  // Last: a '*' standing for nothing rarely matches anything, so it is
+  // seldom asked once the bytes' counts cover the filter's.
+  if (node.stage != 1 && f[node.pos] == '*') node.candidates.push_back(kEmpty);
 }
 
 void ListPlan::StartSplit(std::size_t n) {

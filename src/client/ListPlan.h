@@ -10,9 +10,10 @@
 // When the names found below a filter then fall short of its count, the
 // remaining bytes 0x01-0xFF are asked, and after them the other end's
 // wildcard. A filter still short after that fails the listing with
-// symResBufferOverflow, as do more than kMaxShortLists lists shorter than
-// their counts and a plan that has sent kMaxPlanRequests requests: counts
-// that never add up cost a bounded number of requests.
+// symResBufferOverflow, as do narrower filters sharing no tag whose counts
+// exceed their filter's, more than kMaxShortLists lists shorter than their
+// counts and a plan that has sent kMaxPlanRequests requests: counts that
+// never add up cost a bounded number of requests.
 #pragma once
 
 #include <QXSymbols.h>
@@ -38,11 +39,20 @@ constexpr std::uint64_t kMaxPlanRequests = 20000;
 // source whose counts are wrong) one plan accepts before it gives up.
 constexpr unsigned kMaxShortLists = 8;
 
+// Narrower filters (spelling a likely byte) of a filter matching at most
+// this many tags are listed straight away, without a count first: most of
+// them fit one reply.
+constexpr std::uint32_t kListFirstBelow = 4 * kListReplyTags;
+// Most tags one list may take (a source without the reply's limit gives
+// them all at once).
+constexpr std::uint32_t kMaxListCapacity = 65536;
+
 struct ListJob {
   enum class Kind { kCount, kList };
   Kind kind = Kind::kCount;
   std::size_t node = 0;
   std::string filter;
+  std::uint32_t capacity = 0;  // kList: room for this many tags
 };
 
 class ListPlan {
@@ -58,7 +68,11 @@ class ListPlan {
   // numbering, one per distinct name) that the list gave.
   void Counted(const ListJob& job, std::uint32_t count);
   void Listed(const ListJob& job, const std::vector<std::uint32_t>& ids);
-  // The list did not fit one reply after all (tags added meanwhile).
+  // The list arrived with n tags (before they are named): n counts for
+  // the filter when it was listed without a count.
+  void Sized(const ListJob& job, std::uint32_t n);
+  // The list did not fit one reply (tags added meanwhile, or a filter
+  // listed without a count).
   void Overflowed(const ListJob& job);
   // The job was lost with its connection: hand it out again.
   void Retry(const ListJob& job);
@@ -90,6 +104,11 @@ class ListPlan {
     std::size_t next = 0;
     bool prune = true;  // stop asking once the counts cover the node's
     std::uint64_t sum = 0;
+    // Counts of the narrower filters that spell an ASCII byte in stage 0:
+    // they share no tag, whether or not the source minds case, so more
+    // than the node's own count proves the counts wrong.
+    std::uint64_t disjoint_sum = 0;
+    int spelled = kEmpty;  // the byte this node's filter spells out
     std::size_t open = 0;  // children not settled
     std::bitset<256> asked;
     std::unordered_set<std::uint32_t> found;
@@ -104,7 +123,9 @@ class ListPlan {
   void Advance(std::size_t n);
   void Settle(std::size_t n);
   void Fail();
-  void Queue(std::size_t n, ListJob::Kind kind, bool front = false);
+  void Queue(std::size_t n, ListJob::Kind kind, bool front = false,
+             std::uint32_t capacity = kListReplyTags);
+  bool TakeCount(std::size_t n, std::uint32_t count);
 
   std::vector<Node> nodes_;
   std::deque<ListJob> queue_;

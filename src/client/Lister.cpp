@@ -49,7 +49,10 @@ struct Lister::State {
   }
 
   std::string Filter();
-  void Work(Conn& c);
+  void Work(Conn& c, std::vector<std::thread>* threads);
+  void Coordinate(std::vector<std::thread>* threads);
+  template <typename F>
+  void Guarded(F&& body, Conn* c);
   void RunJob(Conn& c, const ListJob& job, std::unique_lock<std::mutex>& lock);
   bool NameOne(Conn& c, std::unique_lock<std::mutex>& lock);
   void Lost(Conn& c, QXSymResult r);
@@ -73,6 +76,7 @@ struct Lister::State {
   std::unordered_map<std::string, std::uint32_t> seen;
   std::vector<TagInfo> ready;
   bool leaf_done = false;
+  bool handed_out = false;  // a batch has been handed out
   bool stop = false;
   QXSymResult failure = symResOk;
   unsigned jobs_out = 0;
@@ -97,13 +101,18 @@ std::string Lister::State::Filter() {
 }
 
 // A worker: runs the plan's jobs over one connection until the call stops,
-// the plan is over or the connection fails.
-void Lister::State::Work(Conn& c) {
+// a batch is ready, the plan is over or the connection fails. The worker of
+// the session's own connection (threads given) also starts the others.
+void Lister::State::Work(Conn& c, std::vector<std::thread>* threads) {
   std::unique_lock<std::mutex> lock(mutex);
   while (!stop && failure == symResOk && c.alive) {
+    if (threads != nullptr) Coordinate(threads);
     // A batch is ready: park here (unless an extra connection is still
     // being opened, which the call must wait for anyway).
-    if (WorkReady() && !opener_busy) break;
+    if (WorkReady()) {
+      winding_down = true;
+      if (!opener_busy) break;
+    }
     if (c.has_leaf) {
       NameOne(c, lock);
       continue;
@@ -137,9 +146,8 @@ void Lister::State::RunJob(Conn& c, const ListJob& job, std::unique_lock<std::mu
   if (job.kind == ListJob::Kind::kCount) {
     r = QXSym_QueryGlobalTagsNum(c.workspace, job.filter.c_str(), &count);
   } else {
-    handles.assign(kListReplyTags, 0);
-    r = QXSym_QueryFillGlobalTagList(c.workspace, job.filter.c_str(), handles.data(),
-                                     kListReplyTags);
+    handles.assign(job.capacity, 0);
+    r = QXSym_QueryFillGlobalTagList(c.workspace, job.filter.c_str(), handles.data(), job.capacity);
   }
   lock.lock();
   if (r == symResBufferOverflow && job.kind == ListJob::Kind::kList) {
@@ -154,6 +162,7 @@ void Lister::State::RunJob(Conn& c, const ListJob& job, std::unique_lock<std::mu
     std::size_t n = 0;
     while (n < handles.size() && handles[n] != 0) ++n;
     handles.resize(n);
+    plan.Sized(job, static_cast<std::uint32_t>(n));
     c.has_leaf = true;
     c.leaf = job;
     c.handles = std::move(handles);
@@ -223,16 +232,20 @@ void Lister::State::Lost(Conn& c, QXSymResult r) {
 }
 
 bool Lister::State::OpenerWanted() const {
-  return !opener_busy && !opening_over && open_extra && extras + 1 < options.connections &&
-         plan.root_counted() && plan.root_count() > kListReplyTags && !Over() && !stop;
+  return !opener_busy && !winding_down && !opening_over && open_extra &&
+         extras + 1 < options.connections && plan.root_counted() &&
+         plan.root_count() > kListReplyTags && !Over() && !stop;
 }
 
 // Opens extra connections one after the other while the listing needs
 // them; a connection that cannot be opened ends the opening for good.
 void Lister::State::Open() {
   std::unique_lock<std::mutex> lock(mutex);
-  while (!stop && !winding_down && !opening_over && extras + 1 < options.connections && !Over() &&
-         failure == symResOk) {
+  // Once started it makes its attempt even when the call is about to return
+  // (a fast source may have a batch ready before this thread runs).
+  for (bool first = true; !stop && (first || !winding_down) && !opening_over &&
+                          extras + 1 < options.connections && !Over() && failure == symResOk;
+       first = false) {
     lock.unlock();
     const QXSymWorkspaceHandle ws = open_extra();
     lock.lock();
@@ -273,11 +286,44 @@ bool Lister::State::Stalled() const {
 bool Lister::State::WorkReady() const {
   if (failure != symResOk || plan.failure() != symResOk) return true;
   if (Over()) return true;
-  return ready.size() >= kListReplyTags || (leaf_done && !ready.empty());
+  // The first names as soon as one list is named, then batches of a reply.
+  return ready.size() >= kListReplyTags || (leaf_done && !ready.empty() && !handed_out);
 }
 
-// One call's work: a worker per live connection (more as extra connections
-// come up) and the opener, all joined before it returns.
+// Runs a thread's body; what it throws (no memory) fails the listing
+// instead of ending the program.
+template <typename F>
+void Lister::State::Guarded(F&& body, Conn* c) {
+  try {
+    body();
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (failure == symResOk) failure = symResMemoryAllocError;
+    if (c != nullptr) c->running = false;
+    if (c == nullptr) opener_busy = false;
+    changed.notify_all();
+  }
+}
+
+// Starts a worker for each extra connection that came up, and the opener
+// when more connections are wanted.
+void Lister::State::Coordinate(std::vector<std::thread>* threads) {
+  for (Conn& c : conns) {
+    if (c.alive && !c.served) {
+      c.served = true;
+      c.running = true;
+      threads->emplace_back([this, &c] { Guarded([&] { Work(c, nullptr); }, &c); });
+    }
+  }
+  if (OpenerWanted()) {
+    opener_busy = true;
+    threads->emplace_back([this] { Guarded([this] { Open(); }, nullptr); });
+  }
+}
+
+// One call's work: the session's own connection on the calling thread, a
+// worker for each extra connection as it comes up, and the opener; all
+// joined before it returns.
 void Lister::State::RunCall() {
   std::vector<std::thread> threads;
   std::unique_lock<std::mutex> lock(mutex);
@@ -285,24 +331,16 @@ void Lister::State::RunCall() {
   leaf_done = false;
   winding_down = false;
   for (Conn& c : conns) c.served = false;
-  for (;;) {
-    for (Conn& c : conns) {
-      if (c.alive && !c.served) {
-        c.served = true;
-        c.running = true;
-        threads.emplace_back([this, &c] { Work(c); });
-      }
-    }
-    if (OpenerWanted()) {
-      opener_busy = true;
-      threads.emplace_back([this] { Open(); });
-    }
-    if (WorkReady()) {
-      // The listing goes on over the connections up while an extra one is
-      // still being opened: the opener is joined before the call returns.
-      winding_down = true;
-      if (!opener_busy) break;
-    }
+  conns.front().served = true;
+  conns.front().running = true;
+  lock.unlock();
+  Guarded([&] { Work(conns.front(), &threads); }, &conns.front());
+  lock.lock();
+  // The listing goes on over the extra connections while one is still being
+  // opened: the opener is joined before the call returns.
+  winding_down = true;
+  while (opener_busy) {
+    Coordinate(&threads);
     changed.wait(lock);
   }
   stop = true;
@@ -347,6 +385,7 @@ bool Lister::Next(std::vector<TagInfo>* batch, bool* done, QXSymResult* rc) {
     return false;
   }
   batch->swap(s.ready);
+  s.handed_out = s.handed_out || !batch->empty();
   *done = s.Over() && s.ready.empty();
   *rc = symResOk;
   return true;

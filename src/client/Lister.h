@@ -34,14 +34,21 @@ constexpr std::uint32_t kTagBitAddress = 2;
 constexpr unsigned kMaxListConnections = 8;
 
 struct ListOptions {
-  std::string filter;  // '*' any run, '?' one character; empty: every tag
+  // '*' any run, '?' one byte of the session's encoding; empty: every tag.
+  // UTF-8, at most 259 bytes once in the session's encoding.
+  std::string filter;
   bool details = false;
   bool descriptions = false;
   unsigned connections = 1;  // 1 to 8, the session's own included
 };
 
 // Opens one more connection to the same controller (0 when it cannot);
-// the lister closes what it opened with QXSym_CloseWorkspace.
+// the lister closes what it opened with QXSym_CloseWorkspace. Extra
+// connections are opened only for a listing beyond one reply, one after the
+// other; the first that cannot be opened ends the opening. A call of Next()
+// that has an open under way goes on listing over the connections it has
+// and returns once the open is back, so an open should use a short
+// time-out.
 using OpenExtra = std::function<QXSymWorkspaceHandle()>;
 
 class Lister {
@@ -54,9 +61,14 @@ class Lister {
 
   // The next batch of tags not handed out before, each once. Works (with
   // worker threads for extra connections, all joined before it returns)
-  // until a batch is found or the listing ends. True with a batch (possibly
-  // empty only at the end, *done set); false with *rc set on a failure (the
-  // source's result, or symResBufferOverflow when counts never add up).
+  // until a batch is found or the listing ends: the first batch is the
+  // first list named, later ones hold a reply's worth. True with a batch
+  // (possibly empty only at the end, *done set); false with *rc set on a
+  // failure: the source's result on the session's own connection (a failed
+  // extra connection is retired and its work done by the others),
+  // symResBufferOverflow when counts never add up (after a bounded number
+  // of requests), symResInvalidParameter for options out of range or a
+  // filter the encoding cannot carry. The same failure on every later call.
   bool Next(std::vector<TagInfo>* batch, bool* done, QXSymResult* rc);
 
   // Requests sent to the source so far (list, count and per-tag calls).

@@ -57,6 +57,7 @@ class ListProxy {
 
   std::uint16_t port() const { return listen_port_; }
   int accepted() const { return accepted_.load(); }
+  int cuts() const { return cuts_.load(); }
 
  private:
   void Accept() {
@@ -106,7 +107,10 @@ class ListProxy {
         const ssize_t n = ::read(client, buf, sizeof buf);
         if (n <= 0 || ::write(server, buf, static_cast<std::size_t>(n)) != n) break;
         sent += static_cast<std::size_t>(n);
-        if (plan.cut_after != 0 && sent >= plan.cut_after) break;
+        if (plan.cut_after != 0 && sent >= plan.cut_after) {
+          ++cuts_;
+          break;
+        }
       }
       if (p[1].revents != 0) {
         const ssize_t n = ::read(server, buf, sizeof buf);
@@ -125,6 +129,7 @@ class ListProxy {
   std::uint16_t listen_port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> accepted_{0};
+  std::atomic<int> cuts_{0};
   std::thread acceptor_;
   std::vector<std::thread> relays_;
   std::mutex mutex_;

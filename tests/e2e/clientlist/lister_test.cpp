@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -28,13 +29,15 @@ using client::Lister;
 using client::ListOptions;
 using client::TagInfo;
 
+// The model file of this test process, removed when it ends.
 const std::string& ModelPath() {
-  static const std::string path = [] {
-    const std::string p = "/tmp/qxsym-clientlist-" + std::to_string(::getpid()) + ".json";
-    std::ofstream(p) << ModelJson(ListModelTags());
-    return p;
-  }();
-  return path;
+  struct File {
+    std::string path = "/tmp/qxsym-clientlist-" + std::to_string(::getpid()) + ".json";
+    File() { std::ofstream(path) << ModelJson(ListModelTags()); }
+    ~File() { std::remove(path.c_str()); }
+  };
+  static const File file;
+  return file.path;
 }
 
 // Opens extra connections to one address, counting the attempts; the
@@ -222,7 +225,10 @@ TEST_P(ListerTest, ExtraConnectionsJoinAndAreClosed) {
     ASSERT_TRUE(l.ok) << n << ": " << l.rc;
     EXPECT_EQ(l.names, Expected(model_, "")) << n;
   }
-  EXPECT_GE(extras_.attempts.load(), 2);
+  // The host table may be through before an extra connection is needed.
+  if (remote()) {
+    EXPECT_GE(extras_.attempts.load(), 2);
+  }
   EXPECT_LE(extras_.attempts.load(), 2 + 7);
 }
 
@@ -268,7 +274,8 @@ TEST_P(ListerTest, CountsThatNeverAddUpFailFast) {
     const Listing l = List(ws, o, extras_.Fn());
     EXPECT_FALSE(l.ok) << lie;
     EXPECT_EQ(l.rc, symResBufferOverflow) << lie;
-    EXPECT_LT(l.requests, 20000u) << lie;
+    // Each tag named once at the most, and a few counts and lists.
+    EXPECT_LT(l.requests, 2 * model_.size() + 200) << lie;
   }
   EXPECT_EQ(QXSym_CloseWorkspace(ws), symResOk);
 }
@@ -324,8 +331,31 @@ TEST_P(ListerTest, FailedExtraConnectionHandsItsWorkOn) {
   o.details = true;
   const Listing l = List(ws, o, extras_.Fn());
   ASSERT_TRUE(l.ok) << l.rc;
+  EXPECT_EQ(proxy.cuts(), 1);
   EXPECT_EQ(l.names, Expected(model_, ""));
   EXPECT_EQ(QXSym_CloseWorkspace(ws), symResOk);
+}
+
+TEST_P(ListerTest, ListerGoneInTheMiddleClosesWhatItOpened) {
+  ListOptions o;
+  o.connections = 3;
+  o.details = true;
+  {
+    Lister lister(ws_, Encoding::kUtf8, extras_.Fn(), o);
+    std::vector<TagInfo> batch;
+    bool done = false;
+    QXSymResult rc = symResOk;
+    ASSERT_TRUE(lister.Next(&batch, &done, &rc));
+    // The host table may be through while the first extra connection opens.
+    if (remote()) {
+      EXPECT_FALSE(done);
+    }
+    ASSERT_TRUE(lister.Next(&batch, &done, &rc));  // lists half named may be left
+  }
+  // TearDown: the extra workspaces are closed, and with the host table the
+  // source holds no tag of the listing any more.
+  ListOptions all;
+  EXPECT_EQ(List(ws_, all).names, Expected(model_, ""));
 }
 
 TEST_P(ListerTest, FailureOnTheOwnConnectionFailsTheListing) {
