@@ -158,6 +158,18 @@ TEST_P(ListerTest, ListsExactlyWhatTheFilterMatchesForNamesOfAnyBytes) {
   }
 }
 
+TEST_P(ListerTest, NamesWithPathMarksAreFoundWhole) {
+  for (const char* name : {"GVL.Speed007", "Motor.Temp", "a.b.c", "$Sys003"}) {
+    QXSymTagHandle t = 0;
+    ASSERT_EQ(QXSym_GetGlobalTag(ws_, name, &t), symResOk) << name;
+    char buf[QXSYM_MAX_STRING];
+    std::uint16_t len = sizeof buf;
+    EXPECT_EQ(QXSym_GetTagName(t, buf, &len), symResOk);
+    EXPECT_STREQ(buf, name);
+    EXPECT_EQ(QXSym_CloseTag(t), symResOk);
+  }
+}
+
 TEST_P(ListerTest, HandsOutBatchesAsFoundAndRefusesBadOptions) {
   ListOptions o;
   Lister lister(ws_, Encoding::kUtf8, nullptr, o);
