@@ -101,8 +101,13 @@ int main(int argc, char** argv) {
   AddGlobalOptions(app, ctx, global);
   const Command commands[] = {AddInfo(app), AddList(app),  AddRead(app),  AddWrite(app),
                               AddType(app), AddWatch(app), AddTable(app), AddBench(app)};
+  // Extra words are TAG VALUE pairs of write, and wrong anywhere else.
+  app.allow_extras();
   try {
     app.parse(argc, argv);
+    if (!app.remaining().empty() && !commands[3].app->parsed()) {
+      throw CLI::ExtrasError(app.remaining());
+    }
   } catch (const CLI::ParseError& e) {
     return UsageError(app, e, ctx, argc, argv);
   }

@@ -13,7 +13,8 @@ namespace {
 struct ListOptions {
   std::string filter;
   bool names_only = false;
-  unsigned connections = 1;
+  // Extra connections are opened only for a listing beyond one reply.
+  unsigned connections = 4;
 };
 
 // Tags batch by batch as the core finds them; false after the last.

@@ -104,13 +104,24 @@ Command AddWrite(CLI::App& app) {
                         "  qxsym write Recipe '{\"Id\": 7, \"OvenTemp\": 180.5}'\n"
                         "  qxsym write Recipe.StepTemps '[100, 120, 140, 160, 180]'\n"
                         "  qxsym write Temps[1] 30.5 Temps[8] 31");
+  // TAG and VALUE one string each, so that a JSON list stays one value;
+  // further pairs come as the command's remaining words.
+  auto tag = std::make_shared<std::string>();
+  auto value = std::make_shared<std::string>();
+  c.app->add_option("TAG", *tag, "tag name or member path")->required();
   c.app
-      ->add_option("TAG VALUE", o->pairs,
-                   "tag name or member path, then its value: text, or JSON for a structure or "
-                   "array; more pairs may follow")
-      ->required()
-      ->expected(2, 1 << 20);
-  c.run = [o](const Context& ctx) { return RunWrite(ctx, *o); };
+      ->add_option("VALUE", *value,
+                   "the value: text, or JSON for a structure or array; more TAG VALUE pairs "
+                   "may follow")
+      ->required();
+  CLI::App* sub = c.app;
+  c.run = [o, tag, value, sub](const Context& ctx) {
+    o->pairs = {*tag, *value};
+    // The words beyond VALUE pass up to the application (main lets only
+    // write have them).
+    for (const std::string& more : sub->get_parent()->remaining()) o->pairs.push_back(more);
+    return RunWrite(ctx, *o);
+  };
   return c;
 }
 
