@@ -1,37 +1,35 @@
-// The commands of qxsym. Each returns the process exit status and throws
-// CliError on failure.
+// The subcommands of qxsym. Each file of commands/ binds one command's
+// options on the application and gives how it runs; main only assembles
+// them. A run returns the exit status and throws CliError on failure.
 #pragma once
 
-#include <cstdint>
+#include <CLI/CLI.hpp>
+#include <functional>
 #include <string>
-#include <vector>
 
-#include "Output.h"
-#include "Session.h"
+#include "Context.h"
+#include "LeafJson.h"
 
 namespace qxsym::cli {
 
-struct Context {
-  Endpoint endpoint;
-  bool json = false;
-  Style out_style;        // standard output
-  Style err_style;        // standard error
-  bool progress = false;  // standard error is a terminal
+struct Command {
+  CLI::App* app = nullptr;
+  std::function<int(const Context&)> run;
 };
 
-// The error on standard error (result code by name, what to do); with
-// --json also as a document on standard output unless one was begun there.
-void ReportError(const Context& ctx, const CliError& error, bool document = true);
+Command AddInfo(CLI::App& app);
+Command AddList(CLI::App& app);
+Command AddRead(CLI::App& app);
+Command AddWrite(CLI::App& app);
+Command AddType(CLI::App& app);
+Command AddWatch(CLI::App& app);
+Command AddTable(CLI::App& app);
+Command AddBench(CLI::App& app);
 
-int RunInfo(const Context& ctx);
-int RunList(const Context& ctx, const std::string& filter, bool names_only);
-int RunRead(const Context& ctx, const std::vector<std::string>& tags);
-int RunWrite(const Context& ctx, const std::string& tag, const std::string& value);
-int RunType(const Context& ctx, const std::string& tag);
-int RunWatch(const Context& ctx, const std::vector<std::string>& tags, std::uint32_t interval_ms,
-             std::uint64_t count);
-int RunTable(const Context& ctx, const std::string& file, bool force);
-int RunBench(const Context& ctx, const std::string& tag, std::uint32_t count,
-             std::uint32_t max_group);
+// A subcommand with its help line and examples.
+CLI::App* AddSubcommand(CLI::App& app, const char* name, const char* help, const char* examples);
+
+// The document on standard output, indented.
+void PrintJson(const Json& doc);
 
 }  // namespace qxsym::cli

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Session.h"
+#include "Context.h"
 
 namespace qxsym::cli {
 namespace {

@@ -17,6 +17,7 @@ QXSymResult Details(QXSymTagHandle tag, Encoding encoding, TagInfo* info, std::u
   std::string type_name;
   QXSymTyVar tyvar{};
   std::uint32_t size = 0;
+  std::uint32_t full_size = 0;
   bool_t read_only = 0;
   bool_t bit = 0;
   QXSymResult r;
@@ -26,6 +27,8 @@ QXSymResult Details(QXSymTagHandle tag, Encoding encoding, TagInfo* info, std::u
   if ((r = QXSym_GetTagDataTypeVar(tag, &tyvar)) != symResOk) return r;
   ++*requests;
   if ((r = QXSym_GetTagDataSize(tag, &size)) != symResOk) return r;
+  // Known from the lookup, as the data size: no request.
+  if ((r = QXSym_GetTagDataFullSize(tag, &full_size)) != symResOk) return r;
   ++*requests;
   if ((r = QXSym_IsTagReadOnly(tag, &read_only)) != symResOk) return r;
   // Only a BOOL lives at a bit address: other tags need not be asked.
@@ -36,6 +39,7 @@ QXSymResult Details(QXSymTagHandle tag, Encoding encoding, TagInfo* info, std::u
   info->type_name = TextToUtf8(type_name, encoding);
   info->tyvar = static_cast<std::uint32_t>(tyvar);
   info->size = size;
+  info->full_size = full_size;
   info->flags = (read_only != 0 ? kTagReadOnly : 0) | (bit != 0 ? kTagBitAddress : 0);
   return symResOk;
 }

@@ -20,8 +20,9 @@ struct TagInfo {
   // With ListOptions::details:
   std::string type_name;
   std::uint32_t tyvar = 0;
-  std::uint32_t size = 0;   // data size in bytes
-  std::uint32_t flags = 0;  // kTagReadOnly, kTagBitAddress
+  std::uint32_t size = 0;       // data size in bytes
+  std::uint32_t full_size = 0;  // bytes of the tag's whole memory (all elements)
+  std::uint32_t flags = 0;      // kTagReadOnly, kTagBitAddress
   // With ListOptions::descriptions:
   std::string description;
 };

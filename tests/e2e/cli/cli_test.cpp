@@ -226,14 +226,14 @@ TEST_F(CliTest, ErrorsNameTheResultCodeAndFail) {
   };
   const Case cases[] = {
       {{"read", "NoSuchTag"}, "symResSymbolNotFound", "'NoSuchTag'"},
-      {{"write", "CntInt", "40000"}, "symResInvalidParameter", "out of range (-32768 to 32767)"},
-      {{"write", "CntUsint", "-1"}, "symResInvalidParameter", "out of range (0 to 255)"},
-      {{"write", "CntDint", "12abc"}, "symResInvalidParameter", "not an integer"},
+      {{"write", "CntInt", "40000"}, "symResInvalidParameter", "INT takes -32768 to 32767"},
+      {{"write", "CntUsint", "-1"}, "symResInvalidParameter", "USINT takes 0 to 255"},
+      {{"write", "CntDint", "12abc"}, "symResInvalidParameter", "not a number"},
       {{"write", "OvenPower", "1e39"}, "symResInvalidParameter", "out of range"},
       {{"write", "SerialNumber", "x"}, "symResReadOnlyTag", "read-only"},
       {{"write", "Recipe", R"({"Bogus": 1})"}, "symResSymbolNotFound", "no member 'Bogus'"},
       {{"write", "Grid", "[1, 2]"}, "symResInvalidParameter", "list of 12 elements"},
-      {{"write", "Operator", std::string(81, 'x')}, "symResInvalidParameter", "too long"},
+      {{"write", "Operator", std::string(81, 'x')}, "symResInvalidParameter", "at most 80"},
       {{"read", "Temps[9]"}, "symResInvalidArrayIndex", "Temps[9]"},
   };
   for (const Case& c : cases) {

@@ -1,13 +1,13 @@
-// Splitting of tag filters for listings longer than one reply, and array
-// bounds read from type names.
+// Splitting of tag filters for listings longer than one reply (the client
+// core's plan, as the tool's listing uses it), and array bounds read from
+// type names.
+#include <ListPlan.h>
+#include <TypeCatalog.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <map>
 #include <set>
-
-#include "TagLister.h"
-#include "TypeShape.h"
-#include "ValueSet.h"
 
 namespace qxsym::cli {
 namespace {
@@ -33,37 +33,68 @@ std::set<std::string> Select(const std::string& glob, const std::vector<std::str
   return out;
 }
 
-TEST(FilterTest, SplitFiltersTogetherMatchExactlyTheOriginal) {
-  const std::vector<std::string> names = {
-      "A", "a1", "Ab",  "Area01_Line02", "B_x",    "Motor",  "motor_9",
-      "M", "MM", "x.y", "Tank1",         "tank12", "Z9z9z9", "_under"};
-  for (const std::string glob : {"", "*", "A*", "*r", "?", "M*r*", "T?nk*", "*_*", "x?y"}) {
-    std::vector<std::string> parts = SplitFilter(glob, kFilterAlphabet);
-    ASSERT_FALSE(parts.empty()) << glob;
-    std::set<std::string> merged;
-    for (const std::string& p : parts) {
-      EXPECT_FALSE(p.empty()) << glob;  // the empty filter would match everything
-      auto some = Select(p, names);
-      merged.insert(some.begin(), some.end());
+// Runs the plan against names answered by the glob above, lists capped at
+// one reply, and gives back what its lists found.
+std::set<std::string> Planned(const std::string& glob, const std::vector<std::string>& names) {
+  client::ListPlan plan(glob);
+  std::map<std::string, std::uint32_t> ids;
+  for (const std::string& n : names) ids.emplace(n, static_cast<std::uint32_t>(ids.size()));
+  std::set<std::string> found;
+  client::ListJob job;
+  while (plan.Take(&job)) {
+    const std::set<std::string> some = Select(job.filter, names);
+    if (job.kind == client::ListJob::Kind::kCount) {
+      plan.Counted(job, static_cast<std::uint32_t>(some.size()));
+      continue;
     }
-    EXPECT_EQ(merged, Select(glob, names)) << glob;
+    if (some.size() > client::kListReplyTags) {
+      plan.Overflowed(job);
+      continue;
+    }
+    std::vector<std::uint32_t> listed;
+    for (const std::string& n : some) {
+      plan.Learn(n);
+      listed.push_back(ids[n]);
+      found.insert(n);
+    }
+    plan.Listed(job, listed);
   }
-  EXPECT_TRUE(SplitFilter("Exact", kFilterAlphabet).empty());
+  EXPECT_TRUE(plan.finished()) << glob;
+  EXPECT_EQ(plan.failure(), symResOk) << glob;
+  return found;
+}
+
+TEST(FilterTest, SplitFiltersTogetherMatchExactlyTheOriginal) {
+  std::vector<std::string> names = {"A",       "a1",    "Ab", "Area01_Line02", "B_x",   "Motor",
+                                    "motor_9", "M",     "MM", "x.y",           "Tank1", "tank12",
+                                    "Z9z9z9",  "_under"};
+  // More than one reply's worth, so the plan must split.
+  for (int i = 0; i < 1200; ++i) {
+    names.push_back("Area" + std::to_string(i % 7) + "_M" + std::to_string(i) +
+                    (i % 3 ? "r" : ".y"));
+  }
+  for (const std::string glob : {"", "*", "A*", "*r", "?", "M*r*", "T?nk*", "*_*", "x?y"}) {
+    EXPECT_EQ(Planned(glob, names), Select(glob, names)) << glob;
+  }
 }
 
 TEST(FilterTest, ArrayBoundsFromTypeNames) {
   using V = std::vector<std::int64_t>;
-  EXPECT_EQ(BoundsFromName("ARRAY[1..8] OF REAL", 1), V({1}));
-  EXPECT_EQ(BoundsFromName("ARRAY[-2..3, 0 .. 1] OF INT", 2), V({-2, 0}));
-  EXPECT_EQ(BoundsFromName("array[1..2,1..3,1..4] of real", 3), V({1, 1, 1}));
-  EXPECT_FALSE(BoundsFromName("ZONE_TEMPS", 1));
-  EXPECT_FALSE(BoundsFromName("ARRAY[1..8] OF REAL", 2));
-  EXPECT_FALSE(BoundsFromName("ARRAY[x..8] OF REAL", 1));
-  EXPECT_FALSE(BoundsFromName("ARRAY[1 2..8] OF REAL", 1));
+  auto bounds = [](const char* name, std::size_t dims) {
+    V lower;
+    return client::BoundsFromName(name, dims, &lower) ? lower : V({999});
+  };
+  EXPECT_EQ(bounds("ARRAY[1..8] OF REAL", 1), V({1}));
+  EXPECT_EQ(bounds("ARRAY[-2..3, 0 .. 1] OF INT", 2), V({-2, 0}));
+  EXPECT_EQ(bounds("array[1..2,1..3,1..4] of real", 3), V({1, 1, 1}));
+  EXPECT_EQ(bounds("ZONE_TEMPS", 1), V({999}));
+  EXPECT_EQ(bounds("ARRAY[1..8] OF REAL", 2), V({999}));
+  EXPECT_EQ(bounds("ARRAY[x..8] OF REAL", 1), V({999}));
+  EXPECT_EQ(bounds("ARRAY[1 2..8] OF REAL", 1), V({999}));
 
-  EXPECT_EQ(ElementLabel(0, {8}, {1}), "[1]");
-  EXPECT_EQ(ElementLabel(5, {2, 3}, {1, 0}), "[2,2]");
-  EXPECT_EQ(ElementLabel(23, {2, 3, 4}, {-1, 1, 1}), "[0,3,4]");
+  EXPECT_EQ(client::ElementLabel(0, {8}, {1}), "[1]");
+  EXPECT_EQ(client::ElementLabel(5, {2, 3}, {1, 0}), "[2,2]");
+  EXPECT_EQ(client::ElementLabel(23, {2, 3, 4}, {-1, 1, 1}), "[0,3,4]");
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 #include <iterator>
 #include <string>
 
+#include "Context.h"
 #include "NewFile.h"
 #include "Output.h"
-#include "Session.h"
 
 namespace qxsym::cli {
 namespace {
