@@ -12,18 +12,14 @@
 namespace qxsym::cli {
 namespace {
 
-// The library's reply time-out when the address gives 0.
-constexpr int kLibraryTimeoutMs = 10000;
-
 CliError ConnectError(const Context& ctx, QXSymResult r, std::chrono::steady_clock::duration took) {
   const Endpoint& e = ctx.endpoint;
   const std::string what = "cannot connect to " + e.host + ":" + std::to_string(e.port);
-  // A controller that takes the connection and stays silent fails the open
-  // with symResSocketError once the handshakes and the open request have
-  // each waited a whole time-out; one that closes fails at once.
-  const std::chrono::milliseconds waited(e.timeout_ms != 0 ? e.timeout_ms : kLibraryTimeoutMs);
-  if (r == symResSocketError && took >= waited) {
-    return CliError(r, what + ": the controller does not answer",
+  const auto took_ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+  const std::string why =
+      client::OpenFailureMessage(r, static_cast<std::uint64_t>(took_ms), e.timeout_ms);
+  if (why != client::InfoOf(r).message) {
+    return CliError(r, what + ": " + why,
                     "it accepted the connection but answered nothing within the time-outs; "
                     "check that the port is its symbol service's and that it runs");
   }
