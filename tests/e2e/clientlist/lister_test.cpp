@@ -147,8 +147,8 @@ TEST_P(ListerTest, ListsExactlyWhatTheFilterMatchesForNamesOfAnyBytes) {
                            "?",
                            "Nothing*",
                            "*r0??",
-                           "\xC3\x9C"
-                           "ber*"};
+                           ("\xC3\x9C"
+                            "ber*")};
   for (const char* f : filters) {
     ListOptions o;
     o.filter = f;
