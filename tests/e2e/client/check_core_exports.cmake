@@ -2,16 +2,8 @@ cmake_policy(SET CMP0057 NEW)
 # The core's shared library exports exactly the functions its header
 # declares, every one with the QXSymCore_ prefix (weak instances of the
 # standard library's templates aside).
-execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIB}")
-endif()
-string(REGEX MATCHALL "[0-9a-fA-F]+ [TDBR] [^\n]+" lines "${nm_out}")
-set(exports "")
-foreach(line ${lines})
-  string(REGEX REPLACE "^[0-9a-fA-F]+ [A-Za-z] " "" sym "${line}")
-  list(APPEND exports "${sym}")
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../meta/DynamicExports.cmake)
+qxsym_dynamic_exports(${LIB} "TDBR" exports)
 file(READ ${HEADER} header)
 string(REGEX MATCHALL "QXSYMCORE_API[^(;]*[ *]QXSymCore_[A-Za-z0-9_]+\\(" found "${header}")
 set(declared "")
