@@ -247,22 +247,30 @@
 
   // ---- writes ----------------------------------------------------------------
 
-  function onWrite(ev) {
+  // The server reads the typed text by the client core's rules, as the
+  // write will: the confirmation shows the value as it was understood, or
+  // the refusal says why. A reply for a tag no longer selected is dropped.
+  async function onWrite(ev) {
     ev.preventDefault();
     const d = state.detail;
+    const text = $('writeText').value;
     const result = $('writeResult');
     result.className = '';
     result.textContent = '';
-    let parsed;
+    state.pending = null;
+    $('confirm').hidden = true;
+    let understood;
     try {
-      parsed = QXParse.parseValue(d.type, $('writeText').value);
+      understood = await api('api/check', { name: d.name, text });
     } catch (e) {
+      if (state.detail !== d) return;
       result.className = 'error';
-      result.textContent = e.message;
+      result.textContent = errorText(e);
       return;
     }
-    state.pending = { name: d.name, text: $('writeText').value };
-    $('confirmText').textContent = `Write ${JSON.stringify(parsed.json)} to ${d.name} (${d.type.name})?`;
+    if (state.detail !== d) return;
+    state.pending = { name: d.name, text };
+    $('confirmText').textContent = `Write ${understood.shown} to ${d.name} (${understood.typeName})?`;
     $('confirm').hidden = false;
   }
 
