@@ -190,10 +190,13 @@
         box.append(node);
       }
     } else if (Array.isArray(value)) {
-      const inner = type && type.dims && type.dims.length > 1 ? { ...type, dims: type.dims.slice(1) } : type && type.element;
+      // Elements go by their declared indices, one dimension at a time.
+      const many = type && type.dims && type.dims.length > 1;
+      const inner = many ? { ...type, dims: type.dims.slice(1), lower: type.lower.slice(1) } : type && type.element;
+      const first = type && type.lower ? type.lower[0] : 0;
       value.forEach((v, i) => {
         const node = el('div', 'node');
-        node.append(el('span', 'k', `[${i}]: `));
+        node.append(el('span', 'k', `[${first + i}]: `));
         if (Array.isArray(v) || (v && typeof v === 'object')) node.append(valueTree(v, inner));
         else node.append(leaf(v));
         box.append(node);

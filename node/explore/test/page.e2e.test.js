@@ -131,7 +131,7 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await select('Temps');
     await refused('[0, 1e39]', /symResInvalidParameter: .*1e\+39 is out of range: REAL takes -3\.4028235e\+38 to/);
     await confirmed('[0, 21.5]', /^Write \[0,21\.5\] to Temps \(ARRAY\[1\.\.8\] OF REAL\)\?$/);
-    assert.match(await page.textContent('#tagValue'), /\[1\]: 21\.5/);
+    assert.match(await page.textContent('#tagValue'), /\[1\]: 0\s*\[2\]: 21\.5/);  // declared indices
 
     await select('CntInt');
     await refused('40000', /out of range: INT takes -32768 to 32767/);
