@@ -181,7 +181,7 @@ def test_type_descriptions(ws):
     assert [m.name for m in t.members] == ["Name", "Id", "OvenTemp", "BeltSpeed", "DwellTime", "StepTemps"]
     steps = t.members[-1]
     assert steps.offset == 52 and steps.type.dims == (5,) and steps.type.element.name == "INT"
-    assert ws.type("Line.Main").kind == "struct"  # function blocks are laid out as structures
+    assert ws.type("Line.Main").kind == "function_block"
     assert ws.type("Heatmap").as_dict()["dims"] == [2, 3, 4]
     temps = ws.type("Temps")
     assert (temps.dims, temps.lower, temps.element.kind) == ((8,), (1,), "float")
