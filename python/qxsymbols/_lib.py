@@ -82,31 +82,26 @@ _PROTOTYPES = {  # QXSymCore_<name>: (result, arguments); a handle is a u32
 }
 
 
-def _candidates(names: Sequence[str], var: str, beside: Optional[str]) -> List[str]:
-    """Places to look, in order: the environment variable (a file or folder), beside the library already
-    loaded, next to the package, the system's search."""
+def _find(names: Sequence[str], var: str, beside: Optional[str], check: str, errors: List[str]) -> Any:
+    """The first library that loads and exports ``check``, looked for in the environment variable's file or
+    folder, beside the library already loaded, next to the package, then by the system's search; why each
+    other place failed goes to ``errors``."""
     env = os.environ.get(var)
-    out = ([str(Path(env) / n) for n in names] if Path(env).is_dir() else [env]) if env else []
+    places = ([str(Path(env) / n) for n in names] if Path(env).is_dir() else [env]) if env else []
     folders = ([Path(beside).parent] if beside else []) + [Path(__file__).resolve().parent]
-    out += [str(folder / n) for folder in folders for n in names]
     found = ctypes.util.find_library(names[0][:-4] if _WIN else names[0][3:-3])
-    return out + ([found] if found else []) + list(names)  # last: the dynamic loader's own search
-
-
-def _open(candidates: List[str], errors: List[str], check: str) -> Optional[ctypes.CDLL]:
-    """The first candidate that loads and exports ``check``; why each other failed goes to ``errors``."""
-    for cand in candidates:
-        if os.sep in cand and not os.path.exists(cand):
-            errors.append(f"{cand}: no such file")
+    for place in places + [str(f / n) for f in folders for n in names] + ([found] if found else []) + list(names):
+        if os.sep in place and not os.path.exists(place):
+            errors.append(f"{place}: no such file")
             continue
         try:
-            lib = ctypes.CDLL(cand, mode=ctypes.RTLD_GLOBAL)  # the core finds the library by its name
+            lib = ctypes.CDLL(place, mode=ctypes.RTLD_GLOBAL)  # the core finds the library by its name
         except OSError as exc:
-            errors.append(f"{cand}: {exc}")
+            errors.append(f"{place}: {exc}")
             continue
         if hasattr(lib, check):
             return lib
-        errors.append(f"{cand}: not the library looked for (no {check})")
+        errors.append(f"{place}: not the library looked for (no {check})")
     return None
 
 
@@ -120,8 +115,8 @@ def library() -> ctypes.CDLL:
     with _lock:
         if _lib is None:
             errors: List[str] = []
-            base = _open(_candidates(_NAMES, LIBRARY_ENV, None), errors, "QXSym_Init")
-            core = base and _open(_candidates(_CORE_NAMES, CORE_ENV, base._name), errors, "QXSymCore_Open")
+            base = _find(_NAMES, LIBRARY_ENV, None, "QXSym_Init", errors)
+            core = base and _find(_CORE_NAMES, CORE_ENV, base._name, "QXSymCore_Open", errors)
             if not core:
                 raise LibraryNotFoundError(
                     f"the QXSymbols shared library was not found; set {LIBRARY_ENV} to the path of libQXSymbols.so"

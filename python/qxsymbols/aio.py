@@ -14,7 +14,7 @@ from __future__ import annotations
 import asyncio
 import functools
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any, AsyncIterator, Awaitable, Callable, Dict, Generator, Generic, Iterable, Optional, TypeVar
+from typing import Any, AsyncIterator, Callable, Dict, Generator, Iterable, Optional, TypeVar
 
 from . import workspace as _sync
 from .workspace import Change
@@ -22,17 +22,33 @@ from .workspace import Change
 __all__ = ["connect", "Workspace", "Group"]
 
 T = TypeVar("T")
+S = TypeVar("S", bound="_Coroutines")
 
 
 class _Coroutines:
-    """A blocking object whose public methods are coroutines here, run on its workspace's worker thread; its
-    other attributes read as they are."""
+    """A blocking object made on its workspace's worker thread: await it, or use it with ``async with`` (closed
+    at the end). Its public methods are coroutines run on that thread; its other attributes read as they are."""
 
-    def __init__(self, obj: Any, executor: ThreadPoolExecutor) -> None:
-        self._obj, self._executor = obj, executor
+    def __init__(self, make: Callable[[], Any], executor: ThreadPoolExecutor) -> None:
+        self._make, self._executor = make, executor
+        self._obj: Any = None
 
     async def _run(self, fn: Callable[..., T], *args: Any) -> T:
         return await asyncio.get_running_loop().run_in_executor(self._executor, functools.partial(fn, *args))
+
+    async def _open(self: S) -> S:
+        if self._obj is None:
+            self._obj = await self._run(self._make)
+        return self
+
+    def __await__(self: S) -> Generator[Any, None, S]:
+        return self._open().__await__()
+
+    async def __aenter__(self: S) -> S:
+        return await self._open()
+
+    async def __aexit__(self, *exc: Any) -> None:
+        await self.close()
 
     def __getattr__(self, name: str) -> Any:
         if name.startswith("_"):
@@ -47,12 +63,6 @@ class _Coroutines:
 
         setattr(self, name, call)  # made once per object
         return call
-
-    async def __aenter__(self: T) -> T:
-        return self
-
-    async def __aexit__(self, *exc: Any) -> None:
-        await self.close()
 
     async def close(self) -> None:
         """Close it; calls already queued run first."""
@@ -75,14 +85,9 @@ class Workspace(_Coroutines):
         finally:
             self._executor.shutdown(wait=False)
 
-    def group(self, names: Iterable[str]) -> "_Opening[Group]":
+    def group(self, names: Iterable[str]) -> Group:
         """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""
-        names = list(names)
-
-        async def make() -> Group:
-            return Group(await self._run(self._obj.group, names), self._executor)
-
-        return _Opening(make)
+        return Group(functools.partial(self._obj.group, list(names)), self._executor)
 
     async def watch(self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True) -> AsyncIterator[Change]:
         """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``; wrap it in
@@ -95,42 +100,18 @@ class Workspace(_Coroutines):
                     yield change
 
 
-C = TypeVar("C", bound=_Coroutines)
-
-
-class _Opening(Generic[C], Awaitable[C]):
-    """An object being opened: await it, or use it with ``async with`` (closed at the end)."""
-
-    def __init__(self, make: Callable[[], Awaitable[C]]) -> None:
-        self._make, self._obj = make, None  # type: Callable[[], Awaitable[C]], Optional[C]
-
-    def __await__(self) -> Generator[Any, None, C]:
-        return self._make().__await__()
-
-    async def __aenter__(self) -> C:
-        self._obj = await self._make()
-        return self._obj
-
-    async def __aexit__(self, *exc: Any) -> None:
-        if self._obj is not None:
-            await self._obj.close()
-
-
-def connect(host: str, port: int, timeout: Optional[float] = None, **kw: Any) -> _Opening[Workspace]:
+def connect(host: str, port: int, timeout: Optional[float] = None, **kw: Any) -> Workspace:
     """Open a workspace without blocking the event loop: ``ws = await connect(...)`` or ``async with
     connect(...) as ws``. Arguments as :func:`qxsymbols.connect`."""
 
-    def opener() -> _sync.Workspace:
-        ws = _sync.connect(host, port, timeout, **kw)
-        ws.version  # asked here, off the event loop
-        return ws
-
-    async def make() -> Workspace:
-        executor = ThreadPoolExecutor(max_workers=1, thread_name_prefix="qxsymbols")
+    def make() -> _sync.Workspace:
         try:
-            return Workspace(await asyncio.get_running_loop().run_in_executor(executor, opener), executor)
+            ws = _sync.connect(host, port, timeout, **kw)
+            ws.version  # asked here, off the event loop
+            return ws
         except BaseException:
-            executor.shutdown(wait=False)
+            executor.shutdown(wait=False)  # on its own worker: nothing waits
             raise
 
-    return _Opening(make)
+    executor = ThreadPoolExecutor(max_workers=1, thread_name_prefix="qxsymbols")
+    return Workspace(make, executor)

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import functools
 import itertools
-from typing import Any, Dict, Iterator, Mapping, Optional, Tuple, Type, Union
+from typing import Any, Dict, Iterator, Mapping, Optional, Tuple, Union
 
 from ._lib import library
 
@@ -51,7 +51,9 @@ def code_of(name: str) -> int:
 
 class QXSymError(Exception):
     """A call failed: ``code`` is the result code, ``name`` its name, ``advice`` what to do about it.
-    Subclasses group the codes callers handle apart."""
+    Subclasses group the codes callers handle apart, those whose names are in their ``family``."""
+
+    family: Tuple[str, ...] = ()
 
     def __init__(self, code: int, message: Optional[str] = None) -> None:
         self.code, self.name, self.message = int(code), result_name(int(code)), message
@@ -64,38 +66,34 @@ class QXSymError(Exception):
 
 class QXSymTimeoutError(QXSymError, TimeoutError):
     """No complete reply within the workspace's time-out."""
+    family = ("symResTimeoutError",)
 
 
 class ConnectionLostError(QXSymError, ConnectionError):
     """The controller cannot be reached, or the connection to it broke."""
+    family = ("symResInvalidAddress", "symResConnectionLost", "symResSocketError")
 
 
 class NotFoundError(QXSymError, LookupError):
     """No tag, member or attribute of that name."""
+    family = ("symResSymbolNotFound", "symResAttributeNotFound")
 
 
 class ReadOnlyError(QXSymError):
     """The tag may not be written."""
+    family = ("symResReadOnlyTag",)
 
 
 class InvalidValueError(QXSymError, ValueError):
     """A value or argument does not fit (type, range, shape, text); nothing was sent."""
-
-
-_FAMILIES: Dict[str, Type[QXSymError]] = {
-    "symResTimeoutError": QXSymTimeoutError, "symResReadOnlyTag": ReadOnlyError,
-    "symResInvalidAddress": ConnectionLostError, "symResConnectionLost": ConnectionLostError,
-    "symResSocketError": ConnectionLostError,
-    "symResSymbolNotFound": NotFoundError, "symResAttributeNotFound": NotFoundError,
-    "symResInvalidParameter": InvalidValueError, "symResInvalidArrayIndex": InvalidValueError,
-    "symResInvalidTagType": InvalidValueError,  # a structure where a leaf is wanted
-}
+    family = ("symResInvalidParameter", "symResInvalidArrayIndex", "symResInvalidTagType")  # a structure for a leaf
 
 
 def error_for(code: int, message: Union[str, bytes, None] = None) -> QXSymError:
     """The exception of the family that ``code`` belongs to; a message from the core comes as UTF-8 bytes."""
     text = message.decode("utf-8", "replace") if isinstance(message, bytes) else message
-    return _FAMILIES.get(result_name(code), QXSymError)(code, text)
+    name = result_name(code)
+    return next((c for c in QXSymError.__subclasses__() if name in c.family), QXSymError)(code, text)
 
 
 def invalid(message: str) -> InvalidValueError:

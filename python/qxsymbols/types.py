@@ -1,6 +1,6 @@
-"""Python values to and from the client core's leaf values, shaped by its layouts (flat tables of leaves) into
-dicts for structures and nested lists for arrays; and type descriptions made from the same layouts. Whether a
-value fits its type is the core's to judge."""
+"""Python values to and from the client core's values, shaped by its layouts (flat tables of leaves) into dicts
+for structures and nested lists for arrays, and type descriptions from the same layouts. Whether a value fits
+its type is the core's to judge."""
 
 from __future__ import annotations
 
@@ -29,7 +29,6 @@ Describe = Callable[[str], Any]  # a path's layout (a _lib.Layout), the core's u
 @dataclass(frozen=True)
 class Member:
     """One member of a structure or function block, at its byte offset."""
-
     name: str
     type: "TypeInfo"
     offset: int
@@ -45,7 +44,6 @@ class TypeInfo:
     ``numeric``, ``signed``, ``integer``). Arrays give their element counts and declared lower bounds:
     ``ARRAY[1..8] OF REAL`` has dims (8,), lower (1,).
     """
-
     name: str
     size: int
     kind: str
@@ -68,8 +66,8 @@ class TypeInfo:
 
 @functools.lru_cache(maxsize=4096)
 def steps(rest: bytes) -> Tuple[Union[str, Tuple[int, ...]], ...]:
-    """The steps from a layout's path to one of its leaves, given what follows the path: ".Main.Speed" gives
-    ("Main", "Speed"), "[1,2].Name" ((1, 2), "Name")."""
+    """The steps from a layout's path to a leaf, given what follows the path: ".Main.Speed" gives ("Main",
+    "Speed"), "[1,2].Name" ((1, 2), "Name")."""
     text, out, at = rest.decode("utf-8", "replace"), [], 0
     while at < len(text):
         m = _STEP.match(text, at)
@@ -85,10 +83,10 @@ def _label(index: Sequence[int]) -> str:
 
 
 def _own(layout: Any) -> Tuple[List[int], List[int], bool]:
-    """The path's own dimensions and declared lower bounds (none when it is no array), and whether it is a
-    single leaf: a value, or an array, of a basic type."""
-    n, leaf = layout.num_dims, layout.leaves[0]
-    return list(layout.dims[:n]), list(layout.lower[:n]), layout.leaf_count == 1 and leaf.path == layout.path
+    """The path's own dimensions and declared lower bounds (none unless it is an array), and whether it is one
+    leaf: a value, or an array, of a basic type."""
+    n, one_leaf = layout.num_dims, layout.leaf_count == 1 and layout.leaves[0].path == layout.path
+    return list(layout.dims[:n]), list(layout.lower[:n]), one_leaf
 
 
 def to_python(v: Any) -> Any:
@@ -172,11 +170,11 @@ def parts(describe: Describe, name: str, value: Any) -> List[Tuple[str, List[Any
         return [p for k, v in subs for p in parts(describe, name + k if k.startswith("[") else f"{name}.{k}", v)]
     if not isinstance(value, (list, tuple)):
         return [(name, [value])]
-    dims, lower, leaf = _own(describe(name))
+    dims, lower, one_leaf = _own(describe(name))
     if not dims:
         raise invalid(f"'{name}': expected a dict of members or a value, got {type(value).__name__}")
     flat = flatten(value, dims, name)
-    if leaf:  # an array of a basic type: one leaf of all its values
+    if one_leaf:  # an array of a basic type: one leaf of all its values
         return [(name, flat)]
     indices = itertools.product(*(range(lo, lo + d) for d, lo in zip(dims, lower)))
     return [p for i, v in zip(indices, flat) for p in parts(describe, name + _label(i), v)]
@@ -186,16 +184,15 @@ def type_of(describe: Describe, name: str, sub: Callable[[str], TypeInfo]) -> Ty
     """The description of ``name``'s type from its layout, those of its members and elements through ``sub``
     (the layout is the core's only until its next call, so all of it is taken first)."""
     layout = describe(name)
-    dims, lower, one_leaf = _own(layout)
-    flags, base = layout.type_properties, len(layout.path)
+    (dims, lower, one_leaf), flags, base = _own(layout), layout.type_properties, len(layout.path)
     common: Dict[str, Any] = dict(name=layout.type_name.decode("utf-8", "replace"), size=layout.size,
                                   properties=frozenset(p for b, p in enumerate(_PROPERTIES) if flags >> b & 1))
     if dims:
         element = sub(name + _label(lower))
         return TypeInfo(kind="array", dims=tuple(dims), lower=tuple(lower), element=element, **common)
     if one_leaf:
-        kind = _KIND_NAMES.get(_lib.library().QXSymCore_KindOf(layout.leaves[0].tyvar), "other")
-        return TypeInfo(kind=kind, **common)
+        return TypeInfo(kind=_KIND_NAMES.get(_lib.library().QXSymCore_KindOf(layout.leaves[0].tyvar), "other"),
+                        **common)
     offsets: Dict[Any, int] = {}
     for leaf in layout.leaves[: layout.leaf_count]:
         member = steps(leaf.path[base:])[0]

@@ -5,6 +5,7 @@ from __future__ import annotations
 import codecs
 import ctypes
 import functools
+import itertools
 import threading
 import time
 import weakref
@@ -19,7 +20,6 @@ __all__ = ["connect", "Workspace", "Group", "Change", "Version", "TagInfo"]
 
 class Version(NamedTuple):
     """Version of a controller's symbol service."""
-
     major: int
     minor: int
     revision: int
@@ -31,7 +31,6 @@ class Version(NamedTuple):
 
 class Change(NamedTuple):
     """One value seen by ``Workspace.watch``; ``previous`` is None the first time."""
-
     name: str
     value: Any
     previous: Any
@@ -40,7 +39,6 @@ class Change(NamedTuple):
 class TagInfo(str):
     """A global tag found by ``Workspace.tags``: its name (as a ``str``), type name, data size in bytes, flags
     and, when asked for, description and attributes."""
-
     type: str
     size: int
     read_only: bool
@@ -61,15 +59,11 @@ class TagInfo(str):
 
 
 def changes(last: Dict[str, Any], values: Dict[str, Any], initial: bool) -> List[Change]:
-    """The changes of one poll of a watch: each value unlike the one in ``last`` (each first value too, with
-    ``initial``); ``last`` is updated. Values compare by ``repr``, so a NaN that stays is no change."""
-    out = []
-    for name, value in values.items():
-        seen = name in last
-        if not seen or repr(last[name]) != repr(value):
-            if seen or initial:
-                out.append(Change(name, value, last.get(name)))
-            last[name] = value
+    """The changes of one poll of a watch against the values before, ``last``, which it updates (the first
+    values count with ``initial``). Values compare by ``repr``, so a NaN that stays is no change."""
+    fresh = {name: v for name, v in values.items() if name not in last or repr(last[name]) != repr(v)}
+    out = [Change(name, v, last.get(name)) for name, v in fresh.items() if initial or name in last]
+    last.update(fresh)
     return out
 
 
@@ -79,10 +73,9 @@ def polls(interval: float) -> Iterator[float]:
     if not isinstance(interval, (int, float)) or not interval > 0:
         raise invalid("interval: must be above 0 s")
     due = time.monotonic()
-    yield 0.0
     while True:
-        due = max(due + interval, time.monotonic())
         yield max(0.0, due - time.monotonic())
+        due = max(due + interval, time.monotonic())
 
 
 def _path(name: Any) -> bytes:
@@ -96,6 +89,7 @@ def _path(name: Any) -> bytes:
 
 
 def _names(names: Iterable[str], what: str) -> List[str]:
+    """A list of names, not a text."""
     out = [] if isinstance(names, (str, bytes)) or not isinstance(names, Iterable) else list(names)
     if not out:
         raise invalid(f"{what}: expected a list of names, got {names!r:.40}")
@@ -103,7 +97,8 @@ def _names(names: Iterable[str], what: str) -> List[str]:
 
 
 def _address(host: Any, port: Any, timeout: Optional[float]) -> Tuple[Any, int]:
-    """The address record and the time-out in ms, checked here as the record's fields are narrower."""
+    """The address record and the time-out in ms, checked here as the record's fields are narrower than
+    Python's numbers and texts."""
     raw = host.encode("ascii", "replace") if isinstance(host, str) else b""
     if not 0 < len(raw) <= 59 or b"\0" in raw or b"?" in raw:
         raise invalid(f"host: {host!r} is not an ASCII host name or address of 1 to 59 characters")
@@ -138,7 +133,7 @@ class Workspace:
             raise invalid(f"connections: {connections!r} is not a number of connections")
         lib, handle, started = _lib.library(), ctypes.c_uint32(), time.monotonic()
         rc = lib.QXSymCore_Open(address, ms, code, connections, handle)
-        if rc:
+        if rc:  # the core tells a silent controller from a refusing one by the time the open took
             why = lib.QXSymCore_OpenFailureMessage(rc, int((time.monotonic() - started) * 1000), ms).decode()
             raise error_for(rc, f"cannot open a workspace on {host}:{port}: {why}")
         self._lib, self._handle, self._lock = lib, handle.value, threading.RLock()
@@ -163,16 +158,16 @@ class Workspace:
             self._closer()
 
     def _core(self, fn: str, *args: Any) -> int:
-        """The result of QXSymCore_<fn> on this session (the caller holds the lock)."""
-        if self.closed:
-            raise QXSymError(code_of("symResInvalidHandle"), "the workspace is closed")
-        return int(getattr(self._lib, "QXSymCore_" + fn)(self._handle, *args))
+        """The result of QXSymCore_<fn> on this session; a caller that uses what it delivers holds the lock."""
+        with self._lock:
+            if self.closed:
+                raise QXSymError(code_of("symResInvalidHandle"), "the workspace is closed")
+            return int(getattr(self._lib, "QXSymCore_" + fn)(self._handle, *args))
 
     @functools.cached_property
     def _server(self) -> Tuple[Version, bool]:
         v, full = (ctypes.c_uint8 * 4)(), ctypes.c_uint32()
-        with self._lock:
-            check(self._core("ServerVersion", v, full), "version")
+        check(self._core("ServerVersion", v, full), "version")
         return Version(*v), bool(full.value)
 
     version = property(lambda self: self._server[0], doc="Version of the controller's service (asked once).")
@@ -182,14 +177,11 @@ class Workspace:
     def exchanges(self) -> int:
         """Requests this workspace has sent to the controller so far."""
         n = ctypes.c_uint64()
-        with self._lock:
-            check(self._core("Exchanges", n))
+        check(self._core("Exchanges", n))
         return n.value
 
-    # ---- values ------------------------------------------------------------
-
     def read_set(self, names: Iterable[str], *, return_errors: bool = False) -> Dict[str, Any]:
-        """The values of several tags, members or elements, by name, from one exchange. A failure raises; with
+        """Several values (as :meth:`read` gives them) by name from one exchange. A failure raises; with
         ``return_errors`` its error stands in the result instead."""
         names = _names(names, "read_set")
         paths, items = (ctypes.c_char_p * len(names))(*map(_path, names)), ctypes.POINTER(_lib.ReadItem)()
@@ -244,8 +236,6 @@ class Workspace:
         not fit raises :class:`InvalidValueError` and nothing is sent."""
         self.write_set({name: value})
 
-    # ---- types and tags ------------------------------------------------------
-
     def type(self, name: str) -> TypeInfo:
         """A plain description of the type of a tag, member or element (see :class:`TypeInfo`; ``as_dict()``
         gives nested dicts): a function block is told from a structure, and each carries its properties."""
@@ -262,16 +252,13 @@ class Workspace:
         """The global tags, all or those matching ``filter``, each a :class:`TagInfo` with type, size and flags;
         with ``descriptions`` its description too, and the texts of those of the named ``attributes`` it has."""
         found = self._list(filter, _lib.LIST_DETAILS | (_lib.LIST_DESCRIPTIONS if descriptions else 0))
-        names, missing = [(a, _path(a)) for a in attributes], code_of("symResAttributeNotFound")
-        with self._lock:
-            for tag in found:
-                for a, raw in names:
-                    text = ctypes.c_char_p()
-                    rc = self._core("Attribute", _path(tag), raw, text)
-                    if rc == 0:
-                        tag.attributes[a] = (text.value or b"").decode("utf-8", "replace")
-                    elif rc != missing:
-                        raise error_for(rc, f"attribute {a} of {tag}")
+        text, missing = ctypes.c_char_p(), code_of("symResAttributeNotFound")
+        for tag, a in itertools.product(found, list(attributes)):
+            rc = self._core("Attribute", _path(tag), _path(a), text)
+            if rc == 0:
+                tag.attributes[a] = (text.value or b"").decode("utf-8", "replace")
+            elif rc != missing:
+                raise error_for(rc, f"attribute {a} of {tag}")
         return found
 
     def _list(self, filter: Optional[str], flags: int) -> List[TagInfo]:
@@ -286,8 +273,6 @@ class Workspace:
             finally:
                 self._lib.QXSymCore_ListEnd(listing)
         return out
-
-    # ---- groups and watches --------------------------------------------------
 
     def group(self, names: Iterable[str]) -> "Group":
         """A group of tags read and written together in one exchange each."""
@@ -310,11 +295,10 @@ class Group:
     def __init__(self, ws: Workspace, names: List[str]) -> None:
         if len({str(n).lower() for n in names}) != len(names):
             raise invalid("a group names each tag once")
+        for name in names:  # each must exist
+            ws._describe(name)
         self._ws, self._names, self._closed = ws, names, False
-        with ws._lock:
-            for name in names:  # each must exist
-                ws._describe(name)
-            ws._groups.add(self)
+        ws._groups.add(self)
 
     names = property(lambda self: list(self._names), doc="The names the group was made with.")
 
