@@ -39,10 +39,10 @@ class TypeInfo:
     """A plain description of a type, as ``Workspace.type`` returns it.
 
     ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit strings), ``float``, ``string``,
-    ``struct``, ``function_block``, ``array`` or ``other`` (read as bytes). ``properties`` are the controller's
-    flags of the type (``basic``, ``complex``, ``string``, ``array``, ``struct``, ``function_block``,
-    ``numeric``, ``signed``, ``integer``). Arrays give their element counts and declared lower bounds:
-    ``ARRAY[1..8] OF REAL`` has dims (8,), lower (1,).
+    ``struct``, ``function_block``, ``array`` or ``other`` (read as bytes). ``properties`` are the flags the
+    controller reports for a structure, function block or array type (``complex``, ``struct``,
+    ``function_block``, ``array``...; basic types are known by name and have none). Arrays give their element
+    counts and declared lower bounds: ``ARRAY[1..8] OF REAL`` has dims (8,), lower (1,).
     """
     name: str
     size: int

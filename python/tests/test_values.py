@@ -188,6 +188,20 @@ def test_type_descriptions(ws):
     assert (ws.type("CntUint").kind, ws.type("StatusWord").kind, ws.type("Operator").kind) == ("uint", "uint", "string")
 
 
+def test_function_blocks_are_told_from_structures_with_their_properties(ws):
+    # LINE is declared a STRUCT holding three drives of the FUNCTION_BLOCK MOTOR; Spares is an array of MOTOR.
+    line, main, spares = ws.type("Line"), ws.type("Line.Main"), ws.type("Spares")
+    assert (line.kind, main.kind, main.name) == ("struct", "function_block", "MOTOR")
+    assert {"complex", "struct"} <= line.properties and "function_block" not in line.properties
+    assert {"complex", "function_block"} <= main.properties and "struct" not in main.properties
+    drives = [m for m in line.members if m.type.name == "MOTOR"]
+    assert [m.name for m in drives] == ["Infeed", "Main", "Outfeed"]
+    assert all(m.type.kind == "function_block" and len(m.type.members) == 9 for m in drives)
+    assert (spares.kind, spares.element.kind) == ("array", "function_block") and "array" in spares.properties
+    assert spares.as_dict()["element"]["kind"] == "function_block" and ws.type("Spares[2]") == spares.element
+    assert "function_block" in spares.as_dict()["element"]["properties"]
+
+
 GAPPY = {
     "types": [
         {
