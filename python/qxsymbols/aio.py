@@ -89,7 +89,8 @@ class Workspace(_Coroutines):
         """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""
         return Group(functools.partial(self._obj.group, list(names)), self._executor)
 
-    async def watch(self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True) -> AsyncIterator[Change]:
+    async def watch(self, names: Iterable[str], interval: float = 1.0, *,
+                    initial: bool = True) -> AsyncIterator[Change]:
         """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``; wrap it in
         ``contextlib.aclosing`` to delete its group as soon as the loop is left."""
         async with self.group(names) as group:

@@ -29,11 +29,8 @@ class Version(NamedTuple):
         return ".".join(map(str, self))
 
 
-class Change(NamedTuple):
-    """One value seen by ``Workspace.watch``; ``previous`` is None the first time."""
-    name: str
-    value: Any
-    previous: Any
+#: One value seen by ``Workspace.watch``; ``previous`` is None the first time.
+Change = NamedTuple("Change", [("name", str), ("value", Any), ("previous", Any)])
 
 
 class TagInfo(str):
