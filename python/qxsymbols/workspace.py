@@ -200,7 +200,7 @@ class Workspace:
         return self.read_set([name])[name]
 
     def _describe(self, name: str) -> Any:
-        """The core's layout of a path (a _lib.Layout), valid until its next call."""
+        """The core's layout of a path (a _lib.Layout), valid until its next call (the caller holds the lock)."""
         layout, message = ctypes.POINTER(_lib.Layout)(), ctypes.c_char_p()
         rc = self._core("Describe", _path(name), layout, message)
         if rc:
@@ -250,12 +250,13 @@ class Workspace:
         with ``descriptions`` its description too, and the texts of those of the named ``attributes`` it has."""
         found = self._list(filter, _lib.LIST_DETAILS | (_lib.LIST_DESCRIPTIONS if descriptions else 0))
         text, missing = ctypes.c_char_p(), code_of("symResAttributeNotFound")
-        for tag, a in itertools.product(found, list(attributes)):
-            rc = self._core("Attribute", _path(tag), _path(a), text)
-            if rc == 0:
-                tag.attributes[a] = (text.value or b"").decode("utf-8", "replace")
-            elif rc != missing:
-                raise error_for(rc, f"attribute {a} of {tag}")
+        with self._lock:  # each text is the core's until the next call
+            for tag, a in itertools.product(found, list(attributes)):
+                rc = self._core("Attribute", _path(tag), _path(a), text)
+                if rc == 0:
+                    tag.attributes[a] = (text.value or b"").decode("utf-8", "replace")
+                elif rc != missing:
+                    raise error_for(rc, f"attribute {a} of {tag}")
         return found
 
     def _list(self, filter: Optional[str], flags: int) -> List[TagInfo]:
@@ -292,8 +293,9 @@ class Group:
     def __init__(self, ws: Workspace, names: List[str]) -> None:
         if len({str(n).lower() for n in names}) != len(names):
             raise invalid("a group names each tag once")
-        for name in names:  # each must exist
-            ws._describe(name)
+        with ws._lock:
+            for name in names:  # each must exist
+                ws._describe(name)
         self._ws, self._names, self._closed = ws, names, False
         ws._groups.add(self)
 
