@@ -9,7 +9,8 @@
 // QXSym_GetServerVersion round trip, measured in the same run before and
 // after the listings. Requests are counted twice: by the lister, and as the
 // request frames this program's sockets sent during the listing (the mode
-// handshakes of extra connections included). --cli names a qxsym program
+// handshakes of extra connections and the frames that fetch the further
+// fragments of a long list reply included). --cli names a qxsym program
 // whose `ls --names` and `ls` are timed against the same simulator, for
 // comparison.
 //
