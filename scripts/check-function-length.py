@@ -21,7 +21,7 @@ SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".h", ".hpp")
 # Statements that open a scope which is not a function body even when they
 # hold parentheses.
 SCOPE_KEYWORDS = re.compile(r"^\s*(?:template\s*<.*>\s*)?(namespace|class|struct|union|enum)\b")
-NAMESPACE_LIKE = re.compile(r"^\s*(?:namespace\b|extern\s+\"C\"|extern\s+\"C\+\+\")")
+NAMESPACE_LIKE = re.compile(r"^\s*(?:namespace\b|extern\s+\"[^\"]*\")")  # literals are blanked
 AGGREGATE = re.compile(r"=\s*$|\breturn\b")
 
 
