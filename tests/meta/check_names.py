@@ -159,6 +159,10 @@ def check_version(c, parts):
         m = re.search(r"^\.TH .*\"QXSymbols ([0-9.]+)\"", text, re.M)
         if not m or m.group(1) != three:
             c.fail(rel, f"the title line does not name QXSymbols {three}")
+    text = c.read("node/README.md")
+    for packed in re.findall(r"qxsymbols-(\d+\.\d+\.\d+)\.tgz", text or ""):
+        if packed != three:
+            c.fail("node/README.md", f"names the package qxsymbols-{packed}.tgz, not {three}")
     # The build and the command-line tool take the version from the header.
     for rel in ("CMakeLists.txt", "cli/main.cpp"):
         text = c.read(rel)

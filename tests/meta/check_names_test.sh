@@ -8,7 +8,7 @@ check=$root/tests/meta/check_names.py
 files=(include/QXSymbols.h src/client/ResultInfo.cpp docs/guide/result-codes.md
        node/src/QXSymbols_wrap.cpp node/index.d.ts node/package.json python/pyproject.toml
        python/qxsymbols/__init__.py docs/man/qxsym.1 docs/man/qxsym-sim.1
-       docs/man/qxsym-genmodel.1 CMakeLists.txt cli/main.cpp node/lib/api.js)
+       docs/man/qxsym-genmodel.1 CMakeLists.txt cli/main.cpp node/lib/api.js node/README.md)
 fresh() {
   rm -rf "$work"
   for f in "${files[@]}"; do
@@ -43,5 +43,6 @@ expect_failure include/QXSymbols.h 's/QXSYMBOLS_VERSION_REVISION 1 /QXSYMBOLS_VE
 expect_failure node/package.json 's/"version": "\([0-9]*\)\.\([0-9]*\)\.[0-9]*"/"version": "\1.\2.99"/'
 expect_failure python/qxsymbols/__init__.py 's/^__version__ = .*/__version__ = "0.0.0.0"/'
 expect_failure docs/man/qxsym.1 '1s/"QXSymbols [0-9.]*"/"QXSymbols 0.0.0"/'
+expect_failure node/README.md 's/qxsymbols-[0-9.]*[0-9]\.tgz/qxsymbols-0.0.1.tgz/'
 rm -rf "$work"
 [ "$failures" -eq 0 ]
