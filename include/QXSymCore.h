@@ -14,14 +14,16 @@
  * running out of memory answers symResMemoryAllocError.
  *
  * Memory. Every pointer the core hands out (layouts, read items, write
- * results, tag batches, texts) belongs to the core. It stays valid until
- * the next call with the same handle (session or listing) or until that
- * handle is closed, whichever comes first; copy what you keep. Texts are
- * UTF-8 and zero-terminated.
+ * results, tag batches, events, texts) belongs to the core. It stays valid
+ * until the next call with the same handle (session, listing or
+ * subscription) or until that handle is closed, whichever comes first; copy
+ * what you keep. Texts are UTF-8 and zero-terminated.
  *
  * Threads. A session, and each of its listings, is used by one thread at a
  * time; calls that arrive at once on one session take turns. Different
- * sessions may be used from different threads at the same time.
+ * sessions may be used from different threads at the same time. A
+ * subscription is polled by the thread that waits on it, on its session
+ * (see QXSymCore_SubscriptionWait).
  */
 #ifndef QXSYMCORE_H
 #define QXSYMCORE_H
@@ -50,7 +52,7 @@ extern "C" {
 #endif
 #endif
 
-typedef uint32_t QXSymCoreHandle; /**< A session or a listing (never 0). */
+typedef uint32_t QXSymCoreHandle; /**< A session, a listing or a subscription (never 0). */
 
 /** How the controller's 8-bit texts map to characters. */
 enum _QXSymCoreEncoding {
@@ -171,7 +173,8 @@ QXSYMCORE_API QXSymResult QXSymCore_Open(const QXSymServerAddress* address, uint
                                          QXSymCoreHandle* session);
 
 /**
- * @brief Close a session, its listings and everything it opened at the source.
+ * @brief Close a session, its listings and subscriptions, and everything it
+ * opened at the source.
  * @param session an open session; invalid afterwards.
  * @return symResOk, or symResInvalidHandle.
  */
@@ -386,6 +389,133 @@ QXSYMCORE_API QXSymResult QXSymCore_ListNext(QXSymCoreHandle listing, const QXSy
  * @return symResOk, or symResInvalidHandle.
  */
 QXSYMCORE_API QXSymResult QXSymCore_ListEnd(QXSymCoreHandle listing);
+
+/* ---- Subscriptions ------------------------------------------------------- */
+
+#define QXSYMCORE_MAX_SUBSCRIBED_VALUES 65536 /**< Most leaf values of one subscription. */
+#define QXSYMCORE_MAX_SUBSCRIBED_PARTS 8192   /**< Most group members of one subscription. */
+#define QXSYMCORE_MAX_INTERVAL_MS 86400000    /**< Longest interval and heartbeat (a day). */
+
+/** What a subscription event tells. */
+enum _QXSymCoreEventKind {
+  QXSymCoreEventChange = 1,         /**< A leaf value to tell: changed, heartbeat, stale or bad. */
+  QXSymCoreEventCycle = 2,          /**< A poll completed. */
+  QXSymCoreEventOverrun = 3,        /**< A poll ended after the next tick; ticks were skipped. */
+  QXSymCoreEventConnectionLost = 4, /**< Reserved. */
+  QXSymCoreEventConnectionBack = 5, /**< Reserved. */
+  QXSymCoreEventOnlineChange = 6    /**< Reserved. */
+};
+
+/** How far a value of an event can be trusted. */
+enum _QXSymCoreStatus {
+  QXSymCoreGood = 0,  /**< Read from the controller in this poll. */
+  QXSymCoreStale = 1, /**< The controller does not answer; the value is the last one told. */
+  QXSymCoreBad = 2    /**< The value cannot be read (result says why); no value. */
+};
+
+/** How a subscription polls and when it tells a value. */
+typedef struct QXSymCoreSubscribeOptions {
+  uint32_t interval_ms;    /**< Time between polls, 1 to QXSYMCORE_MAX_INTERVAL_MS. */
+  uint32_t heartbeat_ms;   /**< Tell every leaf at least this often; 0: no heartbeat. */
+  double deadband;         /**< Absolute deadband of numbers; 0 or below: any change. */
+  const double* deadbands; /**< Null, or one deadband per path, replacing deadband. */
+} QXSymCoreSubscribeOptions;
+
+/** One event of a subscription; times in microseconds (us). */
+typedef struct QXSymCoreEvent {
+  uint32_t kind;           /**< A _QXSymCoreEventKind. */
+  uint32_t status;         /**< A _QXSymCoreStatus (of the value, or of the poll's exchange). */
+  int32_t result;          /**< symResOk, or why the value is stale or bad / the poll failed. */
+  uint32_t has_previous;   /**< 1 when previous holds the value told before. */
+  const char* path;        /**< Change: the leaf value's path ("Temps[3]"); else "". */
+  QXSymCoreValue value;    /**< Change: the value (kind QXSymCoreNone when there is none). */
+  QXSymCoreValue previous; /**< Change: the value told before, when has_previous. */
+  int64_t timestamp_us;    /**< When the poll's reply arrived: UTC, us since the Unix epoch. */
+  uint64_t duration_us;    /**< Cycle: how long the poll took, in us. */
+  uint64_t late_us;        /**< Overrun: from the first missed tick to the poll's end, in us. */
+  uint64_t missed;         /**< Overrun: ticks skipped. */
+} QXSymCoreEvent;
+
+/**
+ * @brief Subscribe to a set of paths, polled together.
+ *
+ * Each path is a tag, member or element; structures and arrays expand to
+ * their leaf values, each named by its own path ("Line.Main.Speed",
+ * "Temps[3]", "Grid[1,2]" with the declared indices). All values travel
+ * in one group exchange per poll. A leaf value is told (an event of kind
+ * QXSymCoreEventChange) on the first poll; when it differs from the last
+ * value told by more than its deadband (numbers) or at all (BOOL, texts,
+ * bytes); once per heartbeat while it stays; once as stale when the
+ * controller stops answering (then nothing until it answers again, when it
+ * is told good with its value); and once as bad when it cannot be read for
+ * a reason of its own, while the others go on. A path that does not
+ * resolve is taken all the same, told bad under its own name, left out of
+ * the polls and tried again every 10 s. Every poll ends with a
+ * QXSymCoreEventCycle event; one that ends after the next tick, or begins
+ * after ticks that nobody waited for, adds a QXSymCoreEventOverrun event.
+ * Polls keep to the ticks t0 + k * interval_ms, t0 being the first wait;
+ * ticks missed are skipped, never made up.
+ *
+ * Describing the paths takes the exchanges of QXSymCore_Describe, on the
+ * calling thread; nothing is polled before the first wait.
+ * @param session an open session.
+ * @param paths count paths (UTF-8), each given once.
+ * @param count number of paths (1 to 65536).
+ * @param options the interval, deadbands and heartbeat; read only during the call.
+ * @param subscription receives the handle; release it with QXSymCore_Unsubscribe.
+ * @return symResOk; symResInvalidParameter (null pointers, count 0 or above
+ * 65536, a path given twice, an interval of 0 or above a day, a heartbeat
+ * above a day, a deadband that is not a number); symResInvalidHandle;
+ * symResMaxReached (more than QXSYMCORE_MAX_SUBSCRIBED_VALUES values or
+ * QXSYMCORE_MAX_SUBSCRIBED_PARTS group members: one per tag, member or
+ * array element path, and one per element of an array of a basic type);
+ * the source's result when the controller does not answer
+ * (symResTimeoutError, symResSocketError, symResConnectionLost).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Subscribe(QXSymCoreHandle session, const char* const* paths,
+                                              uint32_t count,
+                                              const QXSymCoreSubscribeOptions* options,
+                                              QXSymCoreHandle* subscription);
+
+/**
+ * @brief Run the subscription's due polls on the calling thread until it
+ * has events to tell or timeout_ms passes.
+ *
+ * A poll is due at once on the first wait, then at every tick. A poll uses
+ * the session: other calls on the session take turns with it, and a poll
+ * once begun runs to its end (at most the session's time-outs of one group
+ * exchange, plus QXSymCore_Describe of a path tried again). Between polls
+ * the session is free. One thread at a time waits on the subscriptions of
+ * one session: a wait that finds another thread waiting on the same session
+ * waits for it to return first, within its own timeout_ms. Unsubscribing,
+ * or closing the session, from another thread wakes the waiter, which
+ * returns symResInvalidHandle.
+ * @param subscription an open subscription.
+ * @param timeout_ms longest wait in ms; 0 runs a due poll, if any, and returns.
+ * @param events receives the events of one poll (the core's, valid until
+ *               the next call with this subscription or its release); null
+ *               when there are none.
+ * @param count receives their number: 0 when timeout_ms passed first, else
+ *              at most one per leaf value and per unresolved path, plus the
+ *              cycle and overrun events.
+ * @return symResOk (also when the time ran out); symResInvalidParameter
+ * (null pointers); symResInvalidHandle (not open, or released during the
+ * wait).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_SubscriptionWait(QXSymCoreHandle subscription,
+                                                     uint32_t timeout_ms,
+                                                     const QXSymCoreEvent** events,
+                                                     uint32_t* count);
+
+/**
+ * @brief End a subscription; a thread waiting on it returns symResInvalidHandle.
+ *
+ * Waits for a poll that is running to end. Closing the session ends its
+ * subscriptions as well.
+ * @param subscription an open subscription; invalid afterwards.
+ * @return symResOk, or symResInvalidHandle.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_Unsubscribe(QXSymCoreHandle subscription);
 
 /* ---- Result texts -------------------------------------------------------- */
 

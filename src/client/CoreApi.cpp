@@ -82,6 +82,12 @@ QXSymResult QXSymCore_Close(QXSymCoreHandle session) {
       if (l) l->lister.reset();  // closes the connections it opened
     }
     object->listings.clear();
+    for (QXSymCoreHandle id : object->subscriptions) {
+      auto s = std::static_pointer_cast<SubscriptionObject>(
+          Registry::Get().Remove(id, Kind::kSubscription));
+      if (s) EndSubscription(*s);
+    }
+    object->subscriptions.clear();
     object->session.reset();
     return symResOk;
   });

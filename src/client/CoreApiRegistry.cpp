@@ -44,6 +44,13 @@ std::shared_ptr<Object> Registry::Remove(QXSymCoreHandle id, Kind kind) {
   return object;
 }
 
+void EndSubscription(SubscriptionObject& s) {
+  std::lock_guard<std::mutex> lock(s.owner->wait_mutex);
+  s.closed = true;
+  s.subscription.reset();
+  s.owner->wake.notify_all();
+}
+
 void CLayout::Set(std::shared_ptr<const Layout> from) {
   layout = std::move(from);
   c = QXSymCoreLayout{};

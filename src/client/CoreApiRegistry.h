@@ -5,6 +5,7 @@
 
 #include <QXSymCore.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "Layout.h"
 #include "Lister.h"
 #include "Session.h"
+#include "Subscription.h"
 #include "Values.h"
 
 namespace qxsym::client::capi {
@@ -24,7 +26,7 @@ namespace qxsym::client::capi {
 static_assert(QXSYMCORE_MAX_CONNECTIONS == kMaxListConnections, "one limit of connections");
 static_assert(QXSYMCORE_MAX_DIMS == kMaxDims, "one limit of dimensions");
 
-enum class Kind { kSession = 1, kListing = 2 };
+enum class Kind { kSession = 1, kListing = 2, kSubscription = 3 };
 
 struct Object {
   virtual ~Object() = default;
@@ -42,6 +44,12 @@ struct SessionObject : Object {
   std::mutex busy;  // one call at a time on the session and its listings
   std::unique_ptr<Session> session;
   std::set<QXSymCoreHandle> listings;
+  std::set<QXSymCoreHandle> subscriptions;
+  // Waits on the session's subscriptions: one thread at a time (waiting),
+  // woken when a subscription ends. Taken after busy, never before it.
+  std::mutex wait_mutex;
+  std::condition_variable wake;
+  bool waiting = false;
   // What the last call handed out.
   CLayout described;
   std::string message;
@@ -60,6 +68,18 @@ struct ListingObject : Object {
   std::vector<TagInfo> batch;
   std::vector<QXSymCoreTagInfo> c_batch;
 };
+
+struct SubscriptionObject : Object {
+  std::shared_ptr<SessionObject> owner;
+  // Polled under owner->busy; ended under owner->busy and owner->wait_mutex.
+  std::unique_ptr<Subscription> subscription;
+  bool closed = false;        // under owner->wait_mutex
+  std::vector<Event> events;  // of the last wait
+  std::vector<QXSymCoreEvent> c_events;
+};
+
+// Ends a subscription and wakes its waiter; the caller holds owner->busy.
+void EndSubscription(SubscriptionObject& s);
 
 class Registry {
  public:

@@ -9,6 +9,7 @@
 
 #include "ListDescribe.h"
 #include "ListPlan.h"
+#include "ResultInfo.h"
 
 namespace qxsym::client {
 
@@ -31,11 +32,6 @@ struct Conn {
   std::size_t next = 0;
   std::vector<std::uint32_t> ids;
 };
-
-bool IsTransportFailure(QXSymResult r) {
-  return r == symResTimeoutError || r == symResSocketError || r == symResConnectionLost ||
-         r == symResProtocolError || r == symResSegmentationError;
-}
 
 }  // namespace
 

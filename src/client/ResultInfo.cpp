@@ -116,6 +116,11 @@ const ResultInfo& InfoOf(std::int32_t code) {
   return kInfos[code];
 }
 
+bool IsTransportFailure(std::int32_t code) {
+  return code == symResTimeoutError || code == symResSocketError || code == symResConnectionLost ||
+         code == symResProtocolError || code == symResSegmentationError;
+}
+
 const char* OpenFailureMessage(std::int32_t code, std::uint64_t elapsed_ms,
                                std::uint32_t timeout_ms) {
   // A controller that takes the connection and stays silent fails the open

@@ -17,6 +17,11 @@ struct ResultInfo {
 // Never null, for any code (unknown codes get a generic entry).
 const ResultInfo& InfoOf(std::int32_t code);
 
+// A failure of the link rather than of the request: the controller did not
+// answer in time, the connection broke, or the reply came in broken. The
+// same request may succeed once the controller answers again.
+bool IsTransportFailure(std::int32_t code);
+
 // The time-out of an address record that gives none (0), in milliseconds.
 constexpr std::uint32_t kDefaultTimeoutMs = 10000;
 

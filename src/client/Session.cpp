@@ -139,11 +139,14 @@ QXSymResult Session::Address(const std::string& path, std::uint64_t* address) {
 }
 
 QXSymGroupHandle Session::GroupFor(const std::vector<QXSymTagHandle>& members, QXSymResult* rc) {
-  for (const GroupEntry& g : groups_) {
-    if (g.members == members) {
-      *rc = symResOk;
-      return g.handle;
-    }
+  for (auto g = groups_.begin(); g != groups_.end(); ++g) {
+    if (g->members != members) continue;
+    // Used again: the group a poller reads every interval is the last to go.
+    GroupEntry used = std::move(*g);
+    groups_.erase(g);
+    groups_.push_back(std::move(used));
+    *rc = symResOk;
+    return groups_.back().handle;
   }
   if (members.empty()) {
     *rc = symResGroupIsEmpty;

@@ -70,8 +70,9 @@ class Session {
   QXSymResult Address(const std::string& path, std::uint64_t* address);
 
   // A group whose members are the given tags in this order, made once per
-  // list and kept for the next read or write of the same tags; 0 with *rc
-  // set on a failure (nothing kept then).
+  // list and kept for the next read or write of the same tags (the one
+  // used longest ago goes first); 0 with *rc set on a failure (nothing
+  // kept then).
   QXSymGroupHandle GroupFor(const std::vector<QXSymTagHandle>& members, QXSymResult* rc);
 
   TypeCatalog& types() { return *types_; }
@@ -117,7 +118,7 @@ class Session {
   bool full_support_ = true;
   std::map<std::string, TagEntry> tags_;
   std::list<std::string> use_order_;  // least recently used first
-  std::deque<GroupEntry> groups_;     // oldest first
+  std::deque<GroupEntry> groups_;     // used longest ago first
   std::unique_ptr<TypeCatalog> types_;
   std::map<std::string, std::shared_ptr<const Layout>> layouts_;
 };

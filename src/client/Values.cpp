@@ -10,10 +10,6 @@
 namespace qxsym::client {
 namespace {
 
-// Parts gathered by one call: well below the tags a session keeps, so no
-// tag of the call is closed while the call still needs it.
-constexpr std::size_t kMaxParts = Session::kMaxTags / 2;
-
 std::string Why(const std::string& what, QXSymResult code) {
   return what + ": " + InfoOf(code).message;
 }
@@ -21,12 +17,19 @@ std::string Why(const std::string& what, QXSymResult code) {
 }  // namespace
 
 const QXSymResult Values::kShortReply;
+const std::size_t Values::kMaxParts;
+static_assert(Values::kMaxParts <= Session::kMaxTags / 2, "a call's tags stay open through it");
+
+void Values::Unplan(std::size_t first_new, Plan* plan) {
+  for (std::size_t m = first_new; m < plan->members.size(); ++m)
+    plan->index.erase(plan->members[m]);
+  plan->members.resize(first_new);
+  plan->member_sizes.resize(first_new);
+}
 
 QXSymResult Values::AddUnits(std::size_t item, const std::vector<Unit>& units, bool allow_shared,
                              Plan* plan, std::string* message) {
   std::vector<Planned> parts;
-  std::map<QXSymTagHandle, std::size_t> index;
-  for (std::size_t m = 0; m < plan->members.size(); ++m) index[plan->members[m]] = m;
   const std::size_t first_new = plan->members.size();
   if (units.size() > kMaxParts - std::min(kMaxParts, first_new)) {
     *message = "more than " + std::to_string(kMaxParts) +
@@ -38,20 +41,18 @@ QXSymResult Values::AddUnits(std::size_t item, const std::vector<Unit>& units, b
     const QXSymResult rc = session_.Tag(unit.path, &facts);
     if (rc != symResOk) {
       *message = Why("cannot find '" + unit.path + "'", rc);
-      plan->members.resize(first_new);
-      plan->member_sizes.resize(first_new);
+      Unplan(first_new, plan);
       return rc;
     }
-    auto found = index.find(facts.handle);
-    if (found != index.end() && (!allow_shared || found->second >= first_new)) {
+    auto found = plan->index.find(facts.handle);
+    if (found != plan->index.end() && (!allow_shared || found->second >= first_new)) {
       *message = "'" + unit.path + "' is given more than once";
-      plan->members.resize(first_new);
-      plan->member_sizes.resize(first_new);
+      Unplan(first_new, plan);
       return symResInvalidParameter;
     }
-    Planned p{item, found != index.end() ? found->second : plan->members.size(), unit};
-    if (found == index.end()) {
-      index[facts.handle] = plan->members.size();
+    Planned p{item, found != plan->index.end() ? found->second : plan->members.size(), unit};
+    if (found == plan->index.end()) {
+      plan->index.emplace(facts.handle, plan->members.size());
       plan->members.push_back(facts.handle);
       plan->member_sizes.push_back(unit.size);
     }
@@ -102,7 +103,7 @@ QXSymResult Values::Fetch(const Plan& plan, std::vector<std::vector<std::uint8_t
   bytes->resize(plan.members.size());
   for (std::size_t m = 0; m < plan.members.size(); ++m) (*bytes)[m].resize(plan.member_sizes[m]);
   QXSymResult rc = symResOk;
-  if (plan.members.size() == 1) {
+  if (plan.members.size() == 1 && !plan.group_always) {
     // One part alone travels in one exchange without a group.
     rc = ReadAlone(plan.members[0], &(*bytes)[0]);
   } else {
@@ -125,8 +126,23 @@ QXSymResult Values::Fetch(const Plan& plan, std::vector<std::vector<std::uint8_t
 }
 
 std::vector<ReadResult> Values::Read(const std::vector<std::string>& paths) {
-  std::vector<ReadResult> results(paths.size());
   Plan plan;
+  QXSymResult exchange = symResOk;
+  return ReadPlanned(paths, &plan, &exchange);
+}
+
+std::vector<ReadResult> Values::ReadAsGroup(const std::vector<std::string>& paths,
+                                            QXSymResult* exchange) {
+  Plan plan;
+  plan.group_always = true;
+  return ReadPlanned(paths, &plan, exchange);
+}
+
+std::vector<ReadResult> Values::ReadPlanned(const std::vector<std::string>& paths, Plan* plan_in,
+                                            QXSymResult* exchange) {
+  Plan& plan = *plan_in;
+  *exchange = symResOk;
+  std::vector<ReadResult> results(paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i) {
     WalkError err;
     results[i].layout = Describe(session_, paths[i], &err);
@@ -152,6 +168,7 @@ std::vector<ReadResult> Values::Read(const std::vector<std::string>& paths) {
   std::vector<std::vector<std::uint8_t>> fetched;
   std::string message;
   const QXSymResult rc = Fetch(plan, &fetched, &message);
+  *exchange = rc;
   if (rc != symResOk) return fail_all(rc, message);
   std::vector<std::vector<std::uint8_t>> bytes(paths.size());
   for (const Planned& p : plan.parts) {

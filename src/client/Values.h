@@ -11,6 +11,7 @@
 
 #include <QXSymbols.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,12 +47,22 @@ class Values {
   // A value reply of another length than the value, however it travelled.
   static constexpr QXSymResult kShortReply = symResInvalidTagSize;
 
+  // Group members one call gathers: well below the tags a session keeps,
+  // so no tag of the call is closed while the call still needs it.
+  static constexpr std::size_t kMaxParts = 8192;
+
   explicit Values(Session& session) : session_(session) {}
 
   // One result per path, in order. The paths that can be read are read
   // together in one exchange and delivered even when others fail. A value
   // reply shorter than the values is an error (never stale bytes or zeros).
   std::vector<ReadResult> Read(const std::vector<std::string>& paths);
+
+  // As Read, but the values always travel as one group, a single part
+  // included, so that reading the same paths again costs exactly one
+  // exchange. *exchange receives that exchange's result (symResOk when
+  // nothing had to be sent); the items carry it as well.
+  std::vector<ReadResult> ReadAsGroup(const std::vector<std::string>& paths, QXSymResult* exchange);
 
   // Writes all items in one exchange. Every value is checked first; when
   // one is refused nothing is written (the refused items carry their
@@ -67,11 +78,16 @@ class Values {
   struct Plan {
     std::vector<QXSymTagHandle> members;
     std::vector<std::uint32_t> member_sizes;
+    std::map<QXSymTagHandle, std::size_t> index;  // member by tag
     std::vector<Planned> parts;
+    bool group_always = false;
   };
 
   QXSymResult AddUnits(std::size_t item, const std::vector<Unit>& units, bool allow_shared,
                        Plan* plan, std::string* message);
+  static void Unplan(std::size_t first_new, Plan* plan);
+  std::vector<ReadResult> ReadPlanned(const std::vector<std::string>& paths, Plan* plan,
+                                      QXSymResult* exchange);
   static QXSymResult Settle(QXSymResult rc, const std::string& message,
                             std::vector<WriteResult>* results);
   QXSymResult ReadAlone(QXSymTagHandle tag, std::vector<std::uint8_t>* out);
