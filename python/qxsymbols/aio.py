@@ -1,7 +1,8 @@
 """The same interface as coroutines for asyncio programs.
 
-Every exchange runs on a worker thread of its workspace, never on the event loop, so a slow controller holds up
-only the tasks that wait for it. Calls on one workspace run in the order they were made::
+Every exchange runs on a worker thread of its workspace, never on the event loop, so a slow
+controller holds up only the tasks that wait for it. Calls on one workspace run in the order they
+were made::
 
     async with aio.connect("127.0.0.1", port=5000) as ws:
         print(await ws.read("Line.Speed"))
@@ -26,9 +27,9 @@ S = TypeVar("S", bound="_Coroutines")
 
 
 class _Coroutines:
-    """A blocking object made on its workspace's worker thread: await it, or use it with ``async with`` (closed
-    at the end). Its public methods are coroutines run on that thread; its other attributes read as they are.
-    """
+    """A blocking object made on its workspace's worker thread: await it, or use it with ``async
+    with`` (closed at the end). Its public methods are coroutines run on that thread; its other
+    attributes read as they are."""
 
     def __init__(self, make: Callable[[], Any], executor: ThreadPoolExecutor) -> None:
         self._make, self._executor = make, executor
@@ -73,12 +74,13 @@ class _Coroutines:
 
 
 class Group(_Coroutines):
-    """A group whose ``read``, ``write`` and ``close`` are coroutines (see :class:`qxsymbols.Group`)."""
+    """A group whose ``read``, ``write`` and ``close`` are coroutines (see
+    :class:`qxsymbols.Group`)."""
 
 
 class Workspace(_Coroutines):
-    """An open workspace whose calls are coroutines (see :class:`qxsymbols.Workspace`): ``await ws.read(name)``,
-    ``await ws.write(name, value)``, ``await ws.tags()``..."""
+    """An open workspace whose calls are coroutines (see :class:`qxsymbols.Workspace`): ``await
+    ws.read(name)``, ``await ws.write(name, value)``, ``await ws.tags()``..."""
 
     sync = property(
         lambda self: self._obj, doc="The blocking workspace underneath (for worker threads)."

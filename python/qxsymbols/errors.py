@@ -1,4 +1,5 @@
-"""Result codes and the exceptions that carry them; names, messages and advice come from the client core."""
+"""Result codes and the exceptions that carry them; names, messages and advice come from the client
+core."""
 
 from __future__ import annotations
 
@@ -18,7 +19,8 @@ def _text(fn: str, code: int) -> str:
 
 
 class _ResultNames(Mapping[int, str]):
-    """The name of every result code the core knows, asked of it on first use (importing needs no library)."""
+    """The name of every result code the core knows, asked of it on first use (importing needs no
+    library)."""
 
     @functools.cached_property
     def _names(self) -> Dict[int, str]:
@@ -50,8 +52,9 @@ def code_of(name: str) -> int:
 
 
 class QXSymError(Exception):
-    """A call failed: ``code`` is the result code, ``name`` its name, ``advice`` what to do about it.
-    Subclasses group the codes callers handle apart, those whose names are in their ``family``."""
+    """A call failed: ``code`` is the result code, ``name`` its name, ``advice`` what to do about
+    it. Subclasses group the codes callers handle apart, those whose names are in their
+    ``family``."""
 
     family: Tuple[str, ...] = ()
 
@@ -97,7 +100,8 @@ class InvalidValueError(QXSymError, ValueError):
 
 
 def error_for(code: int, message: Union[str, bytes, None] = None) -> QXSymError:
-    """The exception of the family that ``code`` belongs to; a message from the core comes as UTF-8 bytes."""
+    """The exception of the family that ``code`` belongs to; a message from the core comes as UTF-8
+    bytes."""
     text = message.decode("utf-8", "replace") if isinstance(message, bytes) else message
     name = result_name(code)
     cls = next((c for c in QXSymError.__subclasses__() if name in c.family), QXSymError)

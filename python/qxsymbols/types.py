@@ -1,6 +1,6 @@
-"""Python values to and from the client core's values, shaped by its layouts (flat tables of leaves) into dicts
-for structures and nested lists for arrays, and type descriptions from the same layouts. Whether a value fits
-its type is the core's to judge."""
+"""Python values to and from the client core's values, shaped by its layouts (flat tables of leaves)
+into dicts for structures and nested lists for arrays, and type descriptions from the same layouts.
+Whether a value fits its type is the core's to judge."""
 
 from __future__ import annotations
 
@@ -55,12 +55,12 @@ class Member:
 class TypeInfo:
     """A plain description of a type, as ``Workspace.type`` returns it.
 
-    ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit strings), ``float``, ``string``,
-    ``struct``, ``function_block``, ``array`` or ``other`` (read as bytes). ``properties`` are the flags the
-    controller reports for a structure, function block or array type (``complex``, ``struct``,
-    ``function_block``, ``array``...; basic types are known by name and have none). Arrays give their element
-    counts and declared lower bounds: ``ARRAY[1..8] OF REAL`` has dims (8,), lower (1,).
-    """
+    ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit strings), ``float``,
+    ``string``, ``struct``, ``function_block``, ``array`` or ``other`` (read as bytes).
+    ``properties`` are the flags the controller reports for a structure, function block or array
+    type (``complex``, ``struct``, ``function_block``, ``array``...; basic types are known by name
+    and have none). Arrays give their element counts and declared lower bounds: ``ARRAY[1..8] OF
+    REAL`` has dims (8,), lower (1,)."""
 
     name: str
     size: int
@@ -88,8 +88,8 @@ class TypeInfo:
 
 @functools.lru_cache(maxsize=4096)
 def steps(rest: bytes) -> Tuple[Union[str, Tuple[int, ...]], ...]:
-    """The steps from a layout's path to a leaf, given what follows the path: ".Main.Speed" gives ("Main",
-    "Speed"), "[1,2].Name" ((1, 2), "Name")."""
+    """The steps from a layout's path to a leaf, given what follows the path: ".Main.Speed" gives
+    ("Main", "Speed"), "[1,2].Name" ((1, 2), "Name")."""
     text, out, at = rest.decode("utf-8", "replace"), [], 0
     while at < len(text):
         m = _STEP.match(text, at)
@@ -105,8 +105,8 @@ def _label(index: Sequence[int]) -> str:
 
 
 def _own(layout: Any) -> Tuple[List[int], List[int], bool]:
-    """The path's own dimensions and declared lower bounds (none unless it is an array), and whether it is one
-    leaf: a value, or an array, of a basic type."""
+    """The path's own dimensions and declared lower bounds (none unless it is an array), and whether
+    it is one leaf: a value, or an array, of a basic type."""
     n, one_leaf = layout.num_dims, layout.leaf_count == 1 and layout.leaves[0].path == layout.path
     return list(layout.dims[:n]), list(layout.lower[:n]), one_leaf
 
@@ -202,8 +202,9 @@ def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
 
 
 def parts(describe: Describe, name: str, value: Any) -> List[Tuple[str, List[Any]]]:
-    """The (path, values) items that write ``value`` to ``name``: a dict gives members by name or sub-paths
-    (``"[3]"``, ``"Main.Speed"``), a list every element of an array, a plain value one leaf."""
+    """The (path, values) items that write ``value`` to ``name``: a dict gives members by name or
+    sub-paths (``"[3]"``, ``"Main.Speed"``), a list every element of an array, a plain value one
+    leaf."""
     if isinstance(value, Mapping):
         subs = [(str(k), v) for k, v in value.items()]
         return [
@@ -226,8 +227,8 @@ def parts(describe: Describe, name: str, value: Any) -> List[Tuple[str, List[Any
 
 
 def type_of(describe: Describe, name: str, sub: Callable[[str], TypeInfo]) -> TypeInfo:
-    """The description of ``name``'s type from its layout, those of its members and elements through ``sub``
-    (the layout is the core's only until its next call, so all of it is taken first)."""
+    """The description of ``name``'s type from its layout, those of its members and elements through
+    ``sub`` (the layout is the core's only until its next call, so all of it is taken first)."""
     layout = describe(name)
     (dims, lower, one_leaf), flags, base = _own(layout), layout.type_properties, len(layout.path)
     common: Dict[str, Any] = dict(

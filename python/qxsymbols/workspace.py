@@ -35,8 +35,8 @@ Change = NamedTuple("Change", [("name", str), ("value", Any), ("previous", Any)]
 
 
 class TagInfo(str):
-    """A global tag found by ``Workspace.tags``: its name (as a ``str``), type name, data size in bytes, flags
-    and, when asked for, description and attributes."""
+    """A global tag found by ``Workspace.tags``: its name (as a ``str``), type name, data size in
+    bytes, flags and, when asked for, description and attributes."""
 
     type: str
     size: int
@@ -60,8 +60,9 @@ class TagInfo(str):
 
 
 def changes(last: Dict[str, Any], values: Dict[str, Any], initial: bool) -> List[Change]:
-    """The changes of one poll of a watch against the values before, ``last``, which it updates (the first
-    values count with ``initial``). Values compare by ``repr``, so a NaN that stays is no change."""
+    """The changes of one poll of a watch against the values before, ``last``, which it updates (the
+    first values count with ``initial``). Values compare by ``repr``, so a NaN that stays is no
+    change."""
     fresh = {
         name: v for name, v in values.items() if name not in last or repr(last[name]) != repr(v)
     }
@@ -71,8 +72,8 @@ def changes(last: Dict[str, Any], values: Dict[str, Any], initial: bool) -> List
 
 
 def polls(interval: float) -> Iterator[float]:
-    """The seconds to wait before each poll of a watch: none before the first, then up to ``interval`` after
-    the one before; one that falls behind starts afresh."""
+    """The seconds to wait before each poll of a watch: none before the first, then up to
+    ``interval`` after the one before; one that falls behind starts afresh."""
     if not isinstance(interval, (int, float)) or not interval > 0:
         raise invalid("interval: must be above 0 s")
     due = time.monotonic()
@@ -100,8 +101,8 @@ def _names(names: Iterable[str], what: str) -> List[str]:
 
 
 def _address(host: Any, port: Any, timeout: Optional[float]) -> Tuple[Any, int]:
-    """The address record and the time-out in ms, checked here as the record's fields are narrower than
-    Python's numbers and texts."""
+    """The address record and the time-out in ms, checked here as the record's fields are narrower
+    than Python's numbers and texts."""
     raw = host.encode("ascii", "replace") if isinstance(host, str) else b""
     if not 0 < len(raw) <= 59 or b"\0" in raw or b"?" in raw:
         raise invalid(f"host: {host!r} is not an ASCII host name or address of 1 to 59 characters")
@@ -119,9 +120,8 @@ def _address(host: Any, port: Any, timeout: Optional[float]) -> Tuple[Any, int]:
 class Workspace:
     """An open session on one controller's symbol service, made by :func:`connect`.
 
-    Use it as a context manager, or call :meth:`close`; a workspace dropped unclosed is closed when collected.
-    Calls on one workspace run one at a time, on different workspaces side by side.
-    """
+    Use it as a context manager, or call :meth:`close`; a workspace dropped unclosed is closed when
+    collected. Calls on one workspace run one at a time, on different workspaces side by side."""
 
     def __init__(
         self,
@@ -176,7 +176,8 @@ class Workspace:
             self._closer()
 
     def _core(self, fn: str, *args: Any) -> int:
-        """The result of QXSymCore_<fn> on this session; a caller that uses what it delivers holds the lock."""
+        """The result of QXSymCore_<fn> on this session; a caller that uses what it delivers holds
+        the lock."""
         with self._lock:
             if self.closed:
                 raise QXSymError(code_of("symResInvalidHandle"), "the workspace is closed")
@@ -203,8 +204,8 @@ class Workspace:
         return n.value
 
     def read_set(self, names: Iterable[str], *, return_errors: bool = False) -> Dict[str, Any]:
-        """Several values (as :meth:`read` gives them) by name from one exchange. A failure raises; with
-        ``return_errors`` its error stands in the result instead."""
+        """Several values (as :meth:`read` gives them) by name from one exchange. A failure raises;
+        with ``return_errors`` its error stands in the result instead."""
         names = _names(names, "read_set")
         paths, items = (ctypes.c_char_p * len(names))(*map(_path, names)), ctypes.POINTER(
             _lib.ReadItem
@@ -225,13 +226,14 @@ class Workspace:
         return out
 
     def read(self, name: str) -> Any:
-        """The value of a tag, member (``Line.Speed``) or element (``Temps[3]``, by its declared index):
-        ``bool``, ``int``, ``float``, ``str`` or ``bytes``, lists for arrays (one nesting per dimension), dicts
-        for structures and function blocks."""
+        """The value of a tag, member (``Line.Speed``) or element (``Temps[3]``, by its declared
+        index): ``bool``, ``int``, ``float``, ``str`` or ``bytes``, lists for arrays (one nesting
+        per dimension), dicts for structures and function blocks."""
         return self.read_set([name])[name]
 
     def _describe(self, name: str) -> Any:
-        """The core's layout of a path (a _lib.Layout), valid until its next call (the caller holds the lock)."""
+        """The core's layout of a path (a _lib.Layout), valid until its next call (the caller holds
+        the lock)."""
         layout, message = ctypes.POINTER(_lib.Layout)(), ctypes.c_char_p()
         rc = self._core("Describe", _path(name), layout, message)
         if rc:
@@ -239,8 +241,8 @@ class Workspace:
         return layout[0]
 
     def write_set(self, values: Mapping[str, Any]) -> None:
-        """Write several tags, members or elements (each as :meth:`write` takes it) in one exchange; when any
-        value is refused nothing is written."""
+        """Write several tags, members or elements (each as :meth:`write` takes it) in one exchange;
+        when any value is refused nothing is written."""
         if not isinstance(values, Mapping):
             raise invalid(
                 f"write_set: expected a dict of names and values, got {type(values).__name__}"
@@ -268,21 +270,22 @@ class Workspace:
                 )
 
     def write(self, name: str, value: Any) -> None:
-        """Write a tag, member or element. A dict gives members (by name, or sub-paths such as ``"[3]"``); those
-        not given keep their values. Values are checked first (kind, range, text, shape, names): one that does
-        not fit raises :class:`InvalidValueError` and nothing is sent."""
+        """Write a tag, member or element. A dict gives members (by name, or sub-paths such as
+        ``"[3]"``); those not given keep their values. Values are checked first (kind, range, text,
+        shape, names): one that does not fit raises :class:`InvalidValueError` and nothing is
+        sent."""
         self.write_set({name: value})
 
     def type(self, name: str) -> TypeInfo:
-        """A plain description of the type of a tag, member or element (see :class:`TypeInfo`; ``as_dict()``
-        gives nested dicts): a function block is told from a structure, and each carries its properties.
-        """
+        """A plain description of the type of a tag, member or element (see :class:`TypeInfo`;
+        ``as_dict()`` gives nested dicts): a function block is told from a structure, and each
+        carries its properties."""
         with self._lock:
             return type_of(self._describe, name, self.type)
 
     def tag_names(self, filter: Optional[str] = None) -> List[str]:
-        """Names of the global tags, all or those matching ``filter`` (``*`` any run of characters, ``?`` one),
-        complete however many match; fewer exchanges than :meth:`tags`."""
+        """Names of the global tags, all or those matching ``filter`` (``*`` any run of characters,
+        ``?`` one), complete however many match; fewer exchanges than :meth:`tags`."""
         return [str(t) for t in self._list(filter, 0)]
 
     def tags(
@@ -292,9 +295,9 @@ class Workspace:
         descriptions: bool = False,
         attributes: Iterable[str] = (),
     ) -> List[TagInfo]:
-        """The global tags, all or those matching ``filter``, each a :class:`TagInfo` with type, size and flags;
-        with ``descriptions`` its description too, and the texts of those of the named ``attributes`` it has.
-        """
+        """The global tags, all or those matching ``filter``, each a :class:`TagInfo` with type,
+        size and flags; with ``descriptions`` its description too, and the texts of those of the
+        named ``attributes`` it has."""
         found = self._list(
             filter, _lib.LIST_DETAILS | (_lib.LIST_DESCRIPTIONS if descriptions else 0)
         )
@@ -337,9 +340,9 @@ class Workspace:
     def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
     ) -> Iterator[Change]:
-        """Poll ``names`` as a group every ``interval`` seconds and yield a :class:`Change` for every value that
-        differs from the one before (with ``initial``, each first value too). The group goes when the loop is
-        left."""
+        """Poll ``names`` as a group every ``interval`` seconds and yield a :class:`Change` for
+        every value that differs from the one before (with ``initial``, each first value too). The
+        group goes when the loop is left."""
         with self.group(names) as group:
             last: Dict[str, Any] = {}
             for wait in polls(interval):
@@ -348,7 +351,8 @@ class Workspace:
 
 
 class Group:
-    """Tags, members, elements, structures or arrays read or written together, one exchange for all of them."""
+    """Tags, members, elements, structures or arrays read or written together, one exchange for all
+    of them."""
 
     def __init__(self, ws: Workspace, names: List[str]) -> None:
         if len({str(n).lower() for n in names}) != len(names):
@@ -382,8 +386,8 @@ class Group:
         return self._open().read_set(self._names)
 
     def write(self, values: Mapping[str, Any]) -> None:
-        """Write every member (by the name it was added with) in one exchange; every value is checked before
-        anything is sent."""
+        """Write every member (by the name it was added with) in one exchange; every value is
+        checked before anything is sent."""
         given = (
             {str(k).lower(): v for k, v in values.items()} if isinstance(values, Mapping) else {}
         )
@@ -403,9 +407,10 @@ def connect(
 ) -> Workspace:
     """Open a workspace on the controller at ``host``:``port``.
 
-    ``timeout``: the reply time-out in seconds (None: the library's 10 s; at most 65.535 s). ``encoding``: that
-    of the controller's texts, ``latin-1`` (every byte one character, so any stored text round-trips), ``utf-8``
-    or ``windows-1252``. ``connections``: how many a listing may use (1 to 8)::
+    ``timeout``: the reply time-out in seconds (None: the library's 10 s; at most 65.535 s).
+    ``encoding``: that of the controller's texts, ``latin-1`` (every byte one character, so any
+    stored text round-trips), ``utf-8`` or ``windows-1252``. ``connections``: how many a listing may
+    use (1 to 8)::
 
         with qxsymbols.connect("192.168.0.10", port=1234) as ws:
             print(ws.read("Line.Speed"))
