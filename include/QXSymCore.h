@@ -116,7 +116,7 @@ typedef struct QXSymCoreLayout {
   uint32_t num_dims;                 /**< 0, or the dimensions of the path itself, an array. */
   uint32_t dims[QXSYMCORE_MAX_DIMS]; /**< Its elements per dimension. */
   int64_t lower[QXSYMCORE_MAX_DIMS]; /**< Its declared lower bound per dimension. */
-  uint32_t type_properties;          /**< Its type's QXSymTypeIs* flags (QXSymTypeGetProperties). */
+  uint32_t type_properties;          /**< The controller's QXSymTypeIs* flags; 0 for basic types. */
 } QXSymCoreLayout;
 
 /** The outcome of reading one path. */

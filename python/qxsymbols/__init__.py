@@ -7,13 +7,14 @@
 ``qxsymbols.aio`` offers the same calls as coroutines."""
 
 from ._lib import CORE_ENV, LIBRARY_ENV, LibraryNotFoundError
-from .errors import (RESULT_NAMES, ConnectionLostError, InvalidValueError, NotFoundError, QXSymError,
-                     QXSymTimeoutError, ReadOnlyError, result_name)
+from .errors import RESULT_NAMES, ConnectionLostError, InvalidValueError, NotFoundError, QXSymError
+from .errors import QXSymTimeoutError, ReadOnlyError, result_name
 from .types import Member, TypeInfo
 from .workspace import Change, Group, TagInfo, Version, Workspace, connect
 
-__all__ = ["connect", "Workspace", "Group", "Change", "Version", "TagInfo", "TypeInfo", "Member", "QXSymError",
-           "QXSymTimeoutError", "ConnectionLostError", "NotFoundError", "ReadOnlyError", "InvalidValueError",
-           "LibraryNotFoundError", "LIBRARY_ENV", "CORE_ENV", "RESULT_NAMES", "result_name"]
+__all__ = ["connect", "Workspace", "Group", "Change", "Version", "TagInfo", "TypeInfo", "Member"]
+__all__ += ["QXSymError", "QXSymTimeoutError", "ConnectionLostError", "NotFoundError"]
+__all__ += ["ReadOnlyError", "InvalidValueError", "LibraryNotFoundError", "LIBRARY_ENV", "CORE_ENV"]
+__all__ += ["RESULT_NAMES", "result_name"]
 
 __version__ = "3.0.1.1"

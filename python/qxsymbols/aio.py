@@ -1,7 +1,8 @@
 """The same interface as coroutines for asyncio programs.
 
-Every exchange runs on a worker thread of its workspace, never on the event loop, so a slow controller holds up
-only the tasks that wait for it. Calls on one workspace run in the order they were made::
+Every exchange runs on a worker thread of its workspace, never on the event loop, so a slow
+controller holds up only the tasks that wait for it. Calls on one workspace run in the order they
+were made::
 
     async with aio.connect("127.0.0.1", port=5000) as ws:
         print(await ws.read("Line.Speed"))
@@ -26,15 +27,18 @@ S = TypeVar("S", bound="_Coroutines")
 
 
 class _Coroutines:
-    """A blocking object made on its workspace's worker thread: await it, or use it with ``async with`` (closed
-    at the end). Its public methods are coroutines run on that thread; its other attributes read as they are."""
+    """A blocking object made on its workspace's worker thread: await it, or use it with ``async
+    with`` (closed at the end). Its public methods are coroutines run on that thread; its other
+    attributes read as they are."""
 
     def __init__(self, make: Callable[[], Any], executor: ThreadPoolExecutor) -> None:
         self._make, self._executor = make, executor
         self._obj: Any = None
 
     async def _run(self, fn: Callable[..., T], *args: Any) -> T:
-        return await asyncio.get_running_loop().run_in_executor(self._executor, functools.partial(fn, *args))
+        return await asyncio.get_running_loop().run_in_executor(
+            self._executor, functools.partial(fn, *args)
+        )
 
     async def _open(self: S) -> S:
         if self._obj is None:
@@ -70,14 +74,17 @@ class _Coroutines:
 
 
 class Group(_Coroutines):
-    """A group whose ``read``, ``write`` and ``close`` are coroutines (see :class:`qxsymbols.Group`)."""
+    """A group whose ``read``, ``write`` and ``close`` are coroutines (see
+    :class:`qxsymbols.Group`)."""
 
 
 class Workspace(_Coroutines):
-    """An open workspace whose calls are coroutines (see :class:`qxsymbols.Workspace`): ``await ws.read(name)``,
-    ``await ws.write(name, value)``, ``await ws.tags()``..."""
+    """An open workspace whose calls are coroutines (see :class:`qxsymbols.Workspace`): ``await
+    ws.read(name)``, ``await ws.write(name, value)``, ``await ws.tags()``..."""
 
-    sync = property(lambda self: self._obj, doc="The blocking workspace underneath (for worker threads).")
+    sync = property(
+        lambda self: self._obj, doc="The blocking workspace underneath (for worker threads)."
+    )
 
     async def close(self) -> None:
         try:
@@ -89,8 +96,9 @@ class Workspace(_Coroutines):
         """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""
         return Group(functools.partial(self._obj.group, list(names)), self._executor)
 
-    async def watch(self, names: Iterable[str], interval: float = 1.0, *,
-                    initial: bool = True) -> AsyncIterator[Change]:
+    async def watch(
+        self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
+    ) -> AsyncIterator[Change]:
         """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``; wrap it in
         ``contextlib.aclosing`` to delete its group as soon as the loop is left."""
         async with self.group(names) as group:

@@ -1,4 +1,5 @@
-"""Result codes and the exceptions that carry them; names, messages and advice come from the client core."""
+"""Result codes and the exceptions that carry them; names, messages and advice come from the client
+core."""
 
 from __future__ import annotations
 
@@ -8,8 +9,8 @@ from typing import Any, Dict, Iterator, Mapping, Optional, Tuple, Union
 
 from ._lib import library
 
-__all__ = ["RESULT_NAMES", "QXSymError", "QXSymTimeoutError", "ConnectionLostError", "NotFoundError",
-           "ReadOnlyError", "InvalidValueError", "result_name", "error_for"]
+__all__ = ["RESULT_NAMES", "QXSymError", "QXSymTimeoutError", "ConnectionLostError"]
+__all__ += ["NotFoundError", "ReadOnlyError", "InvalidValueError", "result_name", "error_for"]
 
 
 def _text(fn: str, code: int) -> str:
@@ -18,7 +19,8 @@ def _text(fn: str, code: int) -> str:
 
 
 class _ResultNames(Mapping[int, str]):
-    """The name of every result code the core knows, asked of it on first use (importing needs no library)."""
+    """The name of every result code the core knows, asked of it on first use (importing needs no
+    library)."""
 
     @functools.cached_property
     def _names(self) -> Dict[int, str]:
@@ -50,15 +52,17 @@ def code_of(name: str) -> int:
 
 
 class QXSymError(Exception):
-    """A call failed: ``code`` is the result code, ``name`` its name, ``advice`` what to do about it.
-    Subclasses group the codes callers handle apart, those whose names are in their ``family``."""
+    """A call failed: ``code`` is the result code, ``name`` its name, ``advice`` what to do about
+    it. Subclasses group the codes callers handle apart, those whose names are in their
+    ``family``."""
 
     family: Tuple[str, ...] = ()
 
     def __init__(self, code: int, message: Optional[str] = None) -> None:
         self.code, self.name, self.message = int(code), result_name(int(code)), message
         self.advice = _text("ResultAdvice", self.code)
-        super().__init__(f"{message or _text('ResultMessage', self.code)}: {self.name} ({self.code})")
+        text = message or _text("ResultMessage", self.code)
+        super().__init__(f"{text}: {self.name} ({self.code})")
 
     def __reduce__(self) -> Tuple[Any, ...]:  # rebuilt from code and message (pickling)
         return (type(self), (self.code, self.message))
@@ -66,34 +70,42 @@ class QXSymError(Exception):
 
 class QXSymTimeoutError(QXSymError, TimeoutError):
     """No complete reply within the workspace's time-out."""
+
     family = ("symResTimeoutError",)
 
 
 class ConnectionLostError(QXSymError, ConnectionError):
     """The controller cannot be reached, or the connection to it broke."""
+
     family = ("symResInvalidAddress", "symResConnectionLost", "symResSocketError")
 
 
 class NotFoundError(QXSymError, LookupError):
     """No tag, member or attribute of that name."""
+
     family = ("symResSymbolNotFound", "symResAttributeNotFound")
 
 
 class ReadOnlyError(QXSymError):
     """The tag may not be written."""
+
     family = ("symResReadOnlyTag",)
 
 
 class InvalidValueError(QXSymError, ValueError):
     """A value or argument does not fit (type, range, shape, text); nothing was sent."""
-    family = ("symResInvalidParameter", "symResInvalidArrayIndex", "symResInvalidTagType")  # a structure for a leaf
+
+    # a structure given for a leaf is an invalid tag type
+    family = ("symResInvalidParameter", "symResInvalidArrayIndex", "symResInvalidTagType")
 
 
 def error_for(code: int, message: Union[str, bytes, None] = None) -> QXSymError:
-    """The exception of the family that ``code`` belongs to; a message from the core comes as UTF-8 bytes."""
+    """The exception of the family that ``code`` belongs to; a message from the core comes as UTF-8
+    bytes."""
     text = message.decode("utf-8", "replace") if isinstance(message, bytes) else message
     name = result_name(code)
-    return next((c for c in QXSymError.__subclasses__() if name in c.family), QXSymError)(code, text)
+    cls = next((c for c in QXSymError.__subclasses__() if name in c.family), QXSymError)
+    return cls(code, text)
 
 
 def invalid(message: str) -> InvalidValueError:

@@ -1,6 +1,6 @@
-"""Python values to and from the client core's values, shaped by its layouts (flat tables of leaves) into dicts
-for structures and nested lists for arrays, and type descriptions from the same layouts. Whether a value fits
-its type is the core's to judge."""
+"""Python values to and from the client core's values, shaped by its layouts (flat tables of leaves)
+into dicts for structures and nested lists for arrays, and type descriptions from the same layouts.
+Whether a value fits its type is the core's to judge."""
 
 from __future__ import annotations
 
@@ -17,9 +17,25 @@ from .errors import invalid
 
 __all__ = ["TypeInfo", "Member"]
 
-_KIND_NAMES = {_lib.BOOL: "bool", _lib.SIGNED: "int", _lib.UNSIGNED: "uint", _lib.FLOAT: "float", _lib.TEXT: "string"}
+_KIND_NAMES = {
+    _lib.BOOL: "bool",
+    _lib.SIGNED: "int",
+    _lib.UNSIGNED: "uint",
+    _lib.FLOAT: "float",
+    _lib.TEXT: "string",
+}
 # The type property flags (QXSymTypeIs*), lowest bit first.
-_PROPERTIES = ("basic", "complex", "string", "array", "struct", "function_block", "numeric", "signed", "integer")
+_PROPERTIES = (
+    "basic",
+    "complex",
+    "string",
+    "array",
+    "struct",
+    "function_block",
+    "numeric",
+    "signed",
+    "integer",
+)
 # A step below a path: an element label "[1]", "[-2,3]", or ".Member" (which may hold '[').
 _INDEX = r"\[-?\d+(?:,-?\d+)*\]"
 _STEP = re.compile(rf"({_INDEX})|\.((?:(?!{_INDEX})[^.])+)")
@@ -29,6 +45,7 @@ Describe = Callable[[str], Any]  # a path's layout (a _lib.Layout), the core's u
 @dataclass(frozen=True)
 class Member:
     """One member of a structure or function block, at its byte offset."""
+
     name: str
     type: "TypeInfo"
     offset: int
@@ -38,12 +55,13 @@ class Member:
 class TypeInfo:
     """A plain description of a type, as ``Workspace.type`` returns it.
 
-    ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit strings), ``float``, ``string``,
-    ``struct``, ``function_block``, ``array`` or ``other`` (read as bytes). ``properties`` are the flags the
-    controller reports for a structure, function block or array type (``complex``, ``struct``,
-    ``function_block``, ``array``...; basic types are known by name and have none). Arrays give their element
-    counts and declared lower bounds: ``ARRAY[1..8] OF REAL`` has dims (8,), lower (1,).
-    """
+    ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit strings), ``float``,
+    ``string``, ``struct``, ``function_block``, ``array`` or ``other`` (read as bytes).
+    ``properties`` are the flags the controller reports for a structure, function block or array
+    type (``complex``, ``struct``, ``function_block``, ``array``...; basic types are known by name
+    and have none). Arrays give their element counts and declared lower bounds: ``ARRAY[1..8] OF
+    REAL`` has dims (8,), lower (1,)."""
+
     name: str
     size: int
     kind: str
@@ -56,18 +74,22 @@ class TypeInfo:
 
     def as_dict(self) -> Dict[str, Any]:
         """The description as nested dicts and lists."""
-        d: Dict[str, Any] = dict(name=self.name, kind=self.kind, size=self.size, properties=sorted(self.properties))
+        d: Dict[str, Any] = dict(
+            name=self.name, kind=self.kind, size=self.size, properties=sorted(self.properties)
+        )
         if self.element is not None:
             d.update(dims=list(self.dims), lower=list(self.lower), element=self.element.as_dict())
         if self.members:
-            d["members"] = [{"name": m.name, "offset": m.offset, "type": m.type.as_dict()} for m in self.members]
+            d["members"] = [
+                {"name": m.name, "offset": m.offset, "type": m.type.as_dict()} for m in self.members
+            ]
         return d
 
 
 @functools.lru_cache(maxsize=4096)
 def steps(rest: bytes) -> Tuple[Union[str, Tuple[int, ...]], ...]:
-    """The steps from a layout's path to a leaf, given what follows the path: ".Main.Speed" gives ("Main",
-    "Speed"), "[1,2].Name" ((1, 2), "Name")."""
+    """The steps from a layout's path to a leaf, given what follows the path: ".Main.Speed" gives
+    ("Main", "Speed"), "[1,2].Name" ((1, 2), "Name")."""
     text, out, at = rest.decode("utf-8", "replace"), [], 0
     while at < len(text):
         m = _STEP.match(text, at)
@@ -83,8 +105,8 @@ def _label(index: Sequence[int]) -> str:
 
 
 def _own(layout: Any) -> Tuple[List[int], List[int], bool]:
-    """The path's own dimensions and declared lower bounds (none unless it is an array), and whether it is one
-    leaf: a value, or an array, of a basic type."""
+    """The path's own dimensions and declared lower bounds (none unless it is an array), and whether
+    it is one leaf: a value, or an array, of a basic type."""
     n, one_leaf = layout.num_dims, layout.leaf_count == 1 and layout.leaves[0].path == layout.path
     return list(layout.dims[:n]), list(layout.lower[:n]), one_leaf
 
@@ -94,7 +116,9 @@ def to_python(v: Any) -> Any:
     if v.kind in (_lib.TEXT, _lib.BYTES):
         raw = ctypes.string_at(v.data, v.length) if v.length else b""
         return raw.decode("utf-8") if v.kind == _lib.TEXT else raw
-    return {_lib.BOOL: bool(v.boolean), _lib.SIGNED: v.i, _lib.UNSIGNED: v.u, _lib.FLOAT: v.f}.get(v.kind)
+    return {_lib.BOOL: bool(v.boolean), _lib.SIGNED: v.i, _lib.UNSIGNED: v.u, _lib.FLOAT: v.f}.get(
+        v.kind
+    )
 
 
 def from_python(value: Any, out: Any, keep: List[Any], where: str) -> None:
@@ -102,7 +126,9 @@ def from_python(value: Any, out: Any, keep: List[Any], where: str) -> None:
     if isinstance(value, bool):
         out.kind, out.boolean = _lib.BOOL, value
     elif isinstance(value, int) and -(1 << 63) <= value < (1 << 64):
-        out.kind, out.i, out.u = (_lib.SIGNED, value, 0) if value < (1 << 63) else (_lib.UNSIGNED, 0, value)
+        out.kind, out.i, out.u = (
+            (_lib.SIGNED, value, 0) if value < (1 << 63) else (_lib.UNSIGNED, 0, value)
+        )
     elif isinstance(value, float):
         out.kind, out.f = _lib.FLOAT, value
     elif isinstance(value, (str, bytes, bytearray)):
@@ -114,7 +140,11 @@ def from_python(value: Any, out: Any, keep: List[Any], where: str) -> None:
         out.kind, out.length = (_lib.TEXT if isinstance(value, str) else _lib.BYTES), len(raw)
         out.data = ctypes.cast(keep[-1], ctypes.POINTER(ctypes.c_uint8))
     else:
-        what = f"{value} is beyond 64 bits" if isinstance(value, int) else f"a {type(value).__name__} is no value"
+        what = (
+            f"{value} is beyond 64 bits"
+            if isinstance(value, int)
+            else f"a {type(value).__name__} is no value"
+        )
         raise invalid(f"'{where}': {what} for a tag")
 
 
@@ -143,7 +173,10 @@ def decode(layout: Any, values: Any) -> Any:
     for leaf in layout.leaves[: layout.leaf_count]:
         flat = [to_python(values[at + k]) for k in range(leaf.count)]
         at += leaf.count
-        path = (None, *steps(leaf.path[len(layout.path) :]))  # None: the root, whatever the leaf's depth
+        path = (
+            None,
+            *steps(leaf.path[len(layout.path) :]),
+        )  # None: the root, whatever the leaf's depth
         node = root
         for step in path[:-1]:
             node = node.setdefault(step, {})
@@ -155,24 +188,37 @@ def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
     """Nested lists (one per dimension), or one flat list in index order."""
     if not isinstance(value, (list, tuple)):
         raise invalid(f"'{where}': expected a list, got {type(value).__name__}")
-    if len(dims) > 1 and len(value) == math.prod(dims) and not any(isinstance(v, (list, tuple)) for v in value):
+    if (
+        len(dims) > 1
+        and len(value) == math.prod(dims)
+        and not any(isinstance(v, (list, tuple)) for v in value)
+    ):
         return list(value)
     if len(value) != dims[0]:
         raise invalid(f"'{where}': expected {dims[0]} elements, got {len(value)}")
-    return list(value) if len(dims) == 1 else [x for v in value for x in flatten(v, dims[1:], where)]
+    return (
+        list(value) if len(dims) == 1 else [x for v in value for x in flatten(v, dims[1:], where)]
+    )
 
 
 def parts(describe: Describe, name: str, value: Any) -> List[Tuple[str, List[Any]]]:
-    """The (path, values) items that write ``value`` to ``name``: a dict gives members by name or sub-paths
-    (``"[3]"``, ``"Main.Speed"``), a list every element of an array, a plain value one leaf."""
+    """The (path, values) items that write ``value`` to ``name``: a dict gives members by name or
+    sub-paths (``"[3]"``, ``"Main.Speed"``), a list every element of an array, a plain value one
+    leaf."""
     if isinstance(value, Mapping):
         subs = [(str(k), v) for k, v in value.items()]
-        return [p for k, v in subs for p in parts(describe, name + k if k.startswith("[") else f"{name}.{k}", v)]
+        return [
+            p
+            for k, v in subs
+            for p in parts(describe, name + k if k.startswith("[") else f"{name}.{k}", v)
+        ]
     if not isinstance(value, (list, tuple)):
         return [(name, [value])]
     dims, lower, one_leaf = _own(describe(name))
     if not dims:
-        raise invalid(f"'{name}': expected a dict of members or a value, got {type(value).__name__}")
+        raise invalid(
+            f"'{name}': expected a dict of members or a value, got {type(value).__name__}"
+        )
     flat = flatten(value, dims, name)
     if one_leaf:  # an array of a basic type: one leaf of all its values
         return [(name, flat)]
@@ -181,21 +227,32 @@ def parts(describe: Describe, name: str, value: Any) -> List[Tuple[str, List[Any
 
 
 def type_of(describe: Describe, name: str, sub: Callable[[str], TypeInfo]) -> TypeInfo:
-    """The description of ``name``'s type from its layout, those of its members and elements through ``sub``
-    (the layout is the core's only until its next call, so all of it is taken first)."""
+    """The description of ``name``'s type from its layout, those of its members and elements through
+    ``sub`` (the layout is the core's only until its next call, so all of it is taken first)."""
     layout = describe(name)
     (dims, lower, one_leaf), flags, base = _own(layout), layout.type_properties, len(layout.path)
-    common: Dict[str, Any] = dict(name=layout.type_name.decode("utf-8", "replace"), size=layout.size,
-                                  properties=frozenset(p for b, p in enumerate(_PROPERTIES) if flags >> b & 1))
+    common: Dict[str, Any] = dict(
+        name=layout.type_name.decode("utf-8", "replace"),
+        size=layout.size,
+        properties=frozenset(p for b, p in enumerate(_PROPERTIES) if flags >> b & 1),
+    )
     if dims:
         element = sub(name + _label(lower))
-        return TypeInfo(kind="array", dims=tuple(dims), lower=tuple(lower), element=element, **common)
+        return TypeInfo(
+            kind="array", dims=tuple(dims), lower=tuple(lower), element=element, **common
+        )
     if one_leaf:
-        return TypeInfo(kind=_KIND_NAMES.get(_lib.library().QXSymCore_KindOf(layout.leaves[0].tyvar), "other"),
-                        **common)
+        return TypeInfo(
+            kind=_KIND_NAMES.get(_lib.library().QXSymCore_KindOf(layout.leaves[0].tyvar), "other"),
+            **common,
+        )
     offsets: Dict[Any, int] = {}
     for leaf in layout.leaves[: layout.leaf_count]:
         member = steps(leaf.path[base:])[0]
         offsets[member] = min(offsets.get(member, leaf.offset), leaf.offset)
     kind = "function_block" if "function_block" in common["properties"] else "struct"
-    return TypeInfo(kind=kind, members=tuple(Member(m, sub(f"{name}.{m}"), o) for m, o in offsets.items()), **common)
+    return TypeInfo(
+        kind=kind,
+        members=tuple(Member(m, sub(f"{name}.{m}"), o) for m, o in offsets.items()),
+        **common,
+    )
