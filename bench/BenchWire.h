@@ -1,6 +1,7 @@
 // Frame helpers of the benchmarks: a reply frame as a controller sends it,
 // and the unstuffed body of a request frame. Kept apart from the library's
-// codec so that the benchmarks do not measure the codec with itself.
+// codec (the stuffing is the tests' own, FrameStuffing.h) so that the
+// benchmarks do not measure the codec with itself.
 #pragma once
 
 #include <cstddef>
@@ -8,20 +9,9 @@
 #include <optional>
 #include <vector>
 
+#include "FrameStuffing.h"
+
 namespace qxsym::bench {
-
-inline bool IsControlByte(std::uint8_t b) {
-  return b == 0x10 || b == 0x11 || b == 0x13 || b == 0x1B;
-}
-
-inline void PutStuffedByte(std::vector<std::uint8_t>& out, std::uint8_t b) {
-  if (IsControlByte(b)) {
-    out.push_back(0x1B);
-    out.push_back(static_cast<std::uint8_t>(b | 0x40));
-  } else {
-    out.push_back(b);
-  }
-}
 
 // Appends a reply frame: length, status, optional sequence, data, checksum.
 inline void AppendReply(std::vector<std::uint8_t>& out, std::uint8_t status,
@@ -31,18 +21,18 @@ inline void AppendReply(std::vector<std::uint8_t>& out, std::uint8_t status,
   const auto lo = static_cast<std::uint8_t>(length);
   const auto hi = static_cast<std::uint8_t>(length >> 8);
   auto sum = static_cast<std::uint8_t>(lo + hi + status);
-  PutStuffedByte(out, lo);
-  PutStuffedByte(out, hi);
-  PutStuffedByte(out, status);
+  test::AppendStuffed(out, lo);
+  test::AppendStuffed(out, hi);
+  test::AppendStuffed(out, status);
   if (sequence) {
-    PutStuffedByte(out, static_cast<std::uint8_t>(*sequence));
-    PutStuffedByte(out, static_cast<std::uint8_t>(*sequence >> 8));
+    test::AppendStuffed(out, static_cast<std::uint8_t>(*sequence));
+    test::AppendStuffed(out, static_cast<std::uint8_t>(*sequence >> 8));
   }
   for (std::size_t i = 0; i < size; ++i) {
     sum = static_cast<std::uint8_t>(sum + data[i]);
-    PutStuffedByte(out, data[i]);
+    test::AppendStuffed(out, data[i]);
   }
-  PutStuffedByte(out, sum);
+  test::AppendStuffed(out, sum);
 }
 
 // Unstuffs a request frame that starts at data[0] (the start byte) and
@@ -51,16 +41,16 @@ inline void AppendReply(std::vector<std::uint8_t>& out, std::uint8_t status,
 // frame took.
 inline std::optional<std::vector<std::uint8_t>> TakeRequest(const std::uint8_t* data, std::size_t n,
                                                             std::size_t* used) {
-  if (n == 0 || data[0] != 0x10) return std::nullopt;
+  if (n == 0 || data[0] != test::kStartByte) return std::nullopt;
   std::vector<std::uint8_t> plain;
   std::size_t i = 1;
   std::size_t want = 3;  // the length field and the checksum, for now
   while (plain.size() < want) {
     if (i >= n) return std::nullopt;
     std::uint8_t b = data[i++];
-    if (b == 0x1B) {
+    if (b == test::kEscapeByte) {
       if (i >= n) return std::nullopt;
-      b = static_cast<std::uint8_t>(data[i++] & 0xBF);
+      b = test::Unescaped(data[i++]);
     }
     plain.push_back(b);
     if (plain.size() == 2) want = 3 + (plain[0] | (plain[1] << 8));

@@ -47,7 +47,7 @@ std::vector<std::uint8_t> MakePayload(Payload kind) {
       // Every value except the four control bytes, in turn.
       std::vector<std::uint8_t> p;
       for (unsigned v = 0; p.size() < 1024; v = (v + 1) & 0xFF) {
-        if (!qxsym::bench::IsControlByte(static_cast<std::uint8_t>(v))) {
+        if (!qxsym::test::IsControlByte(static_cast<std::uint8_t>(v))) {
           p.push_back(static_cast<std::uint8_t>(v));
         }
       }

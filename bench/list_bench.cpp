@@ -7,8 +7,12 @@
 //
 // Times are given per tag in single-exchange times: the mean of one
 // QXSym_GetServerVersion round trip, measured in the same run before and
-// after the listings. --cli names a qxsym program whose `ls --names` and
-// `ls` are timed against the same simulator, for comparison.
+// after the listings. Requests are counted twice: by the lister, and as the
+// request frames this program's sockets sent during the listing (the mode
+// handshakes of extra connections and the frames that fetch the further
+// fragments of a long list reply included). --cli names a qxsym program
+// whose `ls --names` and `ls` are timed against the same simulator, for
+// comparison.
 //
 //   qxsym-bench-list [--tags N] [--connections N] [--repetitions N] [--cli PATH]
 #include <chrono>
@@ -21,6 +25,7 @@
 #include "BenchModels.h"
 #include "Lister.h"
 #include "QXSymbols.h"
+#include "SendCounter.h"
 #include "SimLauncher.h"
 
 namespace {
@@ -68,11 +73,13 @@ struct Run {
   double seconds = 0;
   std::size_t tags = 0;
   std::uint64_t requests = 0;
+  std::uint64_t frames = 0;  // request frames sent
   bool ok = false;
 };
 
 Run ListAll(QXSymWorkspaceHandle ws, const QXSymServerAddress& address, ListOptions options) {
   Run run;
+  const qxsym::bench::SocketStats sent_before = qxsym::bench::CurrentSocketStats();
   const auto start = Clock::now();
   {
     Lister lister(
@@ -97,6 +104,7 @@ Run ListAll(QXSymWorkspaceHandle ws, const QXSymServerAddress& address, ListOpti
     run.requests = lister.requests();
   }
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  run.frames = (qxsym::bench::CurrentSocketStats() - sent_before).request_frames;
   run.ok = true;
   return run;
 }
@@ -156,10 +164,12 @@ void Report(const Args& args, double exchange, const Case* cases, const Run* run
     const Run& r = runs[i];
     std::printf(
         "%-5s connections %u: %zu tags in %.3f s, %llu requests (%.2f per tag), "
-        "%.2f single-exchange times per tag\n",
+        "%llu request frames (%.2f per tag), %.2f single-exchange times per tag\n",
         cases[i].name, cases[i].connections, r.tags, r.seconds,
         static_cast<unsigned long long>(r.requests),
         static_cast<double>(r.requests) / static_cast<double>(r.tags),
+        static_cast<unsigned long long>(r.frames),
+        static_cast<double>(r.frames) / static_cast<double>(r.tags),
         r.seconds / static_cast<double>(r.tags) / exchange);
   }
   for (int i = 0; i < 2 && !args.cli.empty(); ++i) {

@@ -1,9 +1,11 @@
 // qxsym: the tags of a controller from a terminal or a script.
 #include <LeafCodec.h>
+#include <QXSymbols.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 #include "Commands.h"
 
@@ -84,6 +86,13 @@ int UsageError(CLI::App& app, const CLI::ParseError& e, const Context& ctx, int 
   return kExitUsage;
 }
 
+// The version line: the library's own version.
+std::string VersionText() {
+  return "qxsym " + std::to_string(QXSYMBOLS_VERSION_MAJOR) + "." +
+         std::to_string(QXSYMBOLS_VERSION_MINOR) + "." +
+         std::to_string(QXSYMBOLS_VERSION_REVISION) + "." + std::to_string(QXSYMBOLS_VERSION_BUILD);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,7 +105,7 @@ int main(int argc, char** argv) {
   app.footer(kFooter);
   app.require_subcommand(1);
   app.fallthrough();
-  app.set_version_flag("--version", "qxsym 3.0.1.1");
+  app.set_version_flag("--version", VersionText());
   GlobalOptions global;
   AddGlobalOptions(app, ctx, global);
   const Command commands[] = {AddInfo(app), AddList(app),  AddRead(app),  AddWrite(app),

@@ -25,13 +25,8 @@ struct SeenRequest {
 // with the start byte (the library's own acknowledgements) give valid false.
 inline SeenRequest ReadRequest(const std::uint8_t* data, std::size_t size, bool sequence_mode) {
   SeenRequest out;
-  if (size == 0 || data[0] != 0x10) return out;
-  Bytes plain;
-  for (std::size_t i = 1; i < size; ++i) {
-    std::uint8_t b = data[i];
-    if (b == 0x1B && i + 1 < size) b = static_cast<std::uint8_t>(data[++i] & 0xBF);
-    plain.push_back(b);
-  }
+  if (size == 0 || data[0] != test::kStartByte) return out;
+  const Bytes plain = test::Unstuff(data + 1, size - 1);
   if (plain.size() < 3) return out;
   std::size_t at = 2;
   std::size_t length = static_cast<std::size_t>(plain[0] | (plain[1] << 8));

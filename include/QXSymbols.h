@@ -391,9 +391,9 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGlobalTagsNum(QXSymWorkspaceHandle wor
  * @param tags receives an array of *count handles followed by a 0, to be
  * released with QXSym_FreeTagList.
  * @param count receives the number of handles.
- * @return symResOk; symResMemoryAllocError when the list cannot be allocated;
- * symResBufferOverflow when the source reports more tags than it counted
- * (nothing is kept); or the source's result.
+ * @return symResOk; symResMemoryAllocError when the list cannot be allocated
+ * (from either kind of workspace); symResBufferOverflow when the source
+ * reports more tags than it counted (nothing is kept); or the source's result.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGlobalTags(QXSymWorkspaceHandle workspace,
                                                      QXSymTagHandle** tags, uint32_t* count);
@@ -406,7 +406,8 @@ QXSYM_API QXSymResult QXSYM_CALL QXSym_GetGlobalTags(QXSymWorkspaceHandle worksp
  * @param tags the caller's array of count entries.
  * @param count the array's length (count > 0).
  * @return symResOk; symResBufferOverflow when the source reports more tags
- * than count (nothing is kept); or the source's result.
+ * than count (nothing is kept); symResMemoryAllocError when the tags cannot
+ * be allocated; or the source's result.
  */
 QXSYM_API QXSymResult QXSYM_CALL QXSym_FillGlobalTagList(QXSymWorkspaceHandle workspace,
                                                          QXSymTagHandle* tags, uint32_t count);

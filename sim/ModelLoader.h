@@ -7,6 +7,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "SymbolModel.h"
@@ -38,6 +39,7 @@ class ModelLoader {
     std::string where;
   };
 
+  void LoadMemory(const nlohmann::json* memory);
   void AddBasicTypes();
   Type* NewType(std::string name);
   void DeclareTypes(const nlohmann::json& types);
@@ -48,13 +50,23 @@ class ModelLoader {
   const Type* MakeString(std::uint32_t length, bool bare);
   void LayOutComposite(const Declared& d, Type* t);
   void LoadTags(const nlohmann::json& tags);
+  void InitTags(const nlohmann::json& tags, const std::vector<std::string>& where);
+  // The image bytes [begin, end) that tags with explicit addresses occupy,
+  // merged and in order; fails on a tag outside the image or on overlaps.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ExplicitRanges(
+      const std::vector<bool>& explicit_address, const std::vector<std::string>& where) const;
   void PlaceTags(const std::vector<bool>& explicit_address, const std::vector<std::string>& where);
   bool HasDefaults(const Type* t);
   void InitValue(const Type* t, std::uint64_t address, const nlohmann::json* value,
                  const std::string& where);
+  void InitComposite(const Type* t, std::uint64_t address, const nlohmann::json* value,
+                     const std::string& where);
+  void StoreBasic(const Type* t, const nlohmann::json& value, std::uint8_t* p,
+                  const std::string& where);
   void StoreArrayValues(const Type* t, std::uint64_t address, const nlohmann::json& value,
                         std::size_t dim, std::uint64_t prefix, const std::string& where);
   void LoadSimulation(const nlohmann::json& j, const SymbolView& target, const std::string& where);
+  void LoadSimulations(const nlohmann::json* sims);
   void LoadVariables(const nlohmann::json* vars);
   SymbolView ResolvePath(const std::string& path, const std::string& where);
 

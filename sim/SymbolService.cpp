@@ -85,14 +85,25 @@ QXSymResult SymbolService::RoomLocked(const Workspace& w, std::size_t more) cons
   return symResOk;
 }
 
-QXSymResult SymbolService::FindLocked(std::uint32_t ws, std::uint32_t id, Kind kind, Object** out) {
-  if (workspaces_.count(ws) == 0) return symResInvalidWorkspace;
-  auto it = objects_.find(id);
-  if (it == objects_.end() || it->second.kind != kind || it->second.ws != ws) {
+template <typename Self, typename Found>
+QXSymResult SymbolService::FindIn(Self& self, std::uint32_t ws, std::uint32_t id, Kind kind,
+                                  Found** out) {
+  if (self.workspaces_.count(ws) == 0) return symResInvalidWorkspace;
+  auto it = self.objects_.find(id);
+  if (it == self.objects_.end() || it->second.kind != kind || it->second.ws != ws) {
     return symResInvalidHandle;
   }
   *out = &it->second;
   return symResOk;
+}
+
+QXSymResult SymbolService::FindLocked(std::uint32_t ws, std::uint32_t id, Kind kind, Object** out) {
+  return FindIn(*this, ws, id, kind, out);
+}
+
+QXSymResult SymbolService::FindLocked(std::uint32_t ws, std::uint32_t id, Kind kind,
+                                      const Object** out) const {
+  return FindIn(*this, ws, id, kind, out);
 }
 
 std::uint32_t SymbolService::AddObjectLocked(std::uint32_t ws, Workspace& w, Object object) {
@@ -163,8 +174,8 @@ QXSymResult SymbolService::NewTags(std::uint32_t ws, const std::vector<std::size
 
 QXSymResult SymbolService::FindTag(std::uint32_t ws, std::uint32_t tag, SymbolView* out) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  Object* o;
-  QXSymResult r = const_cast<SymbolService*>(this)->FindLocked(ws, tag, Kind::kTag, &o);
+  const Object* o;
+  QXSymResult r = FindLocked(ws, tag, Kind::kTag, &o);
   if (r == symResOk) *out = o->view;
   return r;
 }
@@ -202,8 +213,8 @@ QXSymResult SymbolService::TypeId(std::uint32_t ws, const Type* type, std::uint3
 
 QXSymResult SymbolService::FindType(std::uint32_t ws, std::uint32_t id, const Type** out) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  Object* o;
-  QXSymResult r = const_cast<SymbolService*>(this)->FindLocked(ws, id, Kind::kType, &o);
+  const Object* o;
+  QXSymResult r = FindLocked(ws, id, Kind::kType, &o);
   if (r == symResOk) *out = o->type;
   return r;
 }

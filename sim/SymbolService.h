@@ -126,6 +126,10 @@ class SymbolService {
   std::uint32_t NextIdLocked();
   QXSymResult RoomLocked(const Workspace& w, std::size_t more) const;
   QXSymResult FindLocked(std::uint32_t ws, std::uint32_t id, Kind kind, Object** out);
+  QXSymResult FindLocked(std::uint32_t ws, std::uint32_t id, Kind kind, const Object** out) const;
+  // Both of the above: Self is SymbolService or const SymbolService.
+  template <typename Self, typename Found>
+  static QXSymResult FindIn(Self& self, std::uint32_t ws, std::uint32_t id, Kind kind, Found** out);
   std::uint32_t AddObjectLocked(std::uint32_t ws, Workspace& w, Object object);
 
   std::shared_ptr<SymbolModel> model_;

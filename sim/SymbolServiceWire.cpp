@@ -147,6 +147,29 @@ void HandleTagList(SymbolService& service, std::uint16_t code, std::uint32_t ws,
   PackTagListReply(w, count, refs.data(), count);
 }
 
+void ReadSymbolTableReply(SymbolModel& model, std::uint32_t table_size, Reply& reply) {
+  const std::string& table = model.source_bytes();
+  // A shorter read delivers the start of the table; a longer one would leave
+  // the client with bytes that never came.
+  if (table_size > table.size()) return reply.Status(symResInvalidParameter);
+  WireWriter w = reply.Payload(table_size);
+  PackReadSymbolTableReply(w, table.data(), table_size);
+}
+
+// Opens the tag at path as a new object of the workspace.
+void GlobalTagReplyFor(SymbolService& service, std::uint32_t ws, const std::string& path,
+                       Reply& reply) {
+  SymbolView view;
+  QXSymResult r = service.symbols().Resolve(path, &view);
+  std::uint32_t tag = 0;
+  if (r == symResOk) r = service.NewTag(ws, view, &tag);
+  if (r != symResOk) return reply.Status(r);
+  const GlobalTagReply found{service.RefFor(tag), SymbolModel::TyVar(view),
+                             SymbolModel::DataSize(view), SymbolModel::FullSize(view)};
+  WireWriter w = reply.Payload(kGlobalTagPayloadSize);
+  PackGlobalTagReply(w, found);
+}
+
 void HandleWorkspaceCommand(SymbolService& service, std::uint16_t code, std::uint32_t ws,
                             WireReader& in, Reply& reply) {
   std::string text;
@@ -178,27 +201,10 @@ void HandleWorkspaceCommand(SymbolService& service, std::uint16_t code, std::uin
       return reply.Status(symResOk);
     case kCmdGetSymbolTableSize:
       return U32Reply(reply, static_cast<std::uint32_t>(model.source_bytes().size()));
-    case kCmdReadSymbolTable: {
-      const std::string& table = model.source_bytes();
-      // A shorter read delivers the start of the table; a longer one
-      // would leave the client with bytes that never came.
-      if (table_size > table.size()) return reply.Status(symResInvalidParameter);
-      WireWriter w = reply.Payload(table_size);
-      PackReadSymbolTableReply(w, table.data(), table_size);
-      return;
-    }
-    case kCmdGetGlobalTag: {
-      SymbolView view;
-      r = model.Resolve(text, &view);
-      std::uint32_t tag = 0;
-      if (r == symResOk) r = service.NewTag(ws, view, &tag);
-      if (r != symResOk) return reply.Status(r);
-      const GlobalTagReply found{service.RefFor(tag), SymbolModel::TyVar(view),
-                                 SymbolModel::DataSize(view), SymbolModel::FullSize(view)};
-      WireWriter w = reply.Payload(kGlobalTagPayloadSize);
-      PackGlobalTagReply(w, found);
-      return;
-    }
+    case kCmdReadSymbolTable:
+      return ReadSymbolTableReply(model, table_size, reply);
+    case kCmdGetGlobalTag:
+      return GlobalTagReplyFor(service, ws, text, reply);
     case kCmdGetGlobalTagsNum:
       return U32Reply(reply, static_cast<std::uint32_t>(model.tags().size()));
     case kCmdQueryGlobalTagsNum:
@@ -347,6 +353,24 @@ void HandleTagCommand(SymbolService& service, std::uint16_t code, std::uint32_t 
 
 // ---- Type commands ----
 
+// A child type as a new object of the workspace; missing answers absent.
+void TypeReply(SymbolService& service, std::uint32_t ws, const Type* child, QXSymResult absent,
+               Reply& reply) {
+  if (child == nullptr) return reply.Status(absent);
+  std::uint32_t id = 0;
+  QXSymResult r = service.TypeId(ws, child, &id);
+  if (r != symResOk) return reply.Status(r);
+  RefReply(reply, service.RefFor(id));
+}
+
+void ArrayDimensionsReply(const Type& t, Reply& reply) {
+  std::vector<std::uint32_t> counts;
+  counts.reserve(t.dims.size());
+  for (const ArrayDim& d : t.dims) counts.push_back(d.count());
+  WireWriter w = reply.Payload(ArrayDimensionsPayloadSize(counts.size()));
+  PackArrayDimensionsReply(w, counts.data(), static_cast<std::uint32_t>(counts.size()));
+}
+
 void HandleTypeCommand(SymbolService& service, std::uint16_t code, std::uint32_t ws,
                        std::uint32_t obj, WireReader& in, Reply& reply) {
   std::string text;
@@ -384,30 +408,16 @@ void HandleTypeCommand(SymbolService& service, std::uint16_t code, std::uint32_t
       return FieldTextReply(reply, *name);
     }
     case kCmdTypeGetChild:
-    case kCmdTypeGetChildByName: {
-      const Type* child = code == kCmdTypeGetChild ? t->Child(index) : t->ChildByName(text);
-      if (child == nullptr) {
-        return reply.Status(code == kCmdTypeGetChild ? symResInvalidParameter
-                                                     : symResSymbolNotFound);
-      }
-      std::uint32_t id = 0;
-      r = service.TypeId(ws, child, &id);
-      if (r != symResOk) return reply.Status(r);
-      return RefReply(reply, service.RefFor(id));
-    }
+      return TypeReply(service, ws, t->Child(index), symResInvalidParameter, reply);
+    case kCmdTypeGetChildByName:
+      return TypeReply(service, ws, t->ChildByName(text), symResSymbolNotFound, reply);
     case kCmdTypeGetArrayNumDimensions:
       return U32Reply(reply, static_cast<std::uint32_t>(t->dims.size()));
     case kCmdTypeGetArrayDimension:
       if (index >= t->dims.size()) return reply.Status(symResInvalidParameter);
       return U32Reply(reply, t->dims[index].count());
-    case kCmdTypeGetArrayDimensions: {
-      std::vector<std::uint32_t> counts;
-      counts.reserve(t->dims.size());
-      for (const ArrayDim& d : t->dims) counts.push_back(d.count());
-      WireWriter w = reply.Payload(ArrayDimensionsPayloadSize(counts.size()));
-      PackArrayDimensionsReply(w, counts.data(), static_cast<std::uint32_t>(counts.size()));
-      return;
-    }
+    case kCmdTypeGetArrayDimensions:
+      return ArrayDimensionsReply(*t, reply);
     default:
       return reply.Status(symResUnkownCommand);
   }

@@ -1,6 +1,7 @@
 // qxsym bench: single reads and group reads of 1, 10, 100, 1000 values
 // timed against the connected controller.
 #include <Lister.h>
+#include <SourcePath.h>
 
 #include <chrono>
 #include <iostream>
@@ -57,12 +58,14 @@ void Check(QXSymResult r, const std::string& what) {
 }
 
 // Each lookup gives a tag reference of its own, so one tag can fill a
-// group of any size.
+// group of any size. name in UTF-8, looked up as the source spells it.
 BenchRow GroupRow(client::Session& session, QXSymGroupHandle group, const std::string& name,
                   std::uint32_t n, std::uint32_t count, std::vector<QXSymTagHandle>* members) {
+  std::string spelt;
+  Check(client::SpellPath(name, session.encoding(), &spelt), "cannot find '" + name + "'");
   while (members->size() < n) {
     QXSymTagHandle tag = 0;
-    Check(QXSym_GetGlobalTag(session.workspace(), name.c_str(), &tag),
+    Check(QXSym_GetGlobalTag(session.workspace(), spelt.c_str(), &tag),
           "cannot find '" + name + "'");
     members->push_back(tag);
     Check(QXSym_AddTagToGroup(group, tag), "cannot add a group member");

@@ -1,5 +1,7 @@
 // qxsym type: a tag's type tree as the client core learned it, with each
-// type's properties, members, dimensions and declared lower bounds.
+// type's properties, members, dimensions and declared lower bounds; with
+// --leaves, the values of basic types it holds, each with its byte offset.
+#include <Layout.h>
 #include <TypeCatalog.h>
 
 #include <iostream>
@@ -130,16 +132,72 @@ int RunType(const Context& ctx, const std::string& tag) {
   return 0;
 }
 
+// One value of a basic type within the described value.
+struct LeafRow {
+  std::string path;
+  std::uint32_t offset = 0;
+  std::uint32_t size = 0;
+  std::string type;
+};
+
+// The layout's leaves, an array leaf element by element under its declared
+// indices.
+std::vector<LeafRow> LeafRows(const client::Layout& layout) {
+  std::vector<LeafRow> rows;
+  for (const client::Leaf& leaf : layout.leaves) {
+    const std::string type = client::TyVarName(leaf.tyvar);
+    if (leaf.dims.empty()) {
+      rows.push_back({leaf.path, leaf.offset, leaf.size, type});
+      continue;
+    }
+    for (std::uint32_t k = 0; k < leaf.count; ++k) {
+      rows.push_back({leaf.path + client::ElementLabel(k, leaf.dims, leaf.lower),
+                      leaf.offset + k * leaf.element_size, leaf.element_size, type});
+    }
+  }
+  return rows;
+}
+
+int RunLeaves(const Context& ctx, const std::string& tag) {
+  CheckSentText(ctx, tag, "tag name");
+  std::unique_ptr<client::Session> session = Connect(ctx);
+  client::WalkError err;
+  const std::shared_ptr<const client::Layout> layout = client::Describe(*session, tag, &err);
+  if (!layout) throw CliError(err.code, err.message);
+  const std::vector<LeafRow> rows = LeafRows(*layout);
+  if (ctx.json) {
+    Json leaves = Json::array();
+    for (const LeafRow& r : rows) {
+      leaves.push_back(
+          {{"path", r.path}, {"offset", r.offset}, {"size", r.size}, {"type", r.type}});
+    }
+    PrintJson({{"name", tag}, {"type", layout->type_name}, {"leaves", std::move(leaves)}});
+    return 0;
+  }
+  std::vector<std::vector<std::string>> table;
+  for (const LeafRow& r : rows) {
+    table.push_back({Escaped(r.path), std::to_string(r.offset), std::to_string(r.size), r.type});
+  }
+  PrintTable(std::cout, ctx.out_style, {"PATH", "OFFSET", "SIZE", "TYPE"}, table, {1, 2});
+  return 0;
+}
+
 }  // namespace
 
 Command AddType(CLI::App& app) {
   auto tag = std::make_shared<std::string>();
+  auto leaves = std::make_shared<bool>(false);
   Command c;
-  c.app = AddSubcommand(app, "type",
-                        "the tag's type tree: sizes, properties, members, declared index ranges",
-                        "  qxsym type Line\n  qxsym --json type RecipeBook");
+  c.app = AddSubcommand(
+      app, "type", "the tag's type tree: sizes, properties, members, declared index ranges",
+      "  qxsym type Line\n  qxsym --json type RecipeBook\n  qxsym type --leaves Line");
   c.app->add_option("TAG", *tag, "tag name or member path")->required();
-  c.run = [tag](const Context& ctx) { return RunType(ctx, *tag); };
+  c.app->add_flag("--leaves", *leaves,
+                  "list the values of basic types the tag holds instead: path, byte offset within "
+                  "the tag, size, basic type");
+  c.run = [tag, leaves](const Context& ctx) {
+    return *leaves ? RunLeaves(ctx, *tag) : RunType(ctx, *tag);
+  };
   return c;
 }
 

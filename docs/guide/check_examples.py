@@ -2,7 +2,8 @@
 """Keeps the guide's code blocks equal to the example files the tests run.
 
 A block follows a line "<!-- example: examples/NAME -->" in a page of the
-guide. Every block must equal its file, and every file under examples/ must
+guide (a path relative to the guide, so a page may also show one of the
+project's top-level examples). Every block must equal its file, and every file under examples/ must
 be shown by some page. With --update the blocks are rewritten from the files.
 Exit status 0 when all agree, 1 otherwise (each difference named).
 """

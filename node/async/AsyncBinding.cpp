@@ -17,18 +17,37 @@ namespace {
 
 using namespace qxsym::js;
 
-// open(host, port, timeout, encoding) -> { session, version: [a, b, c, d], fullSupport }
+// A controller's host name or dotted address: 1 to 59 printable ASCII
+// characters without spaces (what the library's address holds).
+bool GetHost(napi_env env, napi_value v, std::string* host) {
+  const char* rule = "host must be a name of 1 to 59 characters";
+  napi_valuetype t;
+  if (napi_typeof(env, v, &t) != napi_ok || t != napi_string) {
+    return Refuse(env, symResInvalidAddress, rule);
+  }
+  if (!GetString(env, v, host, rule)) return false;
+  if (host->empty() || host->size() >= sizeof(QXSymServerAddress::ip)) {
+    return Refuse(env, symResInvalidAddress, rule);
+  }
+  for (const char c : *host) {
+    if (c <= ' ' || c > '~') return Refuse(env, symResInvalidAddress, rule);
+  }
+  return true;
+}
+
+// open(host, port, timeout, encoding) -> { session, version: [a, b, c, d], fullSupport };
+// timeout in ms (0: the library's default), encoding by name.
 napi_value Open(napi_env env, napi_callback_info info) {
   napi_value argv[4];
   std::string host;
-  uint32_t port = 0, timeout = 0, encoding = 0;
-  if (!Args(env, info, 4, argv) || !GetString(env, argv[0], &host, "host must be a string") ||
-      !GetUint(env, argv[1], &port, "port must be a number") ||
-      !GetUint(env, argv[2], &timeout, "timeout must be a number") ||
-      !GetUint(env, argv[3], &encoding, "encoding must be a number"))
-    return nullptr;
-  if (host.size() >= sizeof(QXSymServerAddress::ip) || port > 65535 || timeout > 65535)
-    return Throw(env, "host, port or timeout out of range"), nullptr;
+  double port = 0, timeout = 0;
+  uint32_t encoding = 0;
+  if (!Args(env, info, 4, argv) || !GetHost(env, argv[0], &host)) return nullptr;
+  if (!GetInt(env, argv[1], 1, 65535, &port))
+    return Refuse(env, symResInvalidAddress, "port must be an integer from 1 to 65535"), nullptr;
+  if (!GetInt(env, argv[2], 0, 65535, &timeout))
+    return Throw(env, "timeout must be 0 to 65535 ms"), nullptr;
+  if (!GetEncoding(env, argv[3], &encoding)) return nullptr;
   struct Out {
     QXSymCoreHandle session = 0;
     uint8_t v[4] = {};
@@ -43,7 +62,8 @@ napi_value Open(napi_env env, napi_callback_info info) {
         std::memcpy(address.ip, host.data(), host.size());
         address.port = static_cast<uint16_t>(port);
         address.timeout = static_cast<uint16_t>(timeout);
-        QXSymResult r = QXSymCore_Open(&address, timeout, encoding, 1, &out->session);
+        QXSymResult r =
+            QXSymCore_Open(&address, static_cast<uint32_t>(timeout), encoding, 1, &out->session);
         if (r == symResOk) r = QXSymCore_ServerVersion(out->session, out->v, &out->full);
         if (r != symResOk && out->session != 0) QXSymCore_Close(out->session);
         return r;
@@ -76,7 +96,7 @@ napi_value Close(napi_env env, napi_callback_info info) {
 }
 
 // listBegin(session, filter, details, connections) -> listing handle;
-// details: type name, size and flags of every tag.
+// details: type name, size and flags of every tag; connections: 1 to 8.
 napi_value ListBegin(napi_env env, napi_callback_info info) {
   napi_value argv[4];
   uint32_t session = 0, connections = 0;
@@ -84,9 +104,12 @@ napi_value ListBegin(napi_env env, napi_callback_info info) {
   std::string filter;
   if (!Args(env, info, 4, argv) || !GetUint(env, argv[0], &session, "session must be a number") ||
       !GetString(env, argv[1], &filter, "filter must be a string") ||
-      napi_get_value_bool(env, argv[2], &details) != napi_ok ||
-      !GetUint(env, argv[3], &connections, "connections must be a number"))
+      napi_get_value_bool(env, argv[2], &details) != napi_ok)
     return nullptr;
+  double connections_given = 0;
+  if (!GetInt(env, argv[3], 1, QXSYMCORE_MAX_CONNECTIONS, &connections_given))
+    return Throw(env, "connections must be an integer from 1 to 8"), nullptr;
+  connections = static_cast<uint32_t>(connections_given);
   const uint32_t flags = details ? QXSYMCORE_LIST_DETAILS : 0;
   auto listing = std::make_shared<QXSymCoreHandle>(0);
   return Start(
@@ -166,6 +189,8 @@ napi_value ListEnd(napi_env env, napi_callback_info info) {
       [r](napi_env e) { return Num(e, *r); });
 }
 
+constexpr size_t kMaxAttributes = 32;
+
 // texts(session, path, attributeNames) -> { description, attributes }: the
 // description and those of the named attributes the tag has (names it
 // lacks are left out). Attributes cannot be listed, only asked for by name.
@@ -175,9 +200,10 @@ napi_value Texts(napi_env env, napi_callback_info info) {
   std::string path;
   std::vector<std::string> names;
   if (!Args(env, info, 3, argv) || !GetUint(env, argv[0], &session, "session must be a number") ||
-      !GetString(env, argv[1], &path, "path must be a string") ||
-      !GetStrings(env, argv[2], &names, "attribute names must be strings"))
+      !GetPath(env, argv[1], &path) ||
+      !GetStrings(env, argv[2], &names, "attribute names must be texts without zeros"))
     return nullptr;
+  if (names.size() > kMaxAttributes) return Throw(env, "up to 32 attribute names"), nullptr;
   struct Out {
     std::string description;
     std::vector<std::pair<std::string, std::string>> attributes;
@@ -247,6 +273,7 @@ napi_value Init(napi_env env, napi_value exports) {
   };
   napi_define_properties(env, exports, sizeof(props) / sizeof(props[0]), props);
   InitValues(env, exports);
+  InitTypes(env, exports);
   return exports;
 }
 

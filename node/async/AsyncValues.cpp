@@ -1,117 +1,118 @@
-// The async add-on's layouts and values: describe, read and write over the
-// client core, and single leaves through the core's value rules.
+// The async add-on's layouts and values: describe, read, write and parse
+// over the client core, values nested and spread by ValueShape, and single
+// leaves through the core's value rules.
 #include <memory>
 
 #include "AsyncWork.h"
+#include "JsValues.h"
+#include "ValueShape.h"
 
 namespace qxsym::js {
+
+QXSymResult ShapeOf(Work& w, uint32_t session, const std::string& path, ValueShape* out) {
+  const QXSymCoreLayout* layout = nullptr;
+  const char* message = nullptr;
+  const QXSymResult r = QXSymCore_Describe(session, path.c_str(), &layout, &message);
+  if (r != symResOk) {
+    w.call = "QXSymCore_Describe";
+    w.message = message != nullptr ? message : "";
+    return r;
+  }
+  OwnedLayout owned;
+  CopyLayout(*layout, &owned);
+  ShapeError err;
+  if (out->Build(std::move(owned), &err)) return symResOk;
+  w.message = err.message;
+  return static_cast<QXSymResult>(err.code);
+}
+
 namespace {
 
-struct ReadOut {
-  int32_t result = symResOk;
-  std::string message;
-  bool described = false;
-  OwnedLayout layout;
-  std::vector<OwnedValue> values;
-};
-
-// The values of a read item, each marked wide when its leaf is a 64-bit
-// integer.
-void CopyValues(const QXSymCoreReadItem& item, ReadOut* out) {
-  size_t at = 0;
-  for (uint32_t k = 0; item.layout != nullptr && k < item.layout->leaf_count; ++k) {
-    const QXSymCoreLeaf& leaf = item.layout->leaves[k];
-    const uint32_t kind = QXSymCore_KindOf(leaf.tyvar);
-    const bool wide =
-        leaf.element_size == 8 && (kind == QXSymCoreSigned || kind == QXSymCoreUnsigned);
-    for (uint32_t n = 0; n < leaf.count && at < item.value_count; ++n, ++at) {
-      out->values.push_back(CopyValue(item.values[at], wide));
-    }
-  }
+QXSymResult Refused(Work& w, const ShapeError& err) {
+  w.message = err.message;
+  return static_cast<QXSymResult>(err.code);
 }
 
-napi_value ReadOutToJs(napi_env e, const ReadOut& r) {
-  napi_value o, values = Array(e, r.values.size()), layout;
-  napi_create_object(e, &o);
-  Set(e, o, "result", Num(e, r.result));
-  Set(e, o, "message", Str(e, r.message));
-  if (r.described) {
-    layout = LayoutToJs(e, r.layout);
-  } else {
-    napi_get_null(e, &layout);
-  }
-  Set(e, o, "layout", layout);
-  for (size_t i = 0; i < r.values.size(); ++i) Put(e, values, i, ValueToJs(e, r.values[i]));
-  Set(e, o, "values", values);
-  return o;
-}
-
-// describe(session, path) -> layout { path, typeName, size, leaves: [...] }
+// describe(session, path) -> layout (JsValues.h)
 napi_value Describe(napi_env env, napi_callback_info info) {
   napi_value argv[2];
   uint32_t session = 0;
   std::string path;
   if (!Args(env, info, 2, argv) || !GetUint(env, argv[0], &session, "session must be a number") ||
-      !GetString(env, argv[1], &path, "path must be a string"))
+      !GetPath(env, argv[1], &path))
     return nullptr;
-  auto out = std::make_shared<OwnedLayout>();
+  auto out = std::make_shared<ValueShape>();
   return Start(
       env, "QXSymCore_Describe",
-      [session, path, out](Work& w) {
-        const QXSymCoreLayout* layout = nullptr;
-        const char* message = nullptr;
-        const QXSymResult r = QXSymCore_Describe(session, path.c_str(), &layout, &message);
-        if (message != nullptr) w.message = message;
-        if (r == symResOk) CopyLayout(*layout, out.get());
-        return r;
-      },
-      [out](napi_env e) { return LayoutToJs(e, *out); });
+      [session, path, out](Work& w) { return ShapeOf(w, session, path, out.get()); },
+      [out](napi_env e) { return LayoutToJs(e, out->layout()); });
 }
 
-// read(session, paths) -> [{ result, message, layout | null, values }], one
-// item per path, in one exchange; an item's failure does not reject.
+struct ReadOut {
+  ValueShape shape;
+  std::vector<OwnedValue> values;
+};
+
+// The values of a read item, each marked wide when its leaf is a 64-bit
+// integer; false when the item does not carry all of them.
+bool CopyValues(const QXSymCoreReadItem& item, ReadOut* out) {
+  size_t at = 0;
+  for (const OwnedLeaf& leaf : out->shape.layout().leaves) {
+    const bool wide = IsWide(leaf.tyvar, leaf.element_size);
+    for (uint32_t n = 0; n < leaf.count && at < item.value_count; ++n, ++at) {
+      out->values.push_back(CopyValue(item.values[at], wide));
+    }
+  }
+  return at == item.value_count && out->values.size() == out->shape.layout().value_count;
+}
+
+// read(session, paths) -> [value, ...], every path in one exchange; rejects
+// with the first path's failure.
 napi_value Read(napi_env env, napi_callback_info info) {
   napi_value argv[2];
   uint32_t session = 0;
   std::vector<std::string> paths;
   if (!Args(env, info, 2, argv) || !GetUint(env, argv[0], &session, "session must be a number") ||
-      !GetStrings(env, argv[1], &paths, "paths must be an array of strings"))
+      !GetPaths(env, argv[1], &paths))
     return nullptr;
-  auto out = std::make_shared<std::vector<ReadOut>>();
+  auto out = std::make_shared<std::vector<ReadOut>>(paths.size());
   return Start(
       env, "QXSymCore_Read",
-      [session, paths, out](Work&) {
+      [session, paths, out](Work& w) {
         std::vector<const char*> c_paths;
         for (const std::string& p : paths) c_paths.push_back(p.c_str());
         const QXSymCoreReadItem* items = nullptr;
         const QXSymResult r =
             QXSymCore_Read(session, c_paths.data(), static_cast<uint32_t>(c_paths.size()), &items);
-        if (items == nullptr) return r;
-        out->resize(paths.size());
-        for (size_t i = 0; i < paths.size(); ++i) {
+        for (size_t i = 0; items != nullptr && i < paths.size(); ++i) {
           ReadOut& o = (*out)[i];
-          o.result = items[i].result;
-          o.message = items[i].message;
-          o.described = items[i].layout != nullptr;
-          if (o.described) CopyLayout(*items[i].layout, &o.layout);
-          CopyValues(items[i], &o);
+          ShapeError err;
+          if (items[i].result != symResOk) {
+            w.message = items[i].message;
+            return static_cast<QXSymResult>(items[i].result);
+          }
+          OwnedLayout layout;
+          CopyLayout(*items[i].layout, &layout);
+          if (!o.shape.Build(std::move(layout), &err)) return Refused(w, err);
+          if (!CopyValues(items[i], &o)) return symResInvalidTagSize;
         }
-        return symResOk;
+        return r;
       },
       [out](napi_env e) {
-        napi_value items = Array(e, out->size());
-        for (size_t i = 0; i < out->size(); ++i) Put(e, items, i, ReadOutToJs(e, (*out)[i]));
-        return items;
+        napi_value values = Array(e, out->size());
+        for (size_t i = 0; i < out->size(); ++i)
+          Put(e, values, i, NestedToJs(e, (*out)[i].shape, (*out)[i].values));
+        return values;
       });
 }
 
-struct WriteIn {
+struct WriteOrder {
   std::string path;
-  std::vector<OwnedValue> values;
+  Given value;
 };
 
-// The items of a write: [{ path, values: [...] }].
-bool GetWriteItems(napi_env env, napi_value v, std::vector<WriteIn>* out) {
+// The items of a write: [{ path, value }].
+bool GetWriteOrders(napi_env env, napi_value v, std::vector<WriteOrder>* out) {
   bool is_array = false;
   uint32_t n = 0;
   if (napi_is_array(env, v, &is_array) != napi_ok || !is_array)
@@ -119,76 +120,117 @@ bool GetWriteItems(napi_env env, napi_value v, std::vector<WriteIn>* out) {
   napi_get_array_length(env, v, &n);
   out->resize(n);
   for (uint32_t i = 0; i < n; ++i) {
-    napi_value item, path, values;
+    napi_value item, path, value;
     napi_get_element(env, v, i, &item);
-    uint32_t count = 0;
     if (napi_get_named_property(env, item, "path", &path) != napi_ok ||
-        !GetString(env, path, &(*out)[i].path, "an item's path must be a string") ||
-        napi_get_named_property(env, item, "values", &values) != napi_ok ||
-        napi_is_array(env, values, &is_array) != napi_ok || !is_array)
-      return Throw(env, "an item needs a path and an array of values");
-    napi_get_array_length(env, values, &count);
-    (*out)[i].values.resize(count);
-    for (uint32_t k = 0; k < count; ++k) {
-      napi_value e;
-      napi_get_element(env, values, k, &e);
-      if (!ValueFromJs(env, e, &(*out)[i].values[k])) return Throw(env, "a value cannot be read");
-    }
+        !GetPath(env, path, &(*out)[i].path) ||
+        napi_get_named_property(env, item, "value", &value) != napi_ok ||
+        !GivenFromJs(env, value, &(*out)[i].value))
+      return false;
   }
   return true;
 }
 
-// write(session, items) -> { result, results: [{ result, message }] }: every
-// item in one exchange, nothing written when one value is refused.
+// Why a write failed: the failed item's reason; a refused value names its
+// part first.
+void WriteFailure(Work& w, const std::vector<WriteIn>& items, QXSymResult r,
+                  const QXSymCoreWriteResult* results) {
+  w.message = QXSymCore_ResultMessage(r);
+  for (size_t i = 0; results != nullptr && i < items.size(); ++i) {
+    if (results[i].result != r) continue;
+    const std::string why = results[i].message;
+    if (r != symResInvalidParameter) {
+      w.message = why;
+    } else {
+      w.message = why.rfind('\'', 0) == 0 && why.find("': ") != std::string::npos
+                      ? "value for " + why
+                      : "value for '" + items[i].path + "': " + why;
+    }
+    return;
+  }
+}
+
+QXSymResult WriteAll(Work& w, uint32_t session, std::vector<WriteOrder>& orders) {
+  std::vector<WriteIn> items;
+  for (WriteOrder& order : orders) {
+    ValueShape shape;
+    ShapeError err;
+    const QXSymResult r = ShapeOf(w, session, order.path, &shape);
+    if (r != symResOk) return r;
+    if (!shape.Spread(&order.value, {}, &items, &err)) return Refused(w, err);
+  }
+  if (items.empty()) return symResOk;  // nothing given: nothing to write
+  std::vector<std::vector<QXSymCoreValue>> values(items.size());
+  std::vector<QXSymCoreWriteItem> c_items(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    for (const OwnedValue& v : items[i].values) values[i].push_back(ToCore(v));
+    c_items[i] = {items[i].path.c_str(), values[i].data(), static_cast<uint32_t>(values[i].size())};
+  }
+  const QXSymCoreWriteResult* results = nullptr;
+  w.call = "QXSymCore_Write";
+  const QXSymResult r =
+      QXSymCore_Write(session, c_items.data(), static_cast<uint32_t>(c_items.size()), &results);
+  if (r != symResOk) WriteFailure(w, items, r, results);
+  return r;
+}
+
+// write(session, [{ path, value }]) -> undefined: the values (maybe in
+// part) in one exchange; nothing is written when one is refused.
 napi_value Write(napi_env env, napi_callback_info info) {
   napi_value argv[2];
   uint32_t session = 0;
-  auto items = std::make_shared<std::vector<WriteIn>>();
+  auto orders = std::make_shared<std::vector<WriteOrder>>();
   if (!Args(env, info, 2, argv) || !GetUint(env, argv[0], &session, "session must be a number") ||
-      !GetWriteItems(env, argv[1], items.get()))
+      !GetWriteOrders(env, argv[1], orders.get()))
     return nullptr;
-  struct Out {
-    int32_t result = symResOk;
-    std::vector<std::pair<int32_t, std::string>> results;
-  };
-  auto out = std::make_shared<Out>();
+  return Start(env, "QXSymCore_Write",
+               [session, orders](Work& w) { return WriteAll(w, session, *orders); });
+}
+
+struct ParseIn {
+  Given text;  // for a single value: the text itself
+  Given json;  // for the others: the text read as JSON (left out when it is not JSON)
+};
+
+// parse(session, path, text, json, encoding) -> the value a person typed,
+// as the core reads and checks it (nothing is written).
+napi_value Parse(napi_env env, napi_callback_info info) {
+  napi_value argv[5];
+  uint32_t session = 0, encoding = 0;
+  std::string path;
+  auto in = std::make_shared<ParseIn>();
+  if (!Args(env, info, 5, argv) || !GetUint(env, argv[0], &session, "session must be a number") ||
+      !GetPath(env, argv[1], &path) ||
+      !GetString(env, argv[2], &in->text.value.data, "the value must be given as text") ||
+      !GivenFromJs(env, argv[3], &in->json) || !GetEncoding(env, argv[4], &encoding))
+    return nullptr;
+  in->text.kind = Given::Kind::kValue;
+  in->text.value.kind = QXSymCoreText;
+  auto chosen = std::make_shared<Given*>(nullptr);
   return Start(
-      env, "QXSymCore_Write",
-      [session, items, out](Work&) {
-        std::vector<std::vector<QXSymCoreValue>> values(items->size());
-        std::vector<QXSymCoreWriteItem> c_items(items->size());
-        for (size_t i = 0; i < items->size(); ++i) {
-          for (const OwnedValue& v : (*items)[i].values) values[i].push_back(ToCore(v));
-          c_items[i] = {(*items)[i].path.c_str(), values[i].data(),
-                        static_cast<uint32_t>(values[i].size())};
+      env, "QXSymCore_ParseLeafText",
+      [session, path, encoding, in, chosen](Work& w) {
+        ValueShape shape;
+        ShapeError err;
+        std::vector<WriteIn> items;
+        const QXSymResult r = ShapeOf(w, session, path, &shape);
+        if (r != symResOk) return r;
+        *chosen = shape.IsSingle() ? &in->text : &in->json;
+        if ((*chosen)->kind == Given::Kind::kNone) {
+          w.message = "value for '" + path + "': " + shape.layout().type_name + " takes a JSON " +
+                      (shape.root().kind == ValueShape::Node::Kind::kRecord ? "object" : "array");
+          return symResInvalidParameter;
         }
-        const QXSymCoreWriteResult* results = nullptr;
-        out->result = QXSymCore_Write(session, c_items.data(),
-                                      static_cast<uint32_t>(c_items.size()), &results);
-        if (results == nullptr) return static_cast<QXSymResult>(out->result);
-        for (size_t i = 0; i < c_items.size(); ++i)
-          out->results.emplace_back(results[i].result, results[i].message);
-        return symResOk;
+        ValueShape::SpreadOptions options;
+        options.typed = options.check = true;
+        options.encoding = encoding;
+        return shape.Spread(*chosen, options, &items, &err) ? symResOk : Refused(w, err);
       },
-      [out](napi_env e) {
-        napi_value o, results = Array(e, out->results.size());
-        napi_create_object(e, &o);
-        for (size_t i = 0; i < out->results.size(); ++i) {
-          napi_value r;
-          napi_create_object(e, &r);
-          Set(e, r, "result", Num(e, out->results[i].first));
-          Set(e, r, "message", Str(e, out->results[i].second));
-          Put(e, results, i, r);
-        }
-        Set(e, o, "result", Num(e, out->result));
-        Set(e, o, "results", results);
-        return o;
-      });
+      [chosen](napi_env e) { return GivenToJs(e, **chosen); });
 }
 
 napi_value Outcome(napi_env env, QXSymResult r, const char* message) {
-  napi_value o;
-  napi_create_object(env, &o);
+  napi_value o = Object(env);
   Set(env, o, "result", Num(env, r));
   Set(env, o, "message", Str(env, message != nullptr ? message : ""));
   return o;
@@ -245,6 +287,7 @@ void InitValues(napi_env env, napi_value exports) {
       {"describe", nullptr, Describe, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
       {"read", nullptr, Read, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
       {"write", nullptr, Write, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
+      {"parse", nullptr, Parse, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
       {"decodeLeaf", nullptr, DecodeLeaf, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
       {"encodeLeaf", nullptr, EncodeLeaf, nullptr, nullptr, nullptr, napi_enumerable, nullptr},
   };

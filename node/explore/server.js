@@ -5,11 +5,11 @@
 const http = require('http');
 const net = require('net');
 const fs = require('fs');
+const crypto = require('crypto');
 const path = require('path');
 const { EventEmitter } = require('events');
 
 const { connect, codes, resultName, QXSymError } = require('../lib/api');
-const { parseValue } = require('./public/parse');
 const { PageStreams } = require('./streams');
 
 const PUBLIC = path.join(__dirname, 'public');
@@ -38,7 +38,6 @@ function staticFiles() {
   const files = {
     '/': ['index.html', 'text/html; charset=utf-8'],
     '/app.js': ['app.js', 'text/javascript; charset=utf-8'],
-    '/parse.js': ['parse.js', 'text/javascript; charset=utf-8'],
     '/csv.js': ['csv.js', 'text/javascript; charset=utf-8'],
     '/style.css': ['style.css', 'text/css; charset=utf-8'],
   };
@@ -80,12 +79,9 @@ function requestTarget(url) {
   return { pathname: q < 0 ? url : url.slice(0, q), params: new URLSearchParams(q < 0 ? '' : url.slice(q + 1)) };
 }
 
-// How much a value of type holds: its bytes and its leaf values.
-function valueMeasure(type) {
-  let values = 1;
-  if (type.kind === 'array') values = type.dims.reduce((a, b) => a * b, 1) * valueMeasure(type.element).values;
-  else if (type.members) values = type.members.reduce((n, m) => n + valueMeasure(m.type).values, 0);
-  return { bytes: type.size, values };
+// How much a value holds, from the client core's layout of it.
+function measureOf(layout) {
+  return { bytes: layout.size, values: layout.valueCount };
 }
 
 // Refuses a value larger than the explorer reads at once; what names the
@@ -103,15 +99,54 @@ function toJson(value) {
   return JSON.stringify(value, (k, v) => (typeof v === 'bigint' ? v.toString() : v));
 }
 
-// Numeric leaves of a value, keyed by path under name (booleans and texts
-// are left out): what the trend chart plots.
-function numericLeaves(name, value, out) {
-  if (typeof value === 'number') out[name] = value;
-  else if (typeof value === 'bigint') out[name] = Number(value);
-  else if (Array.isArray(value)) value.forEach((v, i) => numericLeaves(`${name}[${i}]`, v, out));
-  else if (value && typeof value === 'object') {
-    for (const [k, v] of Object.entries(value)) numericLeaves(`${name}.${k}`, v, out);
+// A value as a person reads it: JSON with 64-bit integers written as the
+// numbers they are (a marker no text holds stands in for them meanwhile).
+const BIG = `big-${crypto.randomUUID()}:`;
+function shownJson(value) {
+  const marked = JSON.stringify(value, (k, v) => (typeof v === 'bigint' ? BIG + v : v));
+  return marked.split(`"${BIG}`).map((part, i) => (i ? part.replace('"', '') : part)).join('');
+}
+
+// The value's leaves in the layout's order: members in order, elements in
+// index order (the order the client core nests them in).
+function flatten(value, out = []) {
+  if (Array.isArray(value)) value.forEach((v) => flatten(v, out));
+  else if (value !== null && typeof value === 'object' && !Buffer.isBuffer(value)) {
+    Object.values(value).forEach((v) => flatten(v, out));
+  } else out.push(value);
+  return out;
+}
+
+// The paths of a layout's values as its leaves name them, elements of an
+// array leaf by their declared indices ('Line.Main.Speed', 'Temps[1]').
+function valuePaths(layout) {
+  const paths = [];
+  for (const leaf of layout.leaves) {
+    for (let k = 0; k < leaf.count; k++) {
+      if (!leaf.dims.length) {
+        paths.push(leaf.path);
+        continue;
+      }
+      const index = [];
+      for (let d = leaf.dims.length - 1, rest = k; d >= 0; d--) {
+        index.unshift(leaf.lower[d] + (rest % leaf.dims[d]));
+        rest = Math.floor(rest / leaf.dims[d]);
+      }
+      paths.push(`${leaf.path}[${index.join(',')}]`);
+    }
   }
+  return paths;
+}
+
+// Numeric leaves of a value read with layout, keyed by their paths
+// (booleans, texts and bytes are left out): what the trend chart plots.
+function numericLeaves(layout, value, out = {}) {
+  const paths = layout ? valuePaths(layout) : [];
+  const values = flatten(value);
+  if (values.length !== paths.length) return out;  // read with another layout than known
+  values.forEach((v, i) => {
+    if (typeof v === 'number' || typeof v === 'bigint') out[paths[i]] = Number(v);
+  });
   return out;
 }
 
@@ -141,7 +176,7 @@ class Explorer extends EventEmitter {
     this.listedAt = 0;
     this.connectedAt = 0;
     this.pins = [];
-    this.pinMeasures = new Map();  // lower-case name -> valueMeasure of a pin
+    this.pinLayouts = new Map();  // lower-case name -> the client core's layout of a pin
     this.pinErrors = {};  // pinned name -> why it is not read
     this.pinChanges = Promise.resolve();
     this.group = null;
@@ -304,21 +339,21 @@ class Explorer extends EventEmitter {
       if (!seen.has(n.toLowerCase())) unique.push(n);
       seen.add(n.toLowerCase());
     }
-    const measures = new Map();
+    const layouts = new Map();
     for (const n of unique) {
       const key = n.toLowerCase();
-      measures.set(key, this.pinMeasures.get(key) || await this._checkPin(n));
+      layouts.set(key, this.pinLayouts.get(key) || await this._checkPin(n));
     }
     const total = { bytes: 0, values: 0 };
-    for (const m of measures.values()) {
-      total.bytes += m.bytes;
-      total.values += m.values;
+    for (const layout of layouts.values()) {
+      total.bytes += layout.size;
+      total.values += layout.valueCount;
     }
     checkMeasure('the pinned tags would hold', total);
     const old = this.group;
     this.group = null;
     this.pins = unique;
-    this.pinMeasures = measures;
+    this.pinLayouts = layouts;
     this.pinErrors = Object.fromEntries(Object.entries(this.pinErrors).filter(([n]) => seen.has(n.toLowerCase())));
     this.groupError = null;
     this.isolate = false;
@@ -329,25 +364,24 @@ class Explorer extends EventEmitter {
 
   // A tag can be pinned when it is not an array (its elements are pinned
   // one by one, by their declared indices), its value is not too large to
-  // show and it reads in a group of its own: resolves with its
-  // valueMeasure, or throws why not.
+  // show and it reads in a group of its own: resolves with its layout, or
+  // throws why not.
   async _checkPin(name) {
     try {
       const ws = this._needWorkspace();
-      const type = await ws.type(name);
-      if (type.kind === 'array') {
+      const layout = await ws.layout(name);
+      if (layout.dims.length) {
         throw new QXSymError(codes.symResInvalidGroupTag,
-                             `'${name}' is an array: pin its elements, such as ${name}[${type.lower.join(',')}]`);
+                             `'${name}' is an array: pin its elements, such as ${name}[${layout.lower.join(',')}]`);
       }
-      const m = valueMeasure(type);
-      checkMeasure(`'${name}' holds`, m);
+      checkMeasure(`'${name}' holds`, measureOf(layout));
       const group = await ws.group([name]);
       try {
         await group.read();
       } finally {
         await group.close();
       }
-      return m;
+      return layout;
     } catch (e) {
       throw pinRefusal(name, e);
     }
@@ -380,7 +414,7 @@ class Explorer extends EventEmitter {
     for (const n of pins.filter((p) => !this.pinErrors[p])) {
       if (pins !== this.pins) return false;
       try {
-        await this._checkPin(n);
+        this.pinLayouts.set(n.toLowerCase(), await this._checkPin(n));  // the controller may have changed
       } catch (e) {
         if (this._lost()) return false;
         this.pinErrors[n] = errorBody(e);
@@ -443,7 +477,7 @@ class Explorer extends EventEmitter {
     }
     if (group !== this.group) return;
     const numbers = {};
-    for (const n of group.names) numericLeaves(n, values[n], numbers);
+    for (const n of group.names) numericLeaves(this.pinLayouts.get(n.toLowerCase()), values[n], numbers);
     this._broadcast('values', { t: Date.now(), values, numbers });
   }
 
@@ -536,6 +570,7 @@ class Explorer extends EventEmitter {
         this.setTick(b.tick, b.paused);
         return this._send(res, 200, this._stateBody());
       }
+      case 'POST /api/check': return this._send(res, 200, await this._understood(await this._body(req)));
       case 'POST /api/write': return this._write(res, await this._body(req));
       default:
         return this._send(res, 404, { error: { message: `no such resource: ${pathname.slice(0, 100)}` } });
@@ -571,7 +606,7 @@ class Explorer extends EventEmitter {
     const body = { name: listed ? listed.name : name, tagType: listed ? listed.type : type.name,
                    size: listed ? listed.size : type.size, flags: listed ? listed.flags : null, type };
     try {
-      checkMeasure(`'${name}' holds`, valueMeasure(type));
+      checkMeasure(`'${name}' holds`, measureOf(await ws.layout(name)));
       body.value = await ws.read(name);
     } catch (e) {
       body.valueError = errorBody(e);
@@ -584,32 +619,37 @@ class Explorer extends EventEmitter {
     this._send(res, 200, body);
   }
 
-  async _write(res, b) {
+  // The value a write request's text stands for, read and checked by the
+  // client core as the write will be: { name, typeName, value, shown }
+  // (shown: the value as the page puts it before the person). Throws
+  // why it cannot be written (a refused text with status 400).
+  async _understood(b) {
     if (!this.options.allowWrite) {
-      return this._send(res, 403, { error: { message: 'writes are off: start the explorer with --allow-write' } });
+      throw Object.assign(new Error('writes are off: start the explorer with --allow-write'), { status: 403 });
     }
     if (!b || typeof b.name !== 'string' || typeof b.text !== 'string') {
-      return this._send(res, 400, { error: { message: 'a write needs name and text' } });
+      throw Object.assign(new Error('a write needs name and text'), { status: 400 });
     }
     this._checkName(b.name);
     const ws = this._needWorkspace();
     const listed = (await ws.tags(b.name)).find((t) => t.name.toLowerCase() === b.name.toLowerCase());
     if (listed && listed.flags.readOnly) {
-      const code = codes.symResReadOnlyTag;
-      return this._send(res, 409, { error: { code, result: resultName(code), message: `${resultName(code)}: '${listed.name}' is read-only` } });
+      throw Object.assign(new QXSymError(codes.symResReadOnlyTag, `'${listed.name}' is read-only`), { status: 409 });
     }
-    const type = await ws.type(b.name);
-    checkMeasure(`'${b.name}' holds`, valueMeasure(type));
-    let parsed;
+    const layout = await ws.layout(b.name);
+    checkMeasure(`'${b.name}' holds`, measureOf(layout));
     try {
-      parsed = parseValue(type, b.text);
+      const value = await ws.parse(b.name, b.text);
+      return { name: b.name, typeName: layout.typeName, value, shown: shownJson(value) };
     } catch (e) {
-      if (!e.parse) throw e;
-      const code = codes.symResInvalidParameter;
-      return this._send(res, 400, { error: { code, result: resultName(code), message: e.message } });
+      throw e instanceof QXSymError && e.code === codes.symResInvalidParameter ? Object.assign(e, { status: 400 }) : e;
     }
-    await ws.write(b.name, parsed.value);
-    this._send(res, 200, { name: b.name, value: await ws.read(b.name) });
+  }
+
+  async _write(res, b) {
+    const { name, value } = await this._understood(b);
+    await this.ws.write(name, value);
+    this._send(res, 200, { name, value: await this.ws.read(name) });
   }
 
   _eventStream(req, res) {

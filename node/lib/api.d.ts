@@ -83,6 +83,42 @@ export interface TypeInfo {
   layoutKnown?: false;
 }
 
+/** One leaf of a layout: a value of a basic type, or an array of them. */
+export interface LayoutLeaf {
+  /** 'Line.Main.Speed', 'Temps', 'RecipeBook[2].Name'. */
+  path: string;
+  /** Byte offset within the value described. */
+  offset: number;
+  /** Bytes of the whole leaf. */
+  size: number;
+  /** Basic variable type (the QXSymTyVar* constants). */
+  tyvar: number;
+  /** What it reads as: 1 bool, 2 signed, 3 unsigned, 4 float, 5 text, 6 bytes. */
+  kind: number;
+  /** Bytes of one value. */
+  elementSize: number;
+  /** Values in the leaf: 1, or the array's element count. */
+  count: number;
+  /** Elements and declared lower bound per dimension (empty for one value). */
+  dims: number[];
+  lower: number[];
+}
+
+/** The client core's layout of a tag, member or element. */
+export interface Layout {
+  path: string;
+  typeName: string;
+  /** Bytes of the whole value. */
+  size: number;
+  /** Values over all leaves. */
+  valueCount: number;
+  functionBlock: boolean;
+  /** The path's own dimensions and declared lower bounds, when it is an array. */
+  dims: number[];
+  lower: number[];
+  leaves: LayoutLeaf[];
+}
+
 /** One change seen by watch(). */
 export interface TagChange {
   name: string;
@@ -131,6 +167,14 @@ export class Workspace extends EventEmitter {
   read(name: string): Promise<TagValue>;
   write(name: string, value: TagInput): Promise<void>;
   type(name: string): Promise<TypeInfo>;
+  /** The client core's flat layout: size, number of values and leaves. */
+  layout(name: string): Promise<Layout>;
+  /** A value typed by a person, read and checked by the client core's rules
+   * as a write would be (nothing is written): a single value is the text
+   * itself (a literal such as 16#FF, TRUE, 1.5e3; a STRING's text as it
+   * is), a structure or array JSON whose strings may be such literals.
+   * Resolves with the value as understood, ready for write(). */
+  parse(name: string, text: string): Promise<TagInput>;
   group(names: string[]): Promise<Group>;
   /** Changes of the tags, polled with one group read every interval ms
    * (1000). */

@@ -1,60 +1,25 @@
 'use strict';
 // The promise API: connect() to a controller's symbol service and use a
-// Workspace with plain JavaScript values. It adapts the client core's
-// values (qxsymbols_async.node runs the core's calls off the JavaScript
-// thread); calls on one workspace run one after the other, in call order.
+// Workspace with plain JavaScript values. qxsymbols_async.node runs the
+// client core's calls off the JavaScript thread, checks their arguments and
+// turns the core's values into JavaScript ones and back; this layer orders
+// the calls (those of one workspace run one after the other, in call
+// order), keeps groups and watches, and reconnects.
 const { EventEmitter } = require('events');
 const { isDeepStrictEqual } = require('util');
 
 const native = require('./native');
 const { QXSymError, codes, resultName, fromNative } = require('./errors');
-const { decode, encode, describeType } = require('./codec');
 
 // Results after which the connection is taken as lost (reconnect on).
 const LOST = new Set([codes.symResConnectionLost, codes.symResSocketError, codes.symResTimeoutError]);
-// The session's text encodings by name (the core's QXSymCoreEncoding).
-const ENCODINGS = { latin1: 0, utf8: 1, windows1252: 2 };
 
-// A name or filter travels as a C string: text without a zero character.
-function checkText(text, what, allowEmpty = false) {
-  if (typeof text !== 'string' || (!allowEmpty && text === '') || text.includes('\0')) {
-    throw new QXSymError(codes.symResInvalidParameter, `${what} must be a non-empty string without zeros`);
-  }
+function invalid(message) {
+  return new QXSymError(codes.symResInvalidParameter, message);
 }
 
-// The error of a failed item; a refused value names its path first.
-function itemError(item, path, written = false) {
-  const detail = item.message || native().result(item.result).message;
-  if (!written || item.result !== codes.symResInvalidParameter) return new QXSymError(item.result, detail);
-  const own = /^'([^']*)': /.exec(detail);
-  return new QXSymError(item.result, own ? `value for ${detail}` : `value for '${path}': ${detail}`);
-}
-
-// The values of paths read together in one exchange; the first failure throws.
-async function readSet(handle, paths) {
-  const items = await native().read(handle, paths);
-  items.forEach((item, i) => {
-    if (item.result !== codes.symResOk) throw itemError(item, paths[i]);
-  });
-  return items.map(decode);
-}
-
-// Writes the items of all values together in one exchange.
-async function writeItems(handle, items) {
-  if (items.length === 0) return;
-  const r = await native().write(handle, items);
-  const failed = r.results.findIndex((x) => x.result === r.result);
-  if (r.result !== codes.symResOk) throw itemError(r.results[failed] || r, items[Math.max(failed, 0)].path, true);
-}
-
-// A listing's connections (the core bounds them).
-function listOptions(options) {
-  const { connections = 1 } = options || {};
-  if (!Number.isInteger(connections) || connections < 1) {
-    throw new QXSymError(codes.symResInvalidParameter, 'connections must be a positive integer');
-  }
-  return connections;
-}
+// A listing's connections (the add-on checks them).
+const connectionsOf = (options) => (options && options.connections !== undefined ? options.connections : 1);
 
 class Workspace extends EventEmitter {
   constructor(options, opened) {
@@ -80,8 +45,9 @@ class Workspace extends EventEmitter {
     return this._state === 'open';
   }
 
-  // Runs job after every earlier call of this workspace. Fails fast while
-  // the workspace reconnects or once it is closed.
+  // Runs job after every earlier call of this workspace; what names the
+  // call in a failure's message. Fails fast while the workspace reconnects
+  // or once it is closed.
   _run(job, what) {
     const gate = () => {
       if (this._state === 'closed') throw new QXSymError(codes.symResInvalidHandle, 'the workspace is closed');
@@ -98,7 +64,7 @@ class Workspace extends EventEmitter {
     const result = this._tail.then(async () => {
       gate();
       try {
-        return await job();
+        return await job(native());
       } catch (e) {
         const err = fromNative(e, what);
         if (err instanceof QXSymError && LOST.has(err.code)) this._lost(err, generation);
@@ -109,29 +75,11 @@ class Workspace extends EventEmitter {
     return result;
   }
 
-  // Runs job with the arguments checked first (check throws on bad ones).
-  _checked(check, job, what) {
-    try {
-      check();
-    } catch (e) {
-      return Promise.reject(e);
-    }
-    return this._run(job, what);
-  }
-
-  _describe(path) {
-    return native().describe(this._handle, path);
-  }
-
   // Global tags matching filter (a glob: '*' any run of characters, '?' one
   // character; empty: all), sorted by name, complete beyond one reply.
   tags(filter = '', options = {}) {
-    let connections;
-    return this._checked(() => {
-      checkText(filter, 'filter', true);
-      connections = listOptions(options);
-    }, async () => {
-      const found = await this._list(filter, true, null, connections);
+    return this._run(async (n) => {
+      const found = await this._list(n, filter, true, null, connectionsOf(options));
       return found.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name)).map((t) => ({
         name: t.name, type: t.type, size: t.size, flags: { readOnly: t.readOnly, bitAddress: t.bitAddress },
       }));
@@ -142,19 +90,14 @@ class Workspace extends EventEmitter {
   // given, receives the names as they are found. options.connections: up
   // to that many connections to the controller list at once.
   tagNames(filter = '', onBatch = null, options = {}) {
-    let connections;
-    return this._checked(() => {
-      checkText(filter, 'filter', true);
-      if (onBatch !== null && typeof onBatch !== 'function') {
-        throw new QXSymError(codes.symResInvalidParameter, 'onBatch must be a function or null');
-      }
-      connections = listOptions(options);
-    }, async () => (await this._list(filter, false, onBatch, connections)).map((t) => t.name).sort(),
-    `filter '${filter}'`);
+    if (onBatch !== null && typeof onBatch !== 'function') {
+      return Promise.reject(invalid('onBatch must be a function or null'));
+    }
+    const list = (n) => this._list(n, filter, false, onBatch, connectionsOf(options));
+    return this._run(async (n) => (await list(n)).map((t) => t.name).sort(), `filter '${filter}'`);
   }
 
-  async _list(filter, details, onBatch, connections) {
-    const n = native();
+  async _list(n, filter, details, onBatch, connections) {
     const listing = await n.listBegin(this._handle, filter, details, connections);
     const found = [];
     try {
@@ -172,43 +115,55 @@ class Workspace extends EventEmitter {
 
   // The value of a tag, member or element as a plain JavaScript value.
   read(name) {
-    return this._checked(() => checkText(name, 'a tag name'),
-                         async () => (await readSet(this._handle, [name]))[0], `'${name}'`);
+    return this._run(async (n) => (await n.read(this._handle, [name]))[0], `'${name}'`);
   }
 
   // Writes value to a tag, member or element. Structures and arrays may be
   // given in part: what is left out keeps the controller's value.
   write(name, value) {
-    return this._checked(() => checkText(name, 'a tag name'),
-                         async () => writeItems(this._handle, encode(await this._describe(name), value)),
-                         `'${name}'`);
+    return this._run((n) => n.write(this._handle, [{ path: name, value }]), `'${name}'`);
   }
 
   // A plain description of the type of a tag.
   type(name) {
-    return this._checked(() => checkText(name, 'a tag name'),
-                         () => describeType(name, (p) => this._describe(p)), `'${name}'`);
+    return this._run((n) => n.type(this._handle, name), `'${name}'`);
+  }
+
+  // The client core's layout of a tag, member or element: its size, its
+  // number of values (valueCount) and its leaves, the values of a basic
+  // type in it, each with its path, offset, size and array dimensions.
+  layout(name) {
+    return this._run((n) => n.describe(this._handle, name), `'${name}'`);
+  }
+
+  // The value a person typed for a tag, member or element, read and checked
+  // by the client core's rules as a write would be; nothing is written.
+  // A single value is the text itself: a literal such as 16#FF, TRUE or
+  // 1.5e3, a STRING's text as it is. A structure or an array is JSON whose
+  // strings may be such literals. Resolves with the value as understood,
+  // ready for write().
+  parse(name, text) {
+    let json;
+    try {
+      json = JSON.parse(text);
+    } catch (e) {
+      json = undefined;  // a single value needs none
+    }
+    return this._run((n) => n.parse(this._handle, name, text, json, this._options.encoding), `'${name}'`);
   }
 
   // The description of a tag and the texts of those of the named
   // attributes it has: { description, attributes: { name: text } }.
   // Attributes cannot be listed, only asked for by name (at most 32).
   texts(name, attributeNames = []) {
-    return this._checked(() => {
-      checkText(name, 'a tag name');
-      if (!Array.isArray(attributeNames) || attributeNames.length > 32) {
-        throw new QXSymError(codes.symResInvalidParameter, 'up to 32 attribute names');
-      }
-      for (const a of attributeNames) checkText(a, 'an attribute name');
-    }, () => native().texts(this._handle, name, attributeNames), `'${name}'`);
+    return this._run((n) => n.texts(this._handle, name, attributeNames), `'${name}'`);
   }
 
   // A group of tags that are read and written in one exchange each.
   async group(names) {
-    if (!Array.isArray(names) || names.length === 0) {
-      throw new QXSymError(codes.symResInvalidParameter, 'a group needs a non-empty array of tag names');
+    if (!Array.isArray(names) || names.length === 0 || names.some((n) => typeof n !== 'string')) {
+      throw invalid('a group needs a non-empty array of tag names');
     }
-    for (const n of names) checkText(n, 'a tag name');
     if (new Set(names.map((n) => n.toLowerCase())).size !== names.length) {
       throw new QXSymError(codes.symResHandleAlreadyExists, 'a tag appears twice in the group');
     }
@@ -224,7 +179,7 @@ class Workspace extends EventEmitter {
   // loop is left or the workspace is closed. With reconnect on, reads while
   // disconnected are skipped.
   async *watch(names, { interval = 1000 } = {}) {
-    if (!(interval > 0)) throw new QXSymError(codes.symResInvalidParameter, 'interval must be a positive number');
+    if (!(interval > 0)) throw invalid('interval must be a positive number');
     const group = await this.group(names);
     const last = new Map();
     try {
@@ -297,8 +252,9 @@ class Workspace extends EventEmitter {
         // A group whose tags are gone fails its calls with the reason.
         for (const g of this._groups) {
           g._broken = await g._create().then(() => null, (e) => {
-            if (LOST.has(e.code)) throw e;
-            return e;
+            const err = fromNative(e, 'group');
+            if (LOST.has(err.code)) throw err;
+            return err;
           });
         }
       } catch (e) {
@@ -323,7 +279,7 @@ class Group {
 
   // Reads the members once: each must be there (a job).
   async _create() {
-    await readSet(this._ws._handle, this.names);
+    await native().read(this._ws._handle, this.names);
   }
 
   _check() {
@@ -333,30 +289,25 @@ class Group {
 
   // Every member's value in one exchange: an object from name to value.
   read() {
-    return this._ws._run(async () => {
+    return this._ws._run(async (n) => {
       this._check();
-      const values = await readSet(this._ws._handle, this.names);
+      const values = await n.read(this._ws._handle, this.names);
       return Object.fromEntries(this.names.map((name, i) => [name, values[i]]));
     }, 'group read');
   }
 
   // Writes every member in one exchange; values must name each member.
   write(values) {
-    return this._ws._run(async () => {
+    return this._ws._run((n) => {
       this._check();
-      if (values === null || typeof values !== 'object') {
-        throw new QXSymError(codes.symResInvalidParameter, 'values must be an object');
-      }
+      if (values === null || typeof values !== 'object') throw invalid('values must be an object');
       const unknown = Object.keys(values).find((key) => !this.names.includes(key));
       if (unknown !== undefined) {
         throw new QXSymError(codes.symResInvalidGroupTag, `'${unknown}' is not a member of the group`);
       }
-      const items = [];
-      for (const name of this.names) {
-        if (!(name in values)) throw new QXSymError(codes.symResInvalidParameter, `no value for member '${name}'`);
-        items.push(...encode(await this._ws._describe(name), values[name]));
-      }
-      await writeItems(this._ws._handle, items);
+      const missing = this.names.find((name) => !(name in values));
+      if (missing !== undefined) throw invalid(`no value for member '${missing}'`);
+      return n.write(this._ws._handle, this.names.map((name) => ({ path: name, value: values[name] })));
     }, 'group write');
   }
 
@@ -367,8 +318,9 @@ class Group {
   }
 }
 
+// The add-on checks the address, the time-out and the encoding.
 function open({ host, port, timeout, encoding }) {
-  return native().open(host, port, timeout, ENCODINGS[encoding]);
+  return native().open(host, port, timeout, encoding);
 }
 
 // Opens a workspace on the symbol service at host:port. timeout is the
@@ -378,25 +330,14 @@ function open({ host, port, timeout, encoding }) {
 // (true, or { initialDelay, maxDelay, factor }).
 async function connect(options = {}) {
   const { host = '127.0.0.1', port, timeout = 0, reconnect = false, encoding = 'latin1' } = options;
-  if (typeof host !== 'string' || host === '' || host.length > 59 || /[^\u0021-\u007e]/.test(host)) {
-    throw new QXSymError(codes.symResInvalidAddress, 'host must be a name of 1 to 59 characters');
-  }
-  if (!Number.isInteger(port) || port < 1 || port > 65535) {
-    throw new QXSymError(codes.symResInvalidAddress, 'port must be an integer from 1 to 65535');
-  }
-  if (!Number.isInteger(timeout) || timeout < 0 || timeout > 65535) {
-    throw new QXSymError(codes.symResInvalidParameter, 'timeout must be 0 to 65535 ms');
-  }
-  if (!Object.prototype.hasOwnProperty.call(ENCODINGS, encoding)) {
-    throw new QXSymError(codes.symResInvalidParameter, `encoding must be one of ${Object.keys(ENCODINGS).join(', ')}`);
-  }
   const settings = { host, port, timeout, reconnect, encoding };
   const started = Date.now();
   try {
     return new Workspace(settings, await open(settings));
   } catch (e) {
     // The core tells a controller that stays silent from one that refuses.
-    const why = e && typeof e.code === 'number' && native().result(e.code, Date.now() - started, timeout).message;
+    const failed = e && typeof e.code === 'number' && !e.detail;
+    const why = failed && native().result(e.code, Date.now() - started, timeout).message;
     throw fromNative(why ? { ...e, detail: why } : e, `${host}:${port}`);
   }
 }

@@ -1,16 +1,10 @@
-"""Python access to the tags of PLC applications through the QXSymbols client core.
-
-::
-
-    import qxsymbols
+"""Python access to the tags of PLC applications through the QXSymbols client core::
 
     with qxsymbols.connect("127.0.0.1", port=5000, timeout=2.0) as ws:
-        print(ws.version, ws.tags("Cnt*"))
         ws.write("Recipe.Id", 43)
-        print(ws.read("Recipe"))
+        print(ws.tags("Cnt*"), ws.read("Recipe"))
 
-``qxsymbols.aio`` offers the same calls as coroutines.
-"""
+``qxsymbols.aio`` offers the same calls as coroutines."""
 
 from ._lib import CORE_ENV, LIBRARY_ENV, LibraryNotFoundError
 from .errors import (RESULT_NAMES, ConnectionLostError, InvalidValueError, NotFoundError, QXSymError,

@@ -1,8 +1,7 @@
 """The same interface as coroutines for asyncio programs.
 
-Every exchange runs on a worker thread of its workspace, never on the event
-loop, so a slow controller holds up only the tasks that wait for it. Calls on
-one workspace run in the order they were made::
+Every exchange runs on a worker thread of its workspace, never on the event loop, so a slow controller holds up
+only the tasks that wait for it. Calls on one workspace run in the order they were made::
 
     async with aio.connect("127.0.0.1", port=5000) as ws:
         print(await ws.read("Line.Speed"))
@@ -15,150 +14,105 @@ from __future__ import annotations
 import asyncio
 import functools
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any, AsyncIterator, Awaitable, Callable, Dict, Generator, Iterable, Mapping, Optional
-from typing import Protocol, TypeVar
+from typing import Any, AsyncIterator, Callable, Dict, Generator, Iterable, Optional, TypeVar
 
 from . import workspace as _sync
-from .errors import invalid
 from .workspace import Change
 
 __all__ = ["connect", "Workspace", "Group"]
 
 T = TypeVar("T")
+S = TypeVar("S", bound="_Coroutines")
 
 
-class _Closable(Protocol):
-    async def close(self) -> None: ...
+class _Coroutines:
+    """A blocking object made on its workspace's worker thread: await it, or use it with ``async with`` (closed
+    at the end). Its public methods are coroutines run on that thread; its other attributes read as they are."""
 
+    def __init__(self, make: Callable[[], Any], executor: ThreadPoolExecutor) -> None:
+        self._make, self._executor = make, executor
+        self._obj: Any = None
 
-C = TypeVar("C", bound=_Closable)
+    async def _run(self, fn: Callable[..., T], *args: Any) -> T:
+        return await asyncio.get_running_loop().run_in_executor(self._executor, functools.partial(fn, *args))
 
-
-def _call(name: str) -> Callable[..., Awaitable[Any]]:
-    async def call(self: "Workspace", *args: Any, **kw: Any) -> Any:
-        return await self._run(getattr(self._ws, name), *args, **kw)
-
-    call.__name__, call.__doc__ = name, f"As :meth:`qxsymbols.Workspace.{name}`, on the workspace's thread."
-    return call
-
-
-class Workspace:
-    """An open workspace whose calls are coroutines (see :class:`qxsymbols.Workspace`)."""
-
-    def __init__(self, ws: _sync.Workspace, executor: ThreadPoolExecutor) -> None:
-        self._ws, self._executor = ws, executor
-
-    async def _run(self, fn: Callable[..., T], *args: Any, **kw: Any) -> T:
-        return await asyncio.get_running_loop().run_in_executor(self._executor, functools.partial(fn, *args, **kw))
-
-    version = property(lambda self: self._ws.version, doc="Version of the controller's symbol service.")
-    full_support = property(lambda self: self._ws.full_support)
-    closed = property(lambda self: self._ws.closed)
-    sync = property(lambda self: self._ws, doc="The blocking workspace underneath (for worker threads).")
-
-    async def __aenter__(self) -> "Workspace":
+    async def _open(self: S) -> S:
+        if self._obj is None:
+            self._obj = await self._run(self._make)
         return self
+
+    def __await__(self: S) -> Generator[Any, None, S]:
+        return self._open().__await__()
+
+    async def __aenter__(self: S) -> S:
+        return await self._open()
 
     async def __aexit__(self, *exc: Any) -> None:
         await self.close()
 
+    def __getattr__(self, name: str) -> Any:
+        if name.startswith("_"):
+            raise AttributeError(name)
+        attr = getattr(self._obj, name)
+        if not callable(attr):
+            return attr
+
+        @functools.wraps(attr)
+        async def call(*args: Any, **kw: Any) -> Any:
+            return await self._run(functools.partial(attr, *args, **kw))
+
+        setattr(self, name, call)  # made once per object
+        return call
+
     async def close(self) -> None:
-        """Close the workspace; calls already queued run first."""
+        """Close it; calls already queued run first."""
+        await self._run(self._obj.close)
+
+
+class Group(_Coroutines):
+    """A group whose ``read``, ``write`` and ``close`` are coroutines (see :class:`qxsymbols.Group`)."""
+
+
+class Workspace(_Coroutines):
+    """An open workspace whose calls are coroutines (see :class:`qxsymbols.Workspace`): ``await ws.read(name)``,
+    ``await ws.write(name, value)``, ``await ws.tags()``..."""
+
+    sync = property(lambda self: self._obj, doc="The blocking workspace underneath (for worker threads).")
+
+    async def close(self) -> None:
         try:
-            await self._run(self._ws.close)
+            await super().close()
         finally:
             self._executor.shutdown(wait=False)
 
-    tags, tag_names, read, read_set = _call("tags"), _call("tag_names"), _call("read"), _call("read_set")
-    write, write_set, type = _call("write"), _call("write_set"), _call("type")
-
-    def group(self, names: Iterable[str]) -> "_Opening[Group]":
+    def group(self, names: Iterable[str]) -> Group:
         """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""
-        names = list(names)
+        return Group(functools.partial(self._obj.group, list(names)), self._executor)
 
-        async def make() -> Group:
-            return Group(self, await self._run(self._ws.group, names))
-
-        return _Opening(make)
-
-    async def watch(
-        self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
-    ) -> AsyncIterator[Change]:
-        """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``; wrap it
-        in ``contextlib.aclosing`` to delete its group as soon as the loop is left."""
-        if not interval > 0:
-            raise invalid("interval: must be above 0 s")
-        group = await self.group(names)
-        loop = asyncio.get_running_loop()
-        try:
+    async def watch(self, names: Iterable[str], interval: float = 1.0, *,
+                    initial: bool = True) -> AsyncIterator[Change]:
+        """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``; wrap it in
+        ``contextlib.aclosing`` to delete its group as soon as the loop is left."""
+        async with self.group(names) as group:
             last: Dict[str, Any] = {}
-            due = loop.time()
-            while True:
+            for wait in _sync.polls(interval):
+                await asyncio.sleep(wait)
                 for change in _sync.changes(last, await group.read(), initial):
                     yield change
-                due = max(due + interval, loop.time())
-                await asyncio.sleep(due - loop.time())
-        finally:
-            await group.close()
 
 
-class Group:
-    """A group whose read and write are coroutines (see :class:`qxsymbols.Group`)."""
+def connect(host: str, port: int, timeout: Optional[float] = None, **kw: Any) -> Workspace:
+    """Open a workspace without blocking the event loop: ``ws = await connect(...)`` or ``async with
+    connect(...) as ws``. Arguments as :func:`qxsymbols.connect`."""
 
-    def __init__(self, ws: Workspace, group: _sync.Group) -> None:
-        self._ws, self._group = ws, group
-
-    names = property(lambda self: self._group.names)
-
-    async def __aenter__(self) -> "Group":
-        return self
-
-    async def __aexit__(self, *exc: Any) -> None:
-        await self.close()
-
-    async def read(self) -> Dict[str, Any]:
-        return await self._ws._run(self._group.read)
-
-    async def write(self, values: Mapping[str, Any]) -> None:
-        await self._ws._run(self._group.write, dict(values))
-
-    async def close(self) -> None:
-        await self._ws._run(self._group.close)
-
-
-class _Opening(Awaitable[C]):
-    """An object being opened: await it, or use it with ``async with`` (closed at the end)."""
-
-    def __init__(self, make: Callable[[], Awaitable[C]]) -> None:
-        self._make, self._obj = make, None  # type: Callable[[], Awaitable[C]], Optional[C]
-
-    def __await__(self) -> Generator[Any, None, C]:
-        return self._make().__await__()
-
-    async def __aenter__(self) -> C:
-        self._obj = await self._make()
-        return self._obj
-
-    async def __aexit__(self, *exc: Any) -> None:
-        if self._obj is not None:
-            await self._obj.close()
-
-
-def connect(host: str, port: int, timeout: Optional[float] = None, **kw: Any) -> _Opening[Workspace]:
-    """Open a workspace without blocking the event loop: ``ws = await connect(...)``
-    or ``async with connect(...) as ws``. Arguments as :func:`qxsymbols.connect`."""
-
-    def opener() -> _sync.Workspace:
-        ws = _sync.connect(host, port, timeout, **kw)
-        ws.version  # asked here, off the event loop
-        return ws
-
-    async def make() -> Workspace:
-        executor = ThreadPoolExecutor(max_workers=1, thread_name_prefix="qxsymbols")
+    def make() -> _sync.Workspace:
         try:
-            return Workspace(await asyncio.get_running_loop().run_in_executor(executor, opener), executor)
+            ws = _sync.connect(host, port, timeout, **kw)
+            ws.version  # asked here, off the event loop
+            return ws
         except BaseException:
-            executor.shutdown(wait=False)
+            executor.shutdown(wait=False)  # on its own worker: nothing waits
             raise
 
-    return _Opening(make)
+    executor = ThreadPoolExecutor(max_workers=1, thread_name_prefix="qxsymbols")
+    return Workspace(make, executor)

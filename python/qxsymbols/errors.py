@@ -1,41 +1,38 @@
-"""Result codes and the exceptions that carry them; names, messages and
-advice come from the client core."""
+"""Result codes and the exceptions that carry them; names, messages and advice come from the client core."""
 
 from __future__ import annotations
 
-from typing import Any, Dict, Iterator, Mapping, Optional, Tuple, Type
+import functools
+import itertools
+from typing import Any, Dict, Iterator, Mapping, Optional, Tuple, Union
 
 from ._lib import library
 
 __all__ = ["RESULT_NAMES", "QXSymError", "QXSymTimeoutError", "ConnectionLostError", "NotFoundError",
            "ReadOnlyError", "InvalidValueError", "result_name", "error_for"]
 
-INVALID_HANDLE, INVALID_PARAMETER = 4, 5
-
 
 def _text(fn: str, code: int) -> str:
-    raw: bytes = getattr(library(), fn)(code)
+    raw: bytes = getattr(library(), "QXSymCore_" + fn)(code)
     return raw.decode("utf-8", "replace")
 
 
 class _ResultNames(Mapping[int, str]):
-    """The name of every result code the core knows, read from it on first use."""
+    """The name of every result code the core knows, asked of it on first use (importing needs no library)."""
 
-    _names: Dict[int, str] = {}
-
-    def _all(self) -> Dict[int, str]:
-        while not self._names or self._names[len(self._names) - 1] != "symRes?":
-            self._names[len(self._names)] = _text("QXSymCore_ResultName", len(self._names))
-        return {k: v for k, v in self._names.items() if v != "symRes?"}
+    @functools.cached_property
+    def _names(self) -> Dict[int, str]:
+        names = (_text("ResultName", code) for code in itertools.count())
+        return dict(enumerate(itertools.takewhile(lambda n: n != "symRes?", names)))
 
     def __getitem__(self, code: int) -> str:
-        return self._all()[code]
+        return self._names[code]
 
     def __iter__(self) -> Iterator[int]:
-        return iter(self._all())
+        return iter(self._names)
 
     def __len__(self) -> int:
-        return len(self._all())
+        return len(self._names)
 
 
 #: Name of every result code, by value.
@@ -47,14 +44,21 @@ def result_name(code: int) -> str:
     return RESULT_NAMES.get(code, f"result {code}")
 
 
+def code_of(name: str) -> int:
+    """The result code of a name (``"symResInvalidParameter"``)."""
+    return next(code for code, n in RESULT_NAMES.items() if n == name)
+
+
 class QXSymError(Exception):
-    """A call failed: ``code`` is the result code, ``name`` its name, ``advice``
-    what to do about it. Subclasses group the codes callers handle apart."""
+    """A call failed: ``code`` is the result code, ``name`` its name, ``advice`` what to do about it.
+    Subclasses group the codes callers handle apart, those whose names are in their ``family``."""
+
+    family: Tuple[str, ...] = ()
 
     def __init__(self, code: int, message: Optional[str] = None) -> None:
         self.code, self.name, self.message = int(code), result_name(int(code)), message
-        self.advice = _text("QXSymCore_ResultAdvice", self.code)
-        super().__init__(f"{message or _text('QXSymCore_ResultMessage', self.code)}: {self.name} ({self.code})")
+        self.advice = _text("ResultAdvice", self.code)
+        super().__init__(f"{message or _text('ResultMessage', self.code)}: {self.name} ({self.code})")
 
     def __reduce__(self) -> Tuple[Any, ...]:  # rebuilt from code and message (pickling)
         return (type(self), (self.code, self.message))
@@ -62,40 +66,39 @@ class QXSymError(Exception):
 
 class QXSymTimeoutError(QXSymError, TimeoutError):
     """No complete reply within the workspace's time-out."""
+    family = ("symResTimeoutError",)
 
 
 class ConnectionLostError(QXSymError, ConnectionError):
     """The controller cannot be reached, or the connection to it broke."""
+    family = ("symResInvalidAddress", "symResConnectionLost", "symResSocketError")
 
 
 class NotFoundError(QXSymError, LookupError):
     """No tag, member or attribute of that name."""
+    family = ("symResSymbolNotFound", "symResAttributeNotFound")
 
 
 class ReadOnlyError(QXSymError):
     """The tag may not be written."""
+    family = ("symResReadOnlyTag",)
 
 
 class InvalidValueError(QXSymError, ValueError):
     """A value or argument does not fit (type, range, shape, text); nothing was sent."""
+    family = ("symResInvalidParameter", "symResInvalidArrayIndex", "symResInvalidTagType")  # a structure for a leaf
 
 
-# time-out; address, connection lost, cannot send; not found; read-only;
-# parameter, array index, a structure where a leaf is wanted
-_FAMILIES: Dict[int, Type[QXSymError]] = {
-    13: QXSymTimeoutError, 8: ConnectionLostError, 17: ConnectionLostError, 48: ConnectionLostError,
-    6: NotFoundError, 7: NotFoundError, 16: ReadOnlyError,
-    5: InvalidValueError, 15: InvalidValueError, 47: InvalidValueError,
-}
-
-
-def error_for(code: int, message: Optional[str] = None) -> QXSymError:
-    """The exception of the family that ``code`` belongs to."""
-    return _FAMILIES.get(code, QXSymError)(code, message)
+def error_for(code: int, message: Union[str, bytes, None] = None) -> QXSymError:
+    """The exception of the family that ``code`` belongs to; a message from the core comes as UTF-8 bytes."""
+    text = message.decode("utf-8", "replace") if isinstance(message, bytes) else message
+    name = result_name(code)
+    return next((c for c in QXSymError.__subclasses__() if name in c.family), QXSymError)(code, text)
 
 
 def invalid(message: str) -> InvalidValueError:
-    return InvalidValueError(INVALID_PARAMETER, message)
+    """The error of an argument refused before the core is asked."""
+    return InvalidValueError(code_of("symResInvalidParameter"), message)
 
 
 def check(code: int, message: Optional[str] = None) -> None:

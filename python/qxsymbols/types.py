@@ -1,33 +1,34 @@
-"""Python values to and from the client core's leaf values, shaped by its
-layouts (flat tables of leaves) into dicts for structures and nested lists for
-arrays; and type descriptions made from the same layouts."""
+"""Python values to and from the client core's values, shaped by its layouts (flat tables of leaves) into dicts
+for structures and nested lists for arrays, and type descriptions from the same layouts. Whether a value fits
+its type is the core's to judge."""
 
 from __future__ import annotations
 
 import ctypes
 import functools
+import itertools
 import math
 import re
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, FrozenSet, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _lib
 from .errors import invalid
 
 __all__ = ["TypeInfo", "Member"]
 
-# The core's value kinds (QXSymCoreValueKind) and the kinds a type reports.
-_BOOL, _SIGNED, _UNSIGNED, _FLOAT, _TEXT, _BYTES = range(1, 7)
-_KIND_NAMES = {_BOOL: "bool", _SIGNED: "int", _UNSIGNED: "uint", _FLOAT: "float", _TEXT: "string"}
-_TOKEN = re.compile(r"\.([^.\[]+)|\[([^\]]*)\]")
-Describe = Callable[[str], _lib.Layout]
-Parts = List[Tuple[str, List[Any]]]
+_KIND_NAMES = {_lib.BOOL: "bool", _lib.SIGNED: "int", _lib.UNSIGNED: "uint", _lib.FLOAT: "float", _lib.TEXT: "string"}
+# The type property flags (QXSymTypeIs*), lowest bit first.
+_PROPERTIES = ("basic", "complex", "string", "array", "struct", "function_block", "numeric", "signed", "integer")
+# A step below a path: an element label "[1]", "[-2,3]", or ".Member" (which may hold '[').
+_INDEX = r"\[-?\d+(?:,-?\d+)*\]"
+_STEP = re.compile(rf"({_INDEX})|\.((?:(?!{_INDEX})[^.])+)")
+Describe = Callable[[str], Any]  # a path's layout (a _lib.Layout), the core's until its next call
 
 
 @dataclass(frozen=True)
 class Member:
     """One member of a structure or function block, at its byte offset."""
-
     name: str
     type: "TypeInfo"
     offset: int
@@ -37,12 +38,12 @@ class Member:
 class TypeInfo:
     """A plain description of a type, as ``Workspace.type`` returns it.
 
-    ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit
-    strings), ``float``, ``string``, ``struct`` (function blocks too),
-    ``array`` or ``other`` (read as bytes). Arrays give their element counts
-    and declared lower bounds: ``ARRAY[1..8] OF REAL`` has dims (8,), lower (1,).
+    ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit strings), ``float``, ``string``,
+    ``struct``, ``function_block``, ``array`` or ``other`` (read as bytes). ``properties`` are the flags the
+    controller reports for a structure, function block or array type (``complex``, ``struct``,
+    ``function_block``, ``array``...; basic types are known by name and have none). Arrays give their element
+    counts and declared lower bounds: ``ARRAY[1..8] OF REAL`` has dims (8,), lower (1,).
     """
-
     name: str
     size: int
     kind: str
@@ -51,10 +52,11 @@ class TypeInfo:
     lower: Tuple[int, ...] = ()
     element: Optional["TypeInfo"] = None
     exact: bool = True  #: every byte offset is known (the core learns them)
+    properties: FrozenSet[str] = frozenset()
 
     def as_dict(self) -> Dict[str, Any]:
         """The description as nested dicts and lists."""
-        d: Dict[str, Any] = {"name": self.name, "kind": self.kind, "size": self.size}
+        d: Dict[str, Any] = dict(name=self.name, kind=self.kind, size=self.size, properties=sorted(self.properties))
         if self.element is not None:
             d.update(dims=list(self.dims), lower=list(self.lower), element=self.element.as_dict())
         if self.members:
@@ -63,100 +65,90 @@ class TypeInfo:
 
 
 @functools.lru_cache(maxsize=4096)
-def _tokens(suffix: bytes) -> Tuple[Any, ...]:
-    found = _TOKEN.findall(suffix.decode("utf-8"))
-    return tuple(tuple(int(i) for i in x.split(",")) if x else m for m, x in found)
+def steps(rest: bytes) -> Tuple[Union[str, Tuple[int, ...]], ...]:
+    """The steps from a layout's path to a leaf, given what follows the path: ".Main.Speed" gives ("Main",
+    "Speed"), "[1,2].Name" ((1, 2), "Name")."""
+    text, out, at = rest.decode("utf-8", "replace"), [], 0
+    while at < len(text):
+        m = _STEP.match(text, at)
+        if m is None:
+            raise invalid(f"cannot lay out the leaf path ending in {text!r}")
+        out.append(tuple(int(i) for i in m[1][1:-1].split(",")) if m[1] else m[2])
+        at = m.end()
+    return tuple(out)
 
 
-def leaves(layout: _lib.Layout) -> List[Tuple[Any, List[Any]]]:
-    """Each leaf with its path below the layout's: ".Main.Speed" gives
-    ["Main", "Speed"], "[1,2].Name" gives [(1, 2), "Name"]."""
-    base = len(layout.path)
-    return [(leaf, list(_tokens(leaf.path[base:]))) for leaf in layout.leaves[: layout.leaf_count]]
-
-
-def dims_of(leaf: Any) -> List[int]:
-    return list(leaf.dims[: leaf.num_dims])
-
-
-def label(index: Sequence[int]) -> str:
+def _label(index: Sequence[int]) -> str:
     return "[" + ",".join(map(str, index)) + "]"
 
 
-def _elements(tokens: List[List[Any]]) -> Tuple[List[Tuple[int, ...]], List[int]]:
-    """The element indices in order and the dimensions of an array of structures."""
-    order = list(dict.fromkeys(t[0] for t in tokens if t and isinstance(t[0], tuple)))
-    return order, [len({t[i] for t in order}) for i in range(len(order[0]))] if order else []
+def _own(layout: Any) -> Tuple[List[int], List[int], bool]:
+    """The path's own dimensions and declared lower bounds (none unless it is an array), and whether it is one
+    leaf: a value, or an array, of a basic type."""
+    n, one_leaf = layout.num_dims, layout.leaf_count == 1 and layout.leaves[0].path == layout.path
+    return list(layout.dims[:n]), list(layout.lower[:n]), one_leaf
 
 
-# ---- values -------------------------------------------------------------------
+def to_python(v: Any) -> Any:
+    """The Python value of one of the core's values (a _lib.Value)."""
+    if v.kind in (_lib.TEXT, _lib.BYTES):
+        raw = ctypes.string_at(v.data, v.length) if v.length else b""
+        return raw.decode("utf-8") if v.kind == _lib.TEXT else raw
+    return {_lib.BOOL: bool(v.boolean), _lib.SIGNED: v.i, _lib.UNSIGNED: v.u, _lib.FLOAT: v.f}.get(v.kind)
 
 
-def to_python(v: _lib.Value) -> Any:
-    k = v.kind
-    if k in (_BOOL, _SIGNED, _UNSIGNED, _FLOAT):
-        return {_BOOL: bool(v.boolean), _SIGNED: v.i, _UNSIGNED: v.u, _FLOAT: v.f}[k]
-    raw = ctypes.string_at(v.data, v.length) if v.length else b""
-    return raw.decode("utf-8") if k == _TEXT else raw
-
-
-def from_python(value: Any, out: _lib.Value, keep: List[Any], where: str) -> None:
-    """Fill ``out`` from a Python value, its buffers kept alive in ``keep``;
-    the core checks the value against the leaf's type."""
+def from_python(value: Any, out: Any, keep: List[Any], where: str) -> None:
+    """Fill the core's value ``out`` from a Python value, its bytes kept alive in ``keep``."""
     if isinstance(value, bool):
-        out.kind, out.boolean = _BOOL, int(value)
+        out.kind, out.boolean = _lib.BOOL, value
     elif isinstance(value, int) and -(1 << 63) <= value < (1 << 64):
-        if value < (1 << 63):
-            out.kind, out.i = _SIGNED, value
-        else:
-            out.kind, out.u = _UNSIGNED, value
+        out.kind, out.i, out.u = (_lib.SIGNED, value, 0) if value < (1 << 63) else (_lib.UNSIGNED, 0, value)
     elif isinstance(value, float):
-        out.kind, out.f = _FLOAT, value
+        out.kind, out.f = _lib.FLOAT, value
     elif isinstance(value, (str, bytes, bytearray)):
         try:
             raw = value.encode("utf-8") if isinstance(value, str) else bytes(value)
         except UnicodeEncodeError:
             raise invalid(f"'{where}': the text is not valid Unicode") from None
         keep.append(ctypes.create_string_buffer(raw, len(raw) + 1))
-        out.kind = _TEXT if isinstance(value, str) else _BYTES
-        out.data, out.length = ctypes.cast(keep[-1], ctypes.POINTER(ctypes.c_uint8)), len(raw)
+        out.kind, out.length = (_lib.TEXT if isinstance(value, str) else _lib.BYTES), len(raw)
+        out.data = ctypes.cast(keep[-1], ctypes.POINTER(ctypes.c_uint8))
     else:
-        what = f"{value} is beyond 64 bits" if isinstance(value, int) else f"a {type(value).__name__}"
-        raise invalid(f"'{where}': {what} is not a value of a tag")
+        what = f"{value} is beyond 64 bits" if isinstance(value, int) else f"a {type(value).__name__} is no value"
+        raise invalid(f"'{where}': {what} for a tag")
 
 
 def _nest(flat: List[Any], dims: Sequence[int]) -> Any:
+    """Values in index order (last index fastest) as lists nested per dimension."""
     for d in reversed(dims[1:]):
         flat = [flat[i : i + d] for i in range(0, len(flat), d)]
     return flat
 
 
 def _shape(node: Any) -> Any:
-    """Dicts keyed by element indices become nested lists."""
+    """Dicts of members stay dicts; those keyed by element indices become nested lists."""
     if not isinstance(node, dict):
         return node
-    order, dims = _elements([[k] for k in node])
-    return _nest([_shape(node[k]) for k in order], dims) if order else {k: _shape(v) for k, v in node.items()}
+    keys, values = list(node), [_shape(v) for v in node.values()]
+    if not keys or not isinstance(keys[0], tuple):
+        return dict(zip(keys, values))
+    dims = [len({k[d] for k in keys}) for d in range(len(keys[0]))]
+    return _nest(values, dims if math.prod(dims) == len(values) else [len(values)])
 
 
-def decode(layout: _lib.Layout, values: Any) -> Any:
-    """The Python value of a read: its leaves' values placed by their paths."""
-    leaf = layout.leaves[0]
-    if layout.leaf_count == 1 and leaf.num_dims == 0 and leaf.path == layout.path:  # one value: the common read
-        return to_python(values[0])
+def decode(layout: Any, values: Any) -> Any:
+    """The Python value of a read: each leaf's values placed by its path."""
     root: Dict[Any, Any] = {}
     at = 0
-    for leaf, path in leaves(layout):
-        vals = [to_python(values[at + k]) for k in range(leaf.count)]
+    for leaf in layout.leaves[: layout.leaf_count]:
+        flat = [to_python(values[at + k]) for k in range(leaf.count)]
         at += leaf.count
-        value = _nest(vals, dims_of(leaf)) if leaf.num_dims else vals[0]
-        if not path:
-            return value
+        path = (None, *steps(leaf.path[len(layout.path) :]))  # None: the root, whatever the leaf's depth
         node = root
-        for t in path[:-1]:
-            node = node.setdefault(t, {})
-        node[path[-1]] = value
-    return _shape(root)
+        for step in path[:-1]:
+            node = node.setdefault(step, {})
+        node[path[-1]] = _nest(flat, leaf.dims[: leaf.num_dims]) if leaf.num_dims else flat[0]
+    return _shape(root.get(None))
 
 
 def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
@@ -167,58 +159,43 @@ def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
         return list(value)
     if len(value) != dims[0]:
         raise invalid(f"'{where}': expected {dims[0]} elements, got {len(value)}")
-    if len(dims) == 1:
-        return list(value)
-    return [x for i, row in enumerate(value) for x in flatten(row, dims[1:], f"{where}[{i}]")]
+    return list(value) if len(dims) == 1 else [x for v in value for x in flatten(v, dims[1:], where)]
 
 
-def parts(describe: Describe, name: str, value: Any) -> Parts:
-    """The (path, values) items that write ``value`` to ``name``: a dict gives
-    members by name or sub-paths (``"[3]"``, ``"Main.Speed"``), a list every
-    element of an array, a plain value one leaf. The core judges each."""
+def parts(describe: Describe, name: str, value: Any) -> List[Tuple[str, List[Any]]]:
+    """The (path, values) items that write ``value`` to ``name``: a dict gives members by name or sub-paths
+    (``"[3]"``, ``"Main.Speed"``), a list every element of an array, a plain value one leaf."""
     if isinstance(value, Mapping):
         subs = [(str(k), v) for k, v in value.items()]
         return [p for k, v in subs for p in parts(describe, name + k if k.startswith("[") else f"{name}.{k}", v)]
     if not isinstance(value, (list, tuple)):
         return [(name, [value])]
-    found = leaves(describe(name))
-    if len(found) == 1 and not found[0][1]:  # one leaf: an array of a basic type, or a value refused
-        return [(name, flatten(value, dims_of(found[0][0]), name) if found[0][0].num_dims else [value])]
-    order, dims = _elements([t for _, t in found])
-    if not order:
-        raise invalid(f"'{name}': expected a dict of members, got {type(value).__name__}")
-    return [p for i, v in zip(order, flatten(value, dims, name)) for p in parts(describe, name + label(i), v)]
+    dims, lower, one_leaf = _own(describe(name))
+    if not dims:
+        raise invalid(f"'{name}': expected a dict of members or a value, got {type(value).__name__}")
+    flat = flatten(value, dims, name)
+    if one_leaf:  # an array of a basic type: one leaf of all its values
+        return [(name, flat)]
+    indices = itertools.product(*(range(lo, lo + d) for d, lo in zip(dims, lower)))
+    return [p for i, v in zip(indices, flat) for p in parts(describe, name + _label(i), v)]
 
 
-def type_of(describe: Describe, kind_of: Callable[[int], int], name: str, sub: Callable[[str], TypeInfo]) -> TypeInfo:
-    """The description of ``name``'s type from its layout, those of its
-    members and elements through ``sub`` (the layout is the core's only until
-    its next call, so all of it is taken first)."""
+def type_of(describe: Describe, name: str, sub: Callable[[str], TypeInfo]) -> TypeInfo:
+    """The description of ``name``'s type from its layout, those of its members and elements through ``sub``
+    (the layout is the core's only until its next call, so all of it is taken first)."""
     layout = describe(name)
-    found = leaves(layout)
-    type_name, size = layout.type_name.decode("utf-8"), layout.size
-    if len(found) == 1 and not found[0][1]:
-        leaf = found[0][0]
-        kind = _KIND_NAMES.get(kind_of(leaf.tyvar), "other")
-        if not leaf.num_dims:
-            return TypeInfo(type_name, size, kind)
-        counts, lower = tuple(dims_of(leaf)), tuple(leaf.lower[: leaf.num_dims])
-        return TypeInfo(type_name, size, "array", dims=counts, lower=lower, element=sub(name + label(lower)))
-    order, dims = _elements([t for _, t in found])
-    if order:
-        lower = tuple(min(t[i] for t in order) for i in range(len(dims)))
-        return TypeInfo(type_name, size, "array", dims=tuple(dims), lower=lower, element=sub(name + label(order[0])))
-    names = dict.fromkeys(t[0] for _, t in found)
-    offsets = {m: min(leaf.offset for leaf, t in found if t[0] == m) for m in names}
-    return TypeInfo(type_name, size, "struct", members=tuple(Member(m, sub(f"{name}.{m}"), offsets[m]) for m in names))
-
-
-def same_value(a: Any, b: Any) -> bool:
-    """Equality that takes NaN as equal to NaN (for change detection)."""
-    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
-        return True
-    if isinstance(a, dict) and isinstance(b, dict):
-        return a.keys() == b.keys() and all(same_value(a[k], b[k]) for k in a)
-    if isinstance(a, list) and isinstance(b, list):
-        return len(a) == len(b) and all(same_value(x, y) for x, y in zip(a, b))
-    return bool(a == b)
+    (dims, lower, one_leaf), flags, base = _own(layout), layout.type_properties, len(layout.path)
+    common: Dict[str, Any] = dict(name=layout.type_name.decode("utf-8", "replace"), size=layout.size,
+                                  properties=frozenset(p for b, p in enumerate(_PROPERTIES) if flags >> b & 1))
+    if dims:
+        element = sub(name + _label(lower))
+        return TypeInfo(kind="array", dims=tuple(dims), lower=tuple(lower), element=element, **common)
+    if one_leaf:
+        return TypeInfo(kind=_KIND_NAMES.get(_lib.library().QXSymCore_KindOf(layout.leaves[0].tyvar), "other"),
+                        **common)
+    offsets: Dict[Any, int] = {}
+    for leaf in layout.leaves[: layout.leaf_count]:
+        member = steps(leaf.path[base:])[0]
+        offsets[member] = min(offsets.get(member, leaf.offset), leaf.offset)
+    kind = "function_block" if "function_block" in common["properties"] else "struct"
+    return TypeInfo(kind=kind, members=tuple(Member(m, sub(f"{name}.{m}"), o) for m, o in offsets.items()), **common)

@@ -181,11 +181,25 @@ def test_type_descriptions(ws):
     assert [m.name for m in t.members] == ["Name", "Id", "OvenTemp", "BeltSpeed", "DwellTime", "StepTemps"]
     steps = t.members[-1]
     assert steps.offset == 52 and steps.type.dims == (5,) and steps.type.element.name == "INT"
-    assert ws.type("Line.Main").kind == "struct"  # function blocks are laid out as structures
+    assert ws.type("Line.Main").kind == "function_block"
     assert ws.type("Heatmap").as_dict()["dims"] == [2, 3, 4]
     temps = ws.type("Temps")
     assert (temps.dims, temps.lower, temps.element.kind) == ((8,), (1,), "float")
     assert (ws.type("CntUint").kind, ws.type("StatusWord").kind, ws.type("Operator").kind) == ("uint", "uint", "string")
+
+
+def test_function_blocks_are_told_from_structures_with_their_properties(ws):
+    # LINE is declared a STRUCT holding three drives of the FUNCTION_BLOCK MOTOR; Spares is an array of MOTOR.
+    line, main, spares = ws.type("Line"), ws.type("Line.Main"), ws.type("Spares")
+    assert (line.kind, main.kind, main.name) == ("struct", "function_block", "MOTOR")
+    assert {"complex", "struct"} <= line.properties and "function_block" not in line.properties
+    assert {"complex", "function_block"} <= main.properties and "struct" not in main.properties
+    drives = [m for m in line.members if m.type.name == "MOTOR"]
+    assert [m.name for m in drives] == ["Infeed", "Main", "Outfeed"]
+    assert all(m.type.kind == "function_block" and len(m.type.members) == 9 for m in drives)
+    assert (spares.kind, spares.element.kind) == ("array", "function_block") and "array" in spares.properties
+    assert spares.as_dict()["element"]["kind"] == "function_block" and ws.type("Spares[2]") == spares.element
+    assert "function_block" in spares.as_dict()["element"]["properties"]
 
 
 GAPPY = {

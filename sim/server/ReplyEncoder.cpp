@@ -43,15 +43,6 @@ std::size_t PlainRun(const std::uint8_t* p, std::size_t n) {
 
 }  // namespace
 
-void AppendStuffed(std::vector<std::uint8_t>& out, std::uint8_t b) {
-  if (NeedsStuffing(b)) {
-    out.push_back(kStuffEscape);
-    out.push_back(static_cast<std::uint8_t>(b | gdb::kEscapeBit));
-  } else {
-    out.push_back(b);
-  }
-}
-
 bool AppendReplyFrame(std::vector<std::uint8_t>& out, std::uint8_t status,
                       std::optional<std::uint16_t> sequence, const std::uint8_t* data,
                       std::size_t size, std::uint8_t checksum_error) {

@@ -22,7 +22,4 @@ bool AppendReplyFrame(std::vector<std::uint8_t>& out, std::uint8_t status,
                       std::optional<std::uint16_t> sequence, const std::uint8_t* data,
                       std::size_t size, std::uint8_t checksum_error = 0);
 
-// Appends b to out, stuffed when it is a control byte.
-void AppendStuffed(std::vector<std::uint8_t>& out, std::uint8_t b);
-
 }  // namespace qxsym::sim

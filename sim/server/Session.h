@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ControllerBackend.h"
+#include "FragmentMessages.h"
 #include "FrameDecoder.h"
 
 namespace qxsym::sim {
@@ -44,8 +45,7 @@ struct SessionOptions {
 };
 
 // Smallest useful reply fragment: the 29-byte header and one data byte.
-constexpr std::uint32_t kReplyFragmentHeader = gdb::kReplyFragmentHeader;
-constexpr std::uint32_t kMinReplyFragmentSize = kReplyFragmentHeader + 1;
+constexpr std::uint32_t kMinReplyFragmentSize = gdb::kReplyFragmentHeader + 1;
 
 class SessionIo {
  public:
@@ -115,11 +115,21 @@ class Session {
   void Close(std::string reason);
 
   void HandleHandshake(Handshake hs, std::optional<std::uint16_t> sequence);
-  // Runs one command; fills status and data of the reply.
+  // Runs one command; fills status and data of the reply
+  // (SessionCommands.cpp). Each handler gets the whole command payload.
   void Dispatch(const std::uint8_t* p, std::size_t n, Reply& reply);
+  void HandleMemory(const std::uint8_t* p, std::size_t n, Reply& reply);
+  void HandleMemory64(const std::uint8_t* p, std::size_t n, Reply& reply);
   void HandleMemoryRead(std::uint64_t address, std::uint16_t count, Reply& reply);
+  void HandleReadVariable(const std::uint8_t* p, std::size_t n, Reply& reply);
+  void HandleWriteVariable(const std::uint8_t* p, std::size_t n, Reply& reply);
+  // Symbol-service messages and their fragments (SessionMessages.cpp).
   void HandleMessage(const std::uint8_t* m, std::size_t n, Reply& reply);
   void HandleRequestFragment(const std::uint8_t* m, std::size_t n, Reply& reply);
+  // Adds a fragment of the transfer under way; true once the request is
+  // whole. Otherwise the reply asks for the next offset, or the transfer was
+  // dropped for a fragment that does not fit it.
+  bool AddRequestFragment(const gdb::Fragment& f, Reply& reply);
   void HandleReplyFragmentAck(const std::uint8_t* m, std::size_t n, Reply& reply);
   void RunService(const std::uint8_t* m, std::size_t n, Reply& reply);
   // The short-reply fault: drops a value's last byte and counts it out.

@@ -116,37 +116,46 @@ void StopOnSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// Options of the program itself, beside the server's and the session's.
+struct ProgramOptions {
+  std::string model_path;
+  std::string version;
+  bool no_ack = false;
+  bool no_seq = false;
+  std::uint32_t scan_ms = 100;
+};
+
+void AddProgramOptions(CLI::App& app, ProgramOptions& p, qxsym::sim::ServerOptions& options) {
+  app.add_option("--model", p.model_path,
+                 "Symbol model (JSON); default: the demo model installed with the program")
+      ->capture_default_str();
+  app.add_option("--host", options.host, "Address to listen on")->capture_default_str();
+  app.add_option("--port", options.port, "Port to listen on; 0 picks a free one")
+      ->capture_default_str();
+  app.add_option("--version", p.version, "Server version reported, a.b.c.d");
+  app.add_flag("--no-ack", p.no_ack, "Controller without one-byte acknowledgements");
+  app.add_flag("--no-seq", p.no_seq, "Controller without sequence numbers");
+  AddServerOptions(app, options);
+  app.add_option("--scan", p.scan_ms, "Period of the live-value scan (ms); 0 freezes the values")
+      ->capture_default_str();
+  app.add_flag("-v,--verbose", options.verbose, "Trace every frame on standard error");
+  AddFaultOptions(app, options.session);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace qxsym::sim;
   ServerOptions options;
   const std::string program_dir = ProgramDir(argc > 0 ? argv[0] : nullptr);
-  std::string model_path = FindDefaultModel(program_dir);
-  std::string version;
-  bool no_ack = false;
-  bool no_seq = false;
-  std::uint32_t scan_ms = 100;
-  SessionOptions& s = options.session;
-
+  ProgramOptions p;
+  p.model_path = FindDefaultModel(program_dir);
   CLI::App app{"Simulated controller: serves a symbol model over TCP."};
-  app.add_option("--model", model_path,
-                 "Symbol model (JSON); default: the demo model installed with the program")
-      ->capture_default_str();
-  app.add_option("--host", options.host, "Address to listen on")->capture_default_str();
-  app.add_option("--port", options.port, "Port to listen on; 0 picks a free one")
-      ->capture_default_str();
-  app.add_option("--version", version, "Server version reported, a.b.c.d");
-  app.add_flag("--no-ack", no_ack, "Controller without one-byte acknowledgements");
-  app.add_flag("--no-seq", no_seq, "Controller without sequence numbers");
-  AddServerOptions(app, options);
-  app.add_option("--scan", scan_ms, "Period of the live-value scan (ms); 0 freezes the values")
-      ->capture_default_str();
-  app.add_flag("-v,--verbose", options.verbose, "Trace every frame on standard error");
-  AddFaultOptions(app, s);
+  AddProgramOptions(app, p, options);
   CLI11_PARSE(app, argc, argv);
-  s.ack = !no_ack;
-  s.sequence = !no_seq;
+  options.session.ack = !p.no_ack;
+  options.session.sequence = !p.no_seq;
+  const std::string& version = p.version;
 
   std::uint8_t v[4] = {};
   if (!version.empty() && !ParseVersion(version, v)) {
@@ -154,12 +163,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::shared_ptr<SymbolModel> model = LoadModel(model_path, program_dir);
+  std::shared_ptr<SymbolModel> model = LoadModel(p.model_path, program_dir);
   if (!model) return 2;
   auto service = std::make_shared<SymbolService>(model);
   if (!version.empty()) service->SetVersion(v[0], v[1], v[2], v[3]);
 
-  std::unique_ptr<LiveScan> scan = StartScan(model, scan_ms);
+  std::unique_ptr<LiveScan> scan = StartScan(model, p.scan_ms);
 
   Server server(options, std::make_shared<ModelBackend>(model, service));
   std::string error;

@@ -11,35 +11,59 @@ QXSymResult ReadTagText(TagTextFn fn, QXSymTagHandle tag, std::string* out) {
   return r;
 }
 
+bool TypeFactsCache::Find(const std::string& type_name, TypeFacts* out) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = facts_.find(type_name);
+  if (it == facts_.end()) return false;
+  *out = it->second;
+  return true;
+}
+
+void TypeFactsCache::Keep(const std::string& type_name, const TypeFacts& facts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (facts_.size() < kMaxTypes) facts_.emplace(type_name, facts);
+}
+
 namespace {
 
-QXSymResult Details(QXSymTagHandle tag, Encoding encoding, TagInfo* info, std::uint64_t* requests) {
-  std::string type_name;
+// A tag listed (not looked up by name) knows none of these: each is one
+// request.
+QXSymResult AskTypeFacts(QXSymTagHandle tag, TypeFacts* facts, std::uint64_t* requests) {
   QXSymTyVar tyvar{};
-  std::uint32_t size = 0;
-  std::uint32_t full_size = 0;
+  QXSymResult r;
+  ++*requests;
+  if ((r = QXSym_GetTagDataTypeVar(tag, &tyvar)) != symResOk) return r;
+  facts->tyvar = static_cast<std::uint32_t>(tyvar);
+  ++*requests;
+  if ((r = QXSym_GetTagDataSize(tag, &facts->size)) != symResOk) return r;
+  ++*requests;
+  return QXSym_GetTagDataFullSize(tag, &facts->full_size);
+}
+
+QXSymResult Details(QXSymTagHandle tag, Encoding encoding, TypeFactsCache* types, TagInfo* info,
+                    std::uint64_t* requests) {
+  std::string type_name;
+  TypeFacts facts;
   bool_t read_only = 0;
   bool_t bit = 0;
   QXSymResult r;
   ++*requests;
   if ((r = ReadTagText(QXSym_GetTagDataType, tag, &type_name)) != symResOk) return r;
-  ++*requests;
-  if ((r = QXSym_GetTagDataTypeVar(tag, &tyvar)) != symResOk) return r;
-  ++*requests;
-  if ((r = QXSym_GetTagDataSize(tag, &size)) != symResOk) return r;
-  // Known from the lookup, as the data size: no request.
-  if ((r = QXSym_GetTagDataFullSize(tag, &full_size)) != symResOk) return r;
+  if (!types->Find(type_name, &facts)) {
+    if ((r = AskTypeFacts(tag, &facts, requests)) != symResOk) return r;
+    types->Keep(type_name, facts);
+  }
   ++*requests;
   if ((r = QXSym_IsTagReadOnly(tag, &read_only)) != symResOk) return r;
   // Only a BOOL lives at a bit address: other tags need not be asked.
-  if (tyvar == QXSymTyVarBool) {
+  if (facts.tyvar == QXSymTyVarBool) {
     ++*requests;
     if ((r = QXSym_IsTagBitAddress(tag, &bit)) != symResOk) return r;
   }
   info->type_name = TextToUtf8(type_name, encoding);
-  info->tyvar = static_cast<std::uint32_t>(tyvar);
-  info->size = size;
-  info->full_size = full_size;
+  info->tyvar = facts.tyvar;
+  info->size = facts.size;
+  info->full_size = facts.full_size;
   info->flags = (read_only != 0 ? kTagReadOnly : 0) | (bit != 0 ? kTagBitAddress : 0);
   return symResOk;
 }
@@ -47,9 +71,9 @@ QXSymResult Details(QXSymTagHandle tag, Encoding encoding, TagInfo* info, std::u
 }  // namespace
 
 QXSymResult DescribeTag(QXSymTagHandle tag, const ListOptions& options, Encoding encoding,
-                        TagInfo* info, std::uint64_t* requests) {
+                        TypeFactsCache* types, TagInfo* info, std::uint64_t* requests) {
   if (options.details) {
-    const QXSymResult r = Details(tag, encoding, info, requests);
+    const QXSymResult r = Details(tag, encoding, types, info, requests);
     if (r != symResOk) return r;
   }
   if (options.descriptions) {

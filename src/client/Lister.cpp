@@ -74,6 +74,7 @@ struct Lister::State {
   ListPlan plan;
   std::deque<Conn> conns;  // stable addresses: workers hold references
   std::unordered_map<std::string, std::uint32_t> seen;
+  TypeFactsCache types;
   std::vector<TagInfo> ready;
   bool leaf_done = false;
   bool handed_out = false;  // a batch has been handed out
@@ -193,7 +194,7 @@ bool Lister::State::NameOne(Conn& c, std::unique_lock<std::mutex>& lock) {
     lock.lock();
     const bool known = seen.count(raw) != 0;
     lock.unlock();
-    if (!known) r = DescribeTag(tag, options, encoding, &info, &sent);
+    if (!known) r = DescribeTag(tag, options, encoding, &types, &info, &sent);
   }
   ++sent;
   const QXSymResult closed = QXSym_CloseTag(tag);

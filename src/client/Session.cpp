@@ -4,6 +4,7 @@
 
 #include "Layout.h"
 #include "Lister.h"
+#include "SourcePath.h"
 #include "TypeCatalog.h"
 
 namespace qxsym::client {
@@ -81,19 +82,8 @@ Session::TagEntry* Session::Entry(const std::string& path, QXSymResult* rc) {
     *rc = symResOk;
     return &it->second;
   }
-  // Paths come in UTF-8; the source spells names in the session's encoding
-  // (a name it cannot spell names nothing there).
   std::string spelt;
-  CodecError err;
-  if (path.empty() || !TextFromUtf8(path, options_.encoding, &spelt, &err) ||
-      spelt.find('\0') != std::string::npos) {
-    *rc = symResSymbolNotFound;
-    return nullptr;
-  }
-  if (spelt.size() >= QXSYM_MAX_STRING) {
-    *rc = symResInvalidParameter;
-    return nullptr;
-  }
+  if ((*rc = SpellPath(path, options_.encoding, &spelt)) != symResOk) return nullptr;
   if (tags_.size() >= kMaxTags) Evict();
   TagEntry e;
   *rc = Sent(QXSym_GetGlobalTag(workspace_, spelt.c_str(), &e.facts.handle));

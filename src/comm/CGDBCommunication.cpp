@@ -290,17 +290,16 @@ std::uint32_t CGDBCommunication::BuildRequestFragment(std::uint32_t transfer, st
   const StoredRequest request = stored_requests_[it->second];
   if (offset > request.size) return 0;
   const std::uint32_t remaining = request.size - offset;
-  const std::uint32_t length = std::min(remaining, gdb::kMaxFragmentData);
-  *last = remaining <= gdb::kMaxFragmentData;
+  gdb::Fragment fragment;
+  fragment.transfer = transfer;
+  fragment.total = request.size;
+  fragment.offset = offset;
+  fragment.length = std::min(remaining, gdb::kMaxFragmentData);
+  fragment.last = remaining <= gdb::kMaxFragmentData;
+  fragment.data = request.data + offset;
+  *last = fragment.last;
   WireWriter w(outgoing_message_, sizeof(outgoing_message_));
-  w.U16(gdb::kCodeRequestFragment)
-      .Zeros(8)
-      .U32(transfer)
-      .U32(request.size)
-      .U32(offset)
-      .U32(length)
-      .U8(*last ? 1 : 0)
-      .Bytes(request.data + offset, length);
+  gdb::PackRequestFragment(w, fragment);
   if (*last) ReleaseRequest(transfer);
   return static_cast<std::uint32_t>(w.size());
 }
@@ -315,63 +314,60 @@ void CGDBCommunication::ReleaseRequest(std::uint32_t transfer) {
   }
 }
 
-bool CGDBCommunication::ReassembleReply(std::uint8_t* response, std::uint32_t count,
+bool CGDBCommunication::ReassembleReply(const gdb::Fragment& first, std::uint8_t* response,
                                         std::uint32_t* responseSize,
                                         const TransferProgress* progress) {
-  const std::uint32_t transfer = LoadU32(response + gdb::kReplyFragmentTransferAt);
-  const std::uint32_t total = LoadU32(response + gdb::kReplyFragmentTotalAt);
-  std::uint32_t length = count - gdb::kReplyFragmentHeader;
+  const std::uint32_t total = first.total;
   // The whole reply goes into the caller's buffer, so its announced total
   // must fit there, and no fragment may carry more than the total.
-  if (total > *responseSize || length > total) return false;
-  std::memmove(response, response + gdb::kReplyFragmentHeader, length);
-  std::uint32_t assembled = length;
-  if (!have_reply_transfer_ || transfer != reply_transfer_) {
+  if (total > *responseSize || first.length > total) return false;
+  std::memmove(response, first.data, first.length);
+  std::uint32_t assembled = first.length;
+  if (!have_reply_transfer_ || first.transfer != reply_transfer_) {
     have_reply_transfer_ = true;
-    reply_transfer_ = transfer;
+    reply_transfer_ = first.transfer;
     reply_received_ = 0;
   }
-  reply_received_ += length;
+  reply_received_ += first.length;
   if (progress != nullptr) (*progress)(assembled, total);
 
   do {
-    WireWriter(reply_ack_, sizeof(reply_ack_))
-        .U16(gdb::kCodeReplyFragmentAck)
-        .Zeros(8)
-        .U32(reply_transfer_)
-        .U32(reply_received_);
-    if (!codec_.SendFrame(&kCommandY, 1, reply_ack_, sizeof(reply_ack_))) return false;
-    // A fragment longer than what is still missing arrives cut, and its
-    // length field then gives it away.
-    const std::uint32_t capacity = std::min<std::uint32_t>(
-        gdb::kMaxReplyFrame, gdb::kReplyFragmentHeader + (total - assembled));
-    if (fragment_buffer_.size() < capacity) fragment_buffer_.resize(capacity);
-    const int received =
-        codec_.ReceiveFrame(fragment_buffer_.data(), static_cast<std::uint16_t>(capacity));
-    if (received < static_cast<int>(gdb::kReplyFragmentHeader)) return false;
-    const std::uint8_t* fragment = fragment_buffer_.data();
-    length = static_cast<std::uint32_t>(received) - gdb::kReplyFragmentHeader;
-    if (LoadU16(fragment) != gdb::kCodeReplyFragment ||
-        LoadU32(fragment + gdb::kReplyFragmentTransferAt) != transfer ||
-        LoadU32(fragment + gdb::kReplyFragmentLengthAt) != length) {
-      return false;
-    }
+    gdb::Fragment next;
+    if (!NextReplyFragment(first.transfer, total - assembled, &next)) return false;
     // An empty fragment completes a reply whose fragments so far carried the
     // whole total (the controller answers every acknowledgement, even the
     // one for the last byte); elsewhere it makes no progress. A fragment
     // beyond the total overflows.
-    if (length == 0) {
+    if (next.length == 0) {
       if (assembled == total) break;
       return false;
     }
-    if (length > total - assembled) return false;
-    std::memcpy(response + assembled, fragment + gdb::kReplyFragmentHeader, length);
-    assembled += length;
-    reply_received_ += length;
+    if (next.length > total - assembled) return false;
+    std::memcpy(response + assembled, next.data, next.length);
+    assembled += next.length;
+    reply_received_ += next.length;
     if (progress != nullptr) (*progress)(assembled, total);
   } while (assembled < total);
   *responseSize = assembled;
   return true;
+}
+
+bool CGDBCommunication::NextReplyFragment(std::uint32_t transfer, std::uint32_t missing,
+                                          gdb::Fragment* fragment) {
+  WireWriter ack(reply_ack_, sizeof(reply_ack_));
+  gdb::PackReplyFragmentAck(ack, gdb::FragmentAck{reply_transfer_, reply_received_});
+  if (!codec_.SendFrame(&kCommandY, 1, reply_ack_, sizeof(reply_ack_))) return false;
+  // A fragment longer than what is still missing arrives cut, and its
+  // length field then gives it away.
+  const std::uint32_t capacity =
+      std::min<std::uint32_t>(gdb::kMaxReplyFrame, gdb::kReplyFragmentHeader + missing);
+  if (fragment_buffer_.size() < capacity) fragment_buffer_.resize(capacity);
+  const int received =
+      codec_.ReceiveFrame(fragment_buffer_.data(), static_cast<std::uint16_t>(capacity));
+  if (received < 0) return false;
+  return gdb::UnpackReplyFragment(fragment_buffer_.data(), static_cast<std::uint32_t>(received),
+                                  fragment) &&
+         fragment->transfer == transfer;
 }
 
 QXSymResult CGDBCommunication::Transact(const void* request, std::uint32_t requestSize,
@@ -430,17 +426,16 @@ QXSymResult CGDBCommunication::SendFragments(std::uint32_t transfer, std::uint32
   for (std::uint32_t sends = 1; !last; ++sends) {
     const int count = codec_.ReceiveFrame(ack_reply_, sizeof(ack_reply_));
     if (count < 0) return symResTimeoutError;
-    if (count < static_cast<int>(gdb::kFragmentAckMinSize) || sends > max_sends) {
+    gdb::FragmentAck ack;
+    if (sends > max_sends ||
+        !gdb::UnpackFragmentAck(ack_reply_, static_cast<std::uint32_t>(count), &ack)) {
       return symResSegmentationError;
     }
-    const std::uint32_t ack_transfer = LoadU32(ack_reply_ + gdb::kFragmentAckTransferAt);
-    const std::uint32_t offset = LoadU32(ack_reply_ + gdb::kFragmentAckOffsetAt);
-    const auto it = transfer_index_.find(ack_transfer);
-    if (LoadU16(ack_reply_) != gdb::kCodeFragmentAck || it == transfer_index_.end() ||
-        offset > stored_requests_[it->second].size) {
+    const auto it = transfer_index_.find(ack.transfer);
+    if (it == transfer_index_.end() || ack.position > stored_requests_[it->second].size) {
       return symResSegmentationError;
     }
-    const std::uint32_t length = BuildRequestFragment(ack_transfer, offset, &last);
+    const std::uint32_t length = BuildRequestFragment(ack.transfer, ack.position, &last);
     if (SendMessage(outgoing_message_, length) != symResOk) return symResSegmentationError;
   }
   return symResOk;
@@ -454,11 +449,9 @@ QXSymResult CGDBCommunication::ReceiveReply(std::uint16_t code, std::uint8_t* re
   const int count = codec_.ReceiveFrame(response, capacity);
   if (count < 0) return symResTimeoutError;
   const auto received = static_cast<std::uint32_t>(count);
-  if (received >= gdb::kReplyFragmentHeader && LoadU16(response) == gdb::kCodeReplyFragment &&
-      LoadU32(response + gdb::kReplyFragmentLengthAt) == received - gdb::kReplyFragmentHeader) {
-    if (!ReassembleReply(response, received, responseSize, progress)) {
-      return symResSegmentationError;
-    }
+  gdb::Fragment first;
+  if (gdb::UnpackReplyFragment(response, received, &first)) {
+    if (!ReassembleReply(first, response, responseSize, progress)) return symResSegmentationError;
   } else {
     *responseSize = received;
     if (received < 2) return symResNotOk;

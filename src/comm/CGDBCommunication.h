@@ -13,6 +13,7 @@
 #include "CComPort.h"
 #include "CCommunication.h"
 #include "CGDBFrameCodec.h"
+#include "FragmentMessages.h"
 #include "GDBProtocol.h"
 
 namespace qxsym {
@@ -120,9 +121,13 @@ class CGDBCommunication final : public CCommunication {
   // Transact, with progress reports when progress is not null.
   QXSymResult Transfer(const void* request, std::uint32_t requestSize, void* response,
                        std::uint32_t* responseSize, const TransferProgress* progress);
-  // Reassembles a reply whose first fragment (count bytes) is in response.
-  bool ReassembleReply(std::uint8_t* response, std::uint32_t count, std::uint32_t* responseSize,
-                       const TransferProgress* progress);
+  // Reassembles a reply whose first fragment (already unpacked, its data
+  // inside response) is `first`.
+  bool ReassembleReply(const gdb::Fragment& first, std::uint8_t* response,
+                       std::uint32_t* responseSize, const TransferProgress* progress);
+  // Acknowledges what arrived of the reply and receives the next fragment of
+  // `transfer`, with at most `missing` data bytes; false on anything else.
+  bool NextReplyFragment(std::uint32_t transfer, std::uint32_t missing, gdb::Fragment* fragment);
 
   std::mutex port_mutex_;  // guards port_ itself, not its use
   std::shared_ptr<CComPort> port_;

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "CCommunication.h"
 #include "QXSymSockets.h"
 
 namespace qxsym {
@@ -51,7 +50,7 @@ QXSymResult LibraryState::Shutdown() {
   return symResOk;
 }
 
-void LibraryState::RetireChannel(std::shared_ptr<CCommunication> channel) {
+void LibraryState::RetireChannel(std::shared_ptr<void> channel) {
   if (!channel) return;
   std::lock_guard<std::mutex> guard(retired_lock_);
   retired_channels_.push_back(std::move(channel));
@@ -64,7 +63,7 @@ void LibraryState::RetireGroupData(std::shared_ptr<void> memberTable) {
 }
 
 void LibraryState::ReleaseRetired() {
-  std::vector<std::shared_ptr<CCommunication>> channels;
+  std::vector<std::shared_ptr<void>> channels;
   std::vector<std::shared_ptr<void>> groups;
   {
     std::lock_guard<std::mutex> guard(retired_lock_);
@@ -78,14 +77,6 @@ void LibraryState::ReleaseRetired() {
 std::size_t LibraryState::retired_count() {
   std::lock_guard<std::mutex> guard(retired_lock_);
   return retired_channels_.size() + retired_group_data_.size();
-}
-
-void RetireChannel(std::shared_ptr<CCommunication> channel) {
-  LibraryState::Get().RetireChannel(std::move(channel));
-}
-
-void RetireGroupData(std::shared_ptr<void> memberTable) {
-  LibraryState::Get().RetireGroupData(std::move(memberTable));
 }
 
 }  // namespace qxsym

@@ -30,7 +30,7 @@ class LibraryState final : public RetiredSink {
   std::mutex& lock() { return lock_; }
   HandleRegistry& registry() { return registry_; }
 
-  void RetireChannel(std::shared_ptr<CCommunication> channel) override;
+  void RetireChannel(std::shared_ptr<void> channel) override;
   void RetireGroupData(std::shared_ptr<void> memberTable) override;
   // Drops every retired channel and member table.
   void ReleaseRetired();
@@ -47,7 +47,7 @@ class LibraryState final : public RetiredSink {
   // Retired objects have a lock of their own: they are handed over from
   // destructors that may run with or without the library lock held.
   std::mutex retired_lock_;
-  std::vector<std::shared_ptr<CCommunication>> retired_channels_;
+  std::vector<std::shared_ptr<void>> retired_channels_;
   std::vector<std::shared_ptr<void>> retired_group_data_;
 };
 

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "DirectCall.h"
+#include "NoThrowNew.h"
 #include "QXSymClientTagDirect.h"
 #include "ScratchBuffer.h"
 
@@ -63,8 +64,7 @@ QXSymResult QXSymClientGroupDirect::Write() {
 }
 
 std::unique_ptr<QXSymClientGroup> QXSymClientGroupDirect::Clone() const {
-  return std::unique_ptr<QXSymClientGroup>(
-      new (std::nothrow) QXSymClientGroupDirect(table_, context_, id_, members_, true));
+  return NewOrNull<QXSymClientGroupDirect>(table_, context_, id_, members_, true);
 }
 
 WorkspaceKey QXSymClientGroupDirect::GetWorkspaceKey() const {

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "GroupMessages.h"
+#include "NoThrowNew.h"
 #include "QXSymClientTagRemote.h"
 #include "RemoteCall.h"
 #include "ScratchBuffer.h"
@@ -97,8 +98,7 @@ QXSymResult QXSymClientGroupRemote::Write() {
 }
 
 std::unique_ptr<QXSymClientGroup> QXSymClientGroupRemote::Clone() const {
-  return std::unique_ptr<QXSymClientGroup>(
-      new (std::nothrow) QXSymClientGroupRemote(channel_, workspace_, group_, members_, true));
+  return NewOrNull<QXSymClientGroupRemote>(channel_, workspace_, group_, members_, true);
 }
 
 WorkspaceKey QXSymClientGroupRemote::GetWorkspaceKey() const {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "DirectCall.h"
+#include "NoThrowNew.h"
 #include "QXSymClientTypeDirect.h"
 
 namespace qxsym {
@@ -113,11 +114,7 @@ QXSymResult QXSymClientTagDirect::GetType(std::unique_ptr<QXSymClientType>* type
   const QXSymResult r =
       CallEntry(table_, &QXSymDirectAccessTable::TagGetType, context_, id_, &type_id);
   if (r != symResOk) return r;
-  std::unique_ptr<QXSymClientType> made(new (std::nothrow)
-                                            QXSymClientTypeDirect(table_, context_, type_id));
-  if (!made) return symResNotOk;
-  *type = std::move(made);
-  return symResOk;
+  return MakeObject<QXSymClientTypeDirect>(type, table_, context_, type_id);
 }
 
 QXSymResult QXSymClientTagDirect::GetRawValue(void* buffer, std::uint32_t size) {
@@ -154,8 +151,7 @@ QXSymResult QXSymClientTagDirect::GetArrayAddress(std::uint32_t index1, std::uin
 }
 
 std::unique_ptr<QXSymClientTag> QXSymClientTagDirect::Clone() const {
-  std::unique_ptr<QXSymClientTag> copy(new (std::nothrow)
-                                           QXSymClientTagDirect(table_, context_, id_));
+  std::unique_ptr<QXSymClientTag> copy = NewOrNull<QXSymClientTagDirect>(table_, context_, id_);
   if (copy) CopyCachedValuesTo(copy.get());
   return copy;
 }

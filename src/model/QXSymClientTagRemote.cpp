@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "NoThrowNew.h"
 #include "QXSymClientTypeRemote.h"
 #include "RemoteCall.h"
 #include "ScratchBuffer.h"
@@ -146,11 +147,7 @@ QXSymResult QXSymClientTagRemote::GetType(std::unique_ptr<QXSymClientType>* type
   SymRef ref;
   const QXSymResult r = AskRef(target(), kCmdTagGetType, nullptr, &ref);
   if (r != symResOk) return r;
-  std::unique_ptr<QXSymClientType> made(new (std::nothrow)
-                                            QXSymClientTypeRemote(channel_, workspace_, ref));
-  if (!made) return symResNotOk;
-  *type = std::move(made);
-  return symResOk;
+  return MakeObject<QXSymClientTypeRemote>(type, channel_, workspace_, ref);
 }
 
 QXSymResult QXSymClientTagRemote::GetRawValue(void* buffer, std::uint32_t size) {
@@ -217,8 +214,8 @@ QXSymResult QXSymClientTagRemote::GetArrayAddress(std::uint32_t index1, std::uin
 }
 
 std::unique_ptr<QXSymClientTag> QXSymClientTagRemote::Clone() const {
-  std::unique_ptr<QXSymClientTag> copy(new (std::nothrow)
-                                           QXSymClientTagRemote(channel_, workspace_, tag_));
+  std::unique_ptr<QXSymClientTag> copy =
+      NewOrNull<QXSymClientTagRemote>(channel_, workspace_, tag_);
   if (copy) CopyCachedValuesTo(copy.get());
   return copy;
 }

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "DirectCall.h"
+#include "NoThrowNew.h"
 
 namespace qxsym {
 
@@ -66,11 +67,7 @@ QXSymResult QXSymClientTypeDirect::GetNumChildren(std::uint32_t* count) {
 QXSymResult QXSymClientTypeDirect::MakeChild(QXSymResult entry_result, std::uint32_t child_id,
                                              std::unique_ptr<QXSymClientType>* child) {
   if (entry_result != symResOk) return entry_result;
-  std::unique_ptr<QXSymClientType> made(new (std::nothrow)
-                                            QXSymClientTypeDirect(table_, context_, child_id));
-  if (!made) return symResNotOk;
-  *child = std::move(made);
-  return symResOk;
+  return MakeObject<QXSymClientTypeDirect>(child, table_, context_, child_id);
 }
 
 QXSymResult QXSymClientTypeDirect::GetChild(std::uint32_t index,
@@ -129,7 +126,7 @@ QXSymResult QXSymClientTypeDirect::GetProperties(std::uint32_t* flags) {
 }
 
 std::unique_ptr<QXSymClientType> QXSymClientTypeDirect::Clone() const {
-  return std::unique_ptr<QXSymClientType>(new (std::nothrow) QXSymClientTypeDirect(*this));
+  return NewOrNull<QXSymClientTypeDirect>(*this);
 }
 
 WorkspaceKey QXSymClientTypeDirect::GetWorkspaceKey() const {

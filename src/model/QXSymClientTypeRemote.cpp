@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "NoThrowNew.h"
 #include "RemoteCall.h"
 #include "TypeMessages.h"
 
@@ -10,11 +11,7 @@ namespace qxsym {
 QXSymResult QXSymClientTypeRemote::MakeChild(QXSymResult asked, const SymRef& ref,
                                              std::unique_ptr<QXSymClientType>* child) {
   if (asked != symResOk) return asked;
-  std::unique_ptr<QXSymClientType> made(new (std::nothrow)
-                                            QXSymClientTypeRemote(channel_, workspace_, ref));
-  if (!made) return symResNotOk;
-  *child = std::move(made);
-  return symResOk;
+  return MakeObject<QXSymClientTypeRemote>(child, channel_, workspace_, ref);
 }
 
 QXSymResult QXSymClientTypeRemote::IsBasic(bool_t* a) {
@@ -113,7 +110,7 @@ QXSymResult QXSymClientTypeRemote::GetProperties(std::uint32_t* flags) {
 }
 
 std::unique_ptr<QXSymClientType> QXSymClientTypeRemote::Clone() const {
-  return std::unique_ptr<QXSymClientType>(new (std::nothrow) QXSymClientTypeRemote(*this));
+  return NewOrNull<QXSymClientTypeRemote>(*this);
 }
 
 WorkspaceKey QXSymClientTypeRemote::GetWorkspaceKey() const {

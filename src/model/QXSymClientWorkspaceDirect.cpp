@@ -4,6 +4,7 @@
 #include <new>
 
 #include "DirectCall.h"
+#include "NoThrowNew.h"
 #include "QXSymClientGroupDirect.h"
 #include "QXSymClientTagDirect.h"
 
@@ -66,9 +67,9 @@ QXSymResult QXSymClientWorkspaceDirect::GetGlobalTag(const TCHAR* name,
   const QXSymResult r = CallEntry(table_, &QXSymDirectAccessTable::GetGlobalTag, context_, name,
                                   &id, &type_var, &data_size, &full_size);
   if (r != symResOk) return r;
-  std::unique_ptr<QXSymClientTag> made(new (std::nothrow)
-                                           QXSymClientTagDirect(table_, context_, id));
-  if (!made) return symResNotOk;
+  std::unique_ptr<QXSymClientTag> made;
+  const QXSymResult m = MakeObject<QXSymClientTagDirect>(&made, table_, context_, id);
+  if (m != symResOk) return m;
   made->SetCachedDataTypeVar(type_var);
   made->SetCachedDataSize(data_size);
   made->SetCachedDataFullSize(full_size);
@@ -92,20 +93,12 @@ QXSymResult QXSymClientWorkspaceDirect::TakeIdList(QXSymResult entry_result, std
     return symResBufferOverflow;
   }
 
-  TagList made;
-  try {
-    made.reserve(count);
-  } catch (const std::bad_alloc&) {
-    return symResNotOk;
-  }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::unique_ptr<QXSymClientTag> tag(new (std::nothrow)
-                                            QXSymClientTagDirect(table_, context_, ids[i]));
-    if (!tag) return symResNotOk;  // `made` destroys the tags so far
-    made.push_back(std::move(tag));
-  }
-  *tags = std::move(made);
-  return symResOk;
+  return MakeList(
+      count,
+      [&](std::uint32_t i) -> std::unique_ptr<QXSymClientTag> {
+        return NewOrNull<QXSymClientTagDirect>(table_, context_, ids[i]);
+      },
+      tags);
 }
 
 QXSymResult QXSymClientWorkspaceDirect::GetGlobalTags(TagList* tags, std::uint32_t capacity) {
@@ -150,16 +143,11 @@ QXSymResult QXSymClientWorkspaceDirect::CreateGroup(std::unique_ptr<QXSymClientG
   } catch (const std::bad_alloc&) {
     return symResNotOk;
   }
-  std::unique_ptr<QXSymClientGroup> made(
-      new (std::nothrow) QXSymClientGroupDirect(table_, context_, id, std::move(members)));
-  if (!made) return symResNotOk;
-  *group = std::move(made);
-  return symResOk;
+  return MakeObject<QXSymClientGroupDirect>(group, table_, context_, id, std::move(members));
 }
 
 std::unique_ptr<QXSymClientWorkspace> QXSymClientWorkspaceDirect::Clone() const {
-  return std::unique_ptr<QXSymClientWorkspace>(
-      new (std::nothrow) QXSymClientWorkspaceDirect(table_, context_, true));
+  return NewOrNull<QXSymClientWorkspaceDirect>(table_, context_, true);
 }
 
 WorkspaceKey QXSymClientWorkspaceDirect::GetWorkspaceKey() const {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "NoThrowNew.h"
 #include "QXSymClientGroupRemote.h"
 #include "QXSymClientTagRemote.h"
 #include "RemoteCall.h"
@@ -108,11 +109,11 @@ QXSymResult QXSymClientWorkspaceRemote::ReadSymbolTableReporting(std::uint32_t s
   WireWriter w(req, sizeof req);
   PackReadSymbolTableRequest(w, workspace_, size);
   const std::uint32_t capacity = size + kTableReplyOverhead;
-  std::unique_ptr<std::uint8_t[]> reply(new (std::nothrow) std::uint8_t[capacity]);
-  if (!reply) return symResMemoryAllocError;
+  std::unique_ptr<std::uint8_t[]> reply;
+  QXSymResult r = MakeBuffer(&reply, capacity);
+  if (r != symResOk) return r;
   WireReader payload(nullptr, 0);
-  const QXSymResult r =
-      Exchange(channel_.get(), w, reply.get(), capacity, &payload, nullptr, &progress);
+  r = Exchange(channel_.get(), w, reply.get(), capacity, &payload, nullptr, &progress);
   if (r != symResOk) return r;
   if (!UnpackReadSymbolTableReply(payload, buffer, size)) return symResNotOk;
   return symResOk;
@@ -130,9 +131,9 @@ QXSymResult QXSymClientWorkspaceRemote::GetGlobalTag(const TCHAR* name,
   if (r != symResOk) return r;
   GlobalTagReply got;
   if (!UnpackGlobalTagReply(payload, &got)) return symResNotOk;
-  std::unique_ptr<QXSymClientTag> made(new (std::nothrow)
-                                           QXSymClientTagRemote(channel_, workspace_, got.tag));
-  if (!made) return symResNotOk;
+  std::unique_ptr<QXSymClientTag> made;
+  const QXSymResult m = MakeObject<QXSymClientTagRemote>(&made, channel_, workspace_, got.tag);
+  if (m != symResOk) return m;
   made->SetCachedDataTypeVar(got.data_type_var);
   made->SetCachedDataSize(got.data_size);
   made->SetCachedDataFullSize(got.data_full_size);
@@ -143,11 +144,11 @@ QXSymResult QXSymClientWorkspaceRemote::GetGlobalTag(const TCHAR* name,
 QXSymResult QXSymClientWorkspaceRemote::TakeTagList(const WireWriter& request, TagList* tags,
                                                     std::uint32_t capacity) {
   if (tags == nullptr) return symResInvalidParameter;
-  std::unique_ptr<std::uint8_t[]> reply(new (std::nothrow) std::uint8_t[kTagListReplyCapacity]);
-  if (!reply) return symResMemoryAllocError;
+  std::unique_ptr<std::uint8_t[]> reply;
+  QXSymResult r = MakeBuffer(&reply, kTagListReplyCapacity);
+  if (r != symResOk) return r;
   WireReader payload(nullptr, 0);
-  const QXSymResult r =
-      Exchange(channel_.get(), request, reply.get(), kTagListReplyCapacity, &payload);
+  r = Exchange(channel_.get(), request, reply.get(), kTagListReplyCapacity, &payload);
   if (r != symResOk) return r;
 
   std::uint32_t count = 0;
@@ -158,20 +159,12 @@ QXSymResult QXSymClientWorkspaceRemote::TakeTagList(const WireWriter& request, T
   const std::uint8_t* entries = UnpackTagListEntries(payload, count);
   if (entries == nullptr) return symResNotOk;
 
-  TagList made;
-  try {
-    made.reserve(count);
-  } catch (const std::bad_alloc&) {
-    return symResMemoryAllocError;
-  }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::unique_ptr<QXSymClientTag> tag(
-        new (std::nothrow) QXSymClientTagRemote(channel_, workspace_, TagListEntry(entries, i)));
-    if (!tag) return symResMemoryAllocError;  // `made` destroys the tags so far
-    made.push_back(std::move(tag));
-  }
-  *tags = std::move(made);
-  return symResOk;
+  return MakeList(
+      count,
+      [&](std::uint32_t i) -> std::unique_ptr<QXSymClientTag> {
+        return NewOrNull<QXSymClientTagRemote>(channel_, workspace_, TagListEntry(entries, i));
+      },
+      tags);
 }
 
 QXSymResult QXSymClientWorkspaceRemote::GetGlobalTags(TagList* tags, std::uint32_t capacity) {
@@ -222,16 +215,11 @@ QXSymResult QXSymClientWorkspaceRemote::CreateGroup(std::unique_ptr<QXSymClientG
   } catch (const std::bad_alloc&) {
     return symResNotOk;
   }
-  std::unique_ptr<QXSymClientGroup> made(
-      new (std::nothrow) QXSymClientGroupRemote(channel_, workspace_, ref, std::move(members)));
-  if (!made) return symResNotOk;
-  *group = std::move(made);
-  return symResOk;
+  return MakeObject<QXSymClientGroupRemote>(group, channel_, workspace_, ref, std::move(members));
 }
 
 std::unique_ptr<QXSymClientWorkspace> QXSymClientWorkspaceRemote::Clone() const {
-  return std::unique_ptr<QXSymClientWorkspace>(
-      new (std::nothrow) QXSymClientWorkspaceRemote(channel_, workspace_, true));
+  return NewOrNull<QXSymClientWorkspaceRemote>(channel_, workspace_, true);
 }
 
 WorkspaceKey QXSymClientWorkspaceRemote::GetWorkspaceKey() const {

@@ -1,7 +1,7 @@
 // Constants of the framed binary protocol spoken with the controller: control
-// bytes, frame sizes, internal error codes of the frame codec and the layout
-// of the fragment messages that carry long symbol-service messages. The
-// client's channel and the simulator's server both take them from here.
+// bytes, frame sizes and internal error codes of the frame codec (the
+// fragment messages are in FragmentMessages.h). The client's channel and the
+// simulator's server both take them from here.
 #pragma once
 
 #include <cstdint>
@@ -54,38 +54,6 @@ inline constexpr std::uint16_t StatusToError(std::uint8_t status) {
 constexpr std::uint32_t kMaxMessage = 1024;
 // Most data bytes one reply frame can carry (its count is 16-bit).
 constexpr std::uint32_t kMaxReplyFrame = 0xFFFF;
-
-// Request fragment (client to controller).
-constexpr std::uint16_t kCodeRequestFragment = 0xFDEA;
-constexpr std::uint32_t kRequestFragmentHeader = 27;
-constexpr std::uint32_t kRequestFragmentTransferAt = 10;
-constexpr std::uint32_t kRequestFragmentTotalAt = 14;
-constexpr std::uint32_t kRequestFragmentOffsetAt = 18;
-constexpr std::uint32_t kRequestFragmentLengthAt = 22;
-constexpr std::uint32_t kRequestFragmentLastAt = 26;
-constexpr std::uint32_t kMaxFragmentData = kMaxMessage - kRequestFragmentHeader;  // 997
-// Acknowledgement of a request fragment (controller to client).
-constexpr std::uint16_t kCodeFragmentAck = 0xFDEB;
-constexpr std::uint32_t kFragmentAckMinSize = 20;
-constexpr std::uint32_t kFragmentAckTransferAt = 12;
-constexpr std::uint32_t kFragmentAckOffsetAt = 16;
-// Reply fragment (controller to client).
-constexpr std::uint16_t kCodeReplyFragment = 0xFDE8;
-constexpr std::uint32_t kReplyFragmentHeader = 29;
-constexpr std::uint32_t kReplyFragmentTransferAt = 12;
-constexpr std::uint32_t kReplyFragmentTotalAt = 16;
-constexpr std::uint32_t kReplyFragmentLengthAt = 24;
-// Acknowledgement of a reply fragment (client to controller).
-constexpr std::uint16_t kCodeReplyFragmentAck = 0xFDE9;
-constexpr std::uint32_t kReplyFragmentAckSize = 18;
-constexpr std::uint32_t kReplyFragmentAckTransferAt = 10;
-constexpr std::uint32_t kReplyFragmentAckReceivedAt = 14;
-
-// The four fragment codes are consecutive: kCodeReplyFragment is the lowest.
-static_assert(kCodeReplyFragmentAck == kCodeReplyFragment + 1 &&
-                  kCodeRequestFragment == kCodeReplyFragment + 2 &&
-                  kCodeFragmentAck == kCodeReplyFragment + 3,
-              "fragment codes");
 
 // Memory commands move at most this many bytes each.
 constexpr std::uint32_t kMemoryChunk = 1024;

@@ -10,8 +10,6 @@
 
 #include <cstdint>
 
-#include "GDBProtocol.h"
-
 namespace qxsym {
 
 enum SymCmd : std::uint16_t {
@@ -75,10 +73,6 @@ enum SymCmd : std::uint16_t {
   kCmdGroupRead = 104,
   kCmdGroupWrite = 105,
 };
-
-// Fragmentation codes of the channel; they never reach the objects.
-constexpr std::uint16_t kCmdFragmentFirst = gdb::kCodeReplyFragment;
-constexpr std::uint16_t kCmdFragmentLast = gdb::kCodeFragmentAck;
 
 constexpr std::uint32_t kWorkspaceHeaderSize = 10;  // code + workspace reference
 constexpr std::uint32_t kObjectHeaderSize = 18;     // code + workspace + object reference

@@ -11,20 +11,10 @@
 #include <vector>
 
 #include "FakeController.h"
+#include "FrameStuffing.h"
 
 namespace qxsym {
 namespace test {
-
-inline bool IsControl(std::uint8_t b) { return b == 0x10 || b == 0x11 || b == 0x13 || b == 0x1B; }
-
-inline void PutStuffed(Bytes* out, std::uint8_t b) {
-  if (IsControl(b)) {
-    out->push_back(0x1B);
-    out->push_back(static_cast<std::uint8_t>(b | 0x40));
-  } else {
-    out->push_back(b);
-  }
-}
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -63,9 +53,9 @@ inline Bytes RequestFrame(const Bytes& payload, std::optional<std::uint16_t> seq
   unstuffed.insert(unstuffed.end(), payload.begin(), payload.end());
   std::uint8_t sum = 0;
   for (std::uint8_t b : unstuffed) sum = static_cast<std::uint8_t>(sum + b);
-  Bytes out{0x10};
-  for (std::uint8_t b : unstuffed) PutStuffed(&out, b);
-  PutStuffed(&out, sum);
+  Bytes out{kStartByte};
+  for (std::uint8_t b : unstuffed) AppendStuffed(out, b);
+  AppendStuffed(out, sum);
   return out;
 }
 
@@ -81,15 +71,15 @@ inline Bytes ReplyFrame(std::uint8_t status, const Bytes& data,
   for (std::uint8_t b : data) sum = static_cast<std::uint8_t>(sum + b);
   if (bad_checksum) sum = static_cast<std::uint8_t>(sum + 1);
   Bytes out;
-  PutStuffed(&out, lo);
-  PutStuffed(&out, hi);
-  PutStuffed(&out, status);
+  AppendStuffed(out, lo);
+  AppendStuffed(out, hi);
+  AppendStuffed(out, status);
   if (sequence) {
-    PutStuffed(&out, static_cast<std::uint8_t>(*sequence));
-    PutStuffed(&out, static_cast<std::uint8_t>(*sequence >> 8));
+    AppendStuffed(out, static_cast<std::uint8_t>(*sequence));
+    AppendStuffed(out, static_cast<std::uint8_t>(*sequence >> 8));
   }
-  for (std::uint8_t b : data) PutStuffed(&out, b);
-  PutStuffed(&out, sum);
+  for (std::uint8_t b : data) AppendStuffed(out, b);
+  AppendStuffed(out, sum);
   return out;
 }
 
@@ -108,14 +98,14 @@ inline bool ReadRequestFrame(FakeConnection& c, bool sequence_mode, Request* out
   std::uint8_t b = 0;
   for (;;) {
     if (!c.ReadByte(&b, timeout_ms)) return false;
-    if (b == 0x10) break;
+    if (b == kStartByte) break;
     out->before.push_back(b);
   }
   auto next = [&](std::uint8_t* v) {
     if (!c.ReadByte(v, timeout_ms)) return false;
-    if (*v == 0x1B) {
+    if (*v == kEscapeByte) {
       if (!c.ReadByte(v, timeout_ms)) return false;
-      *v = static_cast<std::uint8_t>(*v & 0xBF);
+      *v = Unescaped(*v);
     }
     return true;
   };

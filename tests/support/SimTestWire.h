@@ -1,7 +1,8 @@
 // Hand-written encoding of the controller protocol for the server's tests:
 // request frames as a client sends them and a reader of reply frames. It is
 // written from the wire format and shares no code with the server or the
-// client library, so the tests check the server's bytes independently.
+// client library (its stuffing is the tests' own, FrameStuffing.h), so the
+// tests check the server's bytes independently.
 #pragma once
 
 #include <algorithm>
@@ -12,18 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "FrameStuffing.h"
+
 namespace qxsym::test::simwire {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline void Stuff(Bytes& out, std::uint8_t b) {
-  if (b == 0x10 || b == 0x11 || b == 0x13 || b == 0x1B) {
-    out.push_back(0x1B);
-    out.push_back(static_cast<std::uint8_t>(b | 0x40));
-  } else {
-    out.push_back(b);
-  }
-}
+using test::AppendStuffed;
 
 inline void PutU16(Bytes& b, std::uint16_t v) {
   b.push_back(static_cast<std::uint8_t>(v));
@@ -53,16 +49,16 @@ inline Bytes RequestFrame(const Bytes& payload, std::optional<std::uint16_t> seq
   Bytes body;
   if (seq) PutU16(body, *seq);
   body.insert(body.end(), payload.begin(), payload.end());
-  Bytes out{0x10};
+  Bytes out{kStartByte};
   const auto length = static_cast<std::uint16_t>(body.size());
   std::uint8_t sum = static_cast<std::uint8_t>((length & 0xFF) + (length >> 8));
-  Stuff(out, static_cast<std::uint8_t>(length));
-  Stuff(out, static_cast<std::uint8_t>(length >> 8));
+  AppendStuffed(out, static_cast<std::uint8_t>(length));
+  AppendStuffed(out, static_cast<std::uint8_t>(length >> 8));
   for (std::uint8_t b : body) {
     sum = static_cast<std::uint8_t>(sum + b);
-    Stuff(out, b);
+    AppendStuffed(out, b);
   }
-  Stuff(out, static_cast<std::uint8_t>(sum + checksum_error));
+  AppendStuffed(out, static_cast<std::uint8_t>(sum + checksum_error));
   return out;
 }
 
@@ -78,10 +74,10 @@ struct ReplyFrame {
 inline std::optional<ReplyFrame> ReadReply(const std::function<int()>& next, bool seq_mode) {
   auto unstuffed = [&]() -> int {
     int b = next();
-    if (b == 0x1B) {
+    if (b == kEscapeByte) {
       b = next();
       if (b < 0) return -1;
-      return b & 0xBF;
+      return Unescaped(static_cast<std::uint8_t>(b));
     }
     return b;
   };

@@ -190,10 +190,13 @@
         box.append(node);
       }
     } else if (Array.isArray(value)) {
-      const inner = type && type.dims && type.dims.length > 1 ? { ...type, dims: type.dims.slice(1) } : type && type.element;
+      // Elements go by their declared indices, one dimension at a time.
+      const many = type && type.dims && type.dims.length > 1;
+      const inner = many ? { ...type, dims: type.dims.slice(1), lower: type.lower.slice(1) } : type && type.element;
+      const first = type && type.lower ? type.lower[0] : 0;
       value.forEach((v, i) => {
         const node = el('div', 'node');
-        node.append(el('span', 'k', `[${i}]: `));
+        node.append(el('span', 'k', `[${first + i}]: `));
         if (Array.isArray(v) || (v && typeof v === 'object')) node.append(valueTree(v, inner));
         else node.append(leaf(v));
         box.append(node);
@@ -247,22 +250,30 @@
 
   // ---- writes ----------------------------------------------------------------
 
-  function onWrite(ev) {
+  // The server reads the typed text by the client core's rules, as the
+  // write will: the confirmation shows the value as it was understood, or
+  // the refusal says why. A reply for a tag no longer selected is dropped.
+  async function onWrite(ev) {
     ev.preventDefault();
     const d = state.detail;
+    const text = $('writeText').value;
     const result = $('writeResult');
     result.className = '';
     result.textContent = '';
-    let parsed;
+    state.pending = null;
+    $('confirm').hidden = true;
+    let understood;
     try {
-      parsed = QXParse.parseValue(d.type, $('writeText').value);
+      understood = await api('api/check', { name: d.name, text });
     } catch (e) {
+      if (state.detail !== d) return;
       result.className = 'error';
-      result.textContent = e.message;
+      result.textContent = errorText(e);
       return;
     }
-    state.pending = { name: d.name, text: $('writeText').value };
-    $('confirmText').textContent = `Write ${JSON.stringify(parsed.json)} to ${d.name} (${d.type.name})?`;
+    if (state.detail !== d) return;
+    state.pending = { name: d.name, text };
+    $('confirmText').textContent = `Write ${understood.shown} to ${d.name} (${understood.typeName})?`;
     $('confirm').hidden = false;
   }
 

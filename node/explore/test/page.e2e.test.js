@@ -107,21 +107,41 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     assert.match(await page.textContent('#pinRefused'), /cannot pin 'Temps'/);
   });
 
-  await t.test('writes are confirmed, range-checked, and refused on read-only tags', async () => {
-    await select('CntInt');
-    await write('40000');
-    assert.match(await page.textContent('#writeResult'), /outside INT/);
-    assert.ok(await page.isHidden('#confirm'));
-    await write('1234');
-    assert.match(await page.textContent('#confirmText'), /Write "1234" to CntInt/);
+  // The server reads the typed text by the client core's rules: the page
+  // shows its refusal in its words, or the value as understood to confirm.
+  const refused = async (text, message) => {
+    await write(text);
+    await page.waitForFunction((m) => new RegExp(m).test(document.getElementById('writeResult').textContent),
+                               message.source, WAIT);
+    assert.ok(await page.isHidden('#confirm'), text);
+  };
+  const confirmed = async (text, question) => {
+    await write(text);
+    await page.waitForSelector('#confirm:not([hidden])', WAIT);
+    assert.match(await page.textContent('#confirmText'), question);
     await page.click('#confirmYes');
-    await page.waitForSelector('#writeResult:text("written: 1234")', WAIT);
-    assert.strictEqual((await page.textContent('#tagValue')).trim(), '1234');
+    await page.waitForSelector('#writeResult:text("written:")', WAIT);
+  };
 
+  await t.test('typed values out of range are refused with the reason, in range confirmed and written', async () => {
+    await select('CntUsint');
+    await refused('300', /^symResInvalidParameter: value for 'CntUsint': 300 is out of range: USINT takes 0 to 255/);
+    await confirmed('16#FF', /^Write 255 to CntUsint \(USINT\)\?$/);
+
+    await select('Temps');
+    await refused('[0, 1e39]', /symResInvalidParameter: .*1e\+39 is out of range: REAL takes -3\.4028235e\+38 to/);
+    await confirmed('[0, 21.5]', /^Write \[0,21\.5\] to Temps \(ARRAY\[1\.\.8\] OF REAL\)\?$/);
+    assert.match(await page.textContent('#tagValue'), /\[1\]: 0\s*\[2\]: 21\.5/);  // declared indices
+
+    await select('CntInt');
+    await refused('40000', /out of range: INT takes -32768 to 32767/);
+    await confirmed('1234', /^Write 1234 to CntInt/);
+    assert.strictEqual((await page.textContent('#tagValue')).trim(), '1234');
+  });
+
+  await t.test('a read-only tag is refused before the confirmation', async () => {
     await select('EStopOk');
-    await write('FALSE');
-    await page.click('#confirmYes');
-    await page.waitForSelector('#writeResult:text("symResReadOnlyTag")', WAIT);
+    await refused('FALSE', /^symResReadOnlyTag: 'EStopOk' is read-only/);
     assert.match(await page.textContent('#tagValue'), /true/);
   });
 

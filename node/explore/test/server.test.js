@@ -8,7 +8,6 @@ const http = require('http');
 const path = require('path');
 
 const { startSim, startExplorer, stop } = require('./support');
-const { parseValue } = require('../public/parse');
 
 const BIN = path.join(__dirname, '..', '..', 'bin', 'qxsymbols.js');
 
@@ -28,31 +27,44 @@ async function waitState(url, want) {
   throw new Error(`state never became ${want}`);
 }
 
-test('parsing typed text checks each type\'s range', () => {
-  const T = (name, kind, size, extra) => ({ name, kind, size, ...extra });
-  const ok = [
-    [T('BOOL', 'bool', 1), 'TRUE', true], [T('BOOL', 'bool', 1), '0', false],
-    [T('SINT', 'int', 1), '-128', -128], [T('UINT', 'uint', 2), '65535', 65535],
-    [T('WORD', 'uint', 2), '16#FF_FF', 65535], [T('LINT', 'int', 8), '-9223372036854775808', -(2n ** 63n)],
-    [T('ULINT', 'uint', 8), '18446744073709551615', 2n ** 64n - 1n], [T('REAL', 'real', 4), '-1.5e3', -1500],
-    [T('STRING[3]', 'string', 4), 'abc', 'abc'],
+// Typed text is read by the client core's rules on the server, as the
+// write will read it; the page only shows what comes back.
+test('a check reads typed text as the write will, or says why not', async (t) => {
+  const sim = await startSim();
+  const rw = await startExplorer(sim.port, ['--allow-write']);
+  t.after(async () => {
+    await stop(rw.child);
+    await stop(sim.child);
+  });
+  await waitState(rw.url, 'connected');
+  const check = (name, text) => call(`${rw.url}api/check`, 'POST', { name, text });
+  const accepted = [
+    ['CntUsint', '255', 255, '255'], ['StatusWord', '16#FF_FF', 65535, '65535'],
+    ['CntLint', '-9223372036854775808', '-9223372036854775808', '-9223372036854775808'],
+    ['Temps[2]', '-1.5e3', -1500, '-1500'], ['StartButton', 'TRUE', true, 'true'],
+    ['Line', '{"Main": {"SetSpeed": 12.5}}', { Main: { SetSpeed: 12.5 } }, '{"Main":{"SetSpeed":12.5}}'],
   ];
-  for (const [type, text, value] of ok) assert.deepStrictEqual(parseValue(type, text).value, value, text);
-  const bad = [
-    [T('BOOL', 'bool', 1), 'yes'], [T('SINT', 'int', 1), '128'], [T('UINT', 'uint', 2), '-1'],
-    [T('DINT', 'int', 4), '1.5'], [T('ULINT', 'uint', 8), '18446744073709551616'],
-    [T('REAL', 'real', 4), '1e39'], [T('LREAL', 'real', 8), 'NaN'], [T('STRING[3]', 'string', 4), 'abcd'],
-    [T('STRING[3]', 'string', 4), '\u20ac'],
+  for (const [name, text, value, shown] of accepted) {
+    const r = await check(name, text);
+    assert.strictEqual(r.status, 200, `${name} ${text}: ${JSON.stringify(r.body)}`);
+    assert.deepStrictEqual([r.body.value, r.body.shown], [value, shown], `${name} ${text}`);
+  }
+  const refused = [
+    ['CntUsint', '300', 400, /300 is out of range: USINT takes 0 to 255/],
+    ['Temps[2]', '1e39', 400, /1e\+39 is out of range: REAL takes/],
+    ['CntInt', 'abc', 400, /'abc' is not a number/],
+    ['Temps', '[1,2,3,4,5,6,7,8,9]', 409, /9 elements, the dimension holds 8/],
+    ['Line', '{"Torque": 1}', 409, /symResSymbolNotFound: .*'Line\.Torque': no such member/],
+    ['EStopOk', '0', 409, /symResReadOnlyTag/],
   ];
-  for (const [type, text] of bad) assert.throws(() => parseValue(type, text), (e) => e.parse, `${type.name} ${text}`);
-  const motor = T('MOTOR', 'functionBlock', 8, { members: [
-    { name: 'Enable', type: T('BOOL', 'bool', 1) }, { name: 'Speed', type: T('INT', 'int', 2) }] });
-  assert.deepStrictEqual(parseValue(motor, '{"speed": 7}').value, { Speed: 7 });
-  assert.throws(() => parseValue(motor, '{"Speed": 70000}'), /MOTOR\.Speed: 70000 is outside INT/);
-  assert.throws(() => parseValue(motor, '{"Torque": 1}'), /no member 'Torque'/);
-  const grid = T('ARRAY[1..2] OF SINT', 'array', 2, { dims: [2], element: T('SINT', 'int', 1) });
-  assert.deepStrictEqual(parseValue(grid, '[1, -2]').value, [1, -2]);
-  assert.throws(() => parseValue(grid, '[1, 2, 3]'), /3 elements/);
+  for (const [name, text, status, message] of refused) {
+    const r = await check(name, text);
+    assert.strictEqual(r.status, status, `${name} ${text}`);
+    assert.match(`${r.body.error.result}: ${r.body.error.message}`, message, `${name} ${text}`);
+  }
+  // Checking writes nothing.
+  assert.strictEqual((await check('CntUint', '1')).status, 200);
+  assert.strictEqual((await call(`${rw.url}api/tag?name=CntUint`)).body.value, 54321);
 });
 
 test('the command refuses bad arguments and warns when not on loopback', async (t) => {
@@ -83,6 +95,8 @@ test('the HTTP interface refuses what it must', async (t) => {
   await Promise.all([waitState(ro.url, 'connected'), waitState(rw.url, 'connected')]);
   const cases = [
     [ro.url, 'POST', 'api/write', { name: 'CntInt', text: '1' }, 403, /writes are off/],
+    [ro.url, 'POST', 'api/check', { name: 'CntInt', text: '1' }, 403, /writes are off/],
+    [rw.url, 'POST', 'api/check', { name: 'CntInt' }, 400, /a write needs name and text/],
     [rw.url, 'POST', 'api/write', { name: 'CntInt', text: '1' }, 415, /application\/json/, 'text/plain'],
     [rw.url, 'POST', 'api/write', 'x'.repeat(70000), 413, /too large/],
     [rw.url, 'POST', 'api/write', '{', 400, /not JSON/],

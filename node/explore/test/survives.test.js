@@ -272,7 +272,7 @@ test('the page\'s files are served while the controller is slow', async (t) => {
   // For the first seconds of the listing, which soon holds four worker
   // threads with exchanges that take seconds each, every file answers at once.
   await waitState(url, (s) => s.state === 'connected');
-  const files = ['', 'app.js', 'parse.js', 'csv.js', 'style.css'];
+  const files = ['', 'app.js', 'csv.js', 'style.css'];
   for (let i = 0, end = Date.now() + 5000; Date.now() < end; i++) {
     const file = files[i % files.length];
     const t0 = Date.now();

@@ -413,6 +413,34 @@ TEST_F(CliTest, TypeAndBenchReport) {
   EXPECT_GT(bench["results"][2]["values_per_s"].get<double>(), 0);
 }
 
+// bench looks its tag up again for every group member: as the session's
+// encoding spells it, like the single read. The controller holds the UTF-8
+// bytes of "Zähler"; read as Latin-1 they are the name "ZÃ¤hler".
+TEST_F(CliTest, BenchFindsANonAsciiTagInTheSessionEncoding) {
+  const std::string model = ::testing::TempDir() + "qxsym_cli_bench_text.json";
+  {
+    json doc = {{"name", "one counter"},
+                {"memory", {{"base", "0x00100000"}, {"size", 4096}}},
+                {"tags", {{{"name", "Z\xC3\xA4hler"}, {"type", "DINT"}, {"value", 7}}}}};
+    std::ofstream(model) << doc.dump();
+  }
+  ASSERT_EQ(sim_.Stop(), 0);
+  StartSim({"--model", model});
+  std::remove(model.c_str());
+  const std::string as_latin1 = "Z\xC3\x83\xC2\xA4hler";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"bench", "--count", "2", "--max-group", "10", as_latin1},
+        std::vector<std::string>{"bench", "--count", "2", "--max-group", "10"}}) {
+    json bench = CliJson(args);
+    EXPECT_EQ(bench["tag"], as_latin1);
+    ASSERT_EQ(bench["results"].size(), 3u) << bench.dump();
+    EXPECT_EQ(bench["results"][2]["values_per_read"], 10);
+  }
+  Outcome utf8 = Cli({"--encoding", "utf8", "--json", "bench", "--count", "2", "--max-group", "10",
+                      "Z\xC3\xA4hler"});
+  EXPECT_EQ(utf8.status, 0) << utf8.err;
+}
+
 TEST_F(CliTest, EveryCommandHasHelpWithExamples) {
   for (const char* command : {"info", "ls", "read", "write", "type", "watch", "table", "bench"}) {
     Outcome o = RunQxsym({command, "--help"});

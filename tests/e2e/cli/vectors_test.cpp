@@ -1,7 +1,8 @@
 // The shared value vectors (tests/vectors/values.json), tag-level cases, run
 // through qxsym against qxsym-sim serving tests/vectors/model.json: reads
 // as `watch --count 1` (every value by its leaf path), sets of tags as one
-// `read`, writes as one `write` of TAG VALUE pairs. The bytes a write leaves
+// `read`, writes as one `write` of TAG VALUE pairs, layouts as
+// `type --leaves`. The bytes a write leaves
 // are read through the library itself, not through the tool.
 #include <QXSymbols.h>
 #include <gtest/gtest.h>
@@ -209,6 +210,34 @@ class VectorsTest : public ::testing::Test {
     return true;
   }
 
+  // The leaves `type --leaves` lists, in order, and the declared bounds
+  // `type` gives an array.
+  void Layout(const Json& c, const std::string& where) {
+    const std::string path = c["path"];
+    Outcome o = Cli(c, {"type", "--leaves", path});
+    ASSERT_EQ(o.status, 0) << where << o.err;
+    const Json doc = Json::parse(o.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object() && doc["leaves"].is_array()) << where << o.out;
+    Json want = Json::array();
+    for (const Json& leaf : c["leaves"]) {
+      want.push_back({{"path", leaf["path"]},
+                      {"offset", leaf["offset"]},
+                      {"size", leaf["size"]},
+                      {"type", leaf["type"]}});
+    }
+    EXPECT_EQ(doc["leaves"], want) << where;
+    if (!c.contains("bounds")) return;
+    o = Cli(c, {"type", path});
+    const Json type = Json::parse(o.out, nullptr, false);
+    ASSERT_TRUE(type.is_object()) << where << o.out;
+    Json bounds = Json::array();
+    for (std::size_t d = 0; d < type["dims"].size(); ++d) {
+      const std::int64_t lower = type["lower_bounds"][d];
+      bounds.push_back({lower, lower + type["dims"][d].get<std::int64_t>() - 1});
+    }
+    EXPECT_EQ(bounds, c["bounds"]) << where;
+  }
+
   qxsym::test::SimLauncher sim_;
 };
 
@@ -228,8 +257,10 @@ TEST_F(VectorsTest, TagCasesThroughTheTool) {
           Read(c, where);
         } else if (op == "read_set") {
           ReadSet(c, where);
+        } else if (op == "layout") {
+          Layout(c, where);
         } else if (op != "write" || !Write(c, where)) {
-          ++skipped;  // layouts: offsets are not the tool's to show
+          ++skipped;  // a value the command line cannot say
           continue;
         }
         ++run;
@@ -237,7 +268,7 @@ TEST_F(VectorsTest, TagCasesThroughTheTool) {
     }
     ASSERT_EQ(sim_.Stop(), 0);
   }
-  EXPECT_GE(run, 70);
+  EXPECT_GE(run, 80);
   std::printf("%d tag cases run through qxsym, %d not expressible on its command line\n", run,
               skipped);
 }

@@ -225,8 +225,46 @@ TEST_P(ListerTest, DetailsAndDescriptionsMatchTheModel) {
         EXPECT_EQ(t.tyvar, static_cast<std::uint32_t>(QXSymTyVarLReal)) << t.name;
       }
     }
+    // Basic type and sizes as a lookup by name gives them with the tag:
+    // the ones of the tag's own type, also where types share a size.
+    QXSymTagHandle h = 0;
+    ASSERT_EQ(QXSym_GetGlobalTag(ws_, t.name.c_str(), &h), symResOk) << t.name;
+    QXSymTyVar tyvar{};
+    std::uint32_t size = 0;
+    std::uint32_t full_size = 0;
+    EXPECT_EQ(QXSym_GetTagDataTypeVar(h, &tyvar), symResOk);
+    EXPECT_EQ(QXSym_GetTagDataSize(h, &size), symResOk);
+    EXPECT_EQ(QXSym_GetTagDataFullSize(h, &full_size), symResOk);
+    EXPECT_EQ(t.tyvar, static_cast<std::uint32_t>(tyvar)) << t.name;
+    EXPECT_EQ(t.size, size) << t.name;
+    EXPECT_EQ(t.full_size, full_size) << t.name;
+    EXPECT_EQ(QXSym_CloseTag(h), symResOk);
   }
   EXPECT_EQ(checked, model_.size());
+}
+
+TEST_P(ListerTest, FactsOfOneTypeAreAskedOncePerListing) {
+  // Over one connection the plan's requests are the same for both
+  // listings; what the full one adds per tag is its type name, read-only
+  // flag and description, the bit address of a BOOL, and the basic type
+  // and both sizes once for each type name.
+  ListOptions names;
+  const Listing n = List(ws_, names);
+  ListOptions full;
+  full.details = full.descriptions = true;
+  const Listing f = List(ws_, full);
+  ASSERT_TRUE(n.ok && f.ok) << n.rc << " " << f.rc;
+  ASSERT_EQ(f.tags.size(), model_.size());
+  std::set<std::string> types;
+  std::uint64_t bools = 0;
+  for (const ModelTag& m : model_) {
+    types.insert(m.type);
+    bools += m.type == "BOOL" ? 1 : 0;
+  }
+  EXPECT_EQ(f.requests - n.requests, 3 * model_.size() + bools + 3 * types.size());
+  // A second listing learns the types anew (it may meet another source).
+  const Listing again = List(ws_, full);
+  EXPECT_EQ(again.requests, f.requests);
 }
 
 TEST_P(ListerTest, ExtraConnectionsJoinAndAreClosed) {

@@ -24,12 +24,8 @@ using test::ReplyFrame;
 // Undoes the stuffing of a flushed request frame and returns its sequence
 // field (0 when too short).
 std::uint16_t SequenceOf(const std::uint8_t* data, std::size_t size) {
-  Bytes plain;
-  for (std::size_t i = 1; i < size; ++i) {
-    std::uint8_t b = data[i];
-    if (b == 0x1B && i + 1 < size) b = static_cast<std::uint8_t>(data[++i] & 0xBF);
-    plain.push_back(b);
-  }
+  if (size == 0) return 0;
+  const Bytes plain = test::Unstuff(data + 1, size - 1);
   return plain.size() >= 4 ? test::GetLe16(plain, 2) : 0;
 }
 

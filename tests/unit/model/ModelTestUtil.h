@@ -18,12 +18,12 @@ constexpr SymRef kObj{0x33333333u, 0x44444444u};
 
 // Keeps what destroyed objects retire, as the library state does.
 struct KeepingSink final : RetiredSink {
-  void RetireChannel(std::shared_ptr<CCommunication> channel) override {
+  void RetireChannel(std::shared_ptr<void> channel) override {
     channels.push_back(std::move(channel));
   }
   void RetireGroupData(std::shared_ptr<void> table) override { tables.push_back(std::move(table)); }
   std::size_t count() const { return channels.size() + tables.size(); }
-  std::vector<std::shared_ptr<CCommunication>> channels;
+  std::vector<std::shared_ptr<void>> channels;
   std::vector<std::shared_ptr<void>> tables;
 };
 

@@ -29,10 +29,11 @@ class OutOfMemoryTest : public ApiTest {
  protected:
   // Runs step with its 1st, 2nd, ... allocation failing until a run reaches
   // no failure; that run must answer done_result, and undo then releases
-  // what it made.
+  // what it made. A failed run answers failure_result when one is given.
   void EachAllocationFails(
       const char* what, const std::function<QXSymResult()>& step,
-      const std::function<void()>& undo = [] {}, QXSymResult done_result = symResOk) {
+      const std::function<void()>& undo = [] {}, QXSymResult done_result = symResOk,
+      QXSymResult failure_result = symResOk) {
     for (long nth = 1; nth < 100000; ++nth) {
       const std::size_t before = Registered();
       FailNthAllocation(nth);
@@ -46,6 +47,9 @@ class OutOfMemoryTest : public ApiTest {
       // a single new object symResNotOk.
       EXPECT_TRUE(r == symResMemoryAllocError || r == symResNotOk)
           << what << ", allocation " << nth << " failing gave " << r;
+      if (failure_result != symResOk) {
+        EXPECT_EQ(r, failure_result) << what << ", allocation " << nth << " failing";
+      }
       EXPECT_EQ(Registered(), before) << what << ", allocation " << nth << " failing";
       EXPECT_EQ(QXSym_IsValidWorkspace(ws_), symResOk) << what << ", allocation " << nth;
       if (HasFailure()) return;
@@ -65,10 +69,13 @@ TEST_P(OutOfMemoryTest, TagListsRegisterAllOrNothing) {
   QXSymTagHandle* list = nullptr;
   uint32_t n = 0;
   auto free_list = [&] { EXPECT_EQ(QXSym_FreeTagList(list), symResOk); };
+  // Both sources answer a list that cannot be had alike.
   EachAllocationFails(
-      "all tags", [&] { return QXSym_GetGlobalTags(ws_, &list, &n); }, free_list);
+      "all tags", [&] { return QXSym_GetGlobalTags(ws_, &list, &n); }, free_list, symResOk,
+      symResMemoryAllocError);
   EachAllocationFails(
-      "matching tags", [&] { return QXSym_QueryGlobalTags(ws_, "Cnt?int", &list, &n); }, free_list);
+      "matching tags", [&] { return QXSym_QueryGlobalTags(ws_, "Cnt?int", &list, &n); }, free_list,
+      symResOk, symResMemoryAllocError);
   ASSERT_EQ(n, 4u);
 
   uint32_t count = 0;

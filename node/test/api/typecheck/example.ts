@@ -22,6 +22,9 @@ async function main(port: number): Promise<void> {
   const type: TypeInfo = await ws.type('Line');
   for (const m of type.members ?? []) console.log(m.name, m.offset, m.type.kind);
   console.log((await ws.type('Temps')).lower);
+  const layout = await ws.layout('Line');
+  console.log(layout.valueCount, layout.leaves.map((l) => `${l.path} @${l.offset}`));
+  await ws.write('CntUsint', await ws.parse('CntUsint', '16#FF'));
 
   const group = await ws.group(['CntInt', 'Operator']);
   const values = await group.read();
@@ -45,6 +48,8 @@ async function main(port: number): Promise<void> {
 
   // @ts-expect-error: a tag name is a string
   await ws.read(42);
+  // @ts-expect-error: typed text is a string
+  await ws.parse('CntUsint', 255);
   // @ts-expect-error: no such encoding
   await connect({ port, encoding: 'ebcdic' });
   // @ts-expect-error: the port is required
