@@ -19,8 +19,12 @@ module.exports = [
     },
   },
   {
-    // The page's scripts, and the browser tests' functions evaluated in the page.
-    files: ['node/explore/public/**/*.js', 'node/explore/test/*.e2e.test.js'],
-    languageOptions: { globals: { ...globals.browser, uPlot: 'readonly' } },
+    // The page's scripts, and the browser tests' and benchmark's functions evaluated in the page.
+    files: [
+      'node/explore/public/**/*.js',
+      'node/explore/test/*.e2e.test.js',
+      'node/explore/bench/*.js',
+    ],
+    languageOptions: { globals: { ...globals.browser, uPlot: 'readonly', QXCsv: 'readonly' } },
   },
 ];

@@ -16,10 +16,11 @@ for tool in black flake8; do
   }
 done
 mapfile -t js < <(git ls-files '*.js' | grep -v -E '(^|/)(node_modules|vendor)/')
+mapfile -t ts < <(git ls-files '*.ts' | grep -v -E '(^|/)node_modules/')
 mapfile -t py < <(git ls-files '*.py')
 bad=0
 if [ ${#js[@]} -gt 0 ]; then
-  "$bin/prettier" --check --log-level warn "${js[@]}" || bad=1
+  "$bin/prettier" --check --log-level warn "${js[@]}" "${ts[@]}" || bad=1
   "$bin/eslint" --max-warnings 0 "${js[@]}" || bad=1
 fi
 if [ ${#py[@]} -gt 0 ]; then
