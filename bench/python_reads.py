@@ -28,8 +28,18 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 TAG = "CntDint"
-GROUP = ["CntDint", "CntInt", "CntUint", "CntUdint", "CntLint", "StatusByte", "StatusWord",
-         "StatusDword", "TotalEnergy", "MachineState"]
+GROUP = [
+    "CntDint",
+    "CntInt",
+    "CntUint",
+    "CntUdint",
+    "CntLint",
+    "StatusByte",
+    "StatusWord",
+    "StatusDword",
+    "TotalEnergy",
+    "MachineState",
+]
 
 
 def pin():
@@ -43,7 +53,8 @@ def start_sim(build, pinned):
     sim = build / "sim" / "server" / "qxsym-sim"
     p = subprocess.Popen(
         [str(sim), "--model", str(ROOT / "sim/models/demo.json"), "--port", "0", "--scan", "0"],
-        stdout=subprocess.PIPE, text=True,
+        stdout=subprocess.PIPE,
+        text=True,
         preexec_fn=(lambda: os.sched_setaffinity(0, {0})) if pinned else None,
     )
     line = p.stdout.readline()
@@ -180,7 +191,8 @@ def main():
     load = open("/proc/loadavg").read().split()[:3] if os.path.exists("/proc/loadavg") else ["?"]
     out = [
         f"Measured on {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, Python "
-        f"{platform.python_version()}, {'client and simulator on CPU 0' if pinned else 'unpinned'}, "
+        f"{platform.python_version()}, "
+        f"{'client and simulator on CPU 0' if pinned else 'unpinned'}, "
         f"load average {' '.join(load)}; median of {args.repetitions} runs of {args.count} reads "
         f"of a DINT tag against `qxsym-sim` (acknowledgements on).",
         "",
@@ -192,8 +204,11 @@ def main():
             f"| {label} | {med[key]:.0f} | {1e6 / med[key]:.1f} | {med[key] / c:.2f} "
             f"| {cpu[key] * 1e6:.1f} |"
         )
-    out += ["", "| exchanges of `Workspace.read` (opening not counted) | first read | second read |",
-            "|---|---:|---:|"]
+    out += [
+        "",
+        "| exchanges of `Workspace.read` (opening not counted) | first read | second read |",
+        "|---|---:|---:|",
+    ]
     out += [f"| `{name}` | {a} | {b} |" for name, (a, b) in first.items()]
     out += [
         "",
@@ -209,7 +224,8 @@ def main():
         new, n = re.subn(
             r"(<!-- python:begin[^>]*-->\n).*?(<!-- python:end -->)",
             lambda m: m.group(1) + "\n" + table + "\n\n" + m.group(2),
-            text, flags=re.S,
+            text,
+            flags=re.S,
         )
         if n != 1:
             sys.exit(f"{doc}: no python:begin/python:end markers")

@@ -127,46 +127,129 @@ export function QXSym_Shutdown(): number;
 /** symResOk while the library is started, else symResNotInited. */
 export function QXSym_IsInitOk(): number;
 /** Opens a workspace on the source the address names. */
-export function QXSym_OpenWorkspace(selector: number, address: QXSymServerAddress | null): [result: number, workspace: QXSymHandle];
-export function QXSym_GetServerVersion(workspace: QXSymHandle, major: null, minor: null, revision: null, build: null): number;
+export function QXSym_OpenWorkspace(
+  selector: number,
+  address: QXSymServerAddress | null,
+): [result: number, workspace: QXSymHandle];
+export function QXSym_GetServerVersion(
+  workspace: QXSymHandle,
+  major: null,
+  minor: null,
+  revision: null,
+  build: null,
+): number;
 export function QXSym_CloseWorkspace(workspace: QXSymHandle): number;
 export function QXSym_IsValidWorkspace(workspace: QXSymHandle): number;
 /** Downloads the raw symbol table into fileName. */
-export function QXSym_GetSymbolTable(workspace: QXSymHandle, fileName: string, overwrite: number): number;
+export function QXSym_GetSymbolTable(
+  workspace: QXSymHandle,
+  fileName: string,
+  overwrite: number,
+): number;
 /** Finds one global tag by name; close it with QXSym_CloseTag. */
-export function QXSym_GetGlobalTag(workspace: QXSymHandle, name: string): [result: number, tag: QXSymHandle];
+export function QXSym_GetGlobalTag(
+  workspace: QXSymHandle,
+  name: string,
+): [result: number, tag: QXSymHandle];
 export function QXSym_CloseTag(tag: QXSymHandle): number;
 export function QXSym_GetGlobalTags(workspace: QXSymHandle, tags: null, count: null): number;
 export function QXSym_FreeTagList(tags: null): number;
 export function QXSym_GetGlobalTagsNum(workspace: QXSymHandle, count: null): number;
 export function QXSym_FillGlobalTagList(workspace: QXSymHandle, tags: null, count: number): number;
-export function QXSym_QueryGlobalTags(workspace: QXSymHandle, filter: string, tags: null, count: null): number;
-export function QXSym_QueryGlobalTagsNum(workspace: QXSymHandle, filter: string, count: null): number;
-export function QXSym_QueryFillGlobalTagList(workspace: QXSymHandle, filter: string, tags: null, count: number): number;
+export function QXSym_QueryGlobalTags(
+  workspace: QXSymHandle,
+  filter: string,
+  tags: null,
+  count: null,
+): number;
+export function QXSym_QueryGlobalTagsNum(
+  workspace: QXSymHandle,
+  filter: string,
+  count: null,
+): number;
+export function QXSym_QueryFillGlobalTagList(
+  workspace: QXSymHandle,
+  filter: string,
+  tags: null,
+  count: number,
+): number;
 /** Not available: symResNotImplemented. */
 export function QXSym_GetGlobalTagsMap(workspace: QXSymHandle): [result: number, map: QXSymHandle];
 export function QXSym_FreeTagMap(map: QXSymHandle): number;
-export function QXSym_GetTagFromMap(map: QXSymHandle, name: string): [result: number, tag: QXSymHandle];
-export function QXSym_GetCodeId(workspace: QXSymHandle, codeId: null, flag: number, arg1: number, arg2: number): number;
+export function QXSym_GetTagFromMap(
+  map: QXSymHandle,
+  name: string,
+): [result: number, tag: QXSymHandle];
+export function QXSym_GetCodeId(
+  workspace: QXSymHandle,
+  codeId: null,
+  flag: number,
+  arg1: number,
+  arg2: number,
+): number;
 /** Text functions: the UTF-8 size of buffer (length + 1) is the capacity; the length the library needs comes back, the text does not. */
-export function QXSym_GetTagAttribute(tag: QXSymHandle, name: string, buffer: string): [result: number, length: number];
-export function QXSym_GetTagName(tag: QXSymHandle, buffer: string): [result: number, length: number];
-export function QXSym_GetTagDataType(tag: QXSymHandle, buffer: string): [result: number, length: number];
+export function QXSym_GetTagAttribute(
+  tag: QXSymHandle,
+  name: string,
+  buffer: string,
+): [result: number, length: number];
+export function QXSym_GetTagName(
+  tag: QXSymHandle,
+  buffer: string,
+): [result: number, length: number];
+export function QXSym_GetTagDataType(
+  tag: QXSymHandle,
+  buffer: string,
+): [result: number, length: number];
 export function QXSym_GetTagDataTypeVar(tag: QXSymHandle, type: null): number;
 export function QXSym_GetTagAddress(tag: QXSymHandle, address: null): number;
-export function QXSym_GetTagAddressBitOffset(tag: QXSymHandle, address: null, bitOffset: null): number;
-export function QXSym_GetTagArrayAddress(tag: QXSymHandle, index1: number, index2: number, index3: number, address: null): number;
-export function QXSym_GetTagArrayAddressBitOffset(tag: QXSymHandle, index1: number, index2: number, index3: number, address: null, bitOffset: null): number;
+export function QXSym_GetTagAddressBitOffset(
+  tag: QXSymHandle,
+  address: null,
+  bitOffset: null,
+): number;
+export function QXSym_GetTagArrayAddress(
+  tag: QXSymHandle,
+  index1: number,
+  index2: number,
+  index3: number,
+  address: null,
+): number;
+export function QXSym_GetTagArrayAddressBitOffset(
+  tag: QXSymHandle,
+  index1: number,
+  index2: number,
+  index3: number,
+  address: null,
+  bitOffset: null,
+): number;
 export function QXSym_GetTagDataSize(tag: QXSymHandle): [result: number, size: number];
 export function QXSym_GetTagDataFullSize(tag: QXSymHandle): [result: number, size: number];
 export function QXSym_IsTagReadOnly(tag: QXSymHandle, answer: null): number;
 export function QXSym_IsTagBitAddress(tag: QXSymHandle, answer: null): number;
-export function QXSym_GetTagDescr(tag: QXSymHandle, buffer: string): [result: number, length: number];
+export function QXSym_GetTagDescr(
+  tag: QXSymHandle,
+  buffer: string,
+): [result: number, length: number];
 export function QXSym_GetTagDims(tag: QXSymHandle, dim1: null, dim2: null, dim3: null): number;
 export function QXSym_GetTagValue_Ptr(tag: QXSymHandle, buffer: null, size: number): number;
 export function QXSym_SetTagValue_Ptr(tag: QXSymHandle, data: null, size: number): number;
-export function QXSym_GetTagArrayValue_Ptr(tag: QXSymHandle, index1: number, index2: number, index3: number, buffer: null, size: number): number;
-export function QXSym_SetTagArrayValue_Ptr(tag: QXSymHandle, index1: number, index2: number, index3: number, data: null, size: number): number;
+export function QXSym_GetTagArrayValue_Ptr(
+  tag: QXSymHandle,
+  index1: number,
+  index2: number,
+  index3: number,
+  buffer: null,
+  size: number,
+): number;
+export function QXSym_SetTagArrayValue_Ptr(
+  tag: QXSymHandle,
+  index1: number,
+  index2: number,
+  index3: number,
+  data: null,
+  size: number,
+): number;
 export function QXSym_GetTagRawValue_Ptr(tag: QXSymHandle, buffer: null, size: number): number;
 export function QXSym_SetTagRawValue_Ptr(tag: QXSymHandle, data: null, size: number): number;
 export function QXSym_GetTagType(tag: QXSymHandle, type: null): number;
@@ -181,14 +264,25 @@ export function QXSym_TypeIsNumeric(type: QXSymHandle, answer: null): number;
 export function QXSym_TypeIsSigned(type: QXSymHandle, answer: null): number;
 export function QXSym_TypeIsInteger(type: QXSymHandle, answer: null): number;
 export function QXSym_TypeGetSize(type: QXSymHandle, size: null): number;
-export function QXSym_TypeGetName(type: QXSymHandle, buffer: string): [result: number, length: number];
+export function QXSym_TypeGetName(
+  type: QXSymHandle,
+  buffer: string,
+): [result: number, length: number];
 export function QXSym_TypeGetNumChildren(type: QXSymHandle, count: null): number;
 export function QXSym_TypeGetChild(type: QXSymHandle, index: number, child: null): number;
 export function QXSym_TypeGetChildByName(type: QXSymHandle, name: string, child: null): number;
-export function QXSym_TypeGetChildName(type: QXSymHandle, index: number, buffer: string): [result: number, length: number];
+export function QXSym_TypeGetChildName(
+  type: QXSymHandle,
+  index: number,
+  buffer: string,
+): [result: number, length: number];
 export function QXSym_TypeGetArrayNumDimensions(type: QXSymHandle, count: null): number;
 export function QXSym_TypeGetArrayDimension(type: QXSymHandle, index: number, value: null): number;
-export function QXSym_TypeGetArrayDimensions(type: QXSymHandle, values: null, maxCount: number): number;
+export function QXSym_TypeGetArrayDimensions(
+  type: QXSymHandle,
+  values: null,
+  maxCount: number,
+): number;
 export function QXSym_TypeGetProperties(type: QXSymHandle, flags: null): number;
 export function QXSym_CreateGroup(workspace: QXSymHandle, group: null): number;
 export function QXSym_DeleteGroup(group: QXSymHandle): number;
@@ -197,8 +291,18 @@ export function QXSym_RemoveTagFromGroup(group: QXSymHandle, tag: QXSymHandle): 
 export function QXSym_GetGroupInfo(group: QXSymHandle, count: null, size: null): number;
 export function QXSym_ReadGroup(group: QXSymHandle): number;
 export function QXSym_WriteGroup(group: QXSymHandle): number;
-export function QXSym_GetTagValueFromGroup_Ptr(group: QXSymHandle, tag: QXSymHandle, buffer: null, size: number): number;
-export function QXSym_SetTagValueIntoGroup_Ptr(group: QXSymHandle, tag: QXSymHandle, data: null, size: number): number;
+export function QXSym_GetTagValueFromGroup_Ptr(
+  group: QXSymHandle,
+  tag: QXSymHandle,
+  buffer: null,
+  size: number,
+): number;
+export function QXSym_SetTagValueIntoGroup_Ptr(
+  group: QXSymHandle,
+  tag: QXSymHandle,
+  data: null,
+  size: number,
+): number;
 
 /** The tag's value as a boolean: true when any of its first 4 bytes is not 0. */
 export function GetTagValue_bool(tag: QXSymHandle): boolean;
@@ -225,5 +329,12 @@ export function SetTagValue_string(tag: QXSymHandle, text: string): void;
 // The promise API (lib/api.js), beside the module's own surface.
 export { connect, Workspace, Group, QXSymError, codes, resultName } from './lib/api';
 export type {
-  ConnectOptions, ReconnectOptions, TagValue, TagInput, TagInfo, TypeInfo, TypeKind, TagChange,
+  ConnectOptions,
+  ReconnectOptions,
+  TagValue,
+  TagInput,
+  TagInfo,
+  TypeInfo,
+  TypeKind,
+  TagChange,
 } from './lib/api';

@@ -15,8 +15,10 @@ function findAddon() {
   const found = candidates.find((file) => fs.existsSync(file));
   if (!found) {
     throw new Error(
-      'qxsymbols: QXSymbols.node not found (looked at ' + candidates.join(', ') +
-        '); build it with "npm install" in the package folder or set QXSYMBOLS_ADDON');
+      'qxsymbols: QXSymbols.node not found (looked at ' +
+        candidates.join(', ') +
+        '); build it with "npm install" in the package folder or set QXSYMBOLS_ADDON',
+    );
   }
   return found;
 }

@@ -43,7 +43,11 @@ def blank_literals(text):
             j = n if j < 0 else j + 2
             out.append(re.sub(r"[^\n]", " ", text[i:j]))
             i = j
-        elif c == "R" and nxt == '"' and (i == 0 or not (text[i - 1].isalnum() or text[i - 1] == "_")):
+        elif (
+            c == "R"
+            and nxt == '"'
+            and (i == 0 or not (text[i - 1].isalnum() or text[i - 1] == "_"))
+        ):
             m = re.match(r'R"([^(\s]*)\(', text[i:])
             if not m:
                 out.append(c)
@@ -131,7 +135,9 @@ def source_files(paths):
             yield path
             continue
         for root, dirs, files in os.walk(path):
-            dirs[:] = sorted(d for d in dirs if d not in ("node_modules", "build") and not d.startswith("."))
+            dirs[:] = sorted(
+                d for d in dirs if d not in ("node_modules", "build") and not d.startswith(".")
+            )
             for name in sorted(files):
                 if name.endswith(SOURCE_SUFFIXES):
                     yield os.path.join(root, name)

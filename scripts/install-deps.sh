@@ -36,6 +36,8 @@ test_packages=(
   chromium chromium-driver
   # The API reference (target docs) and its check of undocumented functions.
   doxygen
+  # Formatting and lint of the Python sources (scripts/check-lint.sh).
+  black flake8
 )
 # MinGW-w64 compilers, wine64 to run the 64-bit tests, GoogleTest sources to
 # build for Windows.
@@ -94,6 +96,11 @@ $npm_checks || exit 0
 typecheck="$here/../node/test/api/typecheck"
 if command -v npm >/dev/null 2>&1 && [ ! -f "$typecheck/node_modules/typescript/bin/tsc" ]; then
   npm ci --prefix "$typecheck" --no-audit --no-fund --loglevel=error
+fi
+# ESLint and Prettier for the JavaScript sources (scripts/check-lint.sh).
+lint="$here/lint"
+if command -v npm >/dev/null 2>&1 && [ ! -f "$lint/node_modules/eslint/bin/eslint.js" ]; then
+  npm ci --prefix "$lint" --no-audit --no-fund --loglevel=error
 fi
 # The tag explorer's npm packages: uplot (vendored into its page by the
 # postinstall step) and playwright-core for its browser tests.

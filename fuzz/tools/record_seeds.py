@@ -145,18 +145,24 @@ def be(value, n):
 
 def record(args, name, flags):
     sim = subprocess.Popen(
-        [args.sim, "--model", args.model, "--host", "127.0.0.1", "--port", "0", "--scan", "0"] + flags,
-        stdout=subprocess.PIPE, text=True)
+        [args.sim, "--model", args.model, "--host", "127.0.0.1", "--port", "0", "--scan", "0"]
+        + flags,
+        stdout=subprocess.PIPE,
+        text=True,
+    )
     try:
         line = sim.stdout.readline().strip()
         if not line.startswith("listening on "):
             sys.exit("simulator did not report its port")
-        host, port = line[len("listening on "):].rsplit(":", 1)
+        host, port = line[len("listening on ") :].rsplit(":", 1)
         proxy = Proxy((host, int(port)))
         proxy.start()
         with tempfile.TemporaryDirectory() as scratch:
-            subprocess.run([args.driver, "127.0.0.1", str(proxy.port), os.path.join(scratch, "table")],
-                           check=True, timeout=60)
+            subprocess.run(
+                [args.driver, "127.0.0.1", str(proxy.port), os.path.join(scratch, "table")],
+                check=True,
+                timeout=60,
+            )
         proxy.join(10)
         return proxy.events
     finally:
@@ -183,8 +189,11 @@ def convert(out, name, ack, seq, events):
             if end <= seen:
                 owner = i
         pieces[owner] += data
-    commands = [(payload, bytes(pieces[i])) for i, (_, payload) in enumerate(frames)
-                if payload not in (b"!NA!", b"!S!")]
+    commands = [
+        (payload, bytes(pieces[i]))
+        for i, (_, payload) in enumerate(frames)
+        if payload not in (b"!NA!", b"!S!")
+    ]
     mode = (1 if ack else 0) | (2 if seq else 0)
 
     # Symbol-service messages: whole requests (fragments joined) and replies.
@@ -201,7 +210,7 @@ def convert(out, name, ack, seq, events):
             total, offset, length = struct.unpack_from("<III", msg, 14)
             if offset == 0:
                 pending_request = bytearray()
-            pending_request += msg[27:27 + length]
+            pending_request += msg[27 : 27 + length]
             request = bytes(pending_request) if offset + length >= total else None
         elif msg[:2] == b"\xe9\xfd":
             request = None
@@ -224,8 +233,11 @@ def convert(out, name, ack, seq, events):
     for payload, _ in commands:
         if payload.startswith(b"Y") and payload[1:3] not in (b"\xea\xfd", b"\xe9\xfd"):
             ops += bytes([6]) + be(min(len(payload) - 1, 3000), 2) + be(65535, 4)
-        elif payload.startswith(b"Y") and payload[1:3] == b"\xea\xfd" and \
-                struct.unpack_from("<I", payload, 19)[0] == 0:
+        elif (
+            payload.startswith(b"Y")
+            and payload[1:3] == b"\xea\xfd"
+            and struct.unpack_from("<I", payload, 19)[0] == 0
+        ):
             total = struct.unpack_from("<I", payload, 15)[0]
             ops += bytes([6]) + be(min(total, 3000), 2) + be(65535, 4)
         elif payload.startswith(b"m"):
@@ -287,12 +299,17 @@ def main():
     for name, ack, seq, flags in CONFIGS:
         events = record(args, name, flags)
         convert(args.out, name, ack, seq, events)
-        print(f"{name}: {sum(len(d) for k, d, _ in events if k == 'c')} bytes sent, "
-              f"{sum(len(d) for k, d, _ in events if k == 's')} received")
+        print(
+            f"{name}: {sum(len(d) for k, d, _ in events if k == 'c')} bytes sent, "
+            f"{sum(len(d) for k, d, _ in events if k == 's')} received"
+        )
     with open(args.model, "rb") as f:
         write(args.out, "sim_model", "demo.json", f.read())
-    plant = subprocess.run([os.path.join(args.build, "sim/qxsym-genmodel"), "--tags", "40",
-                            "--seed", "7"], check=True, capture_output=True).stdout
+    plant = subprocess.run(
+        [os.path.join(args.build, "sim/qxsym-genmodel"), "--tags", "40", "--seed", "7"],
+        check=True,
+        capture_output=True,
+    ).stdout
     write(args.out, "sim_model", "plant40.json", plant)
 
 

@@ -18,8 +18,18 @@ const readline = require('readline');
 
 const ROOT = path.resolve(__dirname, '..', '..');
 const TAG = 'CntDint';
-const GROUP = ['CntDint', 'CntInt', 'CntUint', 'CntUdint', 'CntLint', 'StatusByte', 'StatusWord',
-               'StatusDword', 'TotalEnergy', 'MachineState'];
+const GROUP = [
+  'CntDint',
+  'CntInt',
+  'CntUint',
+  'CntUdint',
+  'CntLint',
+  'StatusByte',
+  'StatusWord',
+  'StatusDword',
+  'TotalEnergy',
+  'MachineState',
+];
 
 function args() {
   const a = { build: path.join(ROOT, 'build-bench'), count: 20000, repetitions: 3, doc: null };
@@ -41,9 +51,17 @@ function pinned() {
 
 function startSim(build, pin) {
   const sim = path.join(build, 'sim', 'server', 'qxsym-sim');
-  const simArgs = ['--model', path.join(ROOT, 'sim/models/demo.json'), '--port', '0', '--scan', '0'];
-  const child = pin ? spawn('taskset', ['-c', '0', sim, ...simArgs], { stdio: ['ignore', 'pipe', 'inherit'] })
-                    : spawn(sim, simArgs, { stdio: ['ignore', 'pipe', 'inherit'] });
+  const simArgs = [
+    '--model',
+    path.join(ROOT, 'sim/models/demo.json'),
+    '--port',
+    '0',
+    '--scan',
+    '0',
+  ];
+  const child = pin
+    ? spawn('taskset', ['-c', '0', sim, ...simArgs], { stdio: ['ignore', 'pipe', 'inherit'] })
+    : spawn(sim, simArgs, { stdio: ['ignore', 'pipe', 'inherit'] });
   return new Promise((resolve, reject) => {
     child.once('exit', (code) => reject(new Error(`qxsym-sim exited with ${code}`)));
     readline.createInterface({ input: child.stdout }).once('line', (line) => {
@@ -60,7 +78,7 @@ function cpuSeconds(usage) {
 
 // [reads per second, client CPU seconds per read] of await fn(count).
 async function rate(fn, count) {
-  await fn(Math.ceil(count / 20));  // warm up
+  await fn(Math.ceil(count / 20)); // warm up
   const t = process.hrtime.bigint();
   const cpu = process.cpuUsage();
   await fn(count);
@@ -73,10 +91,11 @@ function cDriver(build, port, count) {
   const driver = path.join(build, 'bench', 'qxsym-bench-driver');
   const run = (n) => {
     const t = process.hrtime.bigint();
-    const timed = fs.existsSync('/usr/bin/time');  // Debian: time
+    const timed = fs.existsSync('/usr/bin/time'); // Debian: time
     const argv = [driver, '127.0.0.1', String(port), String(n), TAG];
-    const r = timed ? spawnSync('/usr/bin/time', ['-f', '%U %S', ...argv], { encoding: 'utf8' })
-                    : spawnSync(argv[0], argv.slice(1), { encoding: 'utf8' });
+    const r = timed
+      ? spawnSync('/usr/bin/time', ['-f', '%U %S', ...argv], { encoding: 'utf8' })
+      : spawnSync(argv[0], argv.slice(1), { encoding: 'utf8' });
     if (r.status !== 0) throw new Error(`qxsym-bench-driver failed: ${r.stderr}`);
     const seconds = Number(process.hrtime.bigint() - t) / 1e9;
     if (!timed) return [seconds, NaN];
@@ -145,9 +164,11 @@ async function main() {
     '',
     '| client | reads per second | µs per read | to the C program | client CPU µs per read |',
     '|---|---:|---:|---:|---:|',
-    ...labels.map(([k, label]) =>
-      `| ${label} | ${med[k].toFixed(0)} | ${(1e6 / med[k]).toFixed(1)} | ` +
-      `${(med[k] / med.c).toFixed(2)} | ${(cpu[k] * 1e6).toFixed(1)} |`),
+    ...labels.map(
+      ([k, label]) =>
+        `| ${label} | ${med[k].toFixed(0)} | ${(1e6 / med[k]).toFixed(1)} | ` +
+        `${(med[k] / med.c).toFixed(2)} | ${(cpu[k] * 1e6).toFixed(1)} |`,
+    ),
     '',
     'Client CPU is user and system time of the client process (all its threads, the thread ' +
       'pool included) per read; for the group it is per tag value.',
@@ -157,7 +178,10 @@ async function main() {
     const text = fs.readFileSync(a.doc, 'utf8');
     const re = /(<!-- node:begin[^>]*-->\n)[\s\S]*?(<!-- node:end -->)/;
     if (!re.test(text)) throw new Error(`${a.doc}: no node:begin/node:end markers`);
-    fs.writeFileSync(a.doc, text.replace(re, (m, b, e) => `${b}\n${out}\n\n${e}`));
+    fs.writeFileSync(
+      a.doc,
+      text.replace(re, (m, b, e) => `${b}\n${out}\n\n${e}`),
+    );
   }
 }
 

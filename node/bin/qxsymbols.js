@@ -45,9 +45,14 @@ async function explore(argv) {
     args = parseArgs({
       args: argv,
       options: {
-        host: { type: 'string' }, port: { type: 'string' }, listen: { type: 'string' },
-        'allow-write': { type: 'boolean' }, tick: { type: 'string' }, timeout: { type: 'string' },
-        'list-connections': { type: 'string' }, help: { type: 'boolean', short: 'h' },
+        host: { type: 'string' },
+        port: { type: 'string' },
+        listen: { type: 'string' },
+        'allow-write': { type: 'boolean' },
+        tick: { type: 'string' },
+        timeout: { type: 'string' },
+        'list-connections': { type: 'string' },
+        help: { type: 'boolean', short: 'h' },
       },
     }).values;
   } catch (e) {
@@ -72,29 +77,41 @@ async function explore(argv) {
     tick: args.tick ? integer(args.tick, 'tick', 50, 60000) : 500,
     timeout: args.timeout ? integer(args.timeout, 'timeout', 0, 65535) : 0,
     listConnections: args['list-connections']
-      ? integer(args['list-connections'], 'list-connections', 1, 8) : 4,
+      ? integer(args['list-connections'], 'list-connections', 1, 8)
+      : 4,
   });
   let bound;
   try {
     bound = await explorer.listen(listen.host, listen.port);
   } catch (e) {
-    process.stderr.write(`qxsymbols: cannot listen on ${args.listen || '127.0.0.1:8080'}: ${e.message}\n`);
+    process.stderr.write(
+      `qxsymbols: cannot listen on ${args.listen || '127.0.0.1:8080'}: ${e.message}\n`,
+    );
     process.exit(1);
   }
   const shown = bound.host.includes(':') ? `[${bound.host}]` : bound.host;
-  process.stdout.write(`explorer on http://${shown}:${bound.port}/ for ${args.host}:${args.port}` +
-                       `${args['allow-write'] ? ' (writes allowed)' : ''}\n`);
+  process.stdout.write(
+    `explorer on http://${shown}:${bound.port}/ for ${args.host}:${args.port}` +
+      `${args['allow-write'] ? ' (writes allowed)' : ''}\n`,
+  );
   if (!isLoopback(listen.host)) {
-    process.stderr.write(`qxsymbols: warning: listening on ${shown}:${bound.port}, not on loopback: ` +
-                         'anyone who reaches this address can browse the controller\'s tags' +
-                         `${args['allow-write'] ? ' and write them' : ''}\n`);
+    process.stderr.write(
+      `qxsymbols: warning: listening on ${shown}:${bound.port}, not on loopback: ` +
+        "anyone who reaches this address can browse the controller's tags" +
+        `${args['allow-write'] ? ' and write them' : ''}\n`,
+    );
   }
-  const stop = () => explorer.close().then(() => process.exit(0), () => process.exit(1));
+  const stop = () =>
+    explorer.close().then(
+      () => process.exit(0),
+      () => process.exit(1),
+    );
   process.once('SIGINT', stop);
   process.once('SIGTERM', stop);
 }
 
 const [command, ...rest] = process.argv.slice(2);
 if (command === 'explore') explore(rest);
-else if (command === '--help' || command === '-h' || command === undefined) process.stdout.write(USAGE);
+else if (command === '--help' || command === '-h' || command === undefined)
+  process.stdout.write(USAGE);
 else fail(`unknown command '${command}'`);

@@ -17,8 +17,22 @@ const MAX_BODY = 64 * 1024;
 const MAX_PINS = 64;
 // Attributes cannot be listed, only asked for by name: these are the ones
 // engineering tools commonly give tags.
-const ATTRIBUTES = ['unit', 'min', 'max', 'io', 'area', 'line', 'plc', 'opc', 'archive', 'format',
-                    'scale', 'offset', 'group', 'comment'];
+const ATTRIBUTES = [
+  'unit',
+  'min',
+  'max',
+  'io',
+  'area',
+  'line',
+  'plc',
+  'opc',
+  'archive',
+  'format',
+  'scale',
+  'offset',
+  'group',
+  'comment',
+];
 const MIN_TICK = 50;
 const MAX_TICK = 60000;
 // An event stream whose socket buffer holds more than this is written no
@@ -42,7 +56,8 @@ function staticFiles() {
     '/style.css': ['style.css', 'text/css; charset=utf-8'],
   };
   const out = {};
-  for (const [url, [file, type]] of Object.entries(files)) out[url] = { file: path.join(PUBLIC, file), type };
+  for (const [url, [file, type]] of Object.entries(files))
+    out[url] = { file: path.join(PUBLIC, file), type };
   // The chart library: vendored into public/vendor by the install step, or
   // straight from node_modules in a source checkout.
   const vendor = {
@@ -76,7 +91,10 @@ function staticFiles() {
 function requestTarget(url) {
   if (typeof url !== 'string' || !url.startsWith('/')) return null;
   const q = url.indexOf('?');
-  return { pathname: q < 0 ? url : url.slice(0, q), params: new URLSearchParams(q < 0 ? '' : url.slice(q + 1)) };
+  return {
+    pathname: q < 0 ? url : url.slice(0, q),
+    params: new URLSearchParams(q < 0 ? '' : url.slice(q + 1)),
+  };
 }
 
 // How much a value holds, from the client core's layout of it.
@@ -88,9 +106,11 @@ function measureOf(layout) {
 // value in the message ('Big' holds).
 function checkMeasure(what, m) {
   if (m.bytes <= MAX_SHOWN.bytes && m.values <= MAX_SHOWN.values) return;
-  const e = new QXSymError(codes.symResInvalidTagSize,
-                           `${what} ${m.values} values in ${m.bytes} bytes: the explorer reads at most ` +
-                           `${MAX_SHOWN.values} values and ${MAX_SHOWN.bytes} bytes at once`);
+  const e = new QXSymError(
+    codes.symResInvalidTagSize,
+    `${what} ${m.values} values in ${m.bytes} bytes: the explorer reads at most ` +
+      `${MAX_SHOWN.values} values and ${MAX_SHOWN.bytes} bytes at once`,
+  );
   throw Object.assign(e, { status: 409 });
 }
 
@@ -104,7 +124,10 @@ function toJson(value) {
 const BIG = `big-${crypto.randomUUID()}:`;
 function shownJson(value) {
   const marked = JSON.stringify(value, (k, v) => (typeof v === 'bigint' ? BIG + v : v));
-  return marked.split(`"${BIG}`).map((part, i) => (i ? part.replace('"', '') : part)).join('');
+  return marked
+    .split(`"${BIG}`)
+    .map((part, i) => (i ? part.replace('"', '') : part))
+    .join('');
 }
 
 // The value's leaves in the layout's order: members in order, elements in
@@ -143,7 +166,7 @@ function valuePaths(layout) {
 function numericLeaves(layout, value, out = {}) {
   const paths = layout ? valuePaths(layout) : [];
   const values = flatten(value);
-  if (values.length !== paths.length) return out;  // read with another layout than known
+  if (values.length !== paths.length) return out; // read with another layout than known
   values.forEach((v, i) => {
     if (typeof v === 'number' || typeof v === 'bigint') out[paths[i]] = Number(v);
   });
@@ -151,7 +174,8 @@ function numericLeaves(layout, value, out = {}) {
 }
 
 function errorBody(e) {
-  if (e && typeof e.code === 'number' && e.result) return { code: e.code, result: e.result, message: e.message };
+  if (e && typeof e.code === 'number' && e.result)
+    return { code: e.code, result: e.result, message: e.message };
   return { message: e && e.message ? e.message : String(e) };
 }
 
@@ -169,15 +193,15 @@ class Explorer extends EventEmitter {
     super();
     this.options = { timeout: 0, allowWrite: false, tick: 500, listConnections: 4, ...options };
     this.ws = null;
-    this.state = 'connecting';  // 'connecting', 'connected', 'disconnected', 'closed'
+    this.state = 'connecting'; // 'connecting', 'connected', 'disconnected', 'closed'
     this.tagList = null;
     this.tagListDone = false;
     this.tagListError = null;
     this.listedAt = 0;
     this.connectedAt = 0;
     this.pins = [];
-    this.pinLayouts = new Map();  // lower-case name -> the client core's layout of a pin
-    this.pinErrors = {};  // pinned name -> why it is not read
+    this.pinLayouts = new Map(); // lower-case name -> the client core's layout of a pin
+    this.pinErrors = {}; // pinned name -> why it is not read
     this.pinChanges = Promise.resolve();
     this.group = null;
     this.groupError = null;
@@ -185,9 +209,13 @@ class Explorer extends EventEmitter {
     this.tick = this.options.tick;
     this.paused = false;
     this.streams = new PageStreams({
-      maxPages: MAX_PAGES, maxPending: MAX_PENDING, stallLimit: STALL_LIMIT,
-      catchUp: (event) => (event === 'state' ? this._event('state', this._stateBody())
-        : this._event('tags', { resync: true })),
+      maxPages: MAX_PAGES,
+      maxPending: MAX_PENDING,
+      stallLimit: STALL_LIMIT,
+      catchUp: (event) =>
+        event === 'state'
+          ? this._event('state', this._stateBody())
+          : this._event('tags', { resync: true }),
     });
     this.files = staticFiles();
     this.timer = null;
@@ -221,8 +249,10 @@ class Explorer extends EventEmitter {
     // The workspace closes after the calls already made; a slow controller
     // does not hold the explorer up for longer than CLOSE_WAIT.
     if (this.ws) {
-      await Promise.race([this.ws.close().catch(() => {}),
-                          new Promise((r) => setTimeout(r, CLOSE_WAIT).unref())]);
+      await Promise.race([
+        this.ws.close().catch(() => {}),
+        new Promise((r) => setTimeout(r, CLOSE_WAIT).unref()),
+      ]);
     }
   }
 
@@ -278,12 +308,16 @@ class Explorer extends EventEmitter {
     this.tagListError = null;
     this._broadcast('tags', { from: 0, names: [], done: false });
     try {
-      const all = await this.ws.tagNames('', (names) => {
-        if (at !== this.connectedAt) return;
-        const from = this.tagList.length;
-        this.tagList.push(...names);
-        this._broadcast('tags', { from, names, done: false });
-      }, { connections: this.options.listConnections });
+      const all = await this.ws.tagNames(
+        '',
+        (names) => {
+          if (at !== this.connectedAt) return;
+          const from = this.tagList.length;
+          this.tagList.push(...names);
+          this._broadcast('tags', { from, names, done: false });
+        },
+        { connections: this.options.listConnections },
+      );
       if (at !== this.connectedAt) return;
       this.tagList = all;
     } catch (e) {
@@ -292,8 +326,13 @@ class Explorer extends EventEmitter {
     }
     this.tagListDone = true;
     this.listedAt = Date.now();
-    this._broadcast('tags', { from: this.tagList.length, names: [], done: true, error: this.tagListError,
-                               ms: this.listedAt - this.connectedAt });
+    this._broadcast('tags', {
+      from: this.tagList.length,
+      names: [],
+      done: true,
+      error: this.tagListError,
+      ms: this.listedAt - this.connectedAt,
+    });
   }
 
   _setState(state, err) {
@@ -306,9 +345,17 @@ class Explorer extends EventEmitter {
   _stateBody() {
     const o = this.options;
     return {
-      state: this.state, connectedAt: this.connectedAt, controller: `${o.host}:${o.port}`, version: this.ws ? this.ws.version : null,
-      allowWrite: !!o.allowWrite, error: this.lastError || null, pins: this.pins, pinErrors: this.pinErrors,
-      tick: this.tick, paused: this.paused, groupError: this.groupError,
+      state: this.state,
+      connectedAt: this.connectedAt,
+      controller: `${o.host}:${o.port}`,
+      version: this.ws ? this.ws.version : null,
+      allowWrite: !!o.allowWrite,
+      error: this.lastError || null,
+      pins: this.pins,
+      pinErrors: this.pinErrors,
+      tick: this.tick,
+      paused: this.paused,
+      groupError: this.groupError,
     };
   }
 
@@ -323,9 +370,14 @@ class Explorer extends EventEmitter {
   // must stay within what the explorer reads at once; otherwise the pins
   // stay as they were and the reason is thrown.
   setPins(names) {
-    if (!Array.isArray(names) || names.length > MAX_PINS ||
-        names.some((n) => typeof n !== 'string' || n === '' || n.length > 259)) {
-      return Promise.reject(Object.assign(new Error(`pins: up to ${MAX_PINS} tag names`), { status: 400 }));
+    if (
+      !Array.isArray(names) ||
+      names.length > MAX_PINS ||
+      names.some((n) => typeof n !== 'string' || n === '' || n.length > 259)
+    ) {
+      return Promise.reject(
+        Object.assign(new Error(`pins: up to ${MAX_PINS} tag names`), { status: 400 }),
+      );
     }
     const change = this.pinChanges.then(() => this._changePins(names));
     this.pinChanges = change.catch(() => {});
@@ -342,7 +394,7 @@ class Explorer extends EventEmitter {
     const layouts = new Map();
     for (const n of unique) {
       const key = n.toLowerCase();
-      layouts.set(key, this.pinLayouts.get(key) || await this._checkPin(n));
+      layouts.set(key, this.pinLayouts.get(key) || (await this._checkPin(n)));
     }
     const total = { bytes: 0, values: 0 };
     for (const layout of layouts.values()) {
@@ -354,7 +406,9 @@ class Explorer extends EventEmitter {
     this.group = null;
     this.pins = unique;
     this.pinLayouts = layouts;
-    this.pinErrors = Object.fromEntries(Object.entries(this.pinErrors).filter(([n]) => seen.has(n.toLowerCase())));
+    this.pinErrors = Object.fromEntries(
+      Object.entries(this.pinErrors).filter(([n]) => seen.has(n.toLowerCase())),
+    );
     this.groupError = null;
     this.isolate = false;
     if (old) await old.close().catch(() => {});
@@ -371,8 +425,10 @@ class Explorer extends EventEmitter {
       const ws = this._needWorkspace();
       const layout = await ws.layout(name);
       if (layout.dims.length) {
-        throw new QXSymError(codes.symResInvalidGroupTag,
-                             `'${name}' is an array: pin its elements, such as ${name}[${layout.lower.join(',')}]`);
+        throw new QXSymError(
+          codes.symResInvalidGroupTag,
+          `'${name}' is an array: pin its elements, such as ${name}[${layout.lower.join(',')}]`,
+        );
       }
       checkMeasure(`'${name}' holds`, measureOf(layout));
       const group = await ws.group([name]);
@@ -402,7 +458,7 @@ class Explorer extends EventEmitter {
         this.isolate = true;
         return this._makeGroup(pins);
       }
-      this.groupError = errorBody(e);  // each reads alone, not together: tried again on the next change
+      this.groupError = errorBody(e); // each reads alone, not together: tried again on the next change
       this._broadcast('state', this._stateBody());
       return null;
     }
@@ -414,7 +470,7 @@ class Explorer extends EventEmitter {
     for (const n of pins.filter((p) => !this.pinErrors[p])) {
       if (pins !== this.pins) return false;
       try {
-        this.pinLayouts.set(n.toLowerCase(), await this._checkPin(n));  // the controller may have changed
+        this.pinLayouts.set(n.toLowerCase(), await this._checkPin(n)); // the controller may have changed
       } catch (e) {
         if (this._lost()) return false;
         this.pinErrors[n] = errorBody(e);
@@ -427,7 +483,9 @@ class Explorer extends EventEmitter {
   setTick(tick, paused) {
     if (tick !== undefined) {
       if (!Number.isInteger(tick) || tick < MIN_TICK || tick > MAX_TICK) {
-        throw Object.assign(new Error(`tick must be ${MIN_TICK} to ${MAX_TICK} ms`), { status: 400 });
+        throw Object.assign(new Error(`tick must be ${MIN_TICK} to ${MAX_TICK} ms`), {
+          status: 400,
+        });
       }
       this.tick = tick;
     }
@@ -447,7 +505,8 @@ class Explorer extends EventEmitter {
     if (this.ticking) return;
     this.ticking = true;
     try {
-      if (!this.paused && this.state === 'connected' && this.pins.length && this.streams.size) await this._readPins();
+      if (!this.paused && this.state === 'connected' && this.pins.length && this.streams.size)
+        await this._readPins();
     } finally {
       this.ticking = false;
       this._schedule();
@@ -459,7 +518,7 @@ class Explorer extends EventEmitter {
     if (!this.group && !this.groupError) {
       const group = await this._makeGroup(pins);
       if (group && pins === this.pins) this.group = group;
-      else if (group) await group.close();  // the pins changed meanwhile
+      else if (group) await group.close(); // the pins changed meanwhile
     }
     const group = this.group;
     if (!group || pins !== this.pins) return;
@@ -477,7 +536,8 @@ class Explorer extends EventEmitter {
     }
     if (group !== this.group) return;
     const numbers = {};
-    for (const n of group.names) numericLeaves(this.pinLayouts.get(n.toLowerCase()), values[n], numbers);
+    for (const n of group.names)
+      numericLeaves(this.pinLayouts.get(n.toLowerCase()), values[n], numbers);
     this._broadcast('values', { t: Date.now(), values, numbers });
   }
 
@@ -494,7 +554,10 @@ class Explorer extends EventEmitter {
 
   _send(res, status, body) {
     const text = toJson(body);
-    res.writeHead(status, { 'Content-Type': 'application/json; charset=utf-8', 'Cache-Control': 'no-store' });
+    res.writeHead(status, {
+      'Content-Type': 'application/json; charset=utf-8',
+      'Cache-Control': 'no-store',
+    });
     res.end(text);
   }
 
@@ -550,17 +613,25 @@ class Explorer extends EventEmitter {
 
   async _handle(req, res) {
     if (!this._hostAllowed(req)) {
-      return this._send(res, 403, { error: { message: 'unknown host name: open the explorer by its address' } });
+      return this._send(res, 403, {
+        error: { message: 'unknown host name: open the explorer by its address' },
+      });
     }
     const target = requestTarget(req.url);
-    if (!target) return this._send(res, 400, { error: { message: 'the request must name a path' } });
+    if (!target)
+      return this._send(res, 400, { error: { message: 'the request must name a path' } });
     const { pathname, params } = target;
-    if (req.method === 'GET' && Object.hasOwn(this.files, pathname)) return this._static(res, this.files[pathname]);
+    if (req.method === 'GET' && Object.hasOwn(this.files, pathname))
+      return this._static(res, this.files[pathname]);
     switch (`${req.method} ${pathname}`) {
-      case 'GET /api/state': return this._send(res, 200, this._stateBody());
-      case 'GET /api/tags': return this._tags(res);
-      case 'GET /api/tag': return this._tag(res, params.get('name') || '');
-      case 'GET /api/events': return this._eventStream(req, res);
+      case 'GET /api/state':
+        return this._send(res, 200, this._stateBody());
+      case 'GET /api/tags':
+        return this._tags(res);
+      case 'GET /api/tag':
+        return this._tag(res, params.get('name') || '');
+      case 'GET /api/events':
+        return this._eventStream(req, res);
       case 'POST /api/pins': {
         await this.setPins((await this._body(req)).names);
         return this._send(res, 200, this._stateBody());
@@ -570,22 +641,31 @@ class Explorer extends EventEmitter {
         this.setTick(b.tick, b.paused);
         return this._send(res, 200, this._stateBody());
       }
-      case 'POST /api/check': return this._send(res, 200, await this._understood(await this._body(req)));
-      case 'POST /api/write': return this._write(res, await this._body(req));
+      case 'POST /api/check':
+        return this._send(res, 200, await this._understood(await this._body(req)));
+      case 'POST /api/write':
+        return this._write(res, await this._body(req));
       default:
-        return this._send(res, 404, { error: { message: `no such resource: ${pathname.slice(0, 100)}` } });
+        return this._send(res, 404, {
+          error: { message: `no such resource: ${pathname.slice(0, 100)}` },
+        });
     }
   }
 
   _static(res, { file, type, data }) {
-    if (!data) return this._send(res, 500, { error: { message: `cannot read ${path.basename(file)}` } });
+    if (!data)
+      return this._send(res, 500, { error: { message: `cannot read ${path.basename(file)}` } });
     res.writeHead(200, { 'Content-Type': type, 'Cache-Control': 'no-cache' });
     res.end(data);
   }
 
   _tags(res) {
-    this._send(res, 200, { names: this.tagList || [], done: !!this.tagListDone, error: this.tagListError,
-                           ms: this.tagListDone ? this.listedAt - this.connectedAt : undefined });
+    this._send(res, 200, {
+      names: this.tagList || [],
+      done: !!this.tagListDone,
+      error: this.tagListError,
+      ms: this.tagListDone ? this.listedAt - this.connectedAt : undefined,
+    });
   }
 
   // A tag's name (members and elements included); patterns are refused, so
@@ -593,8 +673,11 @@ class Explorer extends EventEmitter {
   _checkName(name) {
     if (typeof name !== 'string' || name === '' || name.length > 259 || /[*?]/.test(name)) {
       const code = codes.symResInvalidParameter;
-      throw Object.assign(new Error('a tag name without * or ?, of 1 to 259 characters'),
-                          { status: 400, code, result: resultName(code) });
+      throw Object.assign(new Error('a tag name without * or ?, of 1 to 259 characters'), {
+        status: 400,
+        code,
+        result: resultName(code),
+      });
     }
   }
 
@@ -603,8 +686,13 @@ class Explorer extends EventEmitter {
     const ws = this._needWorkspace();
     const listed = (await ws.tags(name)).find((t) => t.name.toLowerCase() === name.toLowerCase());
     const type = await ws.type(name);
-    const body = { name: listed ? listed.name : name, tagType: listed ? listed.type : type.name,
-                   size: listed ? listed.size : type.size, flags: listed ? listed.flags : null, type };
+    const body = {
+      name: listed ? listed.name : name,
+      tagType: listed ? listed.type : type.name,
+      size: listed ? listed.size : type.size,
+      flags: listed ? listed.flags : null,
+      type,
+    };
     try {
       checkMeasure(`'${name}' holds`, measureOf(await ws.layout(name)));
       body.value = await ws.read(name);
@@ -625,16 +713,23 @@ class Explorer extends EventEmitter {
   // why it cannot be written (a refused text with status 400).
   async _understood(b) {
     if (!this.options.allowWrite) {
-      throw Object.assign(new Error('writes are off: start the explorer with --allow-write'), { status: 403 });
+      throw Object.assign(new Error('writes are off: start the explorer with --allow-write'), {
+        status: 403,
+      });
     }
     if (!b || typeof b.name !== 'string' || typeof b.text !== 'string') {
       throw Object.assign(new Error('a write needs name and text'), { status: 400 });
     }
     this._checkName(b.name);
     const ws = this._needWorkspace();
-    const listed = (await ws.tags(b.name)).find((t) => t.name.toLowerCase() === b.name.toLowerCase());
+    const listed = (await ws.tags(b.name)).find(
+      (t) => t.name.toLowerCase() === b.name.toLowerCase(),
+    );
     if (listed && listed.flags.readOnly) {
-      throw Object.assign(new QXSymError(codes.symResReadOnlyTag, `'${listed.name}' is read-only`), { status: 409 });
+      throw Object.assign(
+        new QXSymError(codes.symResReadOnlyTag, `'${listed.name}' is read-only`),
+        { status: 409 },
+      );
     }
     const layout = await ws.layout(b.name);
     checkMeasure(`'${b.name}' holds`, measureOf(layout));
@@ -642,7 +737,9 @@ class Explorer extends EventEmitter {
       const value = await ws.parse(b.name, b.text);
       return { name: b.name, typeName: layout.typeName, value, shown: shownJson(value) };
     } catch (e) {
-      throw e instanceof QXSymError && e.code === codes.symResInvalidParameter ? Object.assign(e, { status: 400 }) : e;
+      throw e instanceof QXSymError && e.code === codes.symResInvalidParameter
+        ? Object.assign(e, { status: 400 })
+        : e;
     }
   }
 
@@ -654,7 +751,9 @@ class Explorer extends EventEmitter {
 
   _eventStream(req, res) {
     if (!this.streams.open(req, res, `retry: 1000\n${this._event('state', this._stateBody())}`)) {
-      return this._send(res, 503, { error: { message: `${MAX_PAGES} pages are open already: close one` } });
+      return this._send(res, 503, {
+        error: { message: `${MAX_PAGES} pages are open already: close one` },
+      });
     }
     this._schedule(0);
   }

@@ -30,7 +30,11 @@ class PageStreams {
   // maxPages streams are open already (res is left untouched).
   open(req, res, first) {
     if (this.streams.size >= this.maxPages) return false;
-    res.writeHead(200, { 'Content-Type': 'text/event-stream', 'Cache-Control': 'no-store', Connection: 'keep-alive' });
+    res.writeHead(200, {
+      'Content-Type': 'text/event-stream',
+      'Cache-Control': 'no-store',
+      Connection: 'keep-alive',
+    });
     res.write(first);
     const s = { res, missed: new Set(), stalledAt: 0 };
     this.streams.add(s);

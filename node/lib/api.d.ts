@@ -6,13 +6,7 @@ import { EventEmitter } from 'events';
  * BigInt, strings, arrays (nested per dimension) and structures or function
  * blocks as plain objects keyed by member name. */
 export type TagValue =
-  | boolean
-  | number
-  | bigint
-  | string
-  | Buffer
-  | TagValue[]
-  | { [member: string]: TagValue };
+  boolean | number | bigint | string | Buffer | TagValue[] | { [member: string]: TagValue };
 
 /** What a write accepts: as TagValue; integers also as Numbers (whole),
  * BigInts also for the smaller integer types, Buffers for the types read as
@@ -63,8 +57,7 @@ export interface TagInfo {
 }
 
 export type TypeKind =
-  | 'bool' | 'int' | 'uint' | 'real' | 'string'
-  | 'struct' | 'functionBlock' | 'array' | 'unknown';
+  'bool' | 'int' | 'uint' | 'real' | 'string' | 'struct' | 'functionBlock' | 'array' | 'unknown';
 
 /** A plain description of a type. */
 export interface TypeInfo {
@@ -159,11 +152,17 @@ export class Workspace extends EventEmitter {
   tags(filter?: string, options?: ListOptions): Promise<TagInfo[]>;
   /** Names of the global tags matching filter, sorted: one exchange per tag
    * instead of five. onBatch receives each reply's names as they arrive. */
-  tagNames(filter?: string, onBatch?: ((names: string[]) => void) | null,
-           options?: ListOptions): Promise<string[]>;
+  tagNames(
+    filter?: string,
+    onBatch?: ((names: string[]) => void) | null,
+    options?: ListOptions,
+  ): Promise<string[]>;
   /** The description of a tag and those of the named attributes (at most
    * 32) it has; attributes cannot be listed, only asked for by name. */
-  texts(name: string, attributeNames?: string[]): Promise<{ description: string; attributes: Record<string, string> }>;
+  texts(
+    name: string,
+    attributeNames?: string[],
+  ): Promise<{ description: string; attributes: Record<string, string> }>;
   read(name: string): Promise<TagValue>;
   write(name: string, value: TagInput): Promise<void>;
   type(name: string): Promise<TypeInfo>;
@@ -178,7 +177,10 @@ export class Workspace extends EventEmitter {
   group(names: string[]): Promise<Group>;
   /** Changes of the tags, polled with one group read every interval ms
    * (1000). */
-  watch(names: string[], options?: { interval?: number }): AsyncGenerator<TagChange, void, undefined>;
+  watch(
+    names: string[],
+    options?: { interval?: number },
+  ): AsyncGenerator<TagChange, void, undefined>;
   /** Closes the workspace after the calls made before. */
   close(): Promise<void>;
 

@@ -12,14 +12,19 @@ const native = require('./native');
 const { QXSymError, codes, resultName, fromNative } = require('./errors');
 
 // Results after which the connection is taken as lost (reconnect on).
-const LOST = new Set([codes.symResConnectionLost, codes.symResSocketError, codes.symResTimeoutError]);
+const LOST = new Set([
+  codes.symResConnectionLost,
+  codes.symResSocketError,
+  codes.symResTimeoutError,
+]);
 
 function invalid(message) {
   return new QXSymError(codes.symResInvalidParameter, message);
 }
 
 // A listing's connections (the add-on checks them).
-const connectionsOf = (options) => (options && options.connections !== undefined ? options.connections : 1);
+const connectionsOf = (options) =>
+  options && options.connections !== undefined ? options.connections : 1;
 
 class Workspace extends EventEmitter {
   constructor(options, opened) {
@@ -27,12 +32,14 @@ class Workspace extends EventEmitter {
     this._options = options;
     this._opened(opened);
     this._tail = Promise.resolve();
-    this._state = 'open';  // 'open', 'reconnecting', 'closed'
+    this._state = 'open'; // 'open', 'reconnecting', 'closed'
     this._generation = 0;
     this._groups = new Set();
     this._sleepers = new Set();
     const r = options.reconnect;
-    this._reconnect = r ? { initialDelay: 200, maxDelay: 10000, factor: 2, ...(typeof r === 'object' ? r : {}) } : null;
+    this._reconnect = r
+      ? { initialDelay: 200, maxDelay: 10000, factor: 2, ...(typeof r === 'object' ? r : {}) }
+      : null;
   }
 
   _opened(opened) {
@@ -50,7 +57,8 @@ class Workspace extends EventEmitter {
   // or once it is closed.
   _run(job, what) {
     const gate = () => {
-      if (this._state === 'closed') throw new QXSymError(codes.symResInvalidHandle, 'the workspace is closed');
+      if (this._state === 'closed')
+        throw new QXSymError(codes.symResInvalidHandle, 'the workspace is closed');
       if (this._state === 'reconnecting') {
         throw new QXSymError(codes.symResConnectionLost, 'reconnecting to the controller');
       }
@@ -80,9 +88,14 @@ class Workspace extends EventEmitter {
   tags(filter = '', options = {}) {
     return this._run(async (n) => {
       const found = await this._list(n, filter, true, null, connectionsOf(options));
-      return found.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name)).map((t) => ({
-        name: t.name, type: t.type, size: t.size, flags: { readOnly: t.readOnly, bitAddress: t.bitAddress },
-      }));
+      return found
+        .sort((a, b) => (a.name < b.name ? -1 : a.name > b.name))
+        .map((t) => ({
+          name: t.name,
+          type: t.type,
+          size: t.size,
+          flags: { readOnly: t.readOnly, bitAddress: t.bitAddress },
+        }));
     }, `filter '${filter}'`);
   }
 
@@ -147,9 +160,12 @@ class Workspace extends EventEmitter {
     try {
       json = JSON.parse(text);
     } catch (e) {
-      json = undefined;  // a single value needs none
+      json = undefined; // a single value needs none
     }
-    return this._run((n) => n.parse(this._handle, name, text, json, this._options.encoding), `'${name}'`);
+    return this._run(
+      (n) => n.parse(this._handle, name, text, json, this._options.encoding),
+      `'${name}'`,
+    );
   }
 
   // The description of a tag and the texts of those of the named
@@ -235,30 +251,41 @@ class Workspace extends EventEmitter {
     const old = this._handle;
     this._handle = 0;
     this.emit('disconnect', err);
-    native().close(old).catch(() => {});
+    native()
+      .close(old)
+      .catch(() => {});
     this._reopen().catch(() => {});
   }
 
   async _reopen() {
     const { initialDelay, maxDelay, factor } = this._reconnect;
-    for (let delay = initialDelay; this._state === 'reconnecting'; delay = Math.min(delay * factor, maxDelay)) {
+    for (
+      let delay = initialDelay;
+      this._state === 'reconnecting';
+      delay = Math.min(delay * factor, maxDelay)
+    ) {
       await this._sleep(delay);
       if (this._state !== 'reconnecting') return;
       const opened = await open(this._options).catch(() => null);
       if (!opened) continue;
-      if (this._state !== 'reconnecting') return native().close(opened.session);  // closed meanwhile
+      if (this._state !== 'reconnecting') return native().close(opened.session); // closed meanwhile
       this._opened(opened);
       try {
         // A group whose tags are gone fails its calls with the reason.
         for (const g of this._groups) {
-          g._broken = await g._create().then(() => null, (e) => {
-            const err = fromNative(e, 'group');
-            if (LOST.has(err.code)) throw err;
-            return err;
-          });
+          g._broken = await g._create().then(
+            () => null,
+            (e) => {
+              const err = fromNative(e, 'group');
+              if (LOST.has(err.code)) throw err;
+              return err;
+            },
+          );
         }
       } catch (e) {
-        await native().close(this._handle).catch(() => {});
+        await native()
+          .close(this._handle)
+          .catch(() => {});
         this._handle = 0;
         continue;
       }
@@ -274,7 +301,7 @@ class Group {
     this._ws = ws;
     this.names = names;
     this._closed = false;
-    this._broken = null;  // why the group could not be made again after a reconnect
+    this._broken = null; // why the group could not be made again after a reconnect
   }
 
   // Reads the members once: each must be there (a job).
@@ -303,11 +330,17 @@ class Group {
       if (values === null || typeof values !== 'object') throw invalid('values must be an object');
       const unknown = Object.keys(values).find((key) => !this.names.includes(key));
       if (unknown !== undefined) {
-        throw new QXSymError(codes.symResInvalidGroupTag, `'${unknown}' is not a member of the group`);
+        throw new QXSymError(
+          codes.symResInvalidGroupTag,
+          `'${unknown}' is not a member of the group`,
+        );
       }
       const missing = this.names.find((name) => !(name in values));
       if (missing !== undefined) throw invalid(`no value for member '${missing}'`);
-      return n.write(this._ws._handle, this.names.map((name) => ({ path: name, value: values[name] })));
+      return n.write(
+        this._ws._handle,
+        this.names.map((name) => ({ path: name, value: values[name] })),
+      );
     }, 'group write');
   }
 

@@ -14,8 +14,11 @@ function findAddon() {
   ].filter(Boolean);
   const found = candidates.find((file) => fs.existsSync(file));
   if (!found) {
-    throw new Error('qxsymbols: qxsymbols_async.node not found (looked at ' +
-                    candidates.join(', ') + '); build it or set QXSYMBOLS_ASYNC_ADDON');
+    throw new Error(
+      'qxsymbols: qxsymbols_async.node not found (looked at ' +
+        candidates.join(', ') +
+        '); build it or set QXSYMBOLS_ASYNC_ADDON',
+    );
   }
   return found;
 }

@@ -11,8 +11,9 @@ const source = path.resolve(process.env.QXSYMBOLS_SOURCE_ROOT || path.join(pkg, 
 const target = path.join(pkg, 'native');
 
 if (!fs.existsSync(path.join(source, 'include', 'QXSymbols.h'))) {
-  console.error('qxsymbols: no library sources at ' + source +
-                ' (set QXSYMBOLS_SOURCE_ROOT to the checkout)');
+  console.error(
+    'qxsymbols: no library sources at ' + source + ' (set QXSYMBOLS_SOURCE_ROOT to the checkout)',
+  );
   process.exit(1);
 }
 fs.rmSync(target, { recursive: true, force: true });

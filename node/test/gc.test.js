@@ -9,7 +9,7 @@ const { m } = require('./support');
 const externalMemory = require(process.env.QXSYM_NODE_PROBE);
 
 const COUNT = 5000;
-const PER_OBJECT = 1000;  // bytes each address reports to the engine
+const PER_OBJECT = 1000; // bytes each address reports to the engine
 
 async function collect() {
   // Finalizers run after the collection, from the event loop.
@@ -25,7 +25,9 @@ test('collected addresses free their records and external memory', async () => {
   await collect();
   const before = externalMemory();
   let collected = 0;
-  const registry = new FinalizationRegistry(() => { ++collected; });
+  const registry = new FinalizationRegistry(() => {
+    ++collected;
+  });
   (() => {
     const live = [];
     for (let i = 0; i < COUNT; ++i) {

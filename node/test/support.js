@@ -14,10 +14,11 @@ const MODEL = path.join(__dirname, 'model.json');
 function startSim(extraArgs = []) {
   const program = process.env.QXSYM_SIM;
   if (!program) throw new Error('QXSYM_SIM must name the qxsym-sim program');
-  const child = spawn(program,
-                      ['--model', MODEL, '--host', '127.0.0.1', '--port', '0', '--scan', '0',
-                       ...extraArgs],
-                      { stdio: ['ignore', 'pipe', 'inherit'] });
+  const child = spawn(
+    program,
+    ['--model', MODEL, '--host', '127.0.0.1', '--port', '0', '--scan', '0', ...extraArgs],
+    { stdio: ['ignore', 'pipe', 'inherit'] },
+  );
   const exited = new Promise((resolve) => child.once('exit', (code) => resolve(code)));
   return new Promise((resolve, reject) => {
     const lines = readline.createInterface({ input: child.stdout });

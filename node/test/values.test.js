@@ -40,8 +40,10 @@ test('functions with an output parameter return [result, value]', () => {
   assert.deepStrictEqual(m.QXSym_GetTagDescr(flag, ' '.repeat(40)), [m.symResOk, 7]);
   assert.deepStrictEqual(m.QXSym_GetTagDataType(flag, ''), [m.symResInvalidBuffer, 5]);
   assert.deepStrictEqual(m.QXSym_GetTagAttribute(flag, 'unit', ' '.repeat(9)), [m.symResOk, 5]);
-  assert.deepStrictEqual(m.QXSym_GetTagAttribute(flag, 'none', ' '.repeat(9))[0],
-                         m.symResAttributeNotFound);
+  assert.deepStrictEqual(
+    m.QXSym_GetTagAttribute(flag, 'none', ' '.repeat(9))[0],
+    m.symResAttributeNotFound,
+  );
   assert.deepStrictEqual(m.QXSym_GetGlobalTagsMap(ws), [m.symResNotImplemented, 0]);
   // Handles come back as numbers that the other functions accept unchanged.
   const [result, again] = m.QXSym_GetGlobalTag(ws, 'Flag');
@@ -54,10 +56,22 @@ test('functions with an output parameter return [result, value]', () => {
 
 test('GetTagValue_double reads every type of its table', () => {
   const expected = {
-    S8: -5, U8: 7, I16: -1234, U16: 54321, I32: -2000000000, U32: 4000000000,
-    I64: -9000000000000000000, U64: 18000000000000000000, B8: 165, W16: 4660, DW32: 305419896,
-    R32: 2.5, R64: 1.5,
-    LW64: 0, Text: 0, Flag: 0,  // names not in the table give 0
+    S8: -5,
+    U8: 7,
+    I16: -1234,
+    U16: 54321,
+    I32: -2000000000,
+    U32: 4000000000,
+    I64: -9000000000000000000,
+    U64: 18000000000000000000,
+    B8: 165,
+    W16: 4660,
+    DW32: 305419896,
+    R32: 2.5,
+    R64: 1.5,
+    LW64: 0,
+    Text: 0,
+    Flag: 0, // names not in the table give 0
   };
   for (const [name, value] of Object.entries(expected)) {
     assert.strictEqual(m.GetTagValue_double(tag(name)), value, name);
@@ -68,12 +82,26 @@ test('GetTagValue_double reads every type of its table', () => {
 
 test('SetTagValue_double converts by the type name, as read back', () => {
   const cases = [
-    ['U8', 300, 44], ['U8', -1, 0], ['S8', 200.7, -56], ['U16', 65535.9, 65535],
-    ['U16', 70000, 4464], ['I16', -40000, 25536], ['I16', -7.9, -7], ['I32', 3e9, 2147483647],
-    ['I32', -3e9, -2147483648], ['U32', 5e9, 4294967295], ['U32', -5, 0], ['B8', 263, 7],
-    ['W16', 65537, 1], ['DW32', 4294967296, 4294967295], ['I64', -(2 ** 53), -(2 ** 53)],
-    ['U64', 2 ** 70, 2 ** 64], ['U64', -1, 0], ['R32', 0.1, Math.fround(0.1)],
-    ['R32', -1e300, -Infinity], ['R64', -2.25, -2.25],
+    ['U8', 300, 44],
+    ['U8', -1, 0],
+    ['S8', 200.7, -56],
+    ['U16', 65535.9, 65535],
+    ['U16', 70000, 4464],
+    ['I16', -40000, 25536],
+    ['I16', -7.9, -7],
+    ['I32', 3e9, 2147483647],
+    ['I32', -3e9, -2147483648],
+    ['U32', 5e9, 4294967295],
+    ['U32', -5, 0],
+    ['B8', 263, 7],
+    ['W16', 65537, 1],
+    ['DW32', 4294967296, 4294967295],
+    ['I64', -(2 ** 53), -(2 ** 53)],
+    ['U64', 2 ** 70, 2 ** 64],
+    ['U64', -1, 0],
+    ['R32', 0.1, Math.fround(0.1)],
+    ['R32', -1e300, -Infinity],
+    ['R64', -2.25, -2.25],
     ['I32', NaN, 0],
   ];
   for (const [name, written, read] of cases) {
@@ -85,19 +113,32 @@ test('SetTagValue_double converts by the type name, as read back', () => {
 test('SetTagValue_double refuses a type it cannot convert and sends nothing', () => {
   const lw = tag('LW64');
   assert.strictEqual(m.GetTagValue_string(lw), '\u0007');
-  assert.throws(() => m.SetTagValue_double(lw, 1), (e) => e === 'ERROR: SetTagValue_double returned 47');
+  assert.throws(
+    () => m.SetTagValue_double(lw, 1),
+    (e) => e === 'ERROR: SetTagValue_double returned 47',
+  );
   assert.strictEqual(m.GetTagValue_string(lw), '\u0007');
-  assert.throws(() => m.SetTagValue_double(tag('Valve'), 1),
-                (e) => e === 'ERROR: SetTagValue_double returned 47');
+  assert.throws(
+    () => m.SetTagValue_double(tag('Valve'), 1),
+    (e) => e === 'ERROR: SetTagValue_double returned 47',
+  );
   // A type name that does not fit 10 bytes fails in the library.
-  assert.throws(() => m.SetTagValue_double(tag('LongType'), 1),
-                (e) => e === 'ERROR: QXSym_GetTagDataType returned 10');
-  assert.throws(() => m.GetTagValue_double(tag('LongType')),
-                (e) => e === 'ERROR: QXSym_GetTagDataType returned 10');
-  assert.throws(() => m.getTagDataType(tag('LongType')),
-                (e) => e === 'ERROR: QXSym_GetTagDataType returned 10');
-  assert.throws(() => m.SetTagValue_double(tag('Locked'), 1),
-                (e) => e === 'ERROR: QXSym_SetTagValue_Ptr returned 16');
+  assert.throws(
+    () => m.SetTagValue_double(tag('LongType'), 1),
+    (e) => e === 'ERROR: QXSym_GetTagDataType returned 10',
+  );
+  assert.throws(
+    () => m.GetTagValue_double(tag('LongType')),
+    (e) => e === 'ERROR: QXSym_GetTagDataType returned 10',
+  );
+  assert.throws(
+    () => m.getTagDataType(tag('LongType')),
+    (e) => e === 'ERROR: QXSym_GetTagDataType returned 10',
+  );
+  assert.throws(
+    () => m.SetTagValue_double(tag('Locked'), 1),
+    (e) => e === 'ERROR: QXSym_SetTagValue_Ptr returned 16',
+  );
 });
 
 test('booleans read any non-zero byte and write 1 or 0', () => {
@@ -113,24 +154,31 @@ test('booleans read any non-zero byte and write 1 or 0', () => {
   m.SetTagValue_bool(tag('Off'), false);
   assert.strictEqual(m.GetTagValue_bool(tag('Off')), false);
   // An 8-byte value does not fit the 4-byte buffer: the library says so.
-  assert.throws(() => m.GetTagValue_bool(tag('R64')),
-                (e) => e === 'ERROR: QXSym_GetTagValue_Ptr returned 10');
+  assert.throws(
+    () => m.GetTagValue_bool(tag('R64')),
+    (e) => e === 'ERROR: QXSym_GetTagValue_Ptr returned 10',
+  );
 });
 
 test('strings: the text, its zero and zeros, cut to the data size less one', () => {
-  const t = tag('Text');  // STRING[8]: data size 9
+  const t = tag('Text'); // STRING[8]: data size 9
   assert.strictEqual(m.GetTagValue_string(t), 'abc');
   const cases = [
-    ['hello', 'hello'], ['', ''], ['12345678', '12345678'], ['123456789abc', '12345678'],
-    ['abcdefgé', 'abcdefg'],  // never half a character
-    ['xy', 'xy'],             // nothing of the longer text before shows through
+    ['hello', 'hello'],
+    ['', ''],
+    ['12345678', '12345678'],
+    ['123456789abc', '12345678'],
+    ['abcdefgé', 'abcdefg'], // never half a character
+    ['xy', 'xy'], // nothing of the longer text before shows through
   ];
   for (const [written, read] of cases) {
     m.SetTagValue_string(t, written);
     assert.strictEqual(m.GetTagValue_string(t), read, written);
   }
-  assert.throws(() => m.SetTagValue_string(tag('Locked'), 'x'),
-                (e) => e === 'ERROR: QXSym_SetTagValue_Ptr returned 16');
+  assert.throws(
+    () => m.SetTagValue_string(tag('Locked'), 'x'),
+    (e) => e === 'ERROR: QXSym_SetTagValue_Ptr returned 16',
+  );
 });
 
 // Runs body in a child process and returns its stdout and what it reported.
@@ -170,8 +218,13 @@ test('an invalid handle passes silently: nothing printed, thrown or sent', () =>
     report.setString = catchIt(() => m.SetTagValue_string(tag, 'x'));`);
   assert.strictEqual(stdout, '');
   assert.deepStrictEqual(report, {
-    bool: { value: false }, double: { value: 0 }, string: { value: '' }, type: { value: '' },
-    setBool: {}, setDouble: {}, setString: {},
+    bool: { value: false },
+    double: { value: 0 },
+    string: { value: '' },
+    type: { value: '' },
+    setBool: {},
+    setDouble: {},
+    setString: {},
   });
 });
 
@@ -185,8 +238,10 @@ test('a controller that stops answering gives the time-out text', async () => {
   const state = () => fs.readFileSync(`/proc/${stalled.pid}/stat`, 'utf8').split(') ')[1][0];
   while (state() !== 'T') await new Promise((resolve) => setImmediate(resolve));
   try {
-    assert.throws(() => m.GetTagValue_bool(t),
-                  (e) => e === 'ERROR: QXSym_GetTagValue_Ptr returned 13');
+    assert.throws(
+      () => m.GetTagValue_bool(t),
+      (e) => e === 'ERROR: QXSym_GetTagValue_Ptr returned 13',
+    );
   } finally {
     process.kill(stalled.pid, 'SIGCONT');
     m.QXSym_CloseWorkspace(ws2);
@@ -197,9 +252,9 @@ test('a controller that stops answering gives the time-out text', async () => {
 test('an address can never open a direct-access workspace from JavaScript', () => {
   const a = new m.QXSymServerAddress();
   a.protocol = m.symProtDirectAccess;
-  a.ip = 'AAAAAAAA';  // read as a table address, it would point anywhere
+  a.ip = 'AAAAAAAA'; // read as a table address, it would point anywhere
   assert.deepStrictEqual(m.QXSym_OpenWorkspace(0, a), [m.symResInvalidAddress, 0]);
-  a.protocol = 1;  // no such protocol on this build: the library refuses it
+  a.protocol = 1; // no such protocol on this build: the library refuses it
   assert.deepStrictEqual(m.QXSym_OpenWorkspace(0, a), [m.symResInvalidAddress, 0]);
 });
 
@@ -207,9 +262,15 @@ test('every function reaches the library with open handles and null pointers', (
   const os = require('os');
   const handles = { QXSymWorkspaceHandle: ws, QXSymTagHandle: tag('I16') };
   const text = path.join(os.tmpdir(), 'qxsym-no-such-folder', 'x');
-  const skip = new Set(['QXSym_Init', 'QXSym_Shutdown', 'QXSym_CloseWorkspace', 'QXSym_CloseTag',
-                        'QXSym_FreeTagList', 'QXSymServerAddress']);
-  let reached = 0;  // functions whose call went through to the library
+  const skip = new Set([
+    'QXSym_Init',
+    'QXSym_Shutdown',
+    'QXSym_CloseWorkspace',
+    'QXSym_CloseTag',
+    'QXSym_FreeTagList',
+    'QXSymServerAddress',
+  ]);
+  let reached = 0; // functions whose call went through to the library
   const names = Object.keys(m).filter((k) => typeof m[k] === 'function' && !skip.has(k));
   for (const name of names) {
     const args = new Array(m[name].length).fill(null);
@@ -220,15 +281,23 @@ test('every function reaches the library with open handles and null pointers', (
         m[name](...args);
         went = true;
       } catch (e) {
-        went = typeof e === 'string';  // a convenience function's library failure
+        went = typeof e === 'string'; // a convenience function's library failure
         if (went) break;
         const count = /^Illegal number of arguments/.test(e.message) && args.push(null);
         const kind = /argument (\d+) of type '([^']+)'/.exec(e.message);
         if (count) continue;
         assert.ok(kind, `${name}: ${e.message || e}`);
         const type = kind[2];
-        args[kind[1] - 1] = type in handles ? handles[type] : /Handle$/.test(type) ? 12345
-                          : /TCHAR|char/.test(type) ? text : /bool$/.test(type) ? true : 1;
+        args[kind[1] - 1] =
+          type in handles
+            ? handles[type]
+            : /Handle$/.test(type)
+              ? 12345
+              : /TCHAR|char/.test(type)
+                ? text
+                : /bool$/.test(type)
+                  ? true
+                  : 1;
       }
     }
     reached += went ? 1 : 0;
@@ -240,8 +309,12 @@ test('every function reaches the library with open handles and null pointers', (
 test('a value beyond what one call moves is refused by the library, not allocated', () => {
   const big = tag('Big');
   assert.deepStrictEqual(m.QXSym_GetTagDataSize(big), [m.symResOk, 70000]);
-  assert.throws(() => m.GetTagValue_string(big),
-                (e) => e === 'ERROR: QXSym_GetTagValue_Ptr returned 10');
-  assert.throws(() => m.SetTagValue_string(big, 'x'),
-                (e) => e === 'ERROR: QXSym_SetTagValue_Ptr returned 5');
+  assert.throws(
+    () => m.GetTagValue_string(big),
+    (e) => e === 'ERROR: QXSym_GetTagValue_Ptr returned 10',
+  );
+  assert.throws(
+    () => m.SetTagValue_string(big, 'x'),
+    (e) => e === 'ERROR: QXSym_SetTagValue_Ptr returned 5',
+  );
 });

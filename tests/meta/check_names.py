@@ -22,8 +22,21 @@ RESULT_DOC = "docs/guide/result-codes.md"
 NODE_CONSTANTS = "node/src/QXSymbols_wrap.cpp"
 NODE_TYPES = "node/index.d.ts"
 # Trees scanned for mentions of the names.
-SCANNED = ("include", "src", "sim", "cli", "bridge", "node", "python", "docs", "examples",
-           "tests", "bench", "fuzz", "README.md")
+SCANNED = (
+    "include",
+    "src",
+    "sim",
+    "cli",
+    "bridge",
+    "node",
+    "python",
+    "docs",
+    "examples",
+    "tests",
+    "bench",
+    "fuzz",
+    "README.md",
+)
 SKIPPED_DIRS = {"node_modules", "build", ".git", "__pycache__"}
 SUFFIXES = (".h", ".c", ".cpp", ".js", ".ts", ".py", ".md", ".json", ".toml", ".1", ".txt")
 
@@ -139,14 +152,16 @@ def check_version(c, parts):
     if text is not None:
         m = re.search(r"^__version__\s*=\s*\"([^\"]*)\"", text, re.M)
         if not m or m.group(1) != full:
-            c.fail("python/qxsymbols/__init__.py", f"__version__ is not \"{full}\"")
+            c.fail("python/qxsymbols/__init__.py", f'__version__ is not "{full}"')
     text = c.need("python/pyproject.toml")
     if text is not None:
         m = re.search(r"^version\s*=\s*\"([^\"]*)\"", text, re.M)
         if m and m.group(1) != full:
             c.fail("python/pyproject.toml", f"version {m.group(1)} is not {full}")
         if not m and "qxsymbols.__version__" not in text:
-            c.fail("python/pyproject.toml", "the version is neither written nor taken from the package")
+            c.fail(
+                "python/pyproject.toml", "the version is neither written nor taken from the package"
+            )
     text = c.need("node/package.json")
     if text is not None:
         version = json.loads(text).get("version")
@@ -186,7 +201,9 @@ def main(argv):
     if c.errors:
         print(f"{len(c.errors)} disagreement(s) with {HEADER}", file=sys.stderr)
         return 1
-    print(f"{len(results)} result names, {len(flags)} flags and version {'.'.join(parts or [])} agree")
+    print(
+        f"{len(results)} result names, {len(flags)} flags and version {'.'.join(parts or [])} agree"
+    )
     return 0
 
 

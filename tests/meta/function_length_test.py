@@ -30,9 +30,9 @@ def fixture():
         "};\n"
         "int Tricky(int x) {\n"
         "  // a comment with } and { and }\n"
-        "  const char* s = \"}}}{\";\n"
+        '  const char* s = "}}}{";\n'
         "  char c = '}';\n"
-        "  const char* raw = R\"(\n}\n}\n)\";\n"
+        '  const char* raw = R"(\n}\n}\n)";\n'
         "#define BRACE }\n"
         "  auto f = [&](int y) {\n" + body(10) + "    return y;\n  };\n"
         "  return x + f(1) + c + (s != raw);\n"
@@ -41,7 +41,7 @@ def fixture():
         "  auto f = [&](int y) {\n" + body(60) + "    return y;\n  };\n"
         "  return f(x);\n}\n"  # 66: reported as one function
         "}  // namespace outer\n"
-        "extern \"C\" {\n"
+        'extern "C" {\n'
         "int CApi(int x) {\n" + body(61) + "  return x;\n}\n"  # 64: reported
         "}\n"
     )
@@ -51,9 +51,10 @@ def main(argv):
     spec = importlib.util.spec_from_file_location("checker", argv[1])
     checker = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(checker)
-    found = [(sig.split("(")[0].split()[-1], n) for _, n, sig in checker.long_functions(fixture(), 60)]
-    wanted = [("OneOver", 61), ("Inline", 72), ("Lambdas", 66),
-              ("CApi", 64)]
+    found = [
+        (sig.split("(")[0].split()[-1], n) for _, n, sig in checker.long_functions(fixture(), 60)
+    ]
+    wanted = [("OneOver", 61), ("Inline", 72), ("Lambdas", 66), ("CApi", 64)]
     if found != wanted:
         print(f"found {found}\nwanted {wanted}", file=sys.stderr)
         return 1

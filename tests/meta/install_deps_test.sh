@@ -43,7 +43,7 @@ list=$(wanted demo)
 expect demo yes cmake g++ libcli11-dev nlohmann-json3-dev libgtest-dev
 expect demo no mingw-w64 wine64 chromium mypy clang doxygen python3-pytest
 list=$(wanted test)
-expect test yes chromium mypy python3-pytest python3-wheel doxygen clang-format libgtest-dev
+expect test yes chromium mypy python3-pytest python3-wheel doxygen clang-format black flake8 libgtest-dev
 expect test no mingw-w64 wine64 clang
 list=$(wanted windows)
 expect windows yes mingw-w64 wine64 googletest cmake

@@ -9,12 +9,12 @@ port = int(os.environ["QXSYM_PORT"])
 with qxsymbols.connect(host, port=port, timeout=2.0) as ws:
     print(ws.version)
     print(ws.tags("Cnt*"))
-    print(ws.read("Recipe"))               # a structure as a dict
-    ws.write("Recipe", {"Id": 43})         # only the members given are written
-    print(ws.read("Grid"))                 # an array as nested lists
+    print(ws.read("Recipe"))  # a structure as a dict
+    ws.write("Recipe", {"Id": 43})  # only the members given are written
+    print(ws.read("Grid"))  # an array as nested lists
 
     with ws.group(["CntInt", "Line.Speed"]) as g:
-        values = g.read()                  # one exchange for all members
+        values = g.read()  # one exchange for all members
         values["CntInt"] += 1
         g.write(values)
 
@@ -25,5 +25,5 @@ with qxsymbols.connect(host, port=port, timeout=2.0) as ws:
 
     try:
         ws.write("SerialNumber", "X")
-    except qxsymbols.QXSymError as e:      # the result code travels with the error
+    except qxsymbols.QXSymError as e:  # the result code travels with the error
         print("refused:", e)

@@ -33,11 +33,17 @@ async function main() {
     const r = await page.evaluate(async () => {
       const s = await (await fetch('api/state')).json();
       const count = document.getElementById('count').textContent;
-      return { connectedAt: s.connectedAt, first: Number(document.body.dataset.firstRowsAt),
-               all: Number(document.body.dataset.listedAt), count };
+      return {
+        connectedAt: s.connectedAt,
+        first: Number(document.body.dataset.firstRowsAt),
+        all: Number(document.body.dataset.listedAt),
+        count,
+      };
     });
-    console.log(`${tags} tags${connections.length ? `, ${process.argv[3]} connections` : ''}: first rows after ${r.first - r.connectedAt} ms, whole list after ` +
-                `${r.all - r.connectedAt} ms (${r.count})`);
+    console.log(
+      `${tags} tags${connections.length ? `, ${process.argv[3]} connections` : ''}: first rows after ${r.first - r.connectedAt} ms, whole list after ` +
+        `${r.all - r.connectedAt} ms (${r.count})`,
+    );
   } finally {
     await browser.close();
     await stop(explorer.child);

@@ -8,19 +8,27 @@
   const MAX_POINTS = 20000;
 
   const state = { server: null, tags: [], shown: [], selected: null, detail: null, pending: null };
-  const history = { t: [], series: new Map() };  // path -> array aligned with t
+  const history = { t: [], series: new Map() }; // path -> array aligned with t
   let chart = null;
   let chartKeys = '';
   let redraw = false;
   const SHOWN_SERIES = 4;
   const shownSeries = new Set();
   const hiddenSeries = new Set();
-  const compact = (v) => (Math.abs(v) >= 1e5 || (v !== 0 && Math.abs(v) < 1e-3) ? v.toExponential(2) : String(+v.toPrecision(6)));
+  const compact = (v) =>
+    Math.abs(v) >= 1e5 || (v !== 0 && Math.abs(v) < 1e-3)
+      ? v.toExponential(2)
+      : String(+v.toPrecision(6));
 
   async function api(path, body) {
-    const init = body === undefined ? {} : {
-      method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
-    };
+    const init =
+      body === undefined
+        ? {}
+        : {
+            method: 'POST',
+            headers: { 'Content-Type': 'application/json' },
+            body: JSON.stringify(body),
+          };
     const res = await fetch(path, init);
     const data = await res.json().catch(() => ({ error: { message: `HTTP ${res.status}` } }));
     if (!res.ok) throw Object.assign(new Error(data.error && data.error.message), data.error || {});
@@ -28,7 +36,9 @@
   }
 
   function errorText(e) {
-    return e.result ? `${e.result}: ${e.message.replace(new RegExp(`^${e.result}( \\(\\d+\\))?:? ?`), '')}` : e.message;
+    return e.result
+      ? `${e.result}: ${e.message.replace(new RegExp(`^${e.result}( \\(\\d+\\))?:? ?`), '')}`
+      : e.message;
   }
 
   function el(tag, cls, text) {
@@ -51,14 +61,22 @@
     const conn = $('conn');
     conn.dataset.state = s.state;
     conn.className = `conn ${s.state}`;
-    conn.textContent = s.state === 'connected' ? `connected${s.version ? ' (' + s.version + ')' : ''}`
-      : s.state === 'disconnected' ? 'disconnected: reconnecting...'
-      : s.state === 'unreachable' ? 'explorer unreachable' : 'connecting...';
+    conn.textContent =
+      s.state === 'connected'
+        ? `connected${s.version ? ' (' + s.version + ')' : ''}`
+        : s.state === 'disconnected'
+          ? 'disconnected: reconnecting...'
+          : s.state === 'unreachable'
+            ? 'explorer unreachable'
+            : 'connecting...';
     if (s.error && s.state !== 'connected') conn.title = errorText(s.error);
-    $('controller').textContent = `controller ${s.controller}${s.allowWrite ? ' - writes allowed' : ''}`;
+    $('controller').textContent =
+      `controller ${s.controller}${s.allowWrite ? ' - writes allowed' : ''}`;
     if (document.activeElement !== $('tick')) $('tick').value = s.tick;
     $('pause').textContent = s.paused ? 'Resume' : 'Pause';
-    $('groupError').textContent = s.groupError ? `Pinned tags cannot be read together: ${errorText(s.groupError)}` : '';
+    $('groupError').textContent = s.groupError
+      ? `Pinned tags cannot be read together: ${errorText(s.groupError)}`
+      : '';
     renderPins();
     if (state.detail) $('pin').textContent = s.pins.includes(state.detail.name) ? 'Unpin' : 'Pin';
     // The chart shows pinned tags only: unpinned ones leave it.
@@ -117,7 +135,11 @@
     if (m.from > state.tags.length) return loadTags();
     state.tags.push(...m.names.slice(state.tags.length - m.from));
     if (m.done) tagsDone(m);
-    else if (!state.listTimer) state.listTimer = setTimeout(() => { state.listTimer = null; applyFilter(true); }, 100);
+    else if (!state.listTimer)
+      state.listTimer = setTimeout(() => {
+        state.listTimer = null;
+        applyFilter(true);
+      }, 100);
   }
 
   function tagsDone(m) {
@@ -137,7 +159,14 @@
     const f = filter.trim().toLowerCase();
     if (!f) return () => true;
     if (/[*?]/.test(f)) {
-      const re = new RegExp('^' + f.replace(/[.+^${}()|[\]\\]/g, '\\$&').replace(/\*/g, '.*').replace(/\?/g, '.') + '$');
+      const re = new RegExp(
+        '^' +
+          f
+            .replace(/[.+^${}()|[\]\\]/g, '\\$&')
+            .replace(/\*/g, '.*')
+            .replace(/\?/g, '.') +
+          '$',
+      );
       return (name) => re.test(name.toLowerCase());
     }
     return (name) => name.toLowerCase().includes(f);
@@ -147,8 +176,13 @@
     const match = matcher($('filter').value);
     state.shown = state.tags.filter(match);
     const total = state.tags.length;
-    $('count').textContent = `${state.shown.length} of ${total} tags` +
-      (!state.listDone ? ' (listing...)' : state.listMs !== undefined ? ` (listed in ${state.listMs} ms)` : '') +
+    $('count').textContent =
+      `${state.shown.length} of ${total} tags` +
+      (!state.listDone
+        ? ' (listing...)'
+        : state.listMs !== undefined
+          ? ` (listed in ${state.listMs} ms)`
+          : '') +
       (state.listError ? ` - ${errorText(state.listError)}` : '');
     $('spacer').style.height = `${state.shown.length * ROW}px`;
     if (keepScroll !== true) $('list').scrollTop = 0;
@@ -159,7 +193,10 @@
   function renderRows() {
     const list = $('list');
     const first = Math.max(0, Math.floor(list.scrollTop / ROW) - 5);
-    const last = Math.min(state.shown.length, Math.ceil((list.scrollTop + list.clientHeight) / ROW) + 5);
+    const last = Math.min(
+      state.shown.length,
+      Math.ceil((list.scrollTop + list.clientHeight) / ROW) + 5,
+    );
     for (const r of [...list.querySelectorAll('.row')]) r.remove();
     const frag = document.createDocumentFragment();
     for (let i = first; i < last; i++) {
@@ -171,20 +208,35 @@
       frag.append(row);
     }
     list.append(frag);
-    if (last > first && !document.body.dataset.firstRowsAt) document.body.dataset.firstRowsAt = String(Date.now());
+    if (last > first && !document.body.dataset.firstRowsAt)
+      document.body.dataset.firstRowsAt = String(Date.now());
   }
 
   // ---- the selected tag ----------------------------------------------------
 
   function valueTree(value, type) {
     const box = el('div');
-    const leaf = (v) => el('span', 'v', typeof v === 'string' && type && type.kind !== 'string' && /^-?\d+$/.test(v) ? v : show(v));
-    if (type && (type.kind === 'struct' || type.kind === 'functionBlock') && value && typeof value === 'object') {
+    const leaf = (v) =>
+      el(
+        'span',
+        'v',
+        typeof v === 'string' && type && type.kind !== 'string' && /^-?\d+$/.test(v) ? v : show(v),
+      );
+    if (
+      type &&
+      (type.kind === 'struct' || type.kind === 'functionBlock') &&
+      value &&
+      typeof value === 'object'
+    ) {
       for (const m of type.members) {
         const node = el('div', 'node');
         const sub = value[m.name];
         node.append(el('span', 'k', `${m.name}: `));
-        if (m.type.kind === 'struct' || m.type.kind === 'functionBlock' || m.type.kind === 'array') {
+        if (
+          m.type.kind === 'struct' ||
+          m.type.kind === 'functionBlock' ||
+          m.type.kind === 'array'
+        ) {
           node.append(el('span', 't', m.type.name), valueTree(sub, m.type));
         } else node.append(leaf(sub));
         box.append(node);
@@ -192,7 +244,9 @@
     } else if (Array.isArray(value)) {
       // Elements go by their declared indices, one dimension at a time.
       const many = type && type.dims && type.dims.length > 1;
-      const inner = many ? { ...type, dims: type.dims.slice(1), lower: type.lower.slice(1) } : type && type.element;
+      const inner = many
+        ? { ...type, dims: type.dims.slice(1), lower: type.lower.slice(1) }
+        : type && type.element;
       const first = type && type.lower ? type.lower[0] : 0;
       value.forEach((v, i) => {
         const node = el('div', 'node');
@@ -207,11 +261,15 @@
 
   function typeTree(type, label) {
     const node = el('div', 'node');
-    node.append(el('span', 'k', label ? `${label}: ` : ''), el('span', 'v', type.name),
-                el('span', 't', ` ${type.kind}, ${type.size} bytes`));
+    node.append(
+      el('span', 'k', label ? `${label}: ` : ''),
+      el('span', 'v', type.name),
+      el('span', 't', ` ${type.kind}, ${type.size} bytes`),
+    );
     if (type.dims) node.append(el('span', 't', `, dims ${type.dims.join(' x ')}`));
     if (type.offset !== undefined) node.append(el('span', 't', ` @${type.offset}`));
-    if (type.members) for (const m of type.members) node.append(typeTree({ ...m.type, offset: m.offset }, m.name));
+    if (type.members)
+      for (const m of type.members) node.append(typeTree({ ...m.type, offset: m.offset }, m.name));
     if (type.element) node.append(typeTree(type.element, 'element'));
     return node;
   }
@@ -234,14 +292,21 @@
     $('tag').hidden = false;
     $('tagName').textContent = d.name;
     $('tagType').textContent = d.tagType;
-    $('tagSize').textContent = `${d.size} bytes` + (d.type.size !== d.size ? ` (type ${d.type.size} bytes)` : '');
-    const flags = d.flags ? [d.flags.readOnly ? 'read-only' : 'read/write', d.flags.bitAddress ? 'bit address' : ''] : [];
+    $('tagSize').textContent =
+      `${d.size} bytes` + (d.type.size !== d.size ? ` (type ${d.type.size} bytes)` : '');
+    const flags = d.flags
+      ? [d.flags.readOnly ? 'read-only' : 'read/write', d.flags.bitAddress ? 'bit address' : '']
+      : [];
     $('tagFlags').textContent = flags.filter(Boolean).join(', ');
     $('tagDescr').textContent = d.description || (d.infoError ? errorText(d.infoError) : '-');
     const attrs = d.attributes ? Object.entries(d.attributes) : [];
-    $('tagAttrs').textContent = attrs.length ? attrs.map(([k, v]) => `${k} = ${v}`).join(', ') : '-';
+    $('tagAttrs').textContent = attrs.length
+      ? attrs.map(([k, v]) => `${k} = ${v}`).join(', ')
+      : '-';
     const value = $('tagValue');
-    value.replaceChildren(d.valueError ? el('span', 'error', errorText(d.valueError)) : valueTree(d.value, d.type));
+    value.replaceChildren(
+      d.valueError ? el('span', 'error', errorText(d.valueError)) : valueTree(d.value, d.type),
+    );
     $('typeTree').replaceChildren(typeTree(d.type));
     $('pin').textContent = state.server && state.server.pins.includes(d.name) ? 'Unpin' : 'Pin';
     $('write').hidden = !(state.server && state.server.allowWrite);
@@ -273,7 +338,8 @@
     }
     if (state.detail !== d) return;
     state.pending = { name: d.name, text };
-    $('confirmText').textContent = `Write ${understood.shown} to ${d.name} (${understood.typeName})?`;
+    $('confirmText').textContent =
+      `Write ${understood.shown} to ${d.name} (${understood.typeName})?`;
     $('confirm').hidden = false;
   }
 
@@ -326,17 +392,19 @@
   }
 
   function rebuildPins(body, pins) {
-    body.replaceChildren(...pins.map((name) => {
-      const tr = el('tr');
-      tr.dataset.name = name;
-      const unpin = el('button', '', 'x');
-      unpin.title = 'Unpin';
-      unpin.onclick = () => setPins(pins.filter((p) => p !== name));
-      const b = el('td');
-      b.append(unpin);
-      tr.append(el('td', '', name), el('td', 'value', ''), b);
-      return tr;
-    }));
+    body.replaceChildren(
+      ...pins.map((name) => {
+        const tr = el('tr');
+        tr.dataset.name = name;
+        const unpin = el('button', '', 'x');
+        unpin.title = 'Unpin';
+        unpin.onclick = () => setPins(pins.filter((p) => p !== name));
+        const b = el('td');
+        b.append(unpin);
+        tr.append(el('td', '', name), el('td', 'value', ''), b);
+        return tr;
+      }),
+    );
   }
 
   function onValues(m) {
@@ -346,17 +414,22 @@
         tr.cells[1].title = tr.cells[1].textContent;
       }
     }
-    $('groupError').textContent = state.server && state.server.groupError ? $('groupError').textContent : '';
+    $('groupError').textContent =
+      state.server && state.server.groupError ? $('groupError').textContent : '';
     // The history keeps the longest window; older points go.
     const t = m.t / 1000;
     const n = history.t.length;
-    for (const [path, v] of Object.entries(m.numbers)) {
+    for (const path of Object.keys(m.numbers)) {
       if (!history.series.has(path)) history.series.set(path, new Array(n).fill(null));
     }
     history.t.push(t);
     for (const [path, arr] of history.series) arr.push(path in m.numbers ? m.numbers[path] : null);
     let drop = 0;
-    while (drop < history.t.length && (history.t[drop] < t - MAX_WINDOW_S || history.t.length - drop > MAX_POINTS)) drop++;
+    while (
+      drop < history.t.length &&
+      (history.t[drop] < t - MAX_WINDOW_S || history.t.length - drop > MAX_POINTS)
+    )
+      drop++;
     if (drop) {
       history.t.splice(0, drop);
       for (const arr of history.series.values()) arr.splice(0, drop);
@@ -392,23 +465,47 @@
     const width = Math.max(200, box.clientWidth);
     if (!chart || chartKeys !== keys.join('\n') || chart.width !== width) {
       if (chart) chart.destroy();
-      const colors = ['#1f77b4', '#d62728', '#2ca02c', '#ff7f0e', '#9467bd', '#8c564b', '#e377c2', '#17becf'];
-      chart = new uPlot({
-        width, height: 260,
-        // The first series are drawn; the legend turns the others on.
-        series: [{}, ...keys.map((k, i) => ({
-          label: k, stroke: colors[i % colors.length], width: 1.5, spanGaps: true,
-          show: shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES),
-        }))],
-        axes: [{}, { size: 70, values: (u, ticks) => ticks.map(compact) }],
-        hooks: { setSeries: [(u, i, opts) => {
-          const k = keys[i - 1];
-          if (!k || opts.show === undefined) return;
-          (opts.show ? shownSeries : hiddenSeries).add(k);
-          (opts.show ? hiddenSeries : shownSeries).delete(k);
-        }] },
-        legend: { live: false },
-      }, data, box);
+      const colors = [
+        '#1f77b4',
+        '#d62728',
+        '#2ca02c',
+        '#ff7f0e',
+        '#9467bd',
+        '#8c564b',
+        '#e377c2',
+        '#17becf',
+      ];
+      chart = new uPlot(
+        {
+          width,
+          height: 260,
+          // The first series are drawn; the legend turns the others on.
+          series: [
+            {},
+            ...keys.map((k, i) => ({
+              label: k,
+              stroke: colors[i % colors.length],
+              width: 1.5,
+              spanGaps: true,
+              show: shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES),
+            })),
+          ],
+          axes: [{}, { size: 70, values: (u, ticks) => ticks.map(compact) }],
+          hooks: {
+            setSeries: [
+              (u, i, opts) => {
+                const k = keys[i - 1];
+                if (!k || opts.show === undefined) return;
+                (opts.show ? shownSeries : hiddenSeries).add(k);
+                (opts.show ? hiddenSeries : shownSeries).delete(k);
+              },
+            ],
+          },
+          legend: { live: false },
+        },
+        data,
+        box,
+      );
       chartKeys = keys.join('\n');
     } else chart.setData(data);
   }
@@ -432,7 +529,10 @@
 
   $('filter').addEventListener('input', () => applyFilter());
   $('list').addEventListener('scroll', renderRows);
-  window.addEventListener('resize', () => { renderRows(); drawChart(); });
+  window.addEventListener('resize', () => {
+    renderRows();
+    drawChart();
+  });
   $('list').addEventListener('click', (ev) => {
     const row = ev.target.closest('.row');
     if (row) select(row.dataset.name);
@@ -442,15 +542,19 @@
     const name = state.detail.name;
     setPins(pins.includes(name) ? pins.filter((p) => p !== name) : [...pins, name]);
   };
-  $('tick').onchange = () => api('api/tick', { tick: Number($('tick').value) }).catch((e) => {
-    $('groupError').textContent = errorText(e);
-  });
+  $('tick').onchange = () =>
+    api('api/tick', { tick: Number($('tick').value) }).catch((e) => {
+      $('groupError').textContent = errorText(e);
+    });
   $('pause').onclick = () => state.server && api('api/tick', { paused: !state.server.paused });
   $('window').onchange = drawChart;
   $('csv').onclick = downloadCsv;
   $('write').addEventListener('submit', onWrite);
   $('confirmYes').onclick = confirmWrite;
-  $('confirmNo').onclick = () => { state.pending = null; $('confirm').hidden = true; };
+  $('confirmNo').onclick = () => {
+    state.pending = null;
+    $('confirm').hidden = true;
+  };
 
   window.explorer = { csv, select };
   connectEvents();

@@ -26,7 +26,11 @@
     const keys = [...series.keys()];
     const lines = [['time', ...keys].map(textCell).join(',')];
     times.forEach((t, i) => {
-      lines.push([new Date(t * 1000).toISOString(), ...keys.map((k) => numberCell(series.get(k)[i]))].join(','));
+      lines.push(
+        [new Date(t * 1000).toISOString(), ...keys.map((k) => numberCell(series.get(k)[i]))].join(
+          ',',
+        ),
+      );
     });
     return lines.join('\n') + '\n';
   }

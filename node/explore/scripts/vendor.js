@@ -7,6 +7,8 @@ const path = require('path');
 const out = path.join(__dirname, '..', 'public', 'vendor');
 fs.mkdirSync(out, { recursive: true });
 for (const file of ['uPlot.iife.min.js', 'uPlot.min.css']) {
-  fs.copyFileSync(require.resolve(`uplot/dist/${file}`, { paths: [path.join(__dirname, '..')] }),
-                  path.join(out, file));
+  fs.copyFileSync(
+    require.resolve(`uplot/dist/${file}`, { paths: [path.join(__dirname, '..')] }),
+    path.join(out, file),
+  );
 }

@@ -8,10 +8,19 @@ const { toCsv, textCell } = require('../public/csv');
 
 test('text cells that a spreadsheet would run are kept as text', () => {
   const cases = [
-    ['=HYPERLINK("http://x")', `"'=HYPERLINK(""http://x"")"`], ['+1+1', "'+1+1"], ['-2+3', "'-2+3"],
-    ['@SUM(A1)', "'@SUM(A1)"], ['\tTab', "'\tTab"], ['\r=1', `"'\r=1"`],
-    ['Line.Main.Speed', 'Line.Main.Speed'], ['a,b', '"a,b"'], ['a"b', '"a""b"'], ['x\ny', '"x\ny"'],
-    ['Pump=1', 'Pump=1'], ["'quoted", "'quoted"], ['', ''],
+    ['=HYPERLINK("http://x")', `"'=HYPERLINK(""http://x"")"`],
+    ['+1+1', "'+1+1"],
+    ['-2+3', "'-2+3"],
+    ['@SUM(A1)', "'@SUM(A1)"],
+    ['\tTab', "'\tTab"],
+    ['\r=1', `"'\r=1"`],
+    ['Line.Main.Speed', 'Line.Main.Speed'],
+    ['a,b', '"a,b"'],
+    ['a"b', '"a""b"'],
+    ['x\ny', '"x\ny"'],
+    ['Pump=1', 'Pump=1'],
+    ["'quoted", "'quoted"],
+    ['', ''],
   ];
   for (const [text, cell] of cases) assert.strictEqual(textCell(text), cell, JSON.stringify(text));
 });
@@ -19,7 +28,7 @@ test('text cells that a spreadsheet would run are kept as text', () => {
 test('the export keeps numbers as numbers and names as safe text', () => {
   const series = new Map([
     ['Temp', [-12.5, 3, null]],
-    ['=cmd|\' /C calc\'!A0', [1, -0, 7]],
+    ["=cmd|' /C calc'!A0", [1, -0, 7]],
     ['-Offset', [-1e-7, -2, -3]],
   ]);
   const lines = toCsv([0, 1, 2.5], series).split('\n');

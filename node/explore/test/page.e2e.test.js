@@ -26,19 +26,28 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
   await page.goto(explorer.url);
 
   const state = (s) => page.waitForSelector(`#conn[data-state="${s}"]`, WAIT);
-  const pinnedValue = (name) => page.locator(`#pins tr[data-name="${name}"] td.value`).textContent();
+  const pinnedValue = (name) =>
+    page.locator(`#pins tr[data-name="${name}"] td.value`).textContent();
   // Resolves once the pinned tag shows a value other than before.
   const changes = async (name, before) => {
-    await page.waitForFunction(([n, b]) => {
-      const cell = document.querySelector(`#pins tr[data-name="${n}"] td.value`);
-      return cell && cell.textContent !== '' && cell.textContent !== b;
-    }, [name, before], WAIT);
+    await page.waitForFunction(
+      ([n, b]) => {
+        const cell = document.querySelector(`#pins tr[data-name="${n}"] td.value`);
+        return cell && cell.textContent !== '' && cell.textContent !== b;
+      },
+      [name, before],
+      WAIT,
+    );
     return pinnedValue(name);
   };
   const select = async (name) => {
     await page.fill('#filter', name);
     await page.click(`#list .row[data-name="${name}"]`);
-    await page.waitForFunction((n) => document.getElementById('tagName').textContent === n, name, WAIT);
+    await page.waitForFunction(
+      (n) => document.getElementById('tagName').textContent === n,
+      name,
+      WAIT,
+    );
   };
   const write = async (text) => {
     await page.fill('#writeText', text);
@@ -47,28 +56,40 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
 
   await t.test('loads, shows the connection and the whole tag list', async () => {
     await state('connected');
-    await page.waitForFunction(() => /^32 of 32 tags/.test(document.getElementById('count').textContent), null, WAIT);
+    await page.waitForFunction(
+      () => /^32 of 32 tags/.test(document.getElementById('count').textContent),
+      null,
+      WAIT,
+    );
     assert.match(await page.textContent('#controller'), /writes allowed/);
   });
 
   await t.test('the filter finds tags by text and by pattern', async () => {
     await page.fill('#filter', 'cntd');
-    assert.deepStrictEqual(await page.$$eval('#list .row', (rs) => rs.map((r) => r.dataset.name)), ['CntDint']);
+    assert.deepStrictEqual(await page.$$eval('#list .row', (rs) => rs.map((r) => r.dataset.name)), [
+      'CntDint',
+    ]);
     await page.fill('#filter', 'Cnt?int');
-    assert.deepStrictEqual((await page.$$eval('#list .row', (rs) => rs.map((r) => r.dataset.name))).sort(),
-                           ['CntDint', 'CntLint', 'CntSint', 'CntUint']);
+    assert.deepStrictEqual(
+      (await page.$$eval('#list .row', (rs) => rs.map((r) => r.dataset.name))).sort(),
+      ['CntDint', 'CntLint', 'CntSint', 'CntUint'],
+    );
   });
 
-  await t.test('a structure shows its members expanded, with type, description and flags', async () => {
-    await select('Line');
-    assert.strictEqual(await page.textContent('#tagType'), 'LINE');
-    const value = await page.textContent('#tagValue');
-    for (const member of ['Name:', 'Infeed:', 'SetSpeed:', 'PartsToday:']) assert.ok(value.includes(member), member);
-    assert.match(await page.textContent('#typeTree'), /MOTOR functionBlock, 28 bytes/);
-    assert.match(await page.textContent('#tagFlags'), /read\/write/);
-    assert.strictEqual(await page.textContent('#tagDescr'), 'Packaging conveyor line');
-    assert.match(await page.textContent('#tagAttrs'), /area = packaging, plc = PLC01/);
-  });
+  await t.test(
+    'a structure shows its members expanded, with type, description and flags',
+    async () => {
+      await select('Line');
+      assert.strictEqual(await page.textContent('#tagType'), 'LINE');
+      const value = await page.textContent('#tagValue');
+      for (const member of ['Name:', 'Infeed:', 'SetSpeed:', 'PartsToday:'])
+        assert.ok(value.includes(member), member);
+      assert.match(await page.textContent('#typeTree'), /MOTOR functionBlock, 28 bytes/);
+      assert.match(await page.textContent('#tagFlags'), /read\/write/);
+      assert.strictEqual(await page.textContent('#tagDescr'), 'Packaging conveyor line');
+      assert.match(await page.textContent('#tagAttrs'), /area = packaging, plc = PLC01/);
+    },
+  );
 
   await t.test('pinned values change and the chart gains points', async () => {
     await page.click('#pin');
@@ -78,11 +99,20 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await changes('CntDint', first);
     const points = () => page.$eval('#chart', (c) => Number(c.dataset.points || 0));
     const before = await points();
-    await page.waitForFunction((n) => Number(document.getElementById('chart').dataset.points) > n + 2, before, WAIT);
+    await page.waitForFunction(
+      (n) => Number(document.getElementById('chart').dataset.points) > n + 2,
+      before,
+      WAIT,
+    );
     assert.ok(await page.$('#chart canvas'), 'the chart is drawn');
     const csv = await page.evaluate(() => window.explorer.csv());
     const [header, ...rows] = csv.trim().split('\n');
-    assert.ok(header.startsWith('time,') && header.includes('CntDint') && header.includes('Line.Main.Speed'), header);
+    assert.ok(
+      header.startsWith('time,') &&
+        header.includes('CntDint') &&
+        header.includes('Line.Main.Speed'),
+      header,
+    );
     assert.ok(rows.length > 2 && /^\d{4}-\d\d-\d\dT/.test(rows[0]), rows[0]);
   });
 
@@ -90,7 +120,7 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await page.click('#pause');
     await page.waitForSelector('#pause:text("Resume")', WAIT);
     const a = await pinnedValue('CntDint');
-    await new Promise((r) => setTimeout(r, 400));  // four ticks at 100 ms
+    await new Promise((r) => setTimeout(r, 400)); // four ticks at 100 ms
     assert.strictEqual(await pinnedValue('CntDint'), a);
     await page.click('#pause');
     await changes('CntDint', a);
@@ -100,9 +130,15 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await select('Temps');
     await page.click('#pin');
     await page.waitForSelector('#pinRefused:text("cannot pin \'Temps\'")', WAIT);
-    assert.match(await page.textContent('#pinRefused'), /^symResInvalidGroupTag: cannot pin 'Temps': 'Temps' is an array/);
+    assert.match(
+      await page.textContent('#pinRefused'),
+      /^symResInvalidGroupTag: cannot pin 'Temps': 'Temps' is an array/,
+    );
     assert.strictEqual(await page.textContent('#pin'), 'Pin');
-    assert.deepStrictEqual(await page.$$eval('#pins tbody tr', (rs) => rs.map((r) => r.dataset.name)), ['Line', 'CntDint']);
+    assert.deepStrictEqual(
+      await page.$$eval('#pins tbody tr', (rs) => rs.map((r) => r.dataset.name)),
+      ['Line', 'CntDint'],
+    );
     await changes('CntDint', await pinnedValue('CntDint'));
     assert.match(await page.textContent('#pinRefused'), /cannot pin 'Temps'/);
   });
@@ -111,8 +147,11 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
   // shows its refusal in its words, or the value as understood to confirm.
   const refused = async (text, message) => {
     await write(text);
-    await page.waitForFunction((m) => new RegExp(m).test(document.getElementById('writeResult').textContent),
-                               message.source, WAIT);
+    await page.waitForFunction(
+      (m) => new RegExp(m).test(document.getElementById('writeResult').textContent),
+      message.source,
+      WAIT,
+    );
     assert.ok(await page.isHidden('#confirm'), text);
   };
   const confirmed = async (text, question) => {
@@ -123,21 +162,30 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await page.waitForSelector('#writeResult:text("written:")', WAIT);
   };
 
-  await t.test('typed values out of range are refused with the reason, in range confirmed and written', async () => {
-    await select('CntUsint');
-    await refused('300', /^symResInvalidParameter: value for 'CntUsint': 300 is out of range: USINT takes 0 to 255/);
-    await confirmed('16#FF', /^Write 255 to CntUsint \(USINT\)\?$/);
+  await t.test(
+    'typed values out of range are refused with the reason, in range confirmed and written',
+    async () => {
+      await select('CntUsint');
+      await refused(
+        '300',
+        /^symResInvalidParameter: value for 'CntUsint': 300 is out of range: USINT takes 0 to 255/,
+      );
+      await confirmed('16#FF', /^Write 255 to CntUsint \(USINT\)\?$/);
 
-    await select('Temps');
-    await refused('[0, 1e39]', /symResInvalidParameter: .*1e\+39 is out of range: REAL takes -3\.4028235e\+38 to/);
-    await confirmed('[0, 21.5]', /^Write \[0,21\.5\] to Temps \(ARRAY\[1\.\.8\] OF REAL\)\?$/);
-    assert.match(await page.textContent('#tagValue'), /\[1\]: 0\s*\[2\]: 21\.5/);  // declared indices
+      await select('Temps');
+      await refused(
+        '[0, 1e39]',
+        /symResInvalidParameter: .*1e\+39 is out of range: REAL takes -3\.4028235e\+38 to/,
+      );
+      await confirmed('[0, 21.5]', /^Write \[0,21\.5\] to Temps \(ARRAY\[1\.\.8\] OF REAL\)\?$/);
+      assert.match(await page.textContent('#tagValue'), /\[1\]: 0\s*\[2\]: 21\.5/); // declared indices
 
-    await select('CntInt');
-    await refused('40000', /out of range: INT takes -32768 to 32767/);
-    await confirmed('1234', /^Write 1234 to CntInt/);
-    assert.strictEqual((await page.textContent('#tagValue')).trim(), '1234');
-  });
+      await select('CntInt');
+      await refused('40000', /out of range: INT takes -32768 to 32767/);
+      await confirmed('1234', /^Write 1234 to CntInt/);
+      assert.strictEqual((await page.textContent('#tagValue')).trim(), '1234');
+    },
+  );
 
   await t.test('a read-only tag is refused before the confirmation', async () => {
     await select('EStopOk');
@@ -146,11 +194,20 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
   });
 
   await t.test('screenshot', async () => {
-    await page.evaluate(() => fetch('api/pins', { method: 'POST', headers: { 'Content-Type': 'application/json' },
-                                                  body: JSON.stringify({ names: ['OvenPower', 'Line'] }) }));
+    await page.evaluate(() =>
+      fetch('api/pins', {
+        method: 'POST',
+        headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify({ names: ['OvenPower', 'Line'] }),
+      }),
+    );
     await select('Line');
     await page.fill('#filter', '');
-    await page.waitForFunction(() => Number(document.getElementById('chart').dataset.points) > 20, null, WAIT);
+    await page.waitForFunction(
+      () => Number(document.getElementById('chart').dataset.points) > 20,
+      null,
+      WAIT,
+    );
     fs.mkdirSync(ARTEFACTS, { recursive: true });
     await page.screenshot({ path: path.join(ARTEFACTS, 'explore.png') });
   });
@@ -163,7 +220,11 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await state('connected');
     const v = await pinnedValue('OvenPower');
     await changes('OvenPower', v);
-    await page.waitForFunction(() => /^32 of 32 tags/.test(document.getElementById('count').textContent), null, WAIT);
+    await page.waitForFunction(
+      () => /^32 of 32 tags/.test(document.getElementById('count').textContent),
+      null,
+      WAIT,
+    );
   });
 
   assert.deepStrictEqual(pageErrors, []);

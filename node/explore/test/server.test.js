@@ -39,10 +39,17 @@ test('a check reads typed text as the write will, or says why not', async (t) =>
   await waitState(rw.url, 'connected');
   const check = (name, text) => call(`${rw.url}api/check`, 'POST', { name, text });
   const accepted = [
-    ['CntUsint', '255', 255, '255'], ['StatusWord', '16#FF_FF', 65535, '65535'],
+    ['CntUsint', '255', 255, '255'],
+    ['StatusWord', '16#FF_FF', 65535, '65535'],
     ['CntLint', '-9223372036854775808', '-9223372036854775808', '-9223372036854775808'],
-    ['Temps[2]', '-1.5e3', -1500, '-1500'], ['StartButton', 'TRUE', true, 'true'],
-    ['Line', '{"Main": {"SetSpeed": 12.5}}', { Main: { SetSpeed: 12.5 } }, '{"Main":{"SetSpeed":12.5}}'],
+    ['Temps[2]', '-1.5e3', -1500, '-1500'],
+    ['StartButton', 'TRUE', true, 'true'],
+    [
+      'Line',
+      '{"Main": {"SetSpeed": 12.5}}',
+      { Main: { SetSpeed: 12.5 } },
+      '{"Main":{"SetSpeed":12.5}}',
+    ],
   ];
   for (const [name, text, value, shown] of accepted) {
     const r = await check(name, text);
@@ -69,8 +76,13 @@ test('a check reads typed text as the write will, or says why not', async (t) =>
 
 test('the command refuses bad arguments and warns when not on loopback', async (t) => {
   const run = (...args) => spawnSync(process.execPath, [BIN, ...args], { encoding: 'utf8' });
-  for (const args of [['explore', '--port', '1'], ['explore', '--host', 'h'], ['explore', '--host', 'h', '--port', '70000'],
-                      ['explore', '--host', 'h', '--port', '1', '--listen', 'nowhere'], ['frobnicate']]) {
+  for (const args of [
+    ['explore', '--port', '1'],
+    ['explore', '--host', 'h'],
+    ['explore', '--host', 'h', '--port', '70000'],
+    ['explore', '--host', 'h', '--port', '1', '--listen', 'nowhere'],
+    ['frobnicate'],
+  ]) {
     const r = run(...args);
     assert.strictEqual(r.status, 2, args.join(' '));
     assert.match(r.stderr, /usage: qxsymbols explore/);
@@ -97,7 +109,15 @@ test('the HTTP interface refuses what it must', async (t) => {
     [ro.url, 'POST', 'api/write', { name: 'CntInt', text: '1' }, 403, /writes are off/],
     [ro.url, 'POST', 'api/check', { name: 'CntInt', text: '1' }, 403, /writes are off/],
     [rw.url, 'POST', 'api/check', { name: 'CntInt' }, 400, /a write needs name and text/],
-    [rw.url, 'POST', 'api/write', { name: 'CntInt', text: '1' }, 415, /application\/json/, 'text/plain'],
+    [
+      rw.url,
+      'POST',
+      'api/write',
+      { name: 'CntInt', text: '1' },
+      415,
+      /application\/json/,
+      'text/plain',
+    ],
     [rw.url, 'POST', 'api/write', 'x'.repeat(70000), 413, /too large/],
     [rw.url, 'POST', 'api/write', '{', 400, /not JSON/],
     [rw.url, 'POST', 'api/write', { name: 'CntInt', text: '99999' }, 400, /symResInvalidParameter/],
@@ -107,7 +127,14 @@ test('the HTTP interface refuses what it must', async (t) => {
     [rw.url, 'POST', 'api/tick', { tick: 10 }, 400, /tick must be/],
     [rw.url, 'GET', '../server.js', undefined, 404, /no such resource/],
     [rw.url, 'GET', 'api/tag?name=NoSuchTag', undefined, 409, /symResSymbolNotFound/],
-    [rw.url, 'GET', 'api/tag?name=Cnt*', undefined, 400, /symResInvalidParameter: a tag name without/],
+    [
+      rw.url,
+      'GET',
+      'api/tag?name=Cnt*',
+      undefined,
+      400,
+      /symResInvalidParameter: a tag name without/,
+    ],
   ];
   for (const [url, method, where, body, status, text, type] of cases) {
     const r = await call(url + where, method, body, type);
@@ -116,10 +143,16 @@ test('the HTTP interface refuses what it must', async (t) => {
     assert.match(`${e.result || ''}: ${e.message}`, text, `${method} ${where}`);
   }
   const rebound = await new Promise((resolve, reject) => {
-    http.get(`${rw.url}api/state`, { headers: { Host: `attacker.example:${new URL(rw.url).port}` } }, (res) => {
-      res.resume();
-      resolve(res.statusCode);
-    }).on('error', reject);
+    http
+      .get(
+        `${rw.url}api/state`,
+        { headers: { Host: `attacker.example:${new URL(rw.url).port}` } },
+        (res) => {
+          res.resume();
+          resolve(res.statusCode);
+        },
+      )
+      .on('error', reject);
   });
   assert.strictEqual(rebound, 403, 'a foreign host name');
   // An array cannot join a group read: the pin is refused, with the reason.
@@ -143,6 +176,10 @@ test('the explorer waits for a controller that is not there yet', async (t) => {
   sim = await startSim({ port });
   await waitState(explorer.url, 'connected');
   const { body } = await call(`${explorer.url}api/tags`);
-  for (let i = 0; i < 100 && !(await call(`${explorer.url}api/tags`)).body.done; i++) await new Promise((r) => setTimeout(r, 50));
-  assert.ok((await call(`${explorer.url}api/tags`)).body.names.includes('CntDint'), JSON.stringify(body).slice(0, 200));
+  for (let i = 0; i < 100 && !(await call(`${explorer.url}api/tags`)).body.done; i++)
+    await new Promise((r) => setTimeout(r, 50));
+  assert.ok(
+    (await call(`${explorer.url}api/tags`)).body.names.includes('CntDint'),
+    JSON.stringify(body).slice(0, 200),
+  );
 });

@@ -17,10 +17,15 @@ const BIN = path.join(__dirname, '..', '..', 'bin', 'qxsymbols.js');
 function startLine(program, args, pattern) {
   const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   let stderr = '';
-  child.stderr.on('data', (d) => { stderr += d; });
+  child.stderr.on('data', (d) => {
+    stderr += d;
+  });
   return new Promise((resolve, reject) => {
     const lines = readline.createInterface({ input: child.stdout });
-    const timer = setTimeout(() => fail(new Error(`${path.basename(program)} did not start`)), 10000);
+    const timer = setTimeout(
+      () => fail(new Error(`${path.basename(program)} did not start`)),
+      10000,
+    );
     function fail(e) {
       clearTimeout(timer);
       child.kill('SIGKILL');
@@ -47,8 +52,21 @@ async function startSim({ port = 0, model, scan, extra = [] } = {}) {
 }
 
 async function startExplorer(simPort, extra = []) {
-  const args = [BIN, 'explore', '--host', '127.0.0.1', '--port', String(simPort),
-                '--listen', '127.0.0.1:0', '--tick', '100', '--timeout', '1000', ...extra];
+  const args = [
+    BIN,
+    'explore',
+    '--host',
+    '127.0.0.1',
+    '--port',
+    String(simPort),
+    '--listen',
+    '127.0.0.1:0',
+    '--tick',
+    '100',
+    '--timeout',
+    '1000',
+    ...extra,
+  ];
   const { child, match } = await startLine(process.execPath, args, /^explorer on (http:\/\/\S+)/);
   return { child, url: match[1] };
 }
@@ -85,8 +103,16 @@ async function launchBrowser() {
     executablePath: CHROMIUM,
     headless: true,
     viewport: { width: 1400, height: 820 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    args: [
+      '--headless',
+      '--no-sandbox',
+      '--disable-gpu',
+      '--disable-quic',
+      '--no-first-run',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+    ],
   });
   return {
     context,
@@ -106,4 +132,14 @@ function haveBrowser() {
   return fs.existsSync(CHROMIUM) ? null : `no browser at ${CHROMIUM}`;
 }
 
-module.exports = { startSim, startExplorer, stop, writeModel, residentBytes, launchBrowser, haveBrowser, SIM, ROOT };
+module.exports = {
+  startSim,
+  startExplorer,
+  stop,
+  writeModel,
+  residentBytes,
+  launchBrowser,
+  haveBrowser,
+  SIM,
+  ROOT,
+};

@@ -14,19 +14,39 @@ const { startSim, startExplorer, stop, writeModel, residentBytes } = require('./
 
 const AT_ONCE_MS = 1000;
 const LONG = 'x'.repeat(240);
-const STATIONS = Array.from({ length: 64 }, (_, i) => `Station${String(i).padStart(2, '0')}_${LONG}`);
-const MODEL = writeModel([
-  ...STATIONS.map((name) => ({ name, type: 'DINT' })),
-  { name: 'Counter', type: 'DINT', simulate: { kind: 'counter', step: 1 } },
-  { name: 'Spare', type: 'DINT' },
-  { name: 'Cell', type: 'CELL' },
-  { name: 'Grid', type: 'ARRAY[1..4] OF INT' },
-  { name: 'Big', type: 'ARRAY[1..20000000] OF BYTE' },
-  { name: 'Wide', type: 'WIDE' },
-], [
-  { name: 'CELL', kind: 'STRUCT', members: [{ name: 'Speed', type: 'REAL' }, { name: 'Parts', type: 'UDINT' }] },
-  { name: 'WIDE', kind: 'STRUCT', members: [{ name: 'Id', type: 'DINT' }, { name: 'Samples', type: 'ARRAY[1..20000] OF INT' }] },
-]);
+const STATIONS = Array.from(
+  { length: 64 },
+  (_, i) => `Station${String(i).padStart(2, '0')}_${LONG}`,
+);
+const MODEL = writeModel(
+  [
+    ...STATIONS.map((name) => ({ name, type: 'DINT' })),
+    { name: 'Counter', type: 'DINT', simulate: { kind: 'counter', step: 1 } },
+    { name: 'Spare', type: 'DINT' },
+    { name: 'Cell', type: 'CELL' },
+    { name: 'Grid', type: 'ARRAY[1..4] OF INT' },
+    { name: 'Big', type: 'ARRAY[1..20000000] OF BYTE' },
+    { name: 'Wide', type: 'WIDE' },
+  ],
+  [
+    {
+      name: 'CELL',
+      kind: 'STRUCT',
+      members: [
+        { name: 'Speed', type: 'REAL' },
+        { name: 'Parts', type: 'UDINT' },
+      ],
+    },
+    {
+      name: 'WIDE',
+      kind: 'STRUCT',
+      members: [
+        { name: 'Id', type: 'DINT' },
+        { name: 'Samples', type: 'ARRAY[1..20000] OF INT' },
+      ],
+    },
+  ],
+);
 
 async function call(url, method = 'GET', body) {
   const init = { method, headers: { 'Content-Type': 'application/json' } };
@@ -60,8 +80,14 @@ function rawStatus(url, target, method = 'GET') {
   return new Promise((resolve, reject) => {
     const sock = net.connect(Number(port), hostname);
     let data = '';
-    sock.on('connect', () => sock.write(`${method} ${target} HTTP/1.1\r\nHost: ${hostname}:${port}\r\nConnection: close\r\n\r\n`));
-    sock.on('data', (d) => { data += d; });
+    sock.on('connect', () =>
+      sock.write(
+        `${method} ${target} HTTP/1.1\r\nHost: ${hostname}:${port}\r\nConnection: close\r\n\r\n`,
+      ),
+    );
+    sock.on('data', (d) => {
+      data += d;
+    });
     sock.on('end', () => resolve(Number((/^HTTP\/1\.1 (\d+)/.exec(data) || [])[1])));
     sock.on('error', reject);
   });
@@ -71,50 +97,55 @@ function rawStatus(url, target, method = 'GET') {
 // satisfies pred(type, data), for at most 10 s.
 function eventStream(url) {
   return new Promise((resolve, reject) => {
-    http.get(`${url}api/events`, (res) => {
-      let text = '';
-      const stream = {
-        res,
-        events(pred) {
-          return new Promise((done, fail) => {
-            const timer = setTimeout(() => {
-              res.off('data', onData);
-              fail(new Error('the event waited for did not come within 10 s'));
-            }, 10000);
-            const look = () => {
-              for (let at; (at = text.indexOf('\n\n')) >= 0;) {
-                const block = text.slice(0, at);
-                text = text.slice(at + 2);
-                const type = (/^event: (.*)$/m.exec(block) || [])[1];
-                const data = (/^data: (.*)$/m.exec(block) || [])[1];
-                if (type && pred(type, JSON.parse(data))) {
-                  clearTimeout(timer);
-                  res.off('data', onData);
-                  res.pause();
-                  return done();
+    http
+      .get(`${url}api/events`, (res) => {
+        let text = '';
+        const stream = {
+          res,
+          events(pred) {
+            return new Promise((done, fail) => {
+              const timer = setTimeout(() => {
+                res.off('data', onData);
+                fail(new Error('the event waited for did not come within 10 s'));
+              }, 10000);
+              const look = () => {
+                for (let at; (at = text.indexOf('\n\n')) >= 0;) {
+                  const block = text.slice(0, at);
+                  text = text.slice(at + 2);
+                  const type = (/^event: (.*)$/m.exec(block) || [])[1];
+                  const data = (/^data: (.*)$/m.exec(block) || [])[1];
+                  if (type && pred(type, JSON.parse(data))) {
+                    clearTimeout(timer);
+                    res.off('data', onData);
+                    res.pause();
+                    return done();
+                  }
                 }
-              }
-            };
-            const onData = (d) => {
-              text += d;
+              };
+              const onData = (d) => {
+                text += d;
+                look();
+              };
+              res.on('data', onData);
+              res.resume();
               look();
-            };
-            res.on('data', onData);
-            res.resume();
-            look();
-          });
-        },
-        close: () => res.destroy(),
-      };
-      resolve(stream);
-    }).on('error', reject);
+            });
+          },
+          close: () => res.destroy(),
+        };
+        resolve(stream);
+      })
+      .on('error', reject);
   });
 }
 
 // Values of name from a stream until two differ: the pin updates.
 async function updates(stream, name) {
   const seen = new Set();
-  await stream.events((type, data) => type === 'values' && name in data.values && seen.add(data.values[name]) && seen.size > 1);
+  await stream.events(
+    (type, data) =>
+      type === 'values' && name in data.values && seen.add(data.values[name]) && seen.size > 1,
+  );
 }
 
 async function started(t, simOptions, explorerArgs = []) {
@@ -130,8 +161,16 @@ async function started(t, simOptions, explorerArgs = []) {
 
 test('any request target gets an answer and the explorer goes on', async (t) => {
   const { url } = await started(t);
-  const cases = [['//', 404], ['//%', 404], ['//a:b@/', 404], ['/__proto__', 404], ['/%', 404],
-                 ['*', 400], ['http://explorer/api/state', 400], ['/api/tag?name=%', 409]];
+  const cases = [
+    ['//', 404],
+    ['//%', 404],
+    ['//a:b@/', 404],
+    ['/__proto__', 404],
+    ['/%', 404],
+    ['*', 400],
+    ['http://explorer/api/state', 400],
+    ['/api/tag?name=%', 409],
+  ];
   for (const [target, status] of cases) {
     assert.strictEqual(await rawStatus(url, target), status, target);
     await stateAtOnce(url, target);
@@ -173,7 +212,8 @@ test('pages that stop reading keep the memory bounded and catch up with the late
   const page = stalled[0];
   const caught = new Set();
   await page.events((type, data) => {
-    if (type === 'state' && data.state === 'connected' && data.pins.join() === 'Counter,Cell') caught.add('state');
+    if (type === 'state' && data.state === 'connected' && data.pins.join() === 'Counter,Cell')
+      caught.add('state');
     if (type === 'tags' && data.resync) caught.add('tags');
     return caught.size === 2;
   });
@@ -215,12 +255,18 @@ test('a value too large to show is refused at once', async (t) => {
   assert.strictEqual(write.body.error.result, 'symResMaxReached');
   await stateAtOnce(url, 'an oversized value');
   // Within the limits, a structure's value is shown.
-  assert.deepStrictEqual(Object.keys((await call(`${url}api/tag?name=Cell`)).body.value), ['Speed', 'Parts']);
+  assert.deepStrictEqual(Object.keys((await call(`${url}api/tag?name=Cell`)).body.value), [
+    'Speed',
+    'Parts',
+  ]);
 });
 
 test('a pin that cannot be read is refused and the others go on updating', async (t) => {
   const { sim, url } = await started(t);
-  assert.strictEqual((await call(`${url}api/pins`, 'POST', { names: ['Counter', 'Cell'] })).status, 200);
+  assert.strictEqual(
+    (await call(`${url}api/pins`, 'POST', { names: ['Counter', 'Cell'] })).status,
+    200,
+  );
   const refusals = [
     ['Grid', 'symResInvalidGroupTag', /cannot pin 'Grid': 'Grid' is an array/],
     ['NoSuchTag', 'symResSymbolNotFound', /cannot pin 'NoSuchTag'/],
@@ -246,20 +292,28 @@ test('a pin that cannot be read is refused and the others go on updating', async
   await call(`${url}api/pins`, 'POST', { names: ['Counter', 'Spare'] });
   const port = sim.port;
   await stop(sim.child, 'SIGKILL');
-  const other = writeModel([{ name: 'Counter', type: 'DINT', simulate: { kind: 'counter', step: 1 } }]);
+  const other = writeModel([
+    { name: 'Counter', type: 'DINT', simulate: { kind: 'counter', step: 1 } },
+  ]);
   const again = await startSim({ port, model: other });
   t.after(() => stop(again.child));
   const s = await waitState(url, (b) => b.state === 'connected' && b.pinErrors.Spare);
   assert.strictEqual(s.pinErrors.Spare.result, 'symResSymbolNotFound');
   assert.deepStrictEqual(s.pins, ['Counter', 'Spare']);
-  await page.events((type, data) => type === 'values' && !('Spare' in data.values) && 'Counter' in data.values);
+  await page.events(
+    (type, data) => type === 'values' && !('Spare' in data.values) && 'Counter' in data.values,
+  );
   await updates(page, 'Counter');
 });
 
-test('the page\'s files are served while the controller is slow', async (t) => {
+test("the page's files are served while the controller is slow", async (t) => {
   const dir = path.dirname(MODEL);
   const large = path.join(dir, 'large.json');
-  const gen = spawnSync(process.env.QXSYM_GENMODEL, ['--tags', '3000', '--seed', '1', '-o', large], { encoding: 'utf8' });
+  const gen = spawnSync(
+    process.env.QXSYM_GENMODEL,
+    ['--tags', '3000', '--seed', '1', '-o', large],
+    { encoding: 'utf8' },
+  );
   assert.strictEqual(gen.status, 0, gen.stderr);
   const sim = await startSim({ model: large, extra: ['--delay', '400'] });
   const explorer = await startExplorer(sim.port, ['--timeout', '10000', '--list-connections', '4']);
@@ -282,6 +336,10 @@ test('the page\'s files are served while the controller is slow', async (t) => {
     assert.ok(Date.now() - t0 < AT_ONCE_MS, `/${file} took ${Date.now() - t0} ms`);
     await new Promise((r) => setTimeout(r, 100));
   }
-  assert.strictEqual((await call(`${url}api/tags`)).body.done, false, 'the listing was still running');
+  assert.strictEqual(
+    (await call(`${url}api/tags`)).body.done,
+    false,
+    'the listing was still running',
+  );
   await stateAtOnce(url, 'a slow controller');
 });

@@ -18,7 +18,10 @@ test('a delayed controller: the event loop keeps running, a short time-out fails
   const e = await rejectsWith(api.connect({ port: sim.port, timeout: 150 }), 'symResTimeoutError');
   assert.equal(e.code, 13);
   // The core's words for the code, and the address it was about.
-  assert.match(e.message, new RegExp(`^symResTimeoutError \\(13\\): .*\\(127\\.0\\.0\\.1:${sim.port}\\)$`));
+  assert.match(
+    e.message,
+    new RegExp(`^symResTimeoutError \\(13\\): .*\\(127\\.0\\.0\\.1:${sim.port}\\)$`),
+  );
   assert.ok(e.advice.length > 0);
   await sim.stop();
 });
@@ -31,7 +34,7 @@ test('calls on one workspace complete in the order they were made', async () => 
     calls.push(ws.write('Di', i * 1000));
     calls.push(ws.read('Di'));
   }
-  calls.push(ws.read('NoSuchTag').catch((e) => e.result));  // a failure does not stop the queue
+  calls.push(ws.read('NoSuchTag').catch((e) => e.result)); // a failure does not stop the queue
   calls.push(ws.read('Di'));
   const results = await Promise.all(calls);
   for (let i = 0; i < 20; i++) assert.equal(results[2 * i + 1], i * 1000);

@@ -16,14 +16,37 @@ const MODEL = {
   name: 'layouts',
   types: [
     { name: 'PT', kind: 'STRUCT', members: [{ name: 'X', type: 'INT' }] },
-    { name: 'T', kind: 'STRUCT', members: [
-      { name: 'A', type: 'INT', value: 1 },
-      { name: 'Pts', type: 'ARRAY[-1..0] OF PT', value: [{ X: 2 }, { X: 3 }] },
-      { name: 'G', type: 'ARRAY[1..2, 5..6] OF INT', value: [[4, 5], [6, 7]] }] },
+    {
+      name: 'T',
+      kind: 'STRUCT',
+      members: [
+        { name: 'A', type: 'INT', value: 1 },
+        { name: 'Pts', type: 'ARRAY[-1..0] OF PT', value: [{ X: 2 }, { X: 3 }] },
+        {
+          name: 'G',
+          type: 'ARRAY[1..2, 5..6] OF INT',
+          value: [
+            [4, 5],
+            [6, 7],
+          ],
+        },
+      ],
+    },
   ],
-  tags: [{ name: 'T', type: 'T' }, { name: 'Small', type: 'USINT' }, { name: 'Name', type: 'STRING[8]' }],
+  tags: [
+    { name: 'T', type: 'T' },
+    { name: 'Small', type: 'USINT' },
+    { name: 'Name', type: 'STRING[8]' },
+  ],
 };
-const START = { A: 1, Pts: [{ X: 2 }, { X: 3 }], G: [[4, 5], [6, 7]] };
+const START = {
+  A: 1,
+  Pts: [{ X: 2 }, { X: 3 }],
+  G: [
+    [4, 5],
+    [6, 7],
+  ],
+};
 
 let sim;
 let ws;
@@ -46,17 +69,33 @@ test('leaves nest into members, arrays of structures and dimensions, by declared
   assert.equal(await ws.read('T.G[2,5]'), 6);
   const layout = await ws.layout('T');
   assert.equal(layout.valueCount, 7);
-  assert.deepEqual(layout.leaves.map((l) => l.path), ['T.A', 'T.Pts[-1].X', 'T.Pts[0].X', 'T.G']);
+  assert.deepEqual(
+    layout.leaves.map((l) => l.path),
+    ['T.A', 'T.Pts[-1].X', 'T.Pts[0].X', 'T.G'],
+  );
   assert.deepEqual(layout.leaves[3].lower, [1, 5]);
   const type = await ws.type('T');
-  assert.deepEqual(type.members.map((m) => [m.name, m.offset, m.type.kind]),
-                   [['A', 0, 'int'], ['Pts', 2, 'array'], ['G', 6, 'array']]);
+  assert.deepEqual(
+    type.members.map((m) => [m.name, m.offset, m.type.kind]),
+    [
+      ['A', 0, 'int'],
+      ['Pts', 2, 'array'],
+      ['G', 6, 'array'],
+    ],
+  );
   assert.deepEqual([type.members[1].type.lower, type.members[1].type.element.name], [[-1], 'PT']);
 });
 
 test('a value given in part writes only the parts given', async () => {
   await ws.write('T', { pts: [undefined, { x: 30 }], G: [[40, 50], [60]] });
-  assert.deepEqual(await ws.read('T'), { A: 1, Pts: [{ X: 2 }, { X: 30 }], G: [[40, 50], [60, 7]] });
+  assert.deepEqual(await ws.read('T'), {
+    A: 1,
+    Pts: [{ X: 2 }, { X: 30 }],
+    G: [
+      [40, 50],
+      [60, 7],
+    ],
+  });
   await ws.write('T', {});
   await ws.write('T', START);
   assert.deepEqual(await ws.read('T'), START);
@@ -89,9 +128,16 @@ test('parts the layout does not have, and shapes that do not fit it, are refused
 test('typed text is read and checked by the core as a write would be, nothing written', async () => {
   assert.equal(await ws.parse('Small', ' 16#FF '), 255);
   assert.equal(await ws.parse('Name', '16#FF'), '16#FF');
-  assert.deepEqual(await ws.parse('T', '{"a": "16#7F", "G": [["2#11", 4]]}'), { A: 127, G: [[3, 4]] });
+  assert.deepEqual(await ws.parse('T', '{"a": "16#7F", "G": [["2#11", 4]]}'), {
+    A: 127,
+    G: [[3, 4]],
+  });
   const refused = [
-    ['Small', '300', /^symResInvalidParameter \(5\): value for 'Small': 300 is out of range: USINT takes 0 to 255/],
+    [
+      'Small',
+      '300',
+      /^symResInvalidParameter \(5\): value for 'Small': 300 is out of range: USINT takes 0 to 255/,
+    ],
     ['Small', 'many', /value for 'Small': /],
     ['T', '{"A": 40000}', /value for 'T\.A': 40000 is out of range: INT takes -32768 to 32767/],
     ['T', 'A=1', /value for 'T': T takes a JSON object/],

@@ -25,7 +25,7 @@ after(async () => {
 test('Zoë is one byte a character in Latin-1, the default, and two in UTF-8 where asked', async () => {
   await latin1.write('Operator', 'Zoë');
   assert.equal(await latin1.read('Operator'), 'Zoë');
-  assert.equal(await utf8.read('Operator'), 'Zo\ufffd');  // 0xEB alone is no UTF-8
+  assert.equal(await utf8.read('Operator'), 'Zo\ufffd'); // 0xEB alone is no UTF-8
   await utf8.write('Operator', 'Zoë');
   assert.equal(await utf8.read('Operator'), 'Zoë');
   assert.equal(await latin1.read('Operator'), 'ZoÃ«');
@@ -74,11 +74,17 @@ test('qxsymbols explore takes the controller from QXSYM_HOST and QXSYM_PORT', as
     child.stdout.once('data', (d) => resolve(String(d)));
   });
   child.kill();
-  assert.match(first, new RegExp(`^explorer on http://127\\.0\\.0\\.1:\\d+/ for 127\\.0\\.0\\.1:${sim.port}`));
+  assert.match(
+    first,
+    new RegExp(`^explorer on http://127\\.0\\.0\\.1:\\d+/ for 127\\.0\\.0\\.1:${sim.port}`),
+  );
   const bare = { ...process.env };
   delete bare.QXSYM_HOST;
   delete bare.QXSYM_PORT;
-  const r = spawnSync(process.execPath, [bin, 'explore', '--port', '1'], { env: bare, encoding: 'utf8' });
+  const r = spawnSync(process.execPath, [bin, 'explore', '--port', '1'], {
+    env: bare,
+    encoding: 'utf8',
+  });
   assert.equal(r.status, 2);
   assert.match(r.stderr, /--host \(or QXSYM_HOST\) is required/);
 });

@@ -8,7 +8,11 @@ const { api, startSim, once, rejectsWith } = require('./support');
 test('a workspace with reconnect reopens after the controller comes back', async (t) => {
   let sim = await startSim();
   const port = sim.port;
-  const ws = await api.connect({ port, timeout: 1000, reconnect: { initialDelay: 20, maxDelay: 200 } });
+  const ws = await api.connect({
+    port,
+    timeout: 1000,
+    reconnect: { initialDelay: 20, maxDelay: 200 },
+  });
   t.after(() => ws.close());
   const events = [];
   ws.on('disconnect', (e) => events.push(['disconnect', e.result]));
@@ -53,11 +57,11 @@ test('without reconnect a lost connection stays an error; close() ends reconnect
   await sim.stop('SIGKILL');
   const e = await plain.read('I').catch((err) => err);
   assert.ok(e instanceof api.QXSymError && e.result !== 'symResOk');
-  await rejectsWith(plain.read('I'), e.result);  // no reconnecting, the same failure
+  await rejectsWith(plain.read('I'), e.result); // no reconnecting, the same failure
   const gone = once(eager, 'disconnect');
   await eager.read('I').catch(() => {});
   await gone;
-  await eager.close();  // stops the background attempts
+  await eager.close(); // stops the background attempts
   await rejectsWith(eager.read('I'), 'symResInvalidHandle');
   await plain.close();
 });
@@ -68,7 +72,10 @@ test('after a reconnect to a changed program a group whose tag is gone names the
   const path = require('path');
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qxsym-api-'));
   const changed = path.join(dir, 'changed.json');
-  fs.writeFileSync(changed, JSON.stringify({ name: 'changed', tags: [{ name: 'I', type: 'INT', value: 5 }] }));
+  fs.writeFileSync(
+    changed,
+    JSON.stringify({ name: 'changed', tags: [{ name: 'I', type: 'INT', value: 5 }] }),
+  );
   let sim = await startSim();
   const port = sim.port;
   const ws = await api.connect({ port, timeout: 1000, reconnect: { initialDelay: 20 } });

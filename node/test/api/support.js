@@ -16,10 +16,23 @@ const MODEL = path.join(__dirname, 'model.json');
 function startSim({ model = MODEL, port = 0, scan = 0, trace = false, args = [] } = {}) {
   const program = process.env.QXSYM_SIM;
   if (!program) throw new Error('QXSYM_SIM must name the qxsym-sim program');
-  const child = spawn(program, ['--model', model, '--host', '127.0.0.1', '--port', String(port),
-                                '--scan', String(scan), ...(trace ? ['--verbose'] : []), ...args],
-                      { stdio: ['ignore', 'pipe', trace ? 'pipe' : 'inherit'] });
-  const codes = [];  // command code of every symbol-service request
+  const child = spawn(
+    program,
+    [
+      '--model',
+      model,
+      '--host',
+      '127.0.0.1',
+      '--port',
+      String(port),
+      '--scan',
+      String(scan),
+      ...(trace ? ['--verbose'] : []),
+      ...args,
+    ],
+    { stdio: ['ignore', 'pipe', trace ? 'pipe' : 'inherit'] },
+  );
+  const codes = []; // command code of every symbol-service request
   if (trace) {
     readline.createInterface({ input: child.stderr }).on('line', (line) => {
       const m = /<- .* Y code=(\d+)/.exec(line);
@@ -56,7 +69,7 @@ async function rejectsWith(promise, result) {
     await promise;
   } catch (e) {
     if (!(e instanceof api.QXSymError)) throw e;
-    if (e.result !== result) throw new Error(`expected ${result}, got ${e.message}`);
+    if (e.result !== result) throw new Error(`expected ${result}, got ${e.message}`, { cause: e });
     return e;
   }
   throw new Error(`expected ${result}, but the call succeeded`);

@@ -10,7 +10,11 @@ const { test, before, after } = require('node:test');
 const { api, startSim, rejectsWith, requestsOf, MODEL } = require('./support');
 
 const COUNT = 1234;
-const NAMES = [...Array.from({ length: COUNT }, (_, i) => `Pump${String(i).padStart(4, '0')}`), 'Pump', 'Valve_1'];
+const NAMES = [
+  ...Array.from({ length: COUNT }, (_, i) => `Pump${String(i).padStart(4, '0')}`),
+  'Pump',
+  'Valve_1',
+];
 let dir;
 let sim;
 let ws;
@@ -18,8 +22,12 @@ before(async () => {
   // A plant of COUNT tags: Pump0000 .. and a few others of other names.
   dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qxsym-api-'));
   const tags = [];
-  for (let i = 0; i < COUNT; i++) tags.push({ name: `Pump${String(i).padStart(4, '0')}`, type: 'INT' });
-  tags.push({ name: 'Pump', type: 'BOOL', read_only: true }, { name: 'Valve_1', type: 'STRING[8]' });
+  for (let i = 0; i < COUNT; i++)
+    tags.push({ name: `Pump${String(i).padStart(4, '0')}`, type: 'INT' });
+  tags.push(
+    { name: 'Pump', type: 'BOOL', read_only: true },
+    { name: 'Valve_1', type: 'STRING[8]' },
+  );
   const model = path.join(dir, 'plant.json');
   fs.writeFileSync(model, JSON.stringify({ name: 'many tags', tags }));
   sim = await startSim({ model, trace: true });
@@ -35,13 +43,20 @@ test('tags() lists every match beyond one reply, each once, as plain objects', a
   const all = await ws.tags();
   assert.equal(all.length, COUNT + 2);
   assert.equal(new Set(all.map((t) => t.name)).size, COUNT + 2);
-  assert.deepEqual(all.find((t) => t.name === 'Pump'),
-                   { name: 'Pump', type: 'BOOL', size: 1, flags: { readOnly: true, bitAddress: false } });
-  assert.deepEqual(all.find((t) => t.name === 'Valve_1'),
-                   { name: 'Valve_1', type: 'STRING[8]', size: 9, flags: { readOnly: false, bitAddress: false } });
+  assert.deepEqual(
+    all.find((t) => t.name === 'Pump'),
+    { name: 'Pump', type: 'BOOL', size: 1, flags: { readOnly: true, bitAddress: false } },
+  );
+  assert.deepEqual(
+    all.find((t) => t.name === 'Valve_1'),
+    { name: 'Valve_1', type: 'STRING[8]', size: 9, flags: { readOnly: false, bitAddress: false } },
+  );
   assert.equal((await ws.tags('Pump1*')).length, 234);
-  assert.equal((await ws.tags('Pump?0?1')).length, 20);  // Pump00x1, Pump10x1
-  assert.deepEqual((await ws.tags('*_1')).map((t) => t.name), ['Valve_1']);
+  assert.equal((await ws.tags('Pump?0?1')).length, 20); // Pump00x1, Pump10x1
+  assert.deepEqual(
+    (await ws.tags('*_1')).map((t) => t.name),
+    ['Valve_1'],
+  );
   assert.deepEqual(await ws.tags('Nothing*'), []);
   await rejectsWith(ws.tags(7), 'symResInvalidParameter');
 });
@@ -59,7 +74,10 @@ test('tags() of a small model come from one list', async () => {
 // The names a glob matches, without regard to case: what every listing
 // must answer, whichever way it narrows.
 function globNames(filter) {
-  const re = new RegExp(`^${(filter || '*').replace(/[*?]/g, (c) => (c === '*' ? '.*' : '.'))}$`, 'i');
+  const re = new RegExp(
+    `^${(filter || '*').replace(/[*?]/g, (c) => (c === '*' ? '.*' : '.'))}$`,
+    'i',
+  );
   return NAMES.filter((n) => re.test(n)).sort();
 }
 
@@ -73,7 +91,10 @@ test('tagNames() is complete and sorted over one or several connections', async 
       assert.deepEqual([...batches].sort(), names, `'${filter}' batches over ${connections}`);
     }
   }
-  assert.deepEqual((await ws.tags('*1', { connections: 2 })).map((t) => t.name), globNames('*1'));
+  assert.deepEqual(
+    (await ws.tags('*1', { connections: 2 })).map((t) => t.name),
+    globNames('*1'),
+  );
   for (const bad of [0, 9, 1.5, 'x']) {
     await rejectsWith(ws.tagNames('', null, { connections: bad }), 'symResInvalidParameter');
   }
@@ -114,11 +135,14 @@ test('a filter matching exactly one full reply is listed whole, one more is narr
 
 test('a listing takes the extra connections the controller grants and gives them back', async () => {
   // Room for the workspace and one more connection.
-  const small = await startSim({ model: path.join(dir, 'plant.json'), args: ['--max-connections', '2'] });
+  const small = await startSim({
+    model: path.join(dir, 'plant.json'),
+    args: ['--max-connections', '2'],
+  });
   const w = await api.connect({ port: small.port, timeout: 2000 });
   try {
     assert.deepEqual(await w.tagNames('', null, { connections: 4 }), globNames(''));
-    const other = await api.connect({ port: small.port, timeout: 2000 });  // the room is free again
+    const other = await api.connect({ port: small.port, timeout: 2000 }); // the room is free again
     await other.close();
   } finally {
     await w.close();

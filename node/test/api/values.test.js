@@ -19,13 +19,30 @@ after(async () => {
 
 test('every basic type round-trips at its limits', async () => {
   const cases = [
-    ['B', true], ['B', false], ['Bit', true],
-    ['Si', -128], ['Si', 127], ['Usi', 255], ['By', 0xa5],
-    ['I', -32768], ['Ui', 65535], ['W', 0x1234],
-    ['Di', -2147483648], ['Udi', 4294967295], ['Dw', 0xdeadbeef],
-    ['Li', -(2n ** 63n)], ['Li', 2n ** 63n - 1n], ['Uli', 2n ** 64n - 1n], ['Lw', 0x0123456789abcdefn],
-    ['R', 1.5], ['R', -0.25], ['Lr', 123456.789012345], ['Lr', -1e300],
-    ['S', ''], ['S', 'abcdefghij'], ['S', 'Grüße'],
+    ['B', true],
+    ['B', false],
+    ['Bit', true],
+    ['Si', -128],
+    ['Si', 127],
+    ['Usi', 255],
+    ['By', 0xa5],
+    ['I', -32768],
+    ['Ui', 65535],
+    ['W', 0x1234],
+    ['Di', -2147483648],
+    ['Udi', 4294967295],
+    ['Dw', 0xdeadbeef],
+    ['Li', -(2n ** 63n)],
+    ['Li', 2n ** 63n - 1n],
+    ['Uli', 2n ** 64n - 1n],
+    ['Lw', 0x0123456789abcdefn],
+    ['R', 1.5],
+    ['R', -0.25],
+    ['Lr', 123456.789012345],
+    ['Lr', -1e300],
+    ['S', ''],
+    ['S', 'abcdefghij'],
+    ['S', 'Grüße'],
   ];
   for (const [name, value] of cases) {
     await ws.write(name, value);
@@ -68,11 +85,20 @@ test('a structure reads as a plain object and is written in part', async () => {
 });
 
 test('arrays read as arrays, nested per dimension, also of structures', async () => {
-  assert.deepEqual(await ws.read('Grid'), [[1, 2, 3], [4, 5, 6]]);
+  assert.deepEqual(await ws.read('Grid'), [
+    [1, 2, 3],
+    [4, 5, 6],
+  ]);
   await ws.write('Grid', [[-1, -2, -3], [-4]]);
-  assert.deepEqual(await ws.read('Grid'), [[-1, -2, -3], [-4, 5, 6]]);
+  assert.deepEqual(await ws.read('Grid'), [
+    [-1, -2, -3],
+    [-4, 5, 6],
+  ]);
   const cells = await ws.read('Cells');
-  assert.deepEqual(cells.map((c) => c.Id), [1, 2]);
+  assert.deepEqual(
+    cells.map((c) => c.Id),
+    [1, 2],
+  );
   await ws.write('Cells', [{}, { Inlet: { Open: true } }]);
   const after = await ws.read('Cells');
   assert.equal(after[1].Inlet.Open, true);
@@ -83,15 +109,25 @@ test('arrays read as arrays, nested per dimension, also of structures', async ()
 test('type() describes members with their offsets, and arrays with dims', async () => {
   const cell = await ws.type('Cell');
   assert.equal(cell.kind, 'struct');
-  assert.deepEqual(cell.members.map((m) => [m.name, m.offset, m.type.kind]),
-                   [['Id', 0, 'int'], ['Inlet', 8, 'functionBlock'], ['Levels', 40, 'array'],
-                    ['Spare', 60, 'uint']]);
+  assert.deepEqual(
+    cell.members.map((m) => [m.name, m.offset, m.type.kind]),
+    [
+      ['Id', 0, 'int'],
+      ['Inlet', 8, 'functionBlock'],
+      ['Levels', 40, 'array'],
+      ['Spare', 60, 'uint'],
+    ],
+  );
   const grid = await ws.type('Grid');
-  assert.deepEqual([grid.kind, grid.dims, grid.lower, grid.element.kind, grid.element.size],
-                   ['array', [2, 3], [1, 1], 'int', 2]);
+  assert.deepEqual(
+    [grid.kind, grid.dims, grid.lower, grid.element.kind, grid.element.size],
+    ['array', [2, 3], [1, 1], 'int', 2],
+  );
   const cells = await ws.type('Cells');
-  assert.deepEqual([cells.dims, cells.lower, cells.element.name, cells.element.members.length],
-                   [[2], [0], 'CELL', 4]);
+  assert.deepEqual(
+    [cells.dims, cells.lower, cells.element.name, cells.element.members.length],
+    [[2], [0], 'CELL', 4],
+  );
   assert.equal((await ws.type('Uli')).kind, 'uint');
 });
 
@@ -100,10 +136,23 @@ test('bad values are refused with a code and the tag keeps its value', async () 
   await ws.write('S', 'keep');
   await ws.write('Cell', { Id: 7 });
   const refused = [
-    ['Usi', 256], ['Usi', -1], ['Usi', 1.5], ['Usi', '3'], ['I', 40000],
-    ['Li', 2n ** 63n], ['Uli', -1n], ['Li', 2 ** 64], ['B', 'yes'], ['R', null], ['R', 1e39],
-    ['S', 'elevenchars'], ['S', 'snow ☃'], ['Cell', 5], ['Cell', { Id: 1, Levels: 3 }],
-    ['Grid', [1, 2]], ['Cell', { Id: 1, Spare: -1 }],
+    ['Usi', 256],
+    ['Usi', -1],
+    ['Usi', 1.5],
+    ['Usi', '3'],
+    ['I', 40000],
+    ['Li', 2n ** 63n],
+    ['Uli', -1n],
+    ['Li', 2 ** 64],
+    ['B', 'yes'],
+    ['R', null],
+    ['R', 1e39],
+    ['S', 'elevenchars'],
+    ['S', 'snow ☃'],
+    ['Cell', 5],
+    ['Cell', { Id: 1, Levels: 3 }],
+    ['Grid', [1, 2]],
+    ['Cell', { Id: 1, Spare: -1 }],
   ];
   for (const [name, value] of refused) {
     const e = await rejectsWith(ws.write(name, value), 'symResInvalidParameter');
@@ -129,7 +178,7 @@ test('refusals of the controller keep their code and name', async () => {
   for (const name of ['', 'I\0x', 'I'.repeat(260), 42]) {
     await rejectsWith(ws.read(name), 'symResInvalidParameter');
   }
-  await rejectsWith(ws.read('I\u0100'), 'symResSymbolNotFound');  // no Latin-1 name spells it
+  await rejectsWith(ws.read('I\u0100'), 'symResSymbolNotFound'); // no Latin-1 name spells it
   assert.ok((await rejectsWith(ws.read('NoSuchTag'), 'symResSymbolNotFound')) instanceof Error);
 });
 
@@ -161,8 +210,10 @@ async function listen(onConnection) {
 test('connect names a controller that accepts and never answers', async () => {
   const held = [];
   const silent = await listen((c) => held.push(c));
-  const e = await rejectsWith(api.connect({ port: silent.address().port, timeout: 200 }),
-                              'symResSocketError');
+  const e = await rejectsWith(
+    api.connect({ port: silent.address().port, timeout: 200 }),
+    'symResSocketError',
+  );
   assert.match(e.message, /the controller does not answer/);
   held.forEach((c) => c.destroy());
   silent.close();

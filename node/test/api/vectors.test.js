@@ -14,10 +14,42 @@ const native = require('../../lib/native');
 
 const DIR = path.join(__dirname, '..', '..', '..', 'tests', 'vectors');
 const TABLE = JSON.parse(fs.readFileSync(path.join(DIR, 'values.json'), 'utf8'));
-const TYVAR = { BOOL: 1, SINT: 2, USINT: 3, BYTE: 4, INT: 5, UINT: 6, WORD: 7, DINT: 9, UDINT: 10,
-                DWORD: 11, LINT: 12, ULINT: 13, LWORD: 14, REAL: 15, LREAL: 16, STRING: 17, POINTER: 20 };
-const WIDTH = { BOOL: 1, SINT: 1, USINT: 1, BYTE: 1, INT: 2, UINT: 2, WORD: 2, DINT: 4, UDINT: 4,
-                DWORD: 4, LINT: 8, ULINT: 8, LWORD: 8, REAL: 4, LREAL: 8 };
+const TYVAR = {
+  BOOL: 1,
+  SINT: 2,
+  USINT: 3,
+  BYTE: 4,
+  INT: 5,
+  UINT: 6,
+  WORD: 7,
+  DINT: 9,
+  UDINT: 10,
+  DWORD: 11,
+  LINT: 12,
+  ULINT: 13,
+  LWORD: 14,
+  REAL: 15,
+  LREAL: 16,
+  STRING: 17,
+  POINTER: 20,
+};
+const WIDTH = {
+  BOOL: 1,
+  SINT: 1,
+  USINT: 1,
+  BYTE: 1,
+  INT: 2,
+  UINT: 2,
+  WORD: 2,
+  DINT: 4,
+  UDINT: 4,
+  DWORD: 4,
+  LINT: 8,
+  ULINT: 8,
+  LWORD: 8,
+  REAL: 4,
+  LREAL: 8,
+};
 const ENCODING = { latin1: 0, utf8: 1, windows1252: 2 };
 const FLOATS = { inf: Infinity, '-inf': -Infinity, nan: NaN, '-0': -0 };
 const typeName = (tyvar) => Object.keys(TYVAR).find((k) => TYVAR[k] === tyvar);
@@ -34,9 +66,12 @@ function toJs(typed) {
       const n = BigInt(v);
       return n >= -(2n ** 53n) && n <= 2n ** 53n ? Number(n) : n;
     }
-    case 'float': return typeof v === 'string' ? FLOATS[v] : v;
-    case 'bytes': return Buffer.from(v, 'hex');
-    default: return v;  // bool, text
+    case 'float':
+      return typeof v === 'string' ? FLOATS[v] : v;
+    case 'bytes':
+      return Buffer.from(v, 'hex');
+    default:
+      return v; // bool, text
   }
 }
 
@@ -47,7 +82,10 @@ function same(actual, typed, where) {
     assert.equal(BigInt(actual), BigInt(v), where);
   } else if (kind === 'float') {
     const want = toJs(typed);
-    assert.ok(Number.isNaN(want) ? Number.isNaN(actual) : Object.is(actual, want), `${where}: ${actual} != ${v}`);
+    assert.ok(
+      Number.isNaN(want) ? Number.isNaN(actual) : Object.is(actual, want),
+      `${where}: ${actual} != ${v}`,
+    );
   } else if (kind === 'bytes') {
     assert.equal(Buffer.from(actual).toString('hex').toUpperCase(), v, where);
   } else {
@@ -57,7 +95,8 @@ function same(actual, typed, where) {
 
 function refusedAs(c, result, message, where) {
   assert.equal(result, api.codes[c.error], `${where}: ${message}`);
-  for (const piece of c.message || []) assert.ok(message.includes(piece), `${where}: '${piece}' in "${message}"`);
+  for (const piece of c.message || [])
+    assert.ok(message.includes(piece), `${where}: '${piece}' in "${message}"`);
 }
 
 function leafCase(c, where) {
@@ -103,7 +142,10 @@ async function session(encoding = 'latin1', fault = '') {
   const key = `${encoding} ${fault}`;
   if (!sessions.has(key)) {
     if (!sims[fault]) {
-      sims[fault] = await startSim({ model: path.join(DIR, TABLE.model), args: fault ? ['--short-reply'] : [] });
+      sims[fault] = await startSim({
+        model: path.join(DIR, TABLE.model),
+        args: fault ? ['--short-reply'] : [],
+      });
     }
     sessions.set(key, await api.connect({ port: sims[fault].port, timeout: 2000, encoding }));
   }
@@ -115,8 +157,12 @@ async function session(encoding = 'latin1', fault = '') {
 async function leavesOf(ws, p, value) {
   const layout = await native().describe(ws._handle, p);
   const flat = [];
-  const walk = (v) => (Array.isArray(v) ? v.forEach(walk)
-    : v !== null && typeof v === 'object' && !Buffer.isBuffer(v) ? Object.values(v).forEach(walk) : flat.push(v));
+  const walk = (v) =>
+    Array.isArray(v)
+      ? v.forEach(walk)
+      : v !== null && typeof v === 'object' && !Buffer.isBuffer(v)
+        ? Object.values(v).forEach(walk)
+        : flat.push(v);
   walk(value);
   const paths = [];
   for (const leaf of layout.leaves) {
@@ -147,7 +193,10 @@ async function checkLeaves(ws, p, want, where, all = true) {
 }
 
 async function expectError(promise, c, where) {
-  const e = await promise.then(() => null, (err) => err);
+  const e = await promise.then(
+    () => null,
+    (err) => err,
+  );
   assert.ok(e instanceof api.QXSymError, `${where}: expected ${c.error}, got ${e}`);
   refusedAs(c, e.code, e.message, where);
 }
@@ -208,7 +257,7 @@ async function tagCase(c, where) {
       const g = await ws.group(c.paths);
       const values = await g.read();
       await g.close();
-      for (const [i, p] of c.paths.entries()) assert.ok(values[p] !== undefined, `${where} ${p}`);
+      for (const p of c.paths) assert.ok(values[p] !== undefined, `${where} ${p}`);
     }
     for (const [i, p] of c.paths.entries()) {
       const r = c.results[i];
@@ -222,13 +271,25 @@ async function tagCase(c, where) {
     const got = [];
     for (const l of layout.leaves) {
       for (let k = 0; k < l.count; k++) {
-        got.push({ offset: l.offset + k * l.elementSize, size: l.elementSize, type: typeName(l.tyvar) });
+        got.push({
+          offset: l.offset + k * l.elementSize,
+          size: l.elementSize,
+          type: typeName(l.tyvar),
+        });
       }
     }
-    assert.deepEqual(got, c.leaves.map(({ offset, size, type }) => ({ offset, size, type })), where);
+    assert.deepEqual(
+      got,
+      c.leaves.map(({ offset, size, type }) => ({ offset, size, type })),
+      where,
+    );
     if (c.bounds) {
       const t = await ws.type(c.path);
-      assert.deepEqual(t.lower.map((lo, d) => [lo, lo + t.dims[d] - 1]), c.bounds, where);
+      assert.deepEqual(
+        t.lower.map((lo, d) => [lo, lo + t.dims[d] - 1]),
+        c.bounds,
+        where,
+      );
     }
     return;
   }
@@ -236,14 +297,13 @@ async function tagCase(c, where) {
   return writeCase(ws, c, where);
 }
 
-test('tag cases: declared bounds, structures, layouts, encodings, partial and refused writes, short replies',
-     async () => {
-       let ran = 0;
-       for (const g of TABLE.tag) {
-         for (const [i, c] of g.cases.entries()) {
-           await tagCase(c, `${g.group} #${i}`);
-           ran++;
-         }
-       }
-       assert.ok(ran > 60, `${ran} tag cases`);
-     });
+test('tag cases: declared bounds, structures, layouts, encodings, partial and refused writes, short replies', async () => {
+  let ran = 0;
+  for (const g of TABLE.tag) {
+    for (const [i, c] of g.cases.entries()) {
+      await tagCase(c, `${g.group} #${i}`);
+      ran++;
+    }
+  }
+  assert.ok(ran > 60, `${ran} tag cases`);
+});

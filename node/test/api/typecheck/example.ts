@@ -23,7 +23,10 @@ async function main(port: number): Promise<void> {
   for (const m of type.members ?? []) console.log(m.name, m.offset, m.type.kind);
   console.log((await ws.type('Temps')).lower);
   const layout = await ws.layout('Line');
-  console.log(layout.valueCount, layout.leaves.map((l) => `${l.path} @${l.offset}`));
+  console.log(
+    layout.valueCount,
+    layout.leaves.map((l) => `${l.path} @${l.offset}`),
+  );
   await ws.write('CntUsint', await ws.parse('CntUsint', '16#FF'));
 
   const group = await ws.group(['CntInt', 'Operator']);
@@ -39,7 +42,8 @@ async function main(port: number): Promise<void> {
   try {
     await ws.read('NoSuchTag');
   } catch (e) {
-    if (e instanceof QXSymError && e.result === 'symResSymbolNotFound') console.log(e.message, e.advice);
+    if (e instanceof QXSymError && e.result === 'symResSymbolNotFound')
+      console.log(e.message, e.advice);
   }
   console.log(qx.codes.symResTimeoutError, qx.resultName(13));
   // The faithful module's surface is there too.
