@@ -16,7 +16,12 @@ def test_same_calls_as_coroutines(frozen_sim):
     async def main():
         async with aio.connect("127.0.0.1", frozen_sim.port, timeout=5) as ws:
             assert ws.version == (3, 0, 1, 0)
-            assert await ws.tags("Status*") == ["StatusByte", "StatusWord", "StatusDword", "StatusLword"]
+            assert await ws.tags("Status*") == [
+                "StatusByte",
+                "StatusWord",
+                "StatusDword",
+                "StatusLword",
+            ]
             assert (await ws.type("Recipe")).name == "RECIPE"
             async with ws.group(["CntInt", "StatusWord"]) as g:
                 await g.write({"CntInt": 11, "StatusWord": 12})
@@ -26,7 +31,10 @@ def test_same_calls_as_coroutines(frozen_sim):
             watch = ws.watch(["StatusWord", "Operator"], 0.01)
             first = [await watch.__anext__(), await watch.__anext__()]
             await watch.aclose()
-            assert {(c.name, c.previous) for c in first} == {("StatusWord", None), ("Operator", None)}
+            assert {(c.name, c.previous) for c in first} == {
+                ("StatusWord", None),
+                ("Operator", None),
+            }
         assert ws.closed
         ws2 = await aio.connect("127.0.0.1", frozen_sim.port)
         await ws2.close()

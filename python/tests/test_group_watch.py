@@ -27,7 +27,11 @@ def test_group_write_before_any_read(ws):
 def test_group_refuses_what_it_cannot_move_whole(ws):
     with ws.group(["CntInt", "CntUint"]) as g:
         before = g.read()
-        for bad in ({"CntInt": 1}, {"CntInt": 1, "CntUint": -1}, {"CntInt": 1, "CntUint": 1, "X": 1}):
+        for bad in (
+            {"CntInt": 1},
+            {"CntInt": 1, "CntUint": -1},
+            {"CntInt": 1, "CntUint": 1, "X": 1},
+        ):
             with pytest.raises(InvalidValueError):
                 g.write(bad)
         assert g.read() == before

@@ -178,18 +178,30 @@ def test_arrays_nested_flat_and_of_structures(ws):
 def test_type_descriptions(ws):
     t = ws.type("Recipe")
     assert (t.name, t.kind, t.size) == ("RECIPE", "struct", 64)
-    assert [m.name for m in t.members] == ["Name", "Id", "OvenTemp", "BeltSpeed", "DwellTime", "StepTemps"]
+    assert [m.name for m in t.members] == [
+        "Name",
+        "Id",
+        "OvenTemp",
+        "BeltSpeed",
+        "DwellTime",
+        "StepTemps",
+    ]
     steps = t.members[-1]
     assert steps.offset == 52 and steps.type.dims == (5,) and steps.type.element.name == "INT"
     assert ws.type("Line.Main").kind == "function_block"
     assert ws.type("Heatmap").as_dict()["dims"] == [2, 3, 4]
     temps = ws.type("Temps")
     assert (temps.dims, temps.lower, temps.element.kind) == ((8,), (1,), "float")
-    assert (ws.type("CntUint").kind, ws.type("StatusWord").kind, ws.type("Operator").kind) == ("uint", "uint", "string")
+    assert (ws.type("CntUint").kind, ws.type("StatusWord").kind, ws.type("Operator").kind) == (
+        "uint",
+        "uint",
+        "string",
+    )
 
 
 def test_function_blocks_are_told_from_structures_with_their_properties(ws):
-    # LINE is declared a STRUCT holding three drives of the FUNCTION_BLOCK MOTOR; Spares is an array of MOTOR.
+    # LINE is declared a STRUCT holding three drives of the FUNCTION_BLOCK MOTOR;
+    # Spares is an array of MOTOR.
     line, main, spares = ws.type("Line"), ws.type("Line.Main"), ws.type("Spares")
     assert (line.kind, main.kind, main.name) == ("struct", "function_block", "MOTOR")
     assert {"complex", "struct"} <= line.properties and "function_block" not in line.properties
@@ -197,8 +209,14 @@ def test_function_blocks_are_told_from_structures_with_their_properties(ws):
     drives = [m for m in line.members if m.type.name == "MOTOR"]
     assert [m.name for m in drives] == ["Infeed", "Main", "Outfeed"]
     assert all(m.type.kind == "function_block" and len(m.type.members) == 9 for m in drives)
-    assert (spares.kind, spares.element.kind) == ("array", "function_block") and "array" in spares.properties
-    assert spares.as_dict()["element"]["kind"] == "function_block" and ws.type("Spares[2]") == spares.element
+    assert (spares.kind, spares.element.kind) == (
+        "array",
+        "function_block",
+    ) and "array" in spares.properties
+    assert (
+        spares.as_dict()["element"]["kind"] == "function_block"
+        and ws.type("Spares[2]") == spares.element
+    )
     assert "function_block" in spares.as_dict()["element"]["properties"]
 
 
@@ -234,7 +252,9 @@ def test_texts_in_the_sessions_encoding_refused_reals_and_declared_indices(froze
     with frozen_sim.connect(encoding="utf-8") as utf8, frozen_sim.connect() as latin1:
         utf8.write("Operator", "Zoë")
         assert utf8.read("Operator") == "Zoë"
-        assert latin1.read("Operator") == "Zo\u00c3\u00ab"  # the same four bytes, one character each
+        assert (
+            latin1.read("Operator") == "Zo\u00c3\u00ab"
+        )  # the same four bytes, one character each
         latin1.write("Operator", "Zoë")  # three bytes in Latin-1
         assert latin1.read("Operator") == "Zoë" and utf8.read("Operator") == "Zo\ufffd"
         with pytest.raises(InvalidValueError, match="1e\\+39"):
@@ -251,8 +271,12 @@ def test_texts_in_the_sessions_encoding_refused_reals_and_declared_indices(froze
 
 
 def test_structure_of_one_member_stays_a_structure(start_sim, write_model):
-    model = {"types": [{"name": "ONE", "kind": "STRUCT", "members": [{"name": "A", "type": "INT", "value": 3}]}],
-             "tags": [{"name": "S", "type": "ONE"}, {"name": "Pair", "type": "ARRAY[4..5] OF ONE"}]}
+    model = {
+        "types": [
+            {"name": "ONE", "kind": "STRUCT", "members": [{"name": "A", "type": "INT", "value": 3}]}
+        ],
+        "tags": [{"name": "S", "type": "ONE"}, {"name": "Pair", "type": "ARRAY[4..5] OF ONE"}],
+    }
     with start_sim(model=write_model(model)).connect() as ws:
         assert ws.read("S") == {"A": 3} and ws.read("Pair") == [{"A": 3}, {"A": 3}]
         ws.write("Pair", {"[5]": {"a": 9}})

@@ -24,11 +24,40 @@ TABLE = json.loads((VECTORS / "values.json").read_text(encoding="utf-8"))
 MODEL = str(VECTORS / TABLE["model"])
 ENCODINGS = {None: "latin-1", "latin1": "latin-1", "utf8": "utf-8", "windows1252": "windows-1252"}
 TYVARS = dict(
-    BOOL=1, SINT=2, USINT=3, BYTE=4, INT=5, UINT=6, WORD=7, DINT=9, UDINT=10, DWORD=11,
-    LINT=12, ULINT=13, LWORD=14, REAL=15, LREAL=16, STRING=17,
+    BOOL=1,
+    SINT=2,
+    USINT=3,
+    BYTE=4,
+    INT=5,
+    UINT=6,
+    WORD=7,
+    DINT=9,
+    UDINT=10,
+    DWORD=11,
+    LINT=12,
+    ULINT=13,
+    LWORD=14,
+    REAL=15,
+    LREAL=16,
+    STRING=17,
 )
-WIDTHS = dict(BOOL=1, SINT=1, USINT=1, BYTE=1, INT=2, UINT=2, WORD=2, DINT=4, UDINT=4, DWORD=4,
-              LINT=8, ULINT=8, LWORD=8, REAL=4, LREAL=8)
+WIDTHS = dict(
+    BOOL=1,
+    SINT=1,
+    USINT=1,
+    BYTE=1,
+    INT=2,
+    UINT=2,
+    WORD=2,
+    DINT=4,
+    UDINT=4,
+    DWORD=4,
+    LINT=8,
+    ULINT=8,
+    LWORD=8,
+    REAL=4,
+    LREAL=8,
+)
 assert TABLE["format"] == 1
 
 
@@ -44,7 +73,9 @@ class Oracle:
 
     def _tag(self, path, size_of="QXSym_GetTagDataSize"):
         h, size = ctypes.c_int(), ctypes.c_uint32()
-        assert self.lib.QXSym_GetGlobalTag(self.ws, path.encode("utf-8"), ctypes.byref(h)) == 0, path
+        assert (
+            self.lib.QXSym_GetGlobalTag(self.ws, path.encode("utf-8"), ctypes.byref(h)) == 0
+        ), path
         assert getattr(self.lib, size_of)(h, ctypes.byref(size)) == 0
         return h, size.value
 
@@ -87,7 +118,9 @@ def typed(v):
     if kind in ("signed", "unsigned"):
         return int(x)
     if kind == "float":
-        return float(x.replace("-0", "-0.0") if x == "-0" else x) if isinstance(x, str) else float(x)
+        return (
+            float(x.replace("-0", "-0.0") if x == "-0" else x) if isinstance(x, str) else float(x)
+        )
     if kind == "bytes":
         return bytes.fromhex(x)
     return x
@@ -100,7 +133,11 @@ def same(expected, got):
     if type(got) is not kinds[kind]:
         return False
     if kind == "float":
-        return math.isnan(got) if math.isnan(want) else struct.pack("<d", got) == struct.pack("<d", want)
+        return (
+            math.isnan(got)
+            if math.isnan(want)
+            else struct.pack("<d", got) == struct.pack("<d", want)
+        )
     return got == want
 
 
@@ -158,7 +195,7 @@ def as_write(path, value):
         return typed(value[path])
     out = {}
     for key, v in value.items():
-        rel = key[len(path):] if key.lower().startswith(path.lower()) else "." + key
+        rel = key[len(path) :] if key.lower().startswith(path.lower()) else "." + key
         out[rel.lstrip(".") if rel.startswith(".") else rel] = typed(v)
     return out
 
@@ -189,7 +226,9 @@ def run_tag_case(case, sessions, oracle):
             name = lf.path.decode("utf-8")
             if lf.num_dims:
                 for k, label in enumerate(labels(lf.dims[: lf.num_dims], lf.lower[: lf.num_dims])):
-                    leaves.append([name + label, lf.offset + k * lf.element_size, lf.element_size, lf.tyvar])
+                    leaves.append(
+                        [name + label, lf.offset + k * lf.element_size, lf.element_size, lf.tyvar]
+                    )
             else:
                 leaves.append([name, lf.offset, lf.size, lf.tyvar])
         want = [[x["path"], x["offset"], x["size"], TYVARS[x["type"]]] for x in case["leaves"]]
@@ -218,7 +257,9 @@ TAG_CASES = [(g["group"], i, c) for g in TABLE["tag"] for i, c in enumerate(g["c
 def tag_runs():
     from conftest import Sim
 
-    plain, faulty = Sim("--scan", "0", model=MODEL), Sim("--scan", "0", "--short-reply", model=MODEL)
+    plain, faulty = Sim("--scan", "0", model=MODEL), Sim(
+        "--scan", "0", "--short-reply", model=MODEL
+    )
     runs = {False: (Sessions(plain), Oracle(plain.port)), True: (Sessions(faulty), None)}
     yield runs
     for sessions, oracle in runs.values():
@@ -260,7 +301,9 @@ RUNNABLE = [t for t in LEAF_CASES if _leaf_skip(t[2]) is None]
 
 def _leaf_tag(case):
     size = _leaf_size(case)
-    return f"L_{case['type']}_{size}", (f"STRING[{size - 1}]" if case["type"] == "STRING" else case["type"])
+    return f"L_{case['type']}_{size}", (
+        f"STRING[{size - 1}]" if case["type"] == "STRING" else case["type"]
+    )
 
 
 @pytest.fixture(scope="module")
@@ -280,8 +323,9 @@ def leaf_runs(tmp_path_factory):
 
 def _parsed(case):
     v, message = _lib.Value(), ctypes.c_char_p()
-    rc = _lib.library().QXSymCore_ParseLeafText(TYVARS[case["type"]], case["input"].encode("utf-8"),
-                                                ctypes.byref(v), ctypes.byref(message))
+    rc = _lib.library().QXSymCore_ParseLeafText(
+        TYVARS[case["type"]], case["input"].encode("utf-8"), ctypes.byref(v), ctypes.byref(message)
+    )
     if rc:
         raise qxsymbols.errors.error_for(rc, message.value.decode("utf-8"))
     from qxsymbols.types import to_python

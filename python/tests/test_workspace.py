@@ -28,7 +28,14 @@ from qxsymbols import (
 def test_version_and_filtered_tags(ws):
     assert ws.version == (3, 0, 1, 0) and str(ws.version) == "3.0.1.0" and ws.full_support
     assert ws.tags("Cnt*") == [
-        "CntSint", "CntUsint", "CntInt", "CntUint", "CntDint", "CntUdint", "CntLint", "CntUlint",
+        "CntSint",
+        "CntUsint",
+        "CntInt",
+        "CntUint",
+        "CntDint",
+        "CntUdint",
+        "CntLint",
+        "CntUlint",
     ]
     assert ws.tags("status????") == ["StatusByte", "StatusWord"]
     assert len(ws.tags()) == 32 and ws.tags("NoSuch*") == []
@@ -171,8 +178,12 @@ def test_missing_library_is_reported_clearly(tmp_path):
         "except qxsymbols.LibraryNotFoundError as e:\n    print(e)\n"
     )
     out = subprocess.run(
-        [sys.executable, "-c", code], env=env, cwd=Path(qxsymbols.__file__).parent.parent,
-        capture_output=True, text=True, timeout=30,
+        [sys.executable, "-c", code],
+        env=env,
+        cwd=Path(qxsymbols.__file__).parent.parent,
+        capture_output=True,
+        text=True,
+        timeout=30,
     )
     assert "QXSYMBOLS_LIBRARY" in out.stdout and "nowhere.so: no such file" in out.stdout
 
@@ -214,7 +225,13 @@ def test_close_does_not_wait_on_a_silent_controller_for_every_tag(start_sim):
 
 def test_tags_carry_type_size_flags_and_on_request_texts(ws):
     door, line, serial = ws.tags("DoorClosed") + ws.tags("Line") + ws.tags("SerialNumber")
-    assert (door.type, door.size, door.read_only, door.bit_address, door.description) == ("BOOL", 1, False, True, None)
+    assert (door.type, door.size, door.read_only, door.bit_address, door.description) == (
+        "BOOL",
+        1,
+        False,
+        True,
+        None,
+    )
     assert (line.name, line.type, serial.read_only) == ("Line", "LINE", True)
     [line] = ws.tags("Line", descriptions=True, attributes=["plc", "unit"])
     assert line.description == "Packaging conveyor line" and line.attributes == {"plc": "PLC01"}
