@@ -38,7 +38,8 @@ def main() -> int:
         if update and new_text != text:
             page.write_text(new_text)
     for f in sorted((GUIDE / "examples").iterdir()):
-        if f.resolve() not in shown:
+        # Folders (a run's __pycache__, say) are not examples.
+        if f.is_file() and f.resolve() not in shown:
             problems.append(f"examples/{f.name} is shown by no page")
     if update:
         problems = [p for p in problems if "differs" not in p]
