@@ -193,6 +193,70 @@ QXSYMCORE_API QXSymResult QXSymCore_Close(QXSymCoreHandle session);
 QXSYMCORE_API QXSymResult QXSymCore_Exchanges(QXSymCoreHandle session, uint64_t* count);
 
 /**
+ * @brief Turn reconnecting on or off for a session (off when opened).
+ *
+ * With it on, a request that finds the connection lost (symResSocketError
+ * or symResConnectionLost) makes the session "away" once the call ends:
+ * the dead workspace is closed, and every call that needs the source fails
+ * at once with symResConnectionLost, sending nothing, until an attempt to
+ * open the workspace again is due. Attempts are made inside calls, never by
+ * a thread: the first one first_ms after the loss, each failed one doubling
+ * the wait up to max_ms. The call (or subscription poll) that finds an
+ * attempt due makes it before its own work; a subscription's wait wakes at
+ * the attempt times. A time-out is not a loss: the controller may answer
+ * again on the same connection, and the values are told stale meanwhile.
+ *
+ * After a reopen, tags and groups are looked up again without the caller's
+ * help, and the program's fingerprint (see QXSymCoreSessionState) is taken
+ * again: when it differs, the program counts as changed (see
+ * QXSymCoreEventOnlineChange). Listings begun before the loss are not
+ * carried over; end them and begin again. Turned off while away, the
+ * session stays away (as one without reconnecting whose connection broke).
+ *
+ * Turning it on takes the fingerprint at once: the number of global tags
+ * and, from a controller, the raw symbol table (one request each; the table
+ * is hashed by its size and its first and last 64 KiB). A session that
+ * never turns it on sends none of these.
+ * @param session an open session.
+ * @param first_ms wait before the first attempt, 1 to 3600000; 0 turns
+ *                 reconnecting off.
+ * @param max_ms longest wait between attempts, first_ms to 3600000; 0 takes
+ *               5000 (or first_ms when that is longer).
+ * @return symResOk; symResInvalidParameter (a wait out of range);
+ * symResInvalidHandle; or the source's result of taking the fingerprint
+ * (reconnecting stays off then).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_SetReconnect(QXSymCoreHandle session, uint32_t first_ms,
+                                                 uint32_t max_ms);
+
+/** What a session knows of its connection and of the controller's program. */
+typedef struct QXSymCoreSessionState {
+  uint32_t connected;      /**< 1 while the workspace is open, 0 while away. */
+  uint32_t reserved;       /**< 0. */
+  uint64_t reconnects;     /**< Times the workspace was opened again after a loss. */
+  uint64_t online_changes; /**< Times the controller's program was seen to change. */
+  uint64_t fingerprint;    /**< Hash of the program (see QXSymCore_SetReconnect); 0 until taken. */
+  uint64_t retry_in_ms;    /**< While away: time until the next attempt to open again. */
+} QXSymCoreSessionState;
+
+/**
+ * @brief A session's connection state and counts, without a request.
+ *
+ * The program counts as changed when the controller answers
+ * symResInvalidHandle to a tag or group the session holds (the controller
+ * loaded another program), or when the fingerprint taken after a reopen
+ * differs from the one before. On a change the session drops its tags,
+ * groups, types and layouts and learns them again as they are used; a
+ * write through a path whose layout is no longer the one handed out
+ * before the change is refused (see QXSymCore_Write).
+ * @param session an open session.
+ * @param state receives the state.
+ * @return symResOk; symResInvalidParameter (state null); symResInvalidHandle.
+ */
+QXSYMCORE_API QXSymResult QXSymCore_SessionState(QXSymCoreHandle session,
+                                                 QXSymCoreSessionState* state);
+
+/**
  * @brief The version of the source's symbol service (one request).
  * @param session an open session.
  * @param version receives major, minor, revision and build.
@@ -249,13 +313,19 @@ QXSYMCORE_API QXSymResult QXSymCore_Read(QXSymCoreHandle session, const char* co
  * given leaves are written, each by its own path, and the bytes around them
  * stay as they are. Values are checked against their type first (ranges,
  * texts the encoding cannot carry, lengths in bytes); when one is refused
- * nothing is written.
+ * nothing is written. A path whose layout was handed out (by
+ * QXSymCore_Describe, a read or a write) before the controller's program
+ * changed, and is another now, is refused with symResInvalidTagType and a
+ * message saying the program changed, and nothing is written; describe it
+ * again (QXSymCore_Describe) and give values for the new layout. A write
+ * is never tried again by the core.
  * @param session an open session.
  * @param items count items.
  * @param count number of items (1 to 65536).
  * @param results receives count results (the core's, see Memory); may be null.
  * @return symResOk; the first failure (symResInvalidParameter for a refused
- * value or a wrong number of values, the source's result otherwise);
+ * value or a wrong number of values, symResInvalidTagType for a layout
+ * from before a program change, the source's result otherwise);
  * symResInvalidParameter (null pointers, count 0 or above 65536);
  * symResInvalidHandle.
  */
@@ -401,9 +471,9 @@ enum _QXSymCoreEventKind {
   QXSymCoreEventChange = 1,         /**< A leaf value to tell: changed, heartbeat, stale or bad. */
   QXSymCoreEventCycle = 2,          /**< A poll completed. */
   QXSymCoreEventOverrun = 3,        /**< A poll ended after the next tick; ticks were skipped. */
-  QXSymCoreEventConnectionLost = 4, /**< Reserved. */
-  QXSymCoreEventConnectionBack = 5, /**< Reserved. */
-  QXSymCoreEventOnlineChange = 6    /**< Reserved. */
+  QXSymCoreEventConnectionLost = 4, /**< The connection was lost (result says how); once. */
+  QXSymCoreEventConnectionBack = 5, /**< The session opened the workspace again. */
+  QXSymCoreEventOnlineChange = 6    /**< The controller's program changed; paths looked up again. */
 };
 
 /** How far a value of an event can be trusted. */
@@ -456,6 +526,16 @@ typedef struct QXSymCoreEvent {
  * Polls keep to the ticks t0 + k * interval_ms, t0 being the first wait;
  * ticks missed are skipped, never made up.
  *
+ * With reconnecting on (QXSymCore_SetReconnect), a lost connection is told
+ * once by a QXSymCoreEventConnectionLost event, and every leaf once as
+ * stale; the wait wakes at the session's attempts to open again, and the
+ * poll that finds the workspace open again tells QXSymCoreEventConnectionBack,
+ * then the values as read. When the controller's program changed (see
+ * QXSymCore_SessionState), a QXSymCoreEventOnlineChange event comes first,
+ * every path is described again and the poll's read is made once more: a
+ * path that is gone is told bad under its own name (and tried again every
+ * 10 s), one laid out anew is told by its new leaves, the others go on.
+ *
  * Describing the paths takes the exchanges of QXSymCore_Describe, on the
  * calling thread; nothing is polled before the first wait.
  * @param session an open session.
@@ -497,7 +577,9 @@ QXSYMCORE_API QXSymResult QXSymCore_Subscribe(QXSymCoreHandle session, const cha
  *               when there are none.
  * @param count receives their number: 0 when timeout_ms passed first, else
  *              at most one per leaf value and per unresolved path, plus the
- *              cycle and overrun events.
+ *              cycle and overrun events (twice that, and the connection and
+ *              online change events, in the poll that follows a reopen or
+ *              a program change).
  * @return symResOk (also when the time ran out); symResInvalidParameter
  * (null pointers); symResInvalidHandle (not open, or released during the
  * wait).

@@ -2,6 +2,8 @@
 // and the handle, make one call into the core, hand out C copies.
 #include <QXSymCore.h>
 
+#include <chrono>
+
 #include "CoreApiRegistry.h"
 #include "TagTexts.h"
 
@@ -12,15 +14,17 @@ namespace {
 
 constexpr std::uint32_t kMaxItems = 65536;
 
-// Runs body on the open session, one call at a time.
+// Runs body on the open session, one call at a time; with connect, only
+// when its connection is there (see Connected).
 template <typename Body>
-QXSymResult OnSession(QXSymCoreHandle id, Body&& body) {
+QXSymResult OnSession(QXSymCoreHandle id, Body&& body, bool connect = true) {
   return Guard([&]() -> QXSymResult {
     auto object = Find<SessionObject>(id, Kind::kSession);
     if (!object) return symResInvalidHandle;
     std::lock_guard<std::mutex> lock(object->busy);
     if (!object->session) return symResInvalidHandle;
-    return body(*object);
+    if (!connect) return body(*object);
+    return Connected(*object->session, [&] { return body(*object); });
   });
 }
 
@@ -95,10 +99,39 @@ QXSymResult QXSymCore_Close(QXSymCoreHandle session) {
 
 QXSymResult QXSymCore_Exchanges(QXSymCoreHandle session, uint64_t* count) {
   if (count == nullptr) return symResInvalidParameter;
-  return OnSession(session, [&](SessionObject& o) {
-    *count = o.session->exchanges();
-    return symResOk;
-  });
+  return OnSession(
+      session,
+      [&](SessionObject& o) {
+        *count = o.session->exchanges();
+        return symResOk;
+      },
+      false);
+}
+
+QXSymResult QXSymCore_SetReconnect(QXSymCoreHandle session, uint32_t first_ms, uint32_t max_ms) {
+  return OnSession(
+      session, [&](SessionObject& o) { return o.session->SetReconnect(first_ms, max_ms); }, false);
+}
+
+QXSymResult QXSymCore_SessionState(QXSymCoreHandle session, QXSymCoreSessionState* state) {
+  if (state == nullptr) return symResInvalidParameter;
+  return OnSession(
+      session,
+      [&](SessionObject& o) {
+        const Session& s = *o.session;
+        *state = QXSymCoreSessionState{};
+        state->connected = s.away() ? 0 : 1;
+        state->reconnects = s.reconnects();
+        state->online_changes = s.online_changes();
+        state->fingerprint = s.fingerprint();
+        if (s.away() && s.next_attempt() != std::chrono::steady_clock::time_point::max()) {
+          const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+              s.next_attempt() - std::chrono::steady_clock::now());
+          state->retry_in_ms = left.count() > 0 ? static_cast<uint64_t>(left.count()) : 0;
+        }
+        return symResOk;
+      },
+      false);
 }
 
 QXSymResult QXSymCore_Describe(QXSymCoreHandle session, const char* path,
@@ -111,6 +144,7 @@ QXSymResult QXSymCore_Describe(QXSymCoreHandle session, const char* path,
     o.message = err.message;
     if (message != nullptr) *message = o.message.c_str();
     if (!described) return err.code;
+    o.session->Acknowledge(path);
     o.described.Set(std::move(described));
     *layout = &o.described.c;
     return symResOk;
@@ -128,7 +162,12 @@ QXSymResult QXSymCore_Read(QXSymCoreHandle session, const char* const* paths, ui
   return OnSession(session, [&](SessionObject& o) {
     *items = nullptr;
     std::vector<std::string> list(paths, paths + count);
+    const std::uint64_t changes = o.session->online_changes();
     o.read = Values(*o.session).Read(list);
+    o.session->Settle(std::chrono::steady_clock::now());
+    // Read through references from before a program change: once more,
+    // looked up again.
+    if (o.session->online_changes() != changes) o.read = Values(*o.session).Read(list);
     FillReadItems(o);
     *items = o.read_items.data();
     for (const ReadResult& r : o.read) {

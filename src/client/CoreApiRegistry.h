@@ -5,6 +5,7 @@
 
 #include <QXSymCore.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -110,6 +111,18 @@ QXSymResult Guard(Body&& body) {
   } catch (...) {
     return symResNotOk;
   }
+}
+
+// Runs body when the session's connection is there (Session::Ready: fails
+// fast while away, opens again when an attempt is due), then lets a loss or
+// program change the call saw take effect. The caller holds the session's busy.
+template <typename Body>
+QXSymResult Connected(Session& session, Body&& body) {
+  const QXSymResult ready = session.Ready(std::chrono::steady_clock::now());
+  if (ready != symResOk) return ready;
+  const QXSymResult rc = body();
+  session.Settle(std::chrono::steady_clock::now());
+  return rc;
 }
 
 // Plain values between the core and C. FromC refuses an unknown kind and

@@ -102,10 +102,13 @@ QXSymResult QXSymCore_Subscribe(QXSymCoreHandle session, const char* const* path
     QXSymResult rc = symResOk;
     auto s = std::make_shared<SubscriptionObject>();
     s->owner = owner;
-    s->subscription =
-        Subscription::Make(*owner->session, std::vector<std::string>(paths, paths + count),
-                           std::move(o), &rc, &owner->message);
-    if (!s->subscription) return rc;
+    const QXSymResult made = Connected(*owner->session, [&] {
+      s->subscription =
+          Subscription::Make(*owner->session, std::vector<std::string>(paths, paths + count),
+                             std::move(o), &rc, &owner->message);
+      return rc;
+    });
+    if (!s->subscription) return made;
     *subscription = Registry::Get().Add(Kind::kSubscription, s);
     owner->subscriptions.insert(*subscription);
     return symResOk;

@@ -1,6 +1,8 @@
 // Exported functions of listings, typed-in values and result texts.
 #include <QXSymCore.h>
 
+#include <chrono>
+
 #include "CoreApiRegistry.h"
 #include "ResultInfo.h"
 
@@ -40,6 +42,8 @@ QXSymResult QXSymCore_ListBegin(QXSymCoreHandle session, const char* filter, uin
     if (!owner->session) return symResInvalidHandle;
     *listing = 0;
     Session* s = owner->session.get();
+    const QXSymResult ready = s->Ready(std::chrono::steady_clock::now());
+    if (ready != symResOk) return ready;
     ListOptions options;
     options.filter = filter != nullptr ? filter : "";
     options.details = (flags & QXSYMCORE_LIST_DETAILS) != 0;

@@ -17,10 +17,12 @@ QXSymResult QXSymCore_ServerVersion(QXSymCoreHandle session, uint8_t version[4],
     std::lock_guard<std::mutex> lock(object->busy);
     if (!object->session) return symResInvalidHandle;
     Session& s = *object->session;
-    const QXSymResult rc = s.Sent(
-        QXSym_GetServerVersion(s.workspace(), &version[0], &version[1], &version[2], &version[3]));
-    if (rc == symResOk && full_support != nullptr) *full_support = s.full_support() ? 1 : 0;
-    return rc;
+    return Connected(s, [&] {
+      const QXSymResult rc = s.Sent(QXSym_GetServerVersion(s.workspace(), &version[0], &version[1],
+                                                           &version[2], &version[3]));
+      if (rc == symResOk && full_support != nullptr) *full_support = s.full_support() ? 1 : 0;
+      return rc;
+    });
   });
 }
 

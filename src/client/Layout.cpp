@@ -156,4 +156,21 @@ std::vector<Unit> WriteUnits(const Layout& layout) {
   return units;
 }
 
+bool SameLayout(const Layout& a, const Layout& b) {
+  if (a.type_name != b.type_name || a.size != b.size || a.value_count != b.value_count ||
+      a.leaves.size() != b.leaves.size() || a.dims != b.dims || a.lower != b.lower) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.leaves.size(); ++i) {
+    const Leaf& x = a.leaves[i];
+    const Leaf& y = b.leaves[i];
+    if (x.path != y.path || x.offset != y.offset || x.size != y.size || x.tyvar != y.tyvar ||
+        x.element_size != y.element_size || x.count != y.count || x.dims != y.dims ||
+        x.lower != y.lower) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace qxsym::client

@@ -50,6 +50,10 @@ struct Layout {
 // The layout of path, its types learned once per session.
 std::shared_ptr<const Layout> Describe(Session& session, const std::string& path, WalkError* err);
 
+// True when a and b have the same type name, size and leaves (paths,
+// offsets, sizes, types and dimensions): values of one fit the other.
+bool SameLayout(const Layout& a, const Layout& b);
+
 // The parts a write of the layout sends: its units when the leaves cover
 // every byte, else each leaf by its own path (array leaves element by
 // element), so no byte the caller did not give is written.

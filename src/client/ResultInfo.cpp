@@ -132,4 +132,9 @@ const char* OpenFailureMessage(std::int32_t code, std::uint64_t elapsed_ms,
   return InfoOf(code).message;
 }
 
+std::string ProgramChangedMessage(const std::string& path) {
+  return "the controller's program changed: '" + path +
+         "' is laid out differently now; describe it again before writing";
+}
+
 }  // namespace qxsym::client

@@ -5,6 +5,7 @@
 #include <QXSymbols.h>
 
 #include <cstdint>
+#include <string>
 
 namespace qxsym::client {
 
@@ -30,5 +31,11 @@ constexpr std::uint32_t kDefaultTimeoutMs = 10000;
 // the default), else InfoOf(code).message. Never null.
 const char* OpenFailureMessage(std::int32_t code, std::uint64_t elapsed_ms,
                                std::uint32_t timeout_ms);
+
+// A write through a layout from before the controller's program changed,
+// when the path's layout is another now: refused with kProgramChanged and
+// this text, never written to the old offsets.
+constexpr QXSymResult kProgramChanged = symResInvalidTagType;
+std::string ProgramChangedMessage(const std::string& path);
 
 }  // namespace qxsym::client

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "Fingerprint.h"
 #include "Layout.h"
 #include "Lister.h"
+#include "ResultInfo.h"
 #include "SourcePath.h"
 #include "TypeCatalog.h"
 
@@ -42,7 +44,9 @@ std::unique_ptr<Session> Session::Open(const QXSymServerAddress& address,
 }
 
 Session::~Session() {
-  if (remote()) {
+  if (workspace_ == 0) {
+    ReleaseObjects();
+  } else if (remote()) {
     // Closing the workspace releases everything the controller holds for
     // it; the tags and groups are then released here without a request.
     Sent(QXSym_CloseWorkspace(workspace_));
@@ -170,6 +174,113 @@ QXSymGroupHandle Session::GroupFor(const std::vector<QXSymTagHandle>& members, Q
   }
   groups_.push_back(std::move(g));
   return groups_.back().handle;
+}
+
+QXSymResult Session::SetReconnect(std::uint32_t first_ms, std::uint32_t max_ms) {
+  Backoff b;
+  if (!b.Set(first_ms, max_ms)) return symResInvalidParameter;
+  if (b.on() && !backoff_.on() && !away_) {
+    unsigned requests = 0;
+    const QXSymResult rc = TakeFingerprint(workspace_, remote(), &fingerprint_, &requests);
+    exchanges_ += requests;
+    if (rc != symResOk) return rc;
+  }
+  backoff_ = b;
+  if (!backoff_.on()) lost_ = false;
+  return symResOk;
+}
+
+void Session::Watch(QXSymResult r) {
+  if (r == symResSocketError || r == symResConnectionLost) {
+    lost_ = lost_ || backoff_.on();
+  } else if (r == symResInvalidHandle && (!tags_.empty() || !groups_.empty())) {
+    changed_ = true;
+  }
+}
+
+QXSymResult Session::Ready(Clock::time_point now) {
+  Settle(now);
+  if (away_) {
+    // Turned off while away: lost for good, as without reconnecting.
+    if (!backoff_.on() || !backoff_.Due(now)) return symResConnectionLost;
+    if (Reopen(now) != symResOk) return symResConnectionLost;
+  }
+  return symResOk;
+}
+
+void Session::Settle(Clock::time_point now) {
+  if (lost_) GoAway(now);
+  if (!changed_ || away_) return;
+  ProgramChanged();
+  if (!backoff_.on()) return;
+  // Changed on a live connection: the next reopen compares with this program.
+  unsigned requests = 0;
+  const QXSymResult rc = TakeFingerprint(workspace_, remote(), &fingerprint_, &requests);
+  exchanges_ += requests;
+  Watch(rc);
+  if (lost_) GoAway(now);
+}
+
+void Session::GoAway(Clock::time_point now) {
+  // The link is dead: closing sends nothing, and the tags and groups are
+  // released here alone.
+  QXSym_CloseWorkspace(workspace_);
+  workspace_ = 0;
+  ReleaseObjects();
+  away_ = true;
+  lost_ = false;
+  changed_ = false;
+  backoff_.Lost(now);
+}
+
+QXSymResult Session::Reopen(Clock::time_point now) {
+  QXSymWorkspaceHandle ws = 0;
+  exchanges_ += 2;
+  QXSymResult rc = QXSym_OpenWorkspace(0, &address_, &ws);
+  if (rc != symResOk && rc != symResOkServerNotFullSupport) {
+    backoff_.Failed(now);
+    return rc;
+  }
+  full_support_ = rc == symResOk;
+  workspace_ = ws;
+  away_ = false;
+  ++reconnects_;
+  std::uint64_t print = 0;
+  unsigned requests = 0;
+  rc = TakeFingerprint(workspace_, remote(), &print, &requests);
+  exchanges_ += requests;
+  if (IsTransportFailure(rc) && rc != symResTimeoutError) {
+    GoAway(now);
+    return rc;
+  }
+  // A program that cannot be fingerprinted is taken as changed.
+  if (rc != symResOk || print != fingerprint_) {
+    fingerprint_ = print;
+    ProgramChanged();
+  }
+  return symResOk;
+}
+
+void Session::ProgramChanged() {
+  ++online_changes_;
+  changed_ = false;
+  // The controller no longer knows these references; releasing them costs
+  // a request each (answered with a refusal) that is not watched.
+  exchanges_ += remote() && workspace_ != 0 ? groups_.size() + tags_.size() : 0;
+  ReleaseObjects();
+  types_ = std::make_unique<TypeCatalog>(options_.limits);
+  // The first layout handed out for a path is the one its values were made for.
+  for (auto& [path, layout] : layouts_) outdated_.emplace(path, std::move(layout));
+  layouts_.clear();
+  while (outdated_.size() > 2 * kMaxLayouts) outdated_.erase(outdated_.begin());
+}
+
+bool Session::StillHolds(const std::string& path, const Layout& now) {
+  auto it = outdated_.find(path);
+  if (it == outdated_.end()) return true;
+  if (!SameLayout(*it->second, now)) return false;
+  outdated_.erase(it);
+  return true;
 }
 
 std::shared_ptr<const Layout> Session::KnownLayout(const std::string& path) const {

@@ -7,6 +7,7 @@
 
 #include <QXSymbols.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <list>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Backoff.h"
 #include "LeafCodec.h"
 #include "TypeCatalog.h"
 
@@ -37,8 +39,22 @@ struct SessionOptions {
   WalkLimits limits;
 };
 
+// Reconnecting and program changes. With reconnect on (SetReconnect), a
+// request that finds the connection lost (symResSocketError,
+// symResConnectionLost) makes the session away once the call ends: the dead
+// workspace is closed, and calls fail with symResConnectionLost without a
+// request until an attempt to open it again is due (see Backoff) and
+// succeeds. A time-out is not a loss: the controller may answer again on
+// the same connection. Tags and groups are looked up again after a
+// reopen. The program counts as changed when the controller answers
+// symResInvalidHandle to a reference the session holds, or when the
+// fingerprint taken after a reopen differs from the one before: the types
+// and layouts learned are dropped, and a layout handed out before is kept
+// aside, so that a write through it is refused while it no longer holds.
 class Session {
  public:
+  using Clock = std::chrono::steady_clock;
+
   // Tags kept open per session; the source holds an object for each, so
   // the one used longest ago is closed beyond this.
   static constexpr std::size_t kMaxTags = 16384;
@@ -81,11 +97,37 @@ class Session {
   std::shared_ptr<const Layout> KnownLayout(const std::string& path) const;
   void KeepLayout(std::shared_ptr<const Layout> layout);
 
-  // Counts one request to the source and passes its result on.
+  // Counts one request to the source, notes a loss or an unknown
+  // reference, and passes its result on.
   QXSymResult Sent(QXSymResult r) {
     ++exchanges_;
+    Watch(r);
     return r;
   }
+
+  // Turns reconnecting on (first_ms above 0) or off; symResInvalidParameter
+  // for steps out of range (see Backoff::Set). Turning it on takes the
+  // program's fingerprint (its requests counted), failing with its result.
+  QXSymResult SetReconnect(std::uint32_t first_ms, std::uint32_t max_ms);
+  // Before a call: symResOk when the connection is there (opened again
+  // first when away and an attempt is due), else symResConnectionLost
+  // with no request sent. A program change seen earlier is taken in.
+  QXSymResult Ready(Clock::time_point now);
+  // After a call: a loss or program change it saw takes effect.
+  void Settle(Clock::time_point now);
+  bool away() const { return away_; }
+  // The next attempt to open again; the end of time when none will be made.
+  Clock::time_point next_attempt() const {
+    return away_ && backoff_.on() ? backoff_.next() : Clock::time_point::max();
+  }
+  std::uint64_t reconnects() const { return reconnects_; }
+  std::uint64_t online_changes() const { return online_changes_; }
+  std::uint64_t fingerprint() const { return fingerprint_; }
+  // False when path was handed out with a layout from before the program
+  // changed that differs from now (nothing may be written by it).
+  bool StillHolds(const std::string& path, const Layout& now);
+  // The caller was given path's present layout.
+  void Acknowledge(const std::string& path) { outdated_.erase(path); }
   void AddExchanges(std::uint64_t n) { exchanges_ += n; }
   // Requests sent to the source for this session: open and close
   // included, extra connections for listing once added with AddExchanges,
@@ -110,6 +152,10 @@ class Session {
   // Closes the tag used longest ago, and the groups it is a member of.
   void Evict();
   void ReleaseObjects();
+  void Watch(QXSymResult r);
+  void GoAway(Clock::time_point now);
+  QXSymResult Reopen(Clock::time_point now);
+  void ProgramChanged();
 
   QXSymServerAddress address_{};
   SessionOptions options_;
@@ -121,6 +167,15 @@ class Session {
   std::deque<GroupEntry> groups_;     // used longest ago first
   std::unique_ptr<TypeCatalog> types_;
   std::map<std::string, std::shared_ptr<const Layout>> layouts_;
+  // Layouts handed out before the last program change, by path.
+  std::map<std::string, std::shared_ptr<const Layout>> outdated_;
+  Backoff backoff_;
+  bool lost_ = false;     // a request found the connection lost
+  bool away_ = false;     // the workspace is closed until an attempt succeeds
+  bool changed_ = false;  // the controller no longer knew a reference
+  std::uint64_t reconnects_ = 0;
+  std::uint64_t online_changes_ = 0;
+  std::uint64_t fingerprint_ = 0;
 };
 
 }  // namespace qxsym::client

@@ -91,6 +91,8 @@ std::unique_ptr<Subscription> Subscription::Make(Session& session, std::vector<s
   *rc = CheckOptions(paths, options, message);
   if (*rc != symResOk) return nullptr;
   std::unique_ptr<Subscription> s(new Subscription(session, std::move(options)));
+  s->reconnects_seen_ = session.reconnects();
+  s->changes_seen_ = session.online_changes();
   s->paths_.reserve(paths.size());
   const Clock::time_point retry = Clock::now() + kRetryEvery;
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -261,11 +263,72 @@ std::int64_t Subscription::Stamp() {
   return last_stamp_;
 }
 
-void Subscription::Poll(Clock::time_point now, std::vector<Event>* events) {
-  events->clear();
-  ++poll_;
-  const TickSchedule::Begun begun = schedule_.Begin(now);
-  Retry(now, events);
+void Subscription::TellLost(QXSymResult code, std::vector<Event>* events) {
+  for (LeafTracker& t : leaves_) t.Stale(code, events);
+  if (told_lost_) return;
+  told_lost_ = true;
+  Event e;
+  e.kind = EventKind::kConnectionLost;
+  e.status = ValueStatus::kStale;
+  e.result = code;
+  events->insert(events->begin(), std::move(e));
+}
+
+QXSymResult Subscription::Follow(Clock::time_point now, std::vector<Event>* events) {
+  const QXSymResult ready = session_.Ready(now);
+  attempt_at_ = session_.next_attempt();
+  if (ready != symResOk) {
+    TellLost(ready, events);
+    return ready;
+  }
+  if (session_.reconnects() != reconnects_seen_) {
+    // Opened again, perhaps by another call before any poll saw the loss.
+    if (!told_lost_) TellLost(symResConnectionLost, events);
+    reconnects_seen_ = session_.reconnects();
+    told_lost_ = false;
+    events->emplace_back().kind = EventKind::kConnectionBack;
+  }
+  if (session_.online_changes() != changes_seen_) Relook(now, events);
+  return symResOk;
+}
+
+void Subscription::Relook(Clock::time_point now, std::vector<Event>* events) {
+  const std::uint64_t before = changes_seen_;
+  changes_seen_ = session_.online_changes();
+  events->emplace_back().kind = EventKind::kOnlineChange;
+  bool rebuild = false;
+  for (Watched& w : paths_) {
+    WalkError err;
+    std::shared_ptr<const Layout> layout = Describe(session_, w.path, &err);
+    if (!layout && IsTransportFailure(err.code)) {
+      changes_seen_ = before;  // described again once the controller answers
+      return;
+    }
+    if (!layout) {
+      // Gone from the program: told bad under its own name, tried again later.
+      rebuild = rebuild || w.layout != nullptr;
+      w.layout.reset();
+      w.slots.clear();
+      w.code = err.code;
+      w.aside = true;
+      w.retry_at = now + kRetryEvery;
+      Event& e = events->emplace_back();
+      e.path = w.path;
+      e.status = ValueStatus::kBad;
+      e.result = w.code;
+      w.told_bad = true;
+      continue;
+    }
+    rebuild = rebuild || !w.layout || !SameLayout(*w.layout, *layout);
+    w.layout = std::move(layout);
+    w.code = symResOk;
+    w.aside = false;
+  }
+  if (rebuild) Rebuild();
+  polled_dirty_ = true;
+}
+
+QXSymResult Subscription::ReadPolled(std::vector<ReadResult>* results) {
   if (polled_dirty_) {
     polled_.clear();
     polled_paths_.clear();
@@ -277,14 +340,48 @@ void Subscription::Poll(Clock::time_point now, std::vector<Event>* events) {
     polled_dirty_ = false;
   }
   QXSymResult exchange = symResOk;
+  results->clear();
+  if (!polled_paths_.empty()) *results = Values(session_).ReadAsGroup(polled_paths_, &exchange);
+  session_.Settle(Clock::now());
+  return exchange;
+}
+
+QXSymResult Subscription::ReadAll(Clock::time_point tick, Clock::time_point now,
+                                  std::vector<Event>* events) {
+  Retry(now, events);
   std::vector<ReadResult> results;
-  if (!polled_paths_.empty()) results = Values(session_).ReadAsGroup(polled_paths_, &exchange);
-  const std::int64_t stamp = Stamp();
+  QXSymResult exchange = ReadPolled(&results);
+  if (session_.online_changes() != changes_seen_ && !session_.away()) {
+    // Read by references from before the program changed: once more.
+    Relook(now, events);
+    exchange = ReadPolled(&results);
+  }
   // Take may lay the table out again; the list read stays as it was.
   const std::vector<std::size_t> read = polled_;
   for (std::size_t j = 0; j < read.size() && j < results.size(); ++j) {
-    Take(&paths_[read[j]], results[j], exchange, begun.tick, now, events);
+    Take(&paths_[read[j]], results[j], exchange, tick, now, events);
   }
+  if (session_.away() || exchange == symResSocketError || exchange == symResConnectionLost) {
+    TellLost(exchange, events);
+  }
+  attempt_at_ = session_.next_attempt();
+  return exchange;
+}
+
+void Subscription::Poll(Clock::time_point now, std::vector<Event>* events) {
+  events->clear();
+  if (!schedule_.Due(now)) {
+    // Woken for an attempt to open the session again.
+    Follow(now, events);
+    const std::int64_t stamp = Stamp();
+    for (Event& e : *events) e.timestamp_us = stamp;
+    return;
+  }
+  ++poll_;
+  const TickSchedule::Begun begun = schedule_.Begin(now);
+  QXSymResult exchange = Follow(now, events);
+  if (exchange == symResOk) exchange = ReadAll(begun.tick, now, events);
+  const std::int64_t stamp = Stamp();
   const Clock::time_point end = Clock::now();
   const TickSchedule::Missed missed = schedule_.Finish(begun, end);
   Event& cycle = events->emplace_back();

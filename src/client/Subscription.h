@@ -6,6 +6,7 @@
 // session the subscription was made on.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -52,15 +53,22 @@ class Subscription {
                                             SubscribeOptions options, QXSymResult* rc,
                                             std::string* message);
 
-  bool Due(Clock::time_point now) const { return schedule_.Due(now); }
-  // The next tick; a poll is due at once before the first.
-  Clock::time_point next_tick() const { return schedule_.next(); }
+  // A poll is due at now, or an attempt to open the session again.
+  bool Due(Clock::time_point now) const { return schedule_.Due(now) || now >= attempt_at_; }
+  // The next tick or attempt; a poll is due at once before the first.
+  Clock::time_point next_tick() const { return std::min(schedule_.next(), attempt_at_); }
 
   // Runs the poll due at now; its events replace *events (at most
-  // max_events() of them).
+  // max_events() of them). Woken for an attempt alone, it reads nothing:
+  // the values follow at the next tick. The session's state comes first:
+  // while it is away every leaf is told stale once, with one
+  // kConnectionLost; when it is back, one kConnectionBack; after a program
+  // change, one kOnlineChange, every path described again (one that is
+  // gone told bad under its own name, one laid out anew told by its new
+  // leaves), and a read that went by old references made once more.
   void Poll(Clock::time_point now, std::vector<Event>* events);
 
-  std::size_t max_events() const { return leaves_.size() + paths_.size() + 2; }
+  std::size_t max_events() const { return 2 * leaves_.size() + 3 * paths_.size() + 6; }
   std::size_t leaf_count() const { return leaves_.size(); }
 
  private:
@@ -83,6 +91,11 @@ class Subscription {
   void Take(Watched* w, const ReadResult& r, QXSymResult exchange, Clock::time_point tick,
             Clock::time_point now, std::vector<Event>* events);
   std::int64_t Stamp();
+  QXSymResult Follow(Clock::time_point now, std::vector<Event>* events);
+  void TellLost(QXSymResult code, std::vector<Event>* events);
+  void Relook(Clock::time_point now, std::vector<Event>* events);
+  QXSymResult ReadAll(Clock::time_point tick, Clock::time_point now, std::vector<Event>* events);
+  QXSymResult ReadPolled(std::vector<ReadResult>* results);
 
   Session& session_;
   SubscribeOptions options_;
@@ -98,6 +111,12 @@ class Subscription {
   bool polled_dirty_ = true;
   std::uint64_t poll_ = 0;
   std::int64_t last_stamp_ = 0;
+  // What was told of the session: the loss (until it is back), and the
+  // reopens and program changes seen.
+  bool told_lost_ = false;
+  std::uint64_t reconnects_seen_ = 0;
+  std::uint64_t changes_seen_ = 0;
+  Clock::time_point attempt_at_ = Clock::time_point::max();  // while the session is away
 };
 
 // The path of value k of a leaf: the leaf's own for a single value, else

@@ -1,6 +1,7 @@
 // What a subscription tells its waiter: a leaf value that changed (or is
 // told again for its heartbeat, or went stale or bad), a completed poll,
-// or a poll that ran over the next tick.
+// a poll that ran over the next tick, and what became of the session's
+// connection and the controller's program.
 #pragma once
 
 #include <QXSymbols.h>
@@ -17,9 +18,9 @@ enum class EventKind : std::uint32_t {
   kChange = 1,
   kCycle = 2,
   kOverrun = 3,
-  kConnectionLost = 4,  // reserved
-  kConnectionBack = 5,  // reserved
-  kOnlineChange = 6,    // reserved
+  kConnectionLost = 4,  // the session's connection was lost (result: how)
+  kConnectionBack = 5,  // the session opened its workspace again
+  kOnlineChange = 6,    // the controller's program changed; paths described again
 };
 
 // How far a value can be trusted. kStale: the controller does not answer,

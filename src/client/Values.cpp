@@ -246,6 +246,10 @@ QXSymResult Values::Write(const std::vector<WriteItem>& items, std::vector<Write
     if (!layouts[i]) {
       r.code = err.code;
       r.message = err.message;
+    } else if (!session_.StillHolds(items[i].path, *layouts[i])) {
+      r.code = kProgramChanged;
+      r.message = ProgramChangedMessage(items[i].path);
+      layouts[i].reset();
     } else if (!Encode(*layouts[i], items[i].values, &bytes[i], &r)) {
       layouts[i].reset();
     }
