@@ -203,8 +203,12 @@ QXSYMCORE_API QXSymResult QXSymCore_Exchanges(QXSymCoreHandle session, uint64_t*
  * a thread: the first one first_ms after the loss, each failed one doubling
  * the wait up to max_ms. The call (or subscription poll) that finds an
  * attempt due makes it before its own work; a subscription's wait wakes at
- * the attempt times. A time-out is not a loss: the controller may answer
- * again on the same connection, and the values are told stale meanwhile.
+ * the attempt times. A time-out (symResTimeoutError: the request was
+ * acknowledged, the reply late) is not a loss: the controller may answer
+ * on the same connection, and the values are told stale meanwhile. A
+ * controller that does not even acknowledge (stopped) gives
+ * symResSocketError and counts as lost; an attempt to open it again then
+ * takes the open's five time-outs before it fails.
  *
  * After a reopen, tags and groups are looked up again without the caller's
  * help, and the program's fingerprint (see QXSymCoreSessionState) is taken

@@ -46,11 +46,11 @@ struct SessionOptions {
 // request until an attempt to open it again is due (see Backoff) and
 // succeeds. A time-out is not a loss: the controller may answer again on
 // the same connection. Tags and groups are looked up again after a
-// reopen. The program counts as changed when the controller answers
-// symResInvalidHandle to a reference the session holds, or when the
-// fingerprint taken after a reopen differs from the one before: the types
-// and layouts learned are dropped, and a layout handed out before is kept
-// aside, so that a write through it is refused while it no longer holds.
+// reopen. A stopped controller, which does not even acknowledge, gives
+// symResSocketError and so counts as lost. The program counts as changed when the controller
+// answers symResInvalidHandle to a reference the session holds, or when the fingerprint taken after
+// a reopen differs from the one before: the types and layouts learned are dropped, and a layout
+// handed out before is kept aside, so that a write through it is refused while it no longer holds.
 class Session {
  public:
   using Clock = std::chrono::steady_clock;
