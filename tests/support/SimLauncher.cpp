@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -143,6 +144,15 @@ int SimLauncher::Stop(int timeout_ms) {
   if (code != -2) return code;
   Kill();
   return 128 + SIGKILL;
+}
+
+QXSymServerAddress SimLauncher::Address(std::uint16_t timeout_ms) const {
+  QXSymServerAddress a{};
+  a.protocol = symProtGDB_TCP;
+  std::snprintf(a.ip, sizeof a.ip, "%s", host_.c_str());
+  a.port = port_;
+  a.timeout = timeout_ms;
+  return a;
 }
 
 void SimLauncher::Kill() {

@@ -5,6 +5,7 @@
 // stops a server that is still running.
 #pragma once
 
+#include <QXSymbols.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -40,6 +41,8 @@ class SimLauncher {
   pid_t pid() const { return pid_; }
   const std::string& host() const { return host_; }
   std::uint16_t port() const { return port_; }
+  // The address a client opens to reach the running program over TCP.
+  QXSymServerAddress Address(std::uint16_t timeout_ms) const;
 
  private:
   int Wait(int timeout_ms);
