@@ -15,8 +15,7 @@ __all__ = ["LibraryNotFoundError", "library", "LIBRARY_ENV", "CORE_ENV"]
 
 #: Environment variable naming the shared library file (or its folder).
 LIBRARY_ENV = "QXSYMBOLS_LIBRARY"
-#: Environment variable naming the client core's library file (or its folder); by default it is
-#: looked for beside the library.
+#: The same for the client core's library, by default looked for beside the library.
 CORE_ENV = "QXSYMCORE_LIBRARY"
 
 _WIN = sys.platform == "win32"
@@ -31,11 +30,9 @@ MAX_DIMS = 8  # QXSYMCORE_MAX_DIMS
 
 
 class LibraryNotFoundError(OSError):
-    """The shared library could not be found or loaded; the message lists every place that was tried
-    and why each failed."""
+    """The shared library could not be loaded; the message lists every place tried and why."""
 
 
-#: The C types that records and prototypes are written in, records joining them by name as made.
 _TYPES: Dict[str, Any] = dict(u8=ctypes.c_uint8, u16=ctypes.c_uint16, u32=ctypes.c_uint32)
 _TYPES.update(i32=ctypes.c_int32, u64=ctypes.c_uint64, i64=ctypes.c_int64, f64=ctypes.c_double)
 _TYPES.update(str=ctypes.c_char_p, char=ctypes.c_char)
@@ -49,32 +46,30 @@ def _ctype(spec: str) -> Any:
     return _TYPES[base] * int(count) if count else _TYPES[base]
 
 
-def _record(name: str, fields: str) -> Any:
-    """A structure with the fields of the C record ``QXSymCore<name>``, written ``name:type`` in
-    their order; ``SHAPE`` stands for an array's dimension count, element counts and lower bounds.
-    """
-    shape = f"num_dims:u32 dims:u32*{MAX_DIMS} lower:i64*{MAX_DIMS}"
-    pairs = [field.split(":") for field in fields.replace("SHAPE", shape).split()]
-    _TYPES[name] = type(name, (ctypes.Structure,), {"_fields_": [(f, _ctype(t)) for f, t in pairs]})
-    return _TYPES[name]
-
-
-ServerAddress = _record("ServerAddress", "protocol:i32 ip:char*60 port:u16 timeout:u16")  # QXSym...
-Value = _record(
-    "Value", "kind:u32 boolean:u32 i:i64 u:u64 f:f64 data:P(u8) length:u32 reserved:u32"
+#: The records QXSymCore<name> as ``name: field:type...`` in their order; ``SHAPE`` stands for an
+#: array's dimension count, element counts and lower bounds.
+_RECORDS = """
+ServerAddress: protocol:i32 ip:char*60 port:u16 timeout:u16
+Value: kind:u32 boolean:u32 i:i64 u:u64 f:f64 data:P(u8) length:u32 reserved:u32
+Leaf: path:str offset:u32 size:u32 tyvar:u32 element_size:u32 count:u32 SHAPE
+Layout: path:str type_name:str size:u32 leaf_count:u32 leaves:P(Leaf) value_count:u32 SHAPE \
+ type_properties:u32
+ReadItem: result:i32 message:str layout:P(Layout) value_count:u32 values:P(Value)
+WriteItem: path:str values:P(Value) value_count:u32
+WriteResult: result:i32 message:str
+TagInfo: name:str type_name:str description:str tyvar:u32 size:u32 flags:u32
+"""
+_shape = f"num_dims:u32 dims:u32*{MAX_DIMS} lower:i64*{MAX_DIMS}"
+for _line in _RECORDS.strip().splitlines():
+    _name, _fields = _line.split(":", 1)
+    _pairs = [f.split(":") for f in _fields.replace("SHAPE", _shape).split()]
+    _TYPES[_name] = type(
+        _name, (ctypes.Structure,), {"_fields_": [(f, _ctype(t)) for f, t in _pairs]}
+    )
+ServerAddress, Value, Layout, ReadItem = (
+    _TYPES[n] for n in ("ServerAddress", "Value", "Layout", "ReadItem")
 )
-Leaf = _record("Leaf", "path:str offset:u32 size:u32 tyvar:u32 element_size:u32 count:u32 SHAPE")
-Layout = _record(
-    "Layout",
-    "path:str type_name:str size:u32 leaf_count:u32 leaves:P(Leaf) value_count:u32 SHAPE"
-    " type_properties:u32",
-)
-ReadItem = _record(
-    "ReadItem", "result:i32 message:str layout:P(Layout) value_count:u32 values:P(Value)"
-)
-WriteItem = _record("WriteItem", "path:str values:P(Value) value_count:u32")
-WriteResult = _record("WriteResult", "result:i32 message:str")
-TagInfo = _record("TagInfo", "name:str type_name:str description:str tyvar:u32 size:u32 flags:u32")
+WriteItem, WriteResult, TagInfo = (_TYPES[n] for n in ("WriteItem", "WriteResult", "TagInfo"))
 
 #: QXSymCore_<name>: result <- arguments (a session's or listing's handle is a u32).
 _PROTOTYPES = """
@@ -100,9 +95,8 @@ OpenFailureMessage: str <- i32 u64 u32
 
 
 def _find(names: Sequence[str], var: str, beside: Any, check: str, errors: List[str]) -> Any:
-    """The first library that loads and exports ``check``, looked for in the environment variable's
-    file or folder, beside the library already loaded, next to the package, then by the system's
-    search; why each other place failed goes to ``errors``."""
+    """The first library that loads and exports ``check``: from the environment variable's file or
+    folder, beside ``beside``, next to the package, then by the system's search."""
     env = os.environ.get(var)
     places = ([str(Path(env) / n) for n in names] if Path(env).is_dir() else [env]) if env else []
     folders = ([Path(beside).parent] if beside else []) + [Path(__file__).resolve().parent]
@@ -126,7 +120,6 @@ def _find(names: Sequence[str], var: str, beside: Any, check: str, errors: List[
 def _load() -> ctypes.CDLL:
     """The client core with its prototypes set."""
     errors: List[str] = []
-    core: Optional[ctypes.CDLL]
     base = _find(_NAMES, LIBRARY_ENV, None, "QXSym_Init", errors)
     core = base and _find(_CORE_NAMES, CORE_ENV, base._name, "QXSymCore_Open", errors)
     if not core:
@@ -140,7 +133,7 @@ def _load() -> ctypes.CDLL:
         name, result, _, *arguments = line.replace(":", "").split()
         fn = getattr(core, "QXSymCore_" + name)
         fn.restype, fn.argtypes = _ctype(result), [_ctype(a) for a in arguments]
-    return core
+    return core  # type: ignore[no-any-return]
 
 
 _lock = threading.Lock()
