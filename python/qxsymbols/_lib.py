@@ -27,6 +27,9 @@ ENCODINGS = {"iso8859-1": 0, "utf-8": 1, "cp1252": 2}  # Python's codec name: _Q
 LIST_DETAILS, LIST_DESCRIPTIONS = 1, 2  # QXSYMCORE_LIST_*
 TAG_READ_ONLY, TAG_BIT_ADDRESS = 1, 2  # QXSYMCORE_TAG_*
 MAX_DIMS = 8  # QXSYMCORE_MAX_DIMS
+MAX_INTERVAL_MS = 86400000  # QXSYMCORE_MAX_INTERVAL_MS
+EVENT_CHANGE = 1  # _QXSymCoreEventKind
+STATUS_NAMES = ("good", "stale", "bad")  # _QXSymCoreStatus
 
 
 class LibraryNotFoundError(OSError):
@@ -58,6 +61,9 @@ ReadItem: result:i32 message:str layout:P(Layout) value_count:u32 values:P(Value
 WriteItem: path:str values:P(Value) value_count:u32
 WriteResult: result:i32 message:str
 TagInfo: name:str type_name:str description:str tyvar:u32 size:u32 flags:u32
+SubscribeOptions: interval_ms:u32 heartbeat_ms:u32 deadband:f64 deadbands:P(f64)
+Event: kind:u32 status:u32 result:i32 has_previous:u32 path:str value:Value previous:Value \
+ timestamp_us:i64 duration_us:u64 late_us:u64 missed:u64
 """
 _shape = f"num_dims:u32 dims:u32*{MAX_DIMS} lower:i64*{MAX_DIMS}"
 for _line in _RECORDS.strip().splitlines():
@@ -70,6 +76,7 @@ ServerAddress, Value, Layout, ReadItem = (
     _TYPES[n] for n in ("ServerAddress", "Value", "Layout", "ReadItem")
 )
 WriteItem, WriteResult, TagInfo = (_TYPES[n] for n in ("WriteItem", "WriteResult", "TagInfo"))
+SubscribeOptions, Event = _TYPES["SubscribeOptions"], _TYPES["Event"]
 
 #: QXSymCore_<name>: result <- arguments (a session's or listing's handle is a u32).
 _PROTOTYPES = """
@@ -87,6 +94,9 @@ ParseLeafText: i32 <- u32 str P(Value) P(str)
 ListBegin: i32 <- u32 str u32 u32 P(u32)
 ListNext: i32 <- u32 P(P(TagInfo)) P(u32) P(u32)
 ListEnd: i32 <- u32
+Subscribe: i32 <- u32 P(str) u32 P(SubscribeOptions) P(u32)
+SubscriptionWait: i32 <- u32 u32 P(P(Event)) P(u32)
+Unsubscribe: i32 <- u32
 ResultName: str <- i32
 ResultMessage: str <- i32
 ResultAdvice: str <- i32

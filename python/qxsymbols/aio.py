@@ -3,6 +3,8 @@ worker thread, never on the event loop; calls on one workspace run in the order 
 
     async with aio.connect("127.0.0.1", port=5000) as ws:
         print(await ws.read("Line.Speed"))
+        async for change in ws.subscribe(["Heartbeat"], interval=0.5):
+            print(change)
 """
 
 from __future__ import annotations
@@ -10,7 +12,7 @@ from __future__ import annotations
 import asyncio
 import functools
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any, AsyncIterator, Callable, Dict, Generator, Iterable, Optional, TypeVar
+from typing import Any, AsyncGenerator, Callable, Generator, Iterable, Optional, TypeVar
 
 from . import workspace as _sync
 from .workspace import Change
@@ -81,16 +83,31 @@ class Workspace(_Coroutines):
         """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""
         return Group(functools.partial(self._obj.group, list(names)), self._executor)
 
+    async def subscribe(
+        self, names: Iterable[str], *args: Any, **kw: Any
+    ) -> AsyncGenerator[Change, None]:
+        """As qxsymbols.Workspace.subscribe, an async iterator whose waits run on the loop's
+        executor; closing it (``aclose``) unsubscribes."""
+        subscription = await self._run(self._obj.subscribe, list(names), *args, **kw)
+        try:
+            while not subscription.closed:
+                wait = functools.partial(subscription.wait, 0.05)
+                for change in await asyncio.get_running_loop().run_in_executor(None, wait):
+                    yield change
+        finally:
+            subscription.close()
+
     async def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
-    ) -> AsyncIterator[Change]:
-        """As qxsymbols.Workspace.watch, waiting with ``asyncio.sleep``."""
-        async with self.group(names) as group:
-            last: Dict[str, Any] = {}
-            for wait in _sync.polls(interval):
-                await asyncio.sleep(wait)
-                for change in _sync.changes(last, await group.read(), initial):
+    ) -> AsyncGenerator[Change, None]:
+        """As qxsymbols.Workspace.watch, an async iterator; ``aclose`` ends its subscription."""
+        changes = self.subscribe(names, interval)
+        try:
+            async for change in changes:
+                if _sync._watched(change, initial):
                     yield change
+        finally:
+            await changes.aclose()
 
 
 def connect(host: str, port: int, timeout: Optional[float] = None, **kw: Any) -> Workspace:

@@ -5,18 +5,21 @@ from __future__ import annotations
 import codecs
 import collections
 import ctypes
+import datetime
 import functools
 import itertools
 import threading
 import time
 import weakref
-from typing import Any, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional, Tuple
+from typing import Any, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional
+from typing import Sequence, Tuple
 
 from . import _lib
 from .errors import QXSymError, check, code_of, error_for, invalid
-from .types import TypeInfo, decode, from_python, parts, type_of
+from .types import TypeInfo, decode, from_python, parts, to_python, type_of
 
-__all__ = ["connect", "Workspace", "Group", "Change", "Version", "TagInfo"]
+__all__ = ["connect", "Workspace", "Group", "Subscription", "Change", "Version", "TagInfo"]
+_EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
 
 class Version(collections.namedtuple("Version", "major minor revision build")):
@@ -26,8 +29,17 @@ class Version(collections.namedtuple("Version", "major minor revision build")):
         return ".".join(map(str, self))
 
 
-#: One value seen by ``Workspace.watch``; ``previous`` is None the first time.
-Change = NamedTuple("Change", [("name", str), ("value", Any), ("previous", Any)])
+class Change(NamedTuple):
+    """A leaf value told by a subscription or a watch: ``previous`` is None when none was told
+    before, ``timestamp`` when the poll's reply came (UTC), ``status`` ``good``, ``stale`` (the
+    controller does not answer: the last value) or ``bad`` (no value), ``result`` why not good."""
+
+    name: str
+    value: Any
+    previous: Any = None
+    timestamp: Optional[datetime.datetime] = None
+    status: str = "good"
+    result: Optional[QXSymError] = None
 
 
 class TagInfo(str):
@@ -51,26 +63,6 @@ class TagInfo(str):
 
     def __repr__(self) -> str:
         return f"TagInfo({str(self)!r}, type={self.type!r}, size={self.size})"
-
-
-def changes(last: Dict[str, Any], values: Dict[str, Any], initial: bool) -> List[Change]:
-    """The changes of one poll against the values before, ``last``, which it updates (the first
-    values count with ``initial``). Values compare by ``repr``: a NaN that stays is no change."""
-    fresh = {n: v for n, v in values.items() if n not in last or repr(last[n]) != repr(v)}
-    out = [Change(n, v, last.get(n)) for n, v in fresh.items() if initial or n in last]
-    last.update(fresh)
-    return out
-
-
-def polls(interval: float) -> Iterator[float]:
-    """The seconds to wait before each poll: none before the first, then up to ``interval`` after
-    the one before; one that falls behind starts afresh."""
-    if not isinstance(interval, (int, float)) or not interval > 0:
-        raise invalid("interval: must be above 0 s")
-    due = time.monotonic()
-    while True:
-        yield max(0.0, due - time.monotonic())
-        due = max(due + interval, time.monotonic())
 
 
 def _path(name: Any) -> bytes:
@@ -147,6 +139,7 @@ class Workspace(_Closing):
         self._lib, self._handle, self._lock = lib, handle.value, threading.RLock()
         self._closer = weakref.finalize(self, lib.QXSymCore_Close, handle.value)
         self._groups: "weakref.WeakSet[Group]" = weakref.WeakSet()
+        self._subscriptions: "weakref.WeakSet[Subscription]" = weakref.WeakSet()
         self.host, self.port, self.encoding = host, port, encoding
 
     def __repr__(self) -> str:
@@ -156,8 +149,10 @@ class Workspace(_Closing):
     closed = property(lambda self: not self._closer.alive, doc="Whether the workspace is closed.")
 
     def close(self) -> None:
-        """Close the session and all it holds at the controller; twice does nothing."""
+        """Close the session, its subscriptions and all it holds at the controller."""
         with self._lock:
+            for subscription in list(self._subscriptions):
+                subscription.close()
             self._closer()
 
     def _core(self, fn: str, *args: Any) -> int:
@@ -281,16 +276,106 @@ class Workspace(_Closing):
         """A group of tags read and written together in one exchange each."""
         return Group(self, _names(names, "group"))
 
+    def subscribe(self, names: Iterable[str], *args: Any, **kw: Any) -> "Subscription":
+        """Leaf values of ``names`` polled by the core: see :class:`Subscription`."""
+        return Subscription(self, names, *args, **kw)
+
     def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
     ) -> Iterator[Change]:
-        """Poll ``names`` every ``interval`` seconds and yield a :class:`Change` for every value
-        that differs from the one before (with ``initial``, each first value too)."""
-        with self.group(names) as group:
-            last: Dict[str, Any] = {}
-            for wait in polls(interval):
-                time.sleep(wait)
-                yield from changes(last, group.read(), initial)
+        """Yield a :class:`Change` of each leaf value of ``names`` that differs from the one before,
+        polled every ``interval`` s (with ``initial``, each first value too); a value that cannot
+        be read raises its error. Its subscription ends when the loop is left."""
+        with self.subscribe(names, interval) as subscription:
+            yield from (c for c in subscription if _watched(c, initial))
+
+
+def _watched(change: Change, initial: bool) -> bool:
+    """Whether a watch tells ``change``; one not good raises its error."""
+    if change.result:
+        raise change.result
+    return initial or change.previous is not None
+
+
+def _deadbands(names: List[str], deadband: Any) -> Tuple[float, Any]:
+    """One deadband for all names, or the core's array of one per name."""
+    try:
+        if deadband is None or isinstance(deadband, (int, float)):
+            return float(deadband or 0), None
+        if isinstance(deadband, Mapping):
+            if set(deadband) - set(names):
+                raise TypeError
+            deadband = [deadband.get(n, 0.0) for n in names]
+        if isinstance(deadband, Sequence) and len(deadband) == len(names):
+            return 0.0, (ctypes.c_double * len(names))(*deadband)
+    except TypeError:
+        pass
+    raise invalid(f"deadband: {deadband!r:.40} is not a number, nor one per name")
+
+
+class Subscription(_Closing):
+    """An iterator of a :class:`Change` of each leaf value of ``names`` (polled every ``interval``
+    s) when it moves by more than its ``deadband`` (numbers: one for all, or one per name as a dict
+    or sequence) or at all, once per ``heartbeat`` s while it stays, once when stale or bad; the
+    core's cycle and overrun events are left out. Closing it (or leaving its ``with`` block)
+    unsubscribes; its waits last at most 50 ms, so Ctrl-C ends a loop over it."""
+
+    def __init__(
+        self,
+        ws: Workspace,
+        names: Iterable[str],
+        interval: float = 0.1,
+        deadband: Any = None,
+        heartbeat: Optional[float] = None,
+    ) -> None:
+        names = _names(names, "subscribe")
+        beat = 0 if heartbeat is None else _ms(heartbeat, "heartbeat", _lib.MAX_INTERVAL_MS)
+        every = _ms(interval, "interval", _lib.MAX_INTERVAL_MS)
+        options = _lib.SubscribeOptions(every, beat, *_deadbands(names, deadband))
+        paths, handle = (ctypes.c_char_p * len(names))(*map(_path, names)), ctypes.c_uint32()
+        check(ws._core("Subscribe", paths, len(names), options, handle), f"subscribe {names}")
+        self._lib, self._handle, self._lock = ws._lib, handle.value, threading.Lock()
+        self._closer = weakref.finalize(self, self._lib.QXSymCore_Unsubscribe, handle.value)
+        self._pending: "collections.deque[Change]" = collections.deque()
+        ws._subscriptions.add(self)
+
+    closed = property(lambda self: not self._closer.alive, doc="Whether it has ended.")
+
+    def close(self) -> None:
+        """Unsubscribe (a wait on another thread returns); twice does nothing."""
+        with self._lock:  # not while another thread takes the events of a wait
+            self._closer()
+
+    def __iter__(self) -> "Subscription":
+        return self
+
+    def __next__(self) -> Change:
+        while not self._pending:
+            if self.closed:
+                raise StopIteration
+            self._pending.extend(self.wait(0.05))
+        return self._pending.popleft()
+
+    def wait(self, timeout: float = 0.0) -> List[Change]:
+        """The changes of the next poll due within ``timeout`` s (none when the time passes first,
+        or once closed)."""
+        events, count = ctypes.POINTER(_lib.Event)(), ctypes.c_uint32()
+        ms = 0 if not timeout else _ms(timeout, "timeout", _lib.MAX_INTERVAL_MS)
+        rc = self._lib.QXSymCore_SubscriptionWait(self._handle, ms, events, count)
+        with self._lock:
+            if self.closed:
+                return []
+            check(rc, "subscription wait")
+            told = (events[i] for i in range(count.value))
+            return [self._change(e) for e in told if e.kind == _lib.EVENT_CHANGE]
+
+    @staticmethod
+    def _change(e: Any) -> Change:
+        old = to_python(e.previous) if e.has_previous else None
+        when = _EPOCH + datetime.timedelta(microseconds=e.timestamp_us)
+        error = error_for(e.result, e.path) if e.result else None
+        name, status = e.path.decode("utf-8", "replace"), _lib.STATUS_NAMES[e.status]
+        return Change(name, to_python(e.value), old, when, status, error)
 
 
 class Group(_Closing):
