@@ -83,13 +83,6 @@ def _names(names: Iterable[str], what: str) -> List[str]:
     return out
 
 
-def _u32(value: Any, what: str) -> int:
-    """A whole number that fits the core's 32-bit arguments (their range is the core's to judge)."""
-    if type(value) is not int or not 0 <= value < 1 << 32:
-        raise invalid(f"{what}: {value!r} is not a whole number of 0 to 2**32 - 1")
-    return value
-
-
 def _ms(seconds: Any, what: str, most: int = 65535) -> int:
     """Seconds as whole milliseconds of 1 to ``most``."""
     try:
@@ -131,7 +124,9 @@ class Workspace(_Closing):
             raise invalid(f"encoding: {encoding!r} is not latin-1, utf-8 or windows-1252") from None
         lib, handle, started = _lib.library(), ctypes.c_uint32(), time.monotonic()
         address = _lib.ServerAddress(0, raw, port, ms)
-        rc = lib.QXSymCore_Open(address, ms, code, _u32(n, "connections"), handle)
+        if type(n) is not int or not 0 <= n < 1 << 32:  # the core judges its range
+            raise invalid(f"connections: {n!r} is not a number of connections")
+        rc = lib.QXSymCore_Open(address, ms, code, n, handle)
         if rc:  # the core tells a silent controller from a refusing one by the time taken
             took = int((time.monotonic() - started) * 1000)
             why = lib.QXSymCore_OpenFailureMessage(rc, took, ms).decode()
@@ -334,8 +329,8 @@ class Subscription(_Closing):
         options = _lib.SubscribeOptions(every, beat, *_deadbands(names, deadband))
         paths, handle = (ctypes.c_char_p * len(names))(*map(_path, names)), ctypes.c_uint32()
         check(ws._core("Subscribe", paths, len(names), options, handle), f"subscribe {names}")
-        self._lib, self._handle, self._lock = ws._lib, handle.value, threading.Lock()
-        self._closer = weakref.finalize(self, self._lib.QXSymCore_Unsubscribe, handle.value)
+        self._ws, self._handle, self._lock = ws, handle.value, threading.Lock()  # ws kept open
+        self._closer = weakref.finalize(self, ws._lib.QXSymCore_Unsubscribe, handle.value)
         self._pending: "collections.deque[Change]" = collections.deque()
         ws._subscriptions.add(self)
 
@@ -361,7 +356,7 @@ class Subscription(_Closing):
         or once closed)."""
         events, count = ctypes.POINTER(_lib.Event)(), ctypes.c_uint32()
         ms = 0 if not timeout else _ms(timeout, "timeout", _lib.MAX_INTERVAL_MS)
-        rc = self._lib.QXSymCore_SubscriptionWait(self._handle, ms, events, count)
+        rc = self._ws._lib.QXSymCore_SubscriptionWait(self._handle, ms, events, count)
         with self._lock:
             if self.closed:
                 return []
