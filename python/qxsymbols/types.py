@@ -172,15 +172,12 @@ def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
     )
 
 
-def _keyed(value: Mapping[Any, Any]) -> List[Tuple[str, Any]]:
-    return [(str(k), v) for k, v in value.items()]
-
-
 def parts(describe: Describe, name: str, value: Any) -> List[Tuple[str, List[Any]]]:
     """The (path, values) items that write ``value`` to ``name``: a dict gives members by name or
     sub-paths (``"[3]"``, ``"Main.Speed"``), a list every element of an array, else one leaf."""
     if isinstance(value, Mapping):
-        subs = [(name + k if k[:1] == "[" else f"{name}.{k}", v) for k, v in _keyed(value)]
+        keyed = ((str(k), v) for k, v in value.items())
+        subs = [(name + k if k[:1] == "[" else f"{name}.{k}", v) for k, v in keyed]
         return [p for path, v in subs for p in parts(describe, path, v)]
     if not isinstance(value, (list, tuple)):
         return [(name, [value])]

@@ -111,7 +111,17 @@ class Workspace(_Closing):
     """A session on one controller, made by :func:`connect`; closed by :meth:`close`, a ``with``
     block's end, or when collected. Calls on one workspace take turns."""
 
-    def __init__(self, host: str, port: int, timeout: Optional[float], encoding: str, n: int):
+    def __init__(
+        self,
+        host: str,
+        port: int,
+        timeout: Optional[float] = None,
+        selector: int = 0,
+        encoding: str = "latin-1",
+        connections: int = 1,
+    ) -> None:
+        if selector != 0:
+            raise invalid("selector: sessions open the controller's first workspace (0)")
         raw = host.encode("ascii", "replace") if isinstance(host, str) else b""
         if not 0 < len(raw) <= 59 or b"\0" in raw or b"?" in raw:
             raise invalid(f"host: {host!r} is not an ASCII host name or address of 1 to 59 chars")
@@ -124,9 +134,9 @@ class Workspace(_Closing):
             raise invalid(f"encoding: {encoding!r} is not latin-1, utf-8 or windows-1252") from None
         lib, handle, started = _lib.library(), ctypes.c_uint32(), time.monotonic()
         address = _lib.ServerAddress(0, raw, port, ms)
-        if type(n) is not int or not 0 <= n < 1 << 32:  # the core judges its range
-            raise invalid(f"connections: {n!r} is not a number of connections")
-        rc = lib.QXSymCore_Open(address, ms, code, n, handle)
+        if type(connections) is not int or not 0 <= connections < 1 << 32:  # the core judges 1..8
+            raise invalid(f"connections: {connections!r} is not a number of connections")
+        rc = lib.QXSymCore_Open(address, ms, code, connections, handle)
         if rc:  # the core tells a silent controller from a refusing one by the time taken
             took = int((time.monotonic() - started) * 1000)
             why = lib.QXSymCore_OpenFailureMessage(rc, took, ms).decode()
@@ -430,6 +440,4 @@ def connect(
         with qxsymbols.connect("192.168.0.10", port=1234) as ws:
             print(ws.read("Line.Speed"))
     """
-    if selector != 0:
-        raise invalid("selector: sessions open the controller's first workspace (0)")
-    return Workspace(host, port, timeout, encoding, connections)
+    return Workspace(host, port, timeout, selector, encoding, connections)
