@@ -89,13 +89,13 @@ class Workspace(_Coroutines):
         """As qxsymbols.Workspace.subscribe, an async iterator whose waits run on the loop's
         executor; closing it (``aclose``) unsubscribes."""
         subscription = await self._run(self._obj.subscribe, list(names), *args, **kw)
+        loop = asyncio.get_running_loop()
         try:
             while not subscription.closed:
-                wait = functools.partial(subscription.wait, 0.05)
-                for change in await asyncio.get_running_loop().run_in_executor(None, wait):
+                for change in await loop.run_in_executor(None, subscription.wait, 0.05):
                     yield change
-        finally:
-            subscription.close()
+        finally:  # off the loop: ending waits for a poll under way
+            await loop.run_in_executor(None, subscription.close)
 
     async def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
