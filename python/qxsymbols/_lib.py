@@ -5,11 +5,11 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import functools
 import os
 import sys
-import threading
 from pathlib import Path
-from typing import Any, Dict, List, Optional, Sequence
+from typing import Any, Dict, List, Sequence
 
 __all__ = ["LibraryNotFoundError", "library", "LIBRARY_ENV", "CORE_ENV"]
 
@@ -127,8 +127,9 @@ def _find(names: Sequence[str], var: str, beside: Any, check: str, errors: List[
     return None
 
 
-def _load() -> ctypes.CDLL:
-    """The client core with its prototypes set."""
+@functools.lru_cache(maxsize=None)
+def library() -> ctypes.CDLL:
+    """The client core with its prototypes set, loaded on first use."""
     errors: List[str] = []
     base = _find(_NAMES, LIBRARY_ENV, None, "QXSym_Init", errors)
     core = base and _find(_CORE_NAMES, CORE_ENV, base._name, "QXSymCore_Open", errors)
@@ -144,16 +145,3 @@ def _load() -> ctypes.CDLL:
         fn = getattr(core, "QXSymCore_" + name)
         fn.restype, fn.argtypes = _ctype(result), [_ctype(a) for a in arguments]
     return core  # type: ignore[no-any-return]
-
-
-_lock = threading.Lock()
-_lib: Optional[ctypes.CDLL] = None
-
-
-def library() -> ctypes.CDLL:
-    """The client core with its prototypes set, loaded on first use."""
-    global _lib
-    with _lock:
-        if _lib is None:
-            _lib = _load()
-        return _lib
