@@ -72,6 +72,7 @@ std::shared_ptr<SymbolModel> SymbolService::program() const {
 }
 
 std::size_t SymbolService::Reload(std::shared_ptr<SymbolModel> next) {
+  if (!next) return 0;
   std::lock_guard<std::mutex> gate(reload_gate_);
   std::unique_lock<std::shared_mutex> program(program_mutex_);
   std::lock_guard<std::mutex> lock(mutex_);

@@ -70,7 +70,7 @@ class SymbolService {
   // keeps its current value; the others start with next's values. Waits
   // for the requests under way and holds new ones back until the swap is
   // done, so each request sees one model whole. Returns the number of tags
-  // that kept their values.
+  // that kept their values; a null next changes nothing.
   std::size_t Reload(std::shared_ptr<SymbolModel> next);
 
   // ---- References ----

@@ -26,12 +26,25 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-void SetSighupBlocked(bool blocked) {
+void SetSighupBlocked(bool blocked, sigset_t* before = nullptr) {
   sigset_t hup;
   sigemptyset(&hup);
   sigaddset(&hup, SIGHUP);
-  pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &hup, nullptr);
+  pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &hup, before);
 }
+
+// Keeps SIGHUP blocked on this thread for a scope, so that a thread started
+// within it (a live scan started by the watcher) never takes the signal.
+class SighupHeld {
+ public:
+  SighupHeld() { SetSighupBlocked(true, &before_); }
+  ~SighupHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  SighupHeld(const SighupHeld&) = delete;
+  SighupHeld& operator=(const SighupHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
 
 }  // namespace
 
@@ -57,6 +70,10 @@ ProgramReloader::~ProgramReloader() {
 }
 
 bool ProgramReloader::Start(std::string* error) {
+  // Threads inherit the mask: the scan, the server's connections and this
+  // caller keep SIGHUP blocked, so its handler only ever interrupts the
+  // watcher, whose wait expects it.
+  SetSighupBlocked(true);
   {
     std::lock_guard<std::mutex> lock(reload_mutex_);
     FollowWithScan(service_->program());
@@ -66,10 +83,6 @@ bool ProgramReloader::Start(std::string* error) {
     *error = std::string("cannot make the reload pipe: ") + std::strerror(pipe_error_);
     return false;
   }
-  // Threads inherit the mask: the scan, the server's connections and this
-  // caller keep SIGHUP blocked, so its handler only ever interrupts the
-  // watcher, whose wait expects it.
-  SetSighupBlocked(true);
   stop_ = false;
   thread_ = std::thread(&ProgramReloader::Run, this);
   return true;
@@ -122,6 +135,7 @@ void ProgramReloader::FollowWithScan(const std::shared_ptr<SymbolModel>& model) 
   // A program that simulates nothing needs no scan until one does.
   if (scan_ms_ == 0 || model->simulations().empty()) return;
   scan_ = std::make_unique<LiveScan>(model, std::chrono::milliseconds(scan_ms_));
+  SighupHeld held;
   scan_->Start();
 }
 
