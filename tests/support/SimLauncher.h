@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,10 @@ class SimLauncher {
   // Drops the process without a clean stop (a controller that vanishes).
   void Kill();
 
+  // Standard error of the next Start goes to this file (created or
+  // truncated) instead of the test's own; "" restores the test's.
+  void set_stderr_file(std::string path) { stderr_file_ = std::move(path); }
+
   bool running() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
   const std::string& host() const { return host_; }
@@ -46,8 +51,10 @@ class SimLauncher {
 
  private:
   int Wait(int timeout_ms);
+  bool ReadAddress(int timeout_ms, const std::function<bool(const std::string&)>& fail);
 
   std::string binary_ = DefaultBinary();
+  std::string stderr_file_;
   pid_t pid_ = -1;
   int stdout_fd_ = -1;
   std::string host_;
