@@ -194,6 +194,15 @@ TEST_F(SimReload, SighupDownloadsTheNewFileUnderAnOpenWorkspace) {
   }
   EXPECT_EQ(scratch_.Count("program reloaded from " + scratch_.model()), 1);
   EXPECT_EQ(scratch_.Count(scratch_.model() + ":"), 3);  // each refusal names the file
+
+  // Handles of the old program can still be given back: the controller
+  // holds nothing for them, so they are released, and with the controller
+  // stopped a released handle answers at once, without an exchange.
+  EXPECT_EQ(QXSym_CloseTag(speed), symResInvalidHandle);
+  ASSERT_EQ(kill(sim_.pid(), SIGSTOP), 0);
+  EXPECT_EQ(QXSym_GetTagValue_Ptr(speed, &f, sizeof f), symResInvalidHandle);
+  EXPECT_EQ(QXSym_CloseTag(speed), symResInvalidHandle);
+  ASSERT_EQ(kill(sim_.pid(), SIGCONT), 0);
 }
 
 TEST_F(SimReload, ReloadEveryPeriodKeepsTheSurvivorsAndFollowsTheFile) {
