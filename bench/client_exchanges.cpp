@@ -27,15 +27,6 @@ struct Row {
   std::uint64_t target = 0;
 };
 
-QXSymServerAddress AddressOf(const qxsym::test::SimLauncher& sim) {
-  QXSymServerAddress a{};
-  a.protocol = symProtGDB_TCP;
-  std::snprintf(a.ip, sizeof a.ip, "%s", sim.host().c_str());
-  a.port = sim.port();
-  a.timeout = 5000;
-  return a;
-}
-
 bool ReadOnce(QXSymCoreHandle s, const char* path) {
   const QXSymCoreReadItem* items = nullptr;
   return QXSymCore_Read(s, &path, 1, &items) == symResOk;
@@ -84,7 +75,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qxsym-bench-client: %s\n", error.c_str());
     return 1;
   }
-  const QXSymServerAddress a = AddressOf(sim);
+  const QXSymServerAddress a = sim.Address(5000);
   std::vector<Row> rows(4);
   const bool ok = FreshRead(a, "CntDint", 8, &rows[0]) && FreshRead(a, "Line", 120, &rows[1]) &&
                   RepeatedRead(a, "CntDint", &rows[2]) && RepeatedRead(a, "Line", &rows[3]);

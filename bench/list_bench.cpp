@@ -192,11 +192,7 @@ int main(int argc, char** argv) {
   qxsym::test::SimLauncher sim(qxsym::bench::SimBinary());
   if (!StartSimulator(args, &sim)) return 1;
   QXSym_Init();
-  QXSymServerAddress address{};
-  address.protocol = symProtGDB_TCP;
-  std::snprintf(address.ip, sizeof address.ip, "%s", sim.host().c_str());
-  address.port = sim.port();
-  address.timeout = 10000;
+  const QXSymServerAddress address = sim.Address(10000);
   QXSymWorkspaceHandle ws = 0;
   if (QXSym_OpenWorkspace(0, &address, &ws) != symResOk) {
     std::fprintf(stderr, "cannot open a workspace\n");

@@ -114,11 +114,7 @@ int main(int argc, char** argv) {
   std::vector<Worker> workers(workspaces);
   for (unsigned w = 0; w < workspaces; ++w) {
     const auto& sim = *sims[w % simulators];
-    QXSymServerAddress a{};
-    a.protocol = symProtGDB_TCP;
-    std::snprintf(a.ip, sizeof a.ip, "%s", sim.host().c_str());
-    a.port = sim.port();
-    a.timeout = 5000;
+    const QXSymServerAddress a = sim.Address(5000);
     Worker& k = workers[w];
     if (QXSym_OpenWorkspace(0, &a, &k.ws) != symResOk ||
         QXSym_CreateGroup(k.ws, &k.group) != symResOk) {

@@ -43,15 +43,6 @@ double ThreadCpuUs() {
   return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
 }
 
-QXSymServerAddress AddressOf(const qxsym::test::SimLauncher& sim) {
-  QXSymServerAddress a{};
-  a.protocol = symProtGDB_TCP;
-  std::snprintf(a.ip, sizeof a.ip, "%s", sim.host().c_str());
-  a.port = sim.port();
-  a.timeout = 5000;
-  return a;
-}
-
 struct Paths {
   std::vector<std::string> names;
   std::vector<const char*> c;
@@ -176,7 +167,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qxsym-bench-sub: %s\n", error.c_str());
     return 1;
   }
-  const QXSymServerAddress a = AddressOf(sim);
+  const QXSymServerAddress a = sim.Address(5000);
   QXSymCoreHandle s = 0;
   if (QXSymCore_Open(&a, 0, QXSymCoreLatin1, 1, &s) != symResOk) return 1;
   const Paths paths;

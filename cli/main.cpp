@@ -21,9 +21,9 @@ constexpr const char* kFooter = R"(Connection: --host and --port, or QXSYM_HOST 
 Texts: the controller's 8-bit texts are read and written in --encoding
 (latin1 by default, which keeps every byte; utf8 or windows1252).
 Output: aligned text on a terminal (colour unless NO_COLOR is set), or one JSON
-document with --json. Exit status 0 on success, 1 when the controller or the
-library refuses (the message names the result code), 2 for usage errors
-(unknown command, bad option).
+document with --json (watch: one JSON object a line). Exit status 0 on success,
+1 when the controller or the library refuses (the message names the result
+code), 2 for usage errors (unknown command, bad option).
 
 Examples:
   qxsym --port 7000 info

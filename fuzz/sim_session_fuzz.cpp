@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto& image = PristineMemory();
   Model()->WriteMemory(Model()->memory_base(), image.size(), image.data());
   auto service = std::make_shared<SymbolService>(Model());
-  ModelBackend backend(Model(), service);
+  ModelBackend backend(service);
   CountingIo io;
   Session session(options, backend, io, (flags & 128) != 0);
   // Received in pieces, as a socket delivers them.

@@ -44,6 +44,11 @@ std::uint64_t LiveScan::scans() const {
   return scans_;
 }
 
+void LiveScan::SetModel(std::shared_ptr<SymbolModel> model) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  model_ = std::move(model);
+}
+
 void LiveScan::Run() {
   const auto start = std::chrono::steady_clock::now();
   auto next = start;
@@ -63,13 +68,18 @@ void LiveScan::Run() {
 void LiveScan::ScanOnce(double seconds) {
   constexpr double kTwoPi = 6.283185307179586;
   if (!(seconds >= 0.0)) seconds = 0.0;
-  for (const SimulationSpec& s : model_->simulations()) {
+  std::shared_ptr<SymbolModel> model;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    model = model_;
+  }
+  for (const SimulationSpec& s : model->simulations()) {
     const Type* t = s.target.type;
     std::vector<std::uint8_t> bytes(t->size, 0);
     switch (s.kind) {
       case SimulationSpec::Kind::kCounter: {
         const std::uint32_t origin[3] = {0, 0, 0};
-        if (model_->ReadValue(s.target, origin, &bytes) != symResOk) continue;
+        if (model->ReadValue(s.target, origin, &bytes) != symResOk) continue;
         Number n = LoadNumber(t, bytes.data());
         // Integers wrap around at their width, as a PLC counter does.
         if (n.kind == Number::Kind::kFloat) {
@@ -93,7 +103,7 @@ void LiveScan::ScanOnce(double seconds) {
         bytes[0] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(seconds / s.period_s) & 1u);
         break;
     }
-    model_->ForceValue(s.target, bytes.data(), bytes.size());
+    model->ForceValue(s.target, bytes.data(), bytes.size());
   }
   std::lock_guard<std::mutex> lock(mutex_);
   ++scans_;

@@ -33,6 +33,10 @@ class LiveScan {
   void ScanOnce(double seconds);
   std::uint64_t scans() const;
 
+  // Moves the scan to another model (a program change) without stopping
+  // it; the scan under way finishes on the model it started on.
+  void SetModel(std::shared_ptr<SymbolModel> model);
+
  private:
   void Run();
 

@@ -311,6 +311,36 @@ void SymbolModel::ForceValue(const SymbolView& v, const std::uint8_t* data, std:
   StoreValueLocked(v, t, address, data, size);
 }
 
+namespace {
+
+// Whether a tag of the next program is the same tag as one of the earlier.
+bool SameTag(const Tag& a, const Tag& b) {
+  return EqualsNoCase(a.type->name, b.type->name) && a.type->size == b.type->size &&
+         a.type->value_type()->size == b.type->value_type()->size;
+}
+
+}  // namespace
+
+std::size_t SymbolModel::KeepValuesOf(const SymbolModel& earlier) {
+  if (&earlier == this) return tags_.size();
+  std::scoped_lock lock(earlier.memory_mutex_, memory_mutex_);
+  std::size_t kept = 0;
+  std::vector<std::uint8_t> value;
+  for (const Tag& tag : tags_) {
+    const Tag* old = earlier.FindTag(tag.name);
+    if (old == nullptr || !SameTag(*old, tag)) continue;
+    // Only the bit number of a view matters to the copy.
+    SymbolView from, to;
+    from.bit = old->bit;
+    to.bit = tag.bit;
+    value.assign(tag.type->size, 0);
+    earlier.LoadValueLocked(from, old->type, old->address, value.data());
+    StoreValueLocked(to, tag.type, tag.address, value.data(), value.size());
+    ++kept;
+  }
+  return kept;
+}
+
 QXSymResult SymbolModel::ReadRaw(const SymbolView& v, std::uint32_t offset, std::uint32_t size,
                                  std::vector<std::uint8_t>* out) const {
   const std::uint32_t full = FullSize(v);

@@ -179,6 +179,11 @@ class SymbolModel {
                           std::size_t size);
   // Writes a value regardless of the read-only flag (live values).
   void ForceValue(const SymbolView& v, const std::uint8_t* data, std::size_t size);
+  // After a program change: every global tag that earlier declares with the
+  // same name, the same type name and the same sizes takes earlier's current
+  // value (a bit tag's bit, a text with its terminator, every other type
+  // byte for byte). Returns the number of tags that kept their values.
+  std::size_t KeepValuesOf(const SymbolModel& earlier);
 
   // ---- Memory image ("m", "M", "64m", "64M") ----
   std::uint64_t memory_base() const { return base_; }

@@ -59,6 +59,34 @@ std::uint32_t SymbolService::IdOf(const SymRef& ref) const {
   return ref.w0 != 0 && RefFor(ref.w0).w1 == ref.w1 ? ref.w0 : 0;
 }
 
+// ---- Program change -----------------------------------------------------------------
+
+std::shared_lock<std::shared_mutex> SymbolService::ShareProgram() const {
+  std::lock_guard<std::mutex> gate(reload_gate_);
+  return std::shared_lock<std::shared_mutex>(program_mutex_);
+}
+
+std::shared_ptr<SymbolModel> SymbolService::program() const {
+  std::shared_lock<std::shared_mutex> program = ShareProgram();
+  return model_;
+}
+
+std::size_t SymbolService::Reload(std::shared_ptr<SymbolModel> next) {
+  if (!next) return 0;
+  std::lock_guard<std::mutex> gate(reload_gate_);
+  std::unique_lock<std::shared_mutex> program(program_mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::size_t kept = next->KeepValuesOf(*model_);
+  // Every object holds views or types of the old model: none survives.
+  objects_.clear();
+  for (auto& entry : workspaces_) {
+    entry.second.objects.clear();
+    entry.second.types.clear();
+  }
+  model_ = std::move(next);
+  return kept;
+}
+
 std::size_t SymbolService::workspace_count() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return workspaces_.size();

@@ -5,12 +5,17 @@
 //
 // The registry methods below are what Handle runs after decoding a request;
 // the in-process host table calls them directly with the same identifiers.
+//
+// Reload replaces the model while clients stay connected, as a program
+// download replaces a controller's program: the workspaces stay open and
+// every object issued before is forgotten.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -47,8 +52,26 @@ class SymbolService {
   void GetVersion(std::uint8_t* major, std::uint8_t* minor, std::uint8_t* revision,
                   std::uint8_t* build) const;
 
+  // The model as seen from inside Handle, or by a caller that never runs
+  // alongside Reload (the host table, which is never reloaded).
   const std::shared_ptr<SymbolModel>& model() const { return model_; }
   SymbolModel& symbols() const { return *model_; }
+  // The model served now, for callers outside Handle that may race with a
+  // reload (the server's memory and variable commands); the copy keeps it
+  // alive for as long as the caller holds it.
+  std::shared_ptr<SymbolModel> program() const;
+
+  // ---- Program change ----
+  // Serves next from now on. Every workspace stays open; every tag, type and
+  // group object of every workspace is dropped, so a reference issued before
+  // answers symResInvalidHandle like one never issued. Ids go on counting,
+  // so no old reference ever comes back to life. A global tag that next
+  // declares with the same name, type name and sizes as the current model
+  // keeps its current value; the others start with next's values. Waits
+  // for the requests under way and holds new ones back until the swap is
+  // done, so each request sees one model whole. Returns the number of tags
+  // that kept their values; a null next changes nothing.
+  std::size_t Reload(std::shared_ptr<SymbolModel> next);
 
   // ---- References ----
   // A reference is the object's id and a check word derived from it, so a
@@ -121,6 +144,8 @@ class SymbolService {
 
   void HandleChecked(const std::uint8_t* request, std::size_t size,
                      std::vector<std::uint8_t>& reply);
+  // Holds the model in place: shared with other requests, never with Reload.
+  std::shared_lock<std::shared_mutex> ShareProgram() const;
 
   // Caller holds mutex_.
   std::uint32_t NextIdLocked();
@@ -132,6 +157,11 @@ class SymbolService {
   static QXSymResult FindIn(Self& self, std::uint32_t ws, std::uint32_t id, Kind kind, Found** out);
   std::uint32_t AddObjectLocked(std::uint32_t ws, Workspace& w, Object object);
 
+  // Handle holds program_mutex_ shared for a whole request and Reload holds
+  // it exclusively. Both pass reload_gate_ first, so a waiting reload is not
+  // starved by a stream of overlapping requests.
+  mutable std::mutex reload_gate_;
+  mutable std::shared_mutex program_mutex_;
   std::shared_ptr<SymbolModel> model_;
   const Limits limits_;
   std::uint32_t secret_;

@@ -477,6 +477,8 @@ void SymbolService::Handle(const std::uint8_t* request, std::size_t size,
   std::uint16_t code = 0;
   if (request != nullptr && size >= 2) code = LoadU16(request);
   try {
+    // The model stays in place for the whole request.
+    std::shared_lock<std::shared_mutex> program = ShareProgram();
     HandleChecked(request, size, reply);
   } catch (const std::bad_alloc&) {
     Reply(reply, code).Status(symResMemoryAllocError);

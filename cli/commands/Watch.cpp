@@ -1,198 +1,169 @@
-// qxsym watch: the tags read once per interval as one group, printed as
-// they change: text lines, one JSON list of events, or CSV rows.
-#include <atomic>
+// qxsym watch: the tags as one subscription of the client core, polled
+// once per interval in one group exchange, each leaf value printed when it
+// changes (by more than the deadband), once per heartbeat, and when it goes
+// stale or bad: text lines, JSON lines or CSV rows.
+#include <ResultInfo.h>
+#include <Subscription.h>
+#include <signal.h>
+
+#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <ctime>
+#include <cmath>
+#include <cstdlib>
 #include <iostream>
-#include <thread>
 
 #include "Commands.h"
-#include "TagValues.h"
+#include "WatchPrinter.h"
 
 namespace qxsym::cli {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 struct WatchOptions {
   std::vector<std::string> tags;
   std::uint32_t interval_ms = 1000;
   std::uint64_t count = 0;
+  double deadband = 0;
+  std::uint32_t heartbeat_ms = 0;
+  bool reconnect = false;
   bool csv = false;
 };
 
-// Interruption by SIGINT or SIGTERM.
-std::atomic<bool> g_stop{false};
-extern "C" void OnStopSignal(int) { g_stop = true; }
-
-// The stop signals caught while it lives.
+// SIGINT and SIGTERM blocked while it lives (in every thread started
+// meanwhile) and taken synchronously with sigtimedwait between polls: a poll under way runs to its
+// end, and the output is never cut inside a line. Signals still pending at the end are taken, so
+// restoring the mask does not kill the program on the way out.
 class StopSignals {
  public:
   StopSignals() {
-    g_stop = false;
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &old_int_);
-    sigaction(SIGTERM, &action, &old_term_);
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, &old_);
   }
   ~StopSignals() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
+    while (Take(Clock::now())) {
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
 
- private:
-  struct sigaction old_int_ {};
-  struct sigaction old_term_ {};
-};
-
-// Sleeps until `until` or a stop signal, whichever comes first.
-void SleepUntil(std::chrono::steady_clock::time_point until) {
-  while (!g_stop) {
-    auto left = until - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return;
-    auto step = std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50));
-    std::this_thread::sleep_for(step);
-  }
-}
-
-std::string Timestamp(std::chrono::system_clock::time_point t, bool iso) {
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-  std::time_t secs = static_cast<std::time_t>(ms / 1000);
-  std::tm tm{};
-  char text[64];
-  if (iso) {
-    gmtime_r(&secs, &tm);
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-  } else {
-    localtime_r(&secs, &tm);
-    std::strftime(text, sizeof text, "%H:%M:%S", &tm);
-  }
-  char frac[16];
-  std::snprintf(frac, sizeof frac, ".%03d%s", static_cast<int>(ms % 1000), iso ? "Z" : "");
-  return std::string(text) + frac;
-}
-
-bool Same(const client::LeafValue& a, const client::LeafValue& b) {
-  return a.kind == b.kind && a.b == b.b && a.i == b.i && a.u == b.u &&
-         (a.f == b.f || (a.f != a.f && b.f != b.f)) && a.text == b.text && a.bytes == b.bytes;
-}
-
-// A CSV field: quoted when it holds a separator, a quote, a line break or
-// edge spaces; control characters escaped as everywhere else.
-std::string CsvField(const std::string& raw) {
-  const std::string text = Escaped(raw);
-  if (text.find_first_of(",\"\r\n") == std::string::npos &&
-      (text.empty() || (text.front() != ' ' && text.back() != ' '))) {
-    return text;
-  }
-  std::string out = "\"";
-  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
-}
-
-// One read of the watched values: every value with its path, in order.
-struct Sample {
-  std::chrono::system_clock::time_point time;
-  std::vector<std::string> paths;
-  std::vector<client::LeafValue> values;
-};
-
-Sample Take(const Context& ctx, client::Session& session, const std::vector<std::string>& tags) {
-  Sample s;
-  std::vector<TagValues> read = ReadTags(ctx, session, tags);
-  s.time = std::chrono::system_clock::now();
-  for (TagValues& t : read) {
-    if (!t.ok()) throw t.error();
-    for (std::string& p : t.tree->ValuePaths()) s.paths.push_back(std::move(p));
-    for (client::LeafValue& v : t.values) s.values.push_back(std::move(v));
-  }
-  return s;
-}
-
-// How changes are printed; Begin before the first sample, End after the
-// last (also after a failure, so a JSON list is always closed).
-class ChangePrinter {
- public:
-  ChangePrinter(const Context& ctx, const WatchOptions& o) : ctx_(ctx), csv_(o.csv) {}
-  void Begin() {
-    if (ctx_.json && !csv_) std::cout << "[" << std::flush;
-  }
-  void Print(const Sample& s, const std::vector<bool>& changed, bool first);
-  void End() {
-    if (ctx_.json && !csv_) std::cout << (first_event_ ? "]" : "\n]") << std::endl;
+  // Waits until `until` for a stop signal; true when one came.
+  bool Take(Clock::time_point until) {
+    for (;;) {
+      const auto left = std::max(Clock::duration::zero(), until - Clock::now());
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+      if (sigtimedwait(&set_, nullptr, &wait) > 0) return true;
+      if (errno != EINTR) return false;
+    }
   }
 
  private:
-  const Context& ctx_;
-  bool csv_;
-  bool first_event_ = true;
+  sigset_t set_{};
+  sigset_t old_{};
 };
 
-void ChangePrinter::Print(const Sample& s, const std::vector<bool>& changed, bool first) {
-  if (csv_) {
-    if (first) {
-      std::cout << "time";
-      for (const std::string& p : s.paths) std::cout << ',' << CsvField(p);
-      std::cout << '\n';
+// RECONNECT: the one place where --reconnect reaches the session. True when
+// the session then reopens a lost connection by itself, so that the watch
+// goes on through stale values instead of ending. The session does not
+// reconnect yet: a lost connection ends the watch with or without the
+// option.
+bool ApplyReconnect(client::Session& session, const WatchOptions& o) {
+  static_cast<void>(session);
+  static_cast<void>(o.reconnect);
+  return false;
+}
+
+std::unique_ptr<client::Subscription> Subscribe(const Context& ctx, client::Session& session,
+                                                const WatchOptions& o) {
+  for (const std::string& tag : o.tags) CheckSentText(ctx, tag, "tag name");
+  client::SubscribeOptions options;
+  options.interval = std::chrono::milliseconds(o.interval_ms);
+  options.deadband = o.deadband;
+  options.heartbeat = std::chrono::milliseconds(o.heartbeat_ms);
+  QXSymResult rc = symResOk;
+  std::string message;
+  std::unique_ptr<client::Subscription> sub =
+      client::Subscription::Make(session, o.tags, std::move(options), &rc, &message);
+  if (!sub) throw CliError(rc, message.empty() ? "cannot watch the tags" : message);
+  return sub;
+}
+
+// Prints the events of one poll; the exchange's result (from the poll's
+// cycle event).
+QXSymResult Report(const Context& ctx, WatchPrinter& printer,
+                   const std::vector<client::Event>& events) {
+  QXSymResult exchange = symResOk;
+  for (const client::Event& e : events) {
+    if (e.kind == client::EventKind::kChange) {
+      printer.Change(e);
+    } else if (e.kind == client::EventKind::kCycle) {
+      exchange = e.result;
+    } else {
+      const std::string notice = NoticeText(e);
+      if (!notice.empty()) std::cerr << ctx.err_style.Yellow("qxsym: " + notice) << std::endl;
     }
-    std::cout << Timestamp(s.time, true);
-    for (const client::LeafValue& v : s.values) {
-      std::cout << ',' << CsvField(client::FormatLeafText(v));
-    }
-    std::cout << std::endl;
-    return;
   }
-  Json changes = Json::object();
-  for (std::size_t i = 0; i < s.values.size(); ++i) {
-    if (!changed[i]) continue;
-    if (ctx_.json) {
-      changes[s.paths[i]] = LeafJson(s.values[i]);
-      continue;
-    }
-    std::cout << ctx_.out_style.Dim(Timestamp(s.time, false)) << "  " << Escaped(s.paths[i])
-              << " = " << ctx_.out_style.Cyan(Escaped(LeafDisplay(s.values[i]))) << '\n';
-  }
-  if (ctx_.json) {
-    Json event = {{"time", Timestamp(s.time, true)}, {"changes", std::move(changes)}};
-    std::cout << (first_event_ ? "\n" : ",\n") << CompactJson(event);
-    first_event_ = false;
-  }
-  std::cout << std::flush;
+  return exchange;
+}
+
+// A connection the controller closed or that broke, which the session
+// cannot go on with: the link failed before a whole reply time-out passed
+// (a silent controller fails a request only after one, and may answer
+// again on the same connection).
+bool ConnectionGone(const Context& ctx, QXSymResult r, Clock::duration took) {
+  if (r == symResConnectionLost) return true;
+  if (r != symResSocketError) return false;
+  const std::uint32_t timeout_ms =
+      ctx.endpoint.timeout_ms != 0 ? ctx.endpoint.timeout_ms : client::kDefaultTimeoutMs;
+  return took < std::chrono::milliseconds(timeout_ms / 2);
 }
 
 int RunWatch(const Context& ctx, const WatchOptions& o) {
-  std::unique_ptr<client::Session> session = Connect(ctx);
+  // Blocked before the session starts any thread, which inherits the mask.
   StopSignals signals;
-  // The first read fails alone, before any output.
-  Sample last = Take(ctx, *session, o.tags);
-  ChangePrinter printer(ctx, o);
-  printer.Begin();
-  printer.Print(last, std::vector<bool>(last.values.size(), true), true);
-  auto next = std::chrono::steady_clock::now();
-  try {
-    for (std::uint64_t tick = 1; (o.count == 0 || tick < o.count) && !g_stop; ++tick) {
-      next += std::chrono::milliseconds(o.interval_ms);
-      SleepUntil(next);
-      if (g_stop) break;
-      Sample now = Take(ctx, *session, o.tags);
-      std::vector<bool> changed(now.values.size());
-      bool any = false;
-      for (std::size_t i = 0; i < now.values.size(); ++i) {
-        changed[i] = i >= last.values.size() || !Same(now.values[i], last.values[i]);
-        any = any || changed[i];
-      }
-      if (any) printer.Print(now, changed, false);
-      last = std::move(now);
+  std::unique_ptr<client::Session> session = Connect(ctx);
+  const bool reconnects = ApplyReconnect(*session, o);
+  // Before any output, so that a refusal is the only thing printed.
+  std::unique_ptr<client::Subscription> sub = Subscribe(ctx, *session, o);
+  const WatchFormat format =
+      o.csv ? WatchFormat::kCsv : (ctx.json ? WatchFormat::kJson : WatchFormat::kText);
+  std::unique_ptr<WatchPrinter> printer = MakeWatchPrinter(format, std::cout, ctx.out_style);
+  printer->Begin();
+  std::vector<client::Event> events;
+  events.reserve(sub->max_events());
+  std::uint64_t polls = 0;
+  while (o.count == 0 || polls < o.count) {
+    const Clock::time_point now = Clock::now();
+    const bool due = sub->Due(now);
+    if (signals.Take(due ? now : sub->next_tick())) break;
+    if (!due) continue;
+    const Clock::time_point began = Clock::now();
+    sub->Poll(began, &events);
+    const Clock::duration took = Clock::now() - began;
+    ++polls;
+    const QXSymResult exchange = Report(ctx, *printer, events);
+    if (!reconnects && ConnectionGone(ctx, exchange, took)) {
+      ReportError(ctx,
+                  CliError(exchange, "the connection to " + ctx.endpoint.host + ":" +
+                                         std::to_string(ctx.endpoint.port) + " is gone"),
+                  false);
+      return kExitRefused;
     }
-  } catch (const CliError& e) {
-    printer.End();
-    ReportError(ctx, e, false);
-    return kExitRefused;
   }
-  printer.End();
+  std::cout << std::flush;
   return 0;
+}
+
+// A deadband: a finite number, 0 or more.
+std::string FiniteDeadband(std::string& text) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() && *end == '\0' && std::isfinite(v) && v >= 0) return {};
+  return "the deadband takes a finite number, 0 or more, not '" + text + "'";
 }
 
 }  // namespace
@@ -201,21 +172,34 @@ Command AddWatch(CLI::App& app) {
   auto o = std::make_shared<WatchOptions>();
   Command c;
   c.app = AddSubcommand(app, "watch",
-                        "read tags once per interval as one group and print what changed, with "
-                        "a timestamp; Ctrl-C stops",
+                        "poll tags once per interval as one group and print each value that "
+                        "changed, with its UTC time, previous value and status; Ctrl-C stops",
                         "  qxsym watch Heartbeat CntDint\n"
                         "  qxsym watch --interval 100 --count 50 Line.Main.Speed\n"
+                        "  qxsym watch --deadband 0.5 --heartbeat 10000 Temps\n"
                         "  qxsym watch --csv --interval 500 Temps > temps.csv\n"
-                        "  qxsym --json watch --count 10 Temps > temps.json");
+                        "  qxsym --json watch --count 10 Temps > temps.jsonl");
   c.app->add_option("TAG", o->tags, "tag names or member paths")->required();
-  c.app->add_option("--interval", o->interval_ms, "milliseconds between reads")
-      ->check(CLI::Range(1u, 86400000u))
+  c.app->add_option("--interval", o->interval_ms, "milliseconds between polls")
+      ->check(CLI::Range(1u, client::Subscription::kMaxIntervalMs))
       ->capture_default_str();
-  c.app->add_option("--count", o->count, "stop after this many reads (0: until Ctrl-C)")
+  c.app->add_option("--count", o->count, "stop after this many polls (0: until Ctrl-C)")
       ->capture_default_str();
+  c.app
+      ->add_option("--deadband", o->deadband,
+                   "print a number only when it moved by more than this from the value last "
+                   "printed (0: any change)")
+      ->check(CLI::Validator(FiniteDeadband, "NUMBER >= 0"));
+  c.app
+      ->add_option("--heartbeat", o->heartbeat_ms,
+                   "print every value at least this often in ms, changed or not (0: only "
+                   "changes)")
+      ->check(CLI::Range(0u, client::Subscription::kMaxIntervalMs))
+      ->capture_default_str();
+  c.app->add_flag("--reconnect", o->reconnect,
+                  "reopen a lost connection and go on watching instead of ending");
   c.app->add_flag("--csv", o->csv,
-                  "CSV: a header of value paths, then a row of every value (UTC time first) "
-                  "for each read in which one changed");
+                  "CSV: a header time,path,value,previous,status, then a row per change");
   c.run = [o](const Context& ctx) { return RunWatch(ctx, *o); };
   return c;
 }

@@ -10,9 +10,10 @@ from ._lib import CORE_ENV, LIBRARY_ENV, LibraryNotFoundError
 from .errors import RESULT_NAMES, ConnectionLostError, InvalidValueError, NotFoundError, QXSymError
 from .errors import QXSymTimeoutError, ReadOnlyError, result_name
 from .types import Member, TypeInfo
-from .workspace import Change, Group, TagInfo, Version, Workspace, connect
+from .workspace import Change, Group, Subscription, TagInfo, Version, Workspace, connect
 
-__all__ = ["connect", "Workspace", "Group", "Change", "Version", "TagInfo", "TypeInfo", "Member"]
+__all__ = ["connect", "Workspace", "Group", "Subscription", "Change", "Version", "TagInfo"]
+__all__ += ["TypeInfo", "Member"]
 __all__ += ["QXSymError", "QXSymTimeoutError", "ConnectionLostError", "NotFoundError"]
 __all__ += ["ReadOnlyError", "InvalidValueError", "LibraryNotFoundError", "LIBRARY_ENV", "CORE_ENV"]
 __all__ += ["RESULT_NAMES", "result_name"]

@@ -5,18 +5,17 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import functools
 import os
 import sys
-import threading
 from pathlib import Path
-from typing import Any, Dict, List, Optional, Sequence
+from typing import Any, Dict, List, Sequence
 
 __all__ = ["LibraryNotFoundError", "library", "LIBRARY_ENV", "CORE_ENV"]
 
 #: Environment variable naming the shared library file (or its folder).
 LIBRARY_ENV = "QXSYMBOLS_LIBRARY"
-#: Environment variable naming the client core's library file (or its folder); by default it is
-#: looked for beside the library.
+#: The same for the client core's library, by default looked for beside the library.
 CORE_ENV = "QXSYMCORE_LIBRARY"
 
 _WIN = sys.platform == "win32"
@@ -28,14 +27,15 @@ ENCODINGS = {"iso8859-1": 0, "utf-8": 1, "cp1252": 2}  # Python's codec name: _Q
 LIST_DETAILS, LIST_DESCRIPTIONS = 1, 2  # QXSYMCORE_LIST_*
 TAG_READ_ONLY, TAG_BIT_ADDRESS = 1, 2  # QXSYMCORE_TAG_*
 MAX_DIMS = 8  # QXSYMCORE_MAX_DIMS
+MAX_INTERVAL_MS = 86400000  # QXSYMCORE_MAX_INTERVAL_MS
+EVENT_CHANGE = 1  # _QXSymCoreEventKind
+STATUS_NAMES = ("good", "stale", "bad")  # _QXSymCoreStatus
 
 
 class LibraryNotFoundError(OSError):
-    """The shared library could not be found or loaded; the message lists every place that was tried
-    and why each failed."""
+    """The shared library could not be loaded; the message lists every place tried and why."""
 
 
-#: The C types that records and prototypes are written in, records joining them by name as made.
 _TYPES: Dict[str, Any] = dict(u8=ctypes.c_uint8, u16=ctypes.c_uint16, u32=ctypes.c_uint32)
 _TYPES.update(i32=ctypes.c_int32, u64=ctypes.c_uint64, i64=ctypes.c_int64, f64=ctypes.c_double)
 _TYPES.update(str=ctypes.c_char_p, char=ctypes.c_char)
@@ -49,32 +49,34 @@ def _ctype(spec: str) -> Any:
     return _TYPES[base] * int(count) if count else _TYPES[base]
 
 
-def _record(name: str, fields: str) -> Any:
-    """A structure with the fields of the C record ``QXSymCore<name>``, written ``name:type`` in
-    their order; ``SHAPE`` stands for an array's dimension count, element counts and lower bounds.
-    """
-    shape = f"num_dims:u32 dims:u32*{MAX_DIMS} lower:i64*{MAX_DIMS}"
-    pairs = [field.split(":") for field in fields.replace("SHAPE", shape).split()]
-    _TYPES[name] = type(name, (ctypes.Structure,), {"_fields_": [(f, _ctype(t)) for f, t in pairs]})
-    return _TYPES[name]
-
-
-ServerAddress = _record("ServerAddress", "protocol:i32 ip:char*60 port:u16 timeout:u16")  # QXSym...
-Value = _record(
-    "Value", "kind:u32 boolean:u32 i:i64 u:u64 f:f64 data:P(u8) length:u32 reserved:u32"
+#: The records QXSymCore<name> as ``name: field:type...`` in their order; ``SHAPE`` stands for an
+#: array's dimension count, element counts and lower bounds.
+_RECORDS = """
+ServerAddress: protocol:i32 ip:char*60 port:u16 timeout:u16
+Value: kind:u32 boolean:u32 i:i64 u:u64 f:f64 data:P(u8) length:u32 reserved:u32
+Leaf: path:str offset:u32 size:u32 tyvar:u32 element_size:u32 count:u32 SHAPE
+Layout: path:str type_name:str size:u32 leaf_count:u32 leaves:P(Leaf) value_count:u32 SHAPE \
+ type_properties:u32
+ReadItem: result:i32 message:str layout:P(Layout) value_count:u32 values:P(Value)
+WriteItem: path:str values:P(Value) value_count:u32
+WriteResult: result:i32 message:str
+TagInfo: name:str type_name:str description:str tyvar:u32 size:u32 flags:u32
+SubscribeOptions: interval_ms:u32 heartbeat_ms:u32 deadband:f64 deadbands:P(f64)
+Event: kind:u32 status:u32 result:i32 has_previous:u32 path:str value:Value previous:Value \
+ timestamp_us:i64 duration_us:u64 late_us:u64 missed:u64
+"""
+_shape = f"num_dims:u32 dims:u32*{MAX_DIMS} lower:i64*{MAX_DIMS}"
+for _line in _RECORDS.strip().splitlines():
+    _name, _fields = _line.split(":", 1)
+    _pairs = [f.split(":") for f in _fields.replace("SHAPE", _shape).split()]
+    _TYPES[_name] = type(
+        _name, (ctypes.Structure,), {"_fields_": [(f, _ctype(t)) for f, t in _pairs]}
+    )
+ServerAddress, Value, Layout, ReadItem = (
+    _TYPES[n] for n in ("ServerAddress", "Value", "Layout", "ReadItem")
 )
-Leaf = _record("Leaf", "path:str offset:u32 size:u32 tyvar:u32 element_size:u32 count:u32 SHAPE")
-Layout = _record(
-    "Layout",
-    "path:str type_name:str size:u32 leaf_count:u32 leaves:P(Leaf) value_count:u32 SHAPE"
-    " type_properties:u32",
-)
-ReadItem = _record(
-    "ReadItem", "result:i32 message:str layout:P(Layout) value_count:u32 values:P(Value)"
-)
-WriteItem = _record("WriteItem", "path:str values:P(Value) value_count:u32")
-WriteResult = _record("WriteResult", "result:i32 message:str")
-TagInfo = _record("TagInfo", "name:str type_name:str description:str tyvar:u32 size:u32 flags:u32")
+WriteItem, WriteResult, TagInfo = (_TYPES[n] for n in ("WriteItem", "WriteResult", "TagInfo"))
+SubscribeOptions, Event = _TYPES["SubscribeOptions"], _TYPES["Event"]
 
 #: QXSymCore_<name>: result <- arguments (a session's or listing's handle is a u32).
 _PROTOTYPES = """
@@ -92,6 +94,9 @@ ParseLeafText: i32 <- u32 str P(Value) P(str)
 ListBegin: i32 <- u32 str u32 u32 P(u32)
 ListNext: i32 <- u32 P(P(TagInfo)) P(u32) P(u32)
 ListEnd: i32 <- u32
+Subscribe: i32 <- u32 P(str) u32 P(SubscribeOptions) P(u32)
+SubscriptionWait: i32 <- u32 u32 P(P(Event)) P(u32)
+Unsubscribe: i32 <- u32
 ResultName: str <- i32
 ResultMessage: str <- i32
 ResultAdvice: str <- i32
@@ -100,9 +105,8 @@ OpenFailureMessage: str <- i32 u64 u32
 
 
 def _find(names: Sequence[str], var: str, beside: Any, check: str, errors: List[str]) -> Any:
-    """The first library that loads and exports ``check``, looked for in the environment variable's
-    file or folder, beside the library already loaded, next to the package, then by the system's
-    search; why each other place failed goes to ``errors``."""
+    """The first library that loads and exports ``check``: from the environment variable's file or
+    folder, beside ``beside``, next to the package, then by the system's search."""
     env = os.environ.get(var)
     places = ([str(Path(env) / n) for n in names] if Path(env).is_dir() else [env]) if env else []
     folders = ([Path(beside).parent] if beside else []) + [Path(__file__).resolve().parent]
@@ -123,10 +127,10 @@ def _find(names: Sequence[str], var: str, beside: Any, check: str, errors: List[
     return None
 
 
-def _load() -> ctypes.CDLL:
-    """The client core with its prototypes set."""
+@functools.lru_cache(maxsize=None)
+def library() -> ctypes.CDLL:
+    """The client core with its prototypes set, loaded on first use."""
     errors: List[str] = []
-    core: Optional[ctypes.CDLL]
     base = _find(_NAMES, LIBRARY_ENV, None, "QXSym_Init", errors)
     core = base and _find(_CORE_NAMES, CORE_ENV, base._name, "QXSymCore_Open", errors)
     if not core:
@@ -140,17 +144,4 @@ def _load() -> ctypes.CDLL:
         name, result, _, *arguments = line.replace(":", "").split()
         fn = getattr(core, "QXSymCore_" + name)
         fn.restype, fn.argtypes = _ctype(result), [_ctype(a) for a in arguments]
-    return core
-
-
-_lock = threading.Lock()
-_lib: Optional[ctypes.CDLL] = None
-
-
-def library() -> ctypes.CDLL:
-    """The client core with its prototypes set, loaded on first use."""
-    global _lib
-    with _lock:
-        if _lib is None:
-            _lib = _load()
-        return _lib
+    return core  # type: ignore[no-any-return]

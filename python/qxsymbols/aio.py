@@ -1,12 +1,9 @@
-"""The same interface as coroutines for asyncio programs.
-
-Every exchange runs on a worker thread of its workspace, never on the event loop, so a slow
-controller holds up only the tasks that wait for it. Calls on one workspace run in the order they
-were made::
+"""The same interface as coroutines for asyncio programs. Every exchange runs on its workspace's
+worker thread, never on the event loop; calls on one workspace run in the order made::
 
     async with aio.connect("127.0.0.1", port=5000) as ws:
         print(await ws.read("Line.Speed"))
-        async for change in ws.watch(["Heartbeat"], interval=0.5):
+        async for change in ws.subscribe(["Heartbeat"], interval=0.5):
             print(change)
 """
 
@@ -15,30 +12,28 @@ from __future__ import annotations
 import asyncio
 import functools
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any, AsyncIterator, Callable, Dict, Generator, Iterable, Optional, TypeVar
+from typing import Any, AsyncGenerator, Callable, Generator, Iterable, Optional, TypeVar
 
 from . import workspace as _sync
 from .workspace import Change
 
 __all__ = ["connect", "Workspace", "Group"]
 
-T = TypeVar("T")
 S = TypeVar("S", bound="_Coroutines")
 
 
 class _Coroutines:
     """A blocking object made on its workspace's worker thread: await it, or use it with ``async
-    with`` (closed at the end). Its public methods are coroutines run on that thread; its other
-    attributes read as they are."""
+    with``. Its public methods are coroutines run on that thread; other attributes read as they
+    are."""
 
     def __init__(self, make: Callable[[], Any], executor: ThreadPoolExecutor) -> None:
         self._make, self._executor = make, executor
         self._obj: Any = None
 
-    async def _run(self, fn: Callable[..., T], *args: Any) -> T:
-        return await asyncio.get_running_loop().run_in_executor(
-            self._executor, functools.partial(fn, *args)
-        )
+    async def _run(self, fn: Callable[..., Any], *args: Any, **kw: Any) -> Any:
+        call = functools.partial(fn, *args, **kw)
+        return await asyncio.get_running_loop().run_in_executor(self._executor, call)
 
     async def _open(self: S) -> S:
         if self._obj is None:
@@ -60,11 +55,7 @@ class _Coroutines:
         attr = getattr(self._obj, name)
         if not callable(attr):
             return attr
-
-        @functools.wraps(attr)
-        async def call(*args: Any, **kw: Any) -> Any:
-            return await self._run(functools.partial(attr, *args, **kw))
-
+        call = functools.wraps(attr)(functools.partial(self._run, attr))
         setattr(self, name, call)  # made once per object
         return call
 
@@ -74,17 +65,13 @@ class _Coroutines:
 
 
 class Group(_Coroutines):
-    """A group whose ``read``, ``write`` and ``close`` are coroutines (see
-    :class:`qxsymbols.Group`)."""
+    """A group whose ``read``, ``write`` and ``close`` are coroutines (see qxsymbols.Group)."""
 
 
 class Workspace(_Coroutines):
-    """An open workspace whose calls are coroutines (see :class:`qxsymbols.Workspace`): ``await
-    ws.read(name)``, ``await ws.write(name, value)``, ``await ws.tags()``..."""
+    """An open workspace whose calls are coroutines (see qxsymbols.Workspace)."""
 
-    sync = property(
-        lambda self: self._obj, doc="The blocking workspace underneath (for worker threads)."
-    )
+    sync = property(lambda self: self._obj, doc="The blocking workspace (for worker threads).")
 
     async def close(self) -> None:
         try:
@@ -96,22 +83,36 @@ class Workspace(_Coroutines):
         """A group: ``g = await ws.group(names)`` or ``async with ws.group(names) as g``."""
         return Group(functools.partial(self._obj.group, list(names)), self._executor)
 
+    async def subscribe(
+        self, names: Iterable[str], *args: Any, **kw: Any
+    ) -> AsyncGenerator[Change, None]:
+        """As qxsymbols.Workspace.subscribe, an async iterator whose waits run on the loop's
+        executor; closing it (``aclose``) unsubscribes."""
+        subscription = await self._run(self._obj.subscribe, list(names), *args, **kw)
+        loop = asyncio.get_running_loop()
+        try:
+            while not subscription.closed:
+                for change in await loop.run_in_executor(None, subscription.wait, 0.05):
+                    yield change
+        finally:  # off the loop: ending waits for a poll under way
+            await loop.run_in_executor(None, subscription.close)
+
     async def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
-    ) -> AsyncIterator[Change]:
-        """As :meth:`qxsymbols.Workspace.watch`, waiting with ``asyncio.sleep``; wrap it in
-        ``contextlib.aclosing`` to delete its group as soon as the loop is left."""
-        async with self.group(names) as group:
-            last: Dict[str, Any] = {}
-            for wait in _sync.polls(interval):
-                await asyncio.sleep(wait)
-                for change in _sync.changes(last, await group.read(), initial):
+    ) -> AsyncGenerator[Change, None]:
+        """As qxsymbols.Workspace.watch, an async iterator; ``aclose`` ends its subscription."""
+        changes = self.subscribe(names, interval)
+        try:
+            async for change in changes:
+                if _sync._watched(change, initial):
                     yield change
+        finally:
+            await changes.aclose()
 
 
 def connect(host: str, port: int, timeout: Optional[float] = None, **kw: Any) -> Workspace:
     """Open a workspace without blocking the event loop: ``ws = await connect(...)`` or ``async with
-    connect(...) as ws``. Arguments as :func:`qxsymbols.connect`."""
+    connect(...) as ws``; arguments as qxsymbols.connect."""
 
     def make() -> _sync.Workspace:
         try:

@@ -19,8 +19,7 @@ def _text(fn: str, code: int) -> str:
 
 
 class _ResultNames(Mapping[int, str]):
-    """The name of every result code the core knows, asked of it on first use (importing needs no
-    library)."""
+    """The core's name of every result code, asked on first use (importing needs no library)."""
 
     @functools.cached_property
     def _names(self) -> Dict[int, str]:
@@ -52,17 +51,12 @@ def code_of(name: str) -> int:
 
 
 class QXSymError(Exception):
-    """A call failed: ``code`` is the result code, ``name`` its name, ``advice`` what to do about
-    it. Subclasses group the codes callers handle apart, those whose names are in their
-    ``family``."""
-
-    family: Tuple[str, ...] = ()
+    """A call failed: ``code`` is the result code, ``name`` its name, ``advice`` what to do."""
 
     def __init__(self, code: int, message: Optional[str] = None) -> None:
         self.code, self.name, self.message = int(code), result_name(int(code)), message
         self.advice = _text("ResultAdvice", self.code)
-        text = message or _text("ResultMessage", self.code)
-        super().__init__(f"{text}: {self.name} ({self.code})")
+        super().__init__(f"{message or _text('ResultMessage', self.code)}: {self.name} ({code})")
 
     def __reduce__(self) -> Tuple[Any, ...]:  # rebuilt from code and message (pickling)
         return (type(self), (self.code, self.message))
@@ -71,41 +65,39 @@ class QXSymError(Exception):
 class QXSymTimeoutError(QXSymError, TimeoutError):
     """No complete reply within the workspace's time-out."""
 
-    family = ("symResTimeoutError",)
-
 
 class ConnectionLostError(QXSymError, ConnectionError):
     """The controller cannot be reached, or the connection to it broke."""
-
-    family = ("symResInvalidAddress", "symResConnectionLost", "symResSocketError")
 
 
 class NotFoundError(QXSymError, LookupError):
     """No tag, member or attribute of that name."""
 
-    family = ("symResSymbolNotFound", "symResAttributeNotFound")
-
 
 class ReadOnlyError(QXSymError):
     """The tag may not be written."""
-
-    family = ("symResReadOnlyTag",)
 
 
 class InvalidValueError(QXSymError, ValueError):
     """A value or argument does not fit (type, range, shape, text); nothing was sent."""
 
-    # a structure given for a leaf is an invalid tag type
-    family = ("symResInvalidParameter", "symResInvalidArrayIndex", "symResInvalidTagType")
+
+#: The codes that callers handle apart, by the class that carries them (a structure given for a
+#: leaf is an invalid tag type).
+_FAMILIES = {
+    QXSymTimeoutError: "symResTimeoutError",
+    ConnectionLostError: "symResInvalidAddress symResConnectionLost symResSocketError",
+    NotFoundError: "symResSymbolNotFound symResAttributeNotFound",
+    ReadOnlyError: "symResReadOnlyTag",
+    InvalidValueError: "symResInvalidParameter symResInvalidArrayIndex symResInvalidTagType",
+}
+_CLASS_OF = {name: cls for cls, names in _FAMILIES.items() for name in names.split()}
 
 
 def error_for(code: int, message: Union[str, bytes, None] = None) -> QXSymError:
-    """The exception of the family that ``code`` belongs to; a message from the core comes as UTF-8
-    bytes."""
+    """The exception of the family ``code`` belongs to (a message from the core is UTF-8)."""
     text = message.decode("utf-8", "replace") if isinstance(message, bytes) else message
-    name = result_name(code)
-    cls = next((c for c in QXSymError.__subclasses__() if name in c.family), QXSymError)
-    return cls(code, text)
+    return _CLASS_OF.get(result_name(code), QXSymError)(code, text)
 
 
 def invalid(message: str) -> InvalidValueError:
@@ -113,7 +105,7 @@ def invalid(message: str) -> InvalidValueError:
     return InvalidValueError(code_of("symResInvalidParameter"), message)
 
 
-def check(code: int, message: Optional[str] = None) -> None:
+def check(code: int, message: Union[str, bytes, None] = None) -> None:
     """Raise for any code but ``symResOk``."""
     if code:
         raise error_for(code, message)

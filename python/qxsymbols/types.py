@@ -1,4 +1,4 @@
-"""Python values to and from the client core's values, shaped by its layouts (flat tables of leaves)
+"""Python values to and from the client core's values, placed by the paths of its layouts' leaves
 into dicts for structures and nested lists for arrays, and type descriptions from the same layouts.
 Whether a value fits its type is the core's to judge."""
 
@@ -17,25 +17,10 @@ from .errors import invalid
 
 __all__ = ["TypeInfo", "Member"]
 
-_KIND_NAMES = {
-    _lib.BOOL: "bool",
-    _lib.SIGNED: "int",
-    _lib.UNSIGNED: "uint",
-    _lib.FLOAT: "float",
-    _lib.TEXT: "string",
-}
-# The type property flags (QXSymTypeIs*), lowest bit first.
-_PROPERTIES = (
-    "basic",
-    "complex",
-    "string",
-    "array",
-    "struct",
-    "function_block",
-    "numeric",
-    "signed",
-    "integer",
-)
+_KINDS = {_lib.BOOL: "bool", _lib.SIGNED: "int", _lib.UNSIGNED: "uint", _lib.FLOAT: "float"}
+_KINDS[_lib.TEXT] = "string"
+#: The type property flags (QXSymTypeIs*), lowest bit first.
+_PROPERTIES = "basic complex string array struct function_block numeric signed integer".split()
 # A step below a path: an element label "[1]", "[-2,3]", or ".Member" (which may hold '[').
 _INDEX = r"\[-?\d+(?:,-?\d+)*\]"
 _STEP = re.compile(rf"({_INDEX})|\.((?:(?!{_INDEX})[^.])+)")
@@ -55,11 +40,10 @@ class Member:
 class TypeInfo:
     """A plain description of a type, as ``Workspace.type`` returns it.
 
-    ``kind`` is ``bool``, ``int`` (signed), ``uint`` (unsigned and bit strings), ``float``,
+    ``kind``: ``bool``, ``int`` (signed), ``uint`` (unsigned and bit strings), ``float``,
     ``string``, ``struct``, ``function_block``, ``array`` or ``other`` (read as bytes).
-    ``properties`` are the flags the controller reports for a structure, function block or array
-    type (``complex``, ``struct``, ``function_block``, ``array``...; basic types are known by name
-    and have none). Arrays give their element counts and declared lower bounds: ``ARRAY[1..8] OF
+    ``properties``: the controller's flags of a structure, function block or array type (basic
+    types have none). Arrays give element counts and declared lower bounds: ``ARRAY[1..8] OF
     REAL`` has dims (8,), lower (1,)."""
 
     name: str
@@ -74,22 +58,20 @@ class TypeInfo:
 
     def as_dict(self) -> Dict[str, Any]:
         """The description as nested dicts and lists."""
-        d: Dict[str, Any] = dict(
-            name=self.name, kind=self.kind, size=self.size, properties=sorted(self.properties)
-        )
+        d = dict(name=self.name, kind=self.kind, size=self.size, properties=sorted(self.properties))
         if self.element is not None:
             d.update(dims=list(self.dims), lower=list(self.lower), element=self.element.as_dict())
         if self.members:
             d["members"] = [
-                {"name": m.name, "offset": m.offset, "type": m.type.as_dict()} for m in self.members
+                dict(name=m.name, offset=m.offset, type=m.type.as_dict()) for m in self.members
             ]
         return d
 
 
 @functools.lru_cache(maxsize=4096)
 def steps(rest: bytes) -> Tuple[Union[str, Tuple[int, ...]], ...]:
-    """The steps from a layout's path to a leaf, given what follows the path: ".Main.Speed" gives
-    ("Main", "Speed"), "[1,2].Name" ((1, 2), "Name")."""
+    """The steps below a path to a leaf, given what follows it: ".Main.Speed" gives ("Main",
+    "Speed"), "[1,2].Name" ((1, 2), "Name")."""
     text, out, at = rest.decode("utf-8", "replace"), [], 0
     while at < len(text):
         m = _STEP.match(text, at)
@@ -105,14 +87,14 @@ def _label(index: Sequence[int]) -> str:
 
 
 def _own(layout: Any) -> Tuple[List[int], List[int], bool]:
-    """The path's own dimensions and declared lower bounds (none unless it is an array), and whether
-    it is one leaf: a value, or an array, of a basic type."""
+    """The path's own dimensions and lower bounds (none unless an array), and whether it is one
+    leaf (a value, or an array, of a basic type)."""
     n, one_leaf = layout.num_dims, layout.leaf_count == 1 and layout.leaves[0].path == layout.path
     return list(layout.dims[:n]), list(layout.lower[:n]), one_leaf
 
 
 def to_python(v: Any) -> Any:
-    """The Python value of one of the core's values (a _lib.Value)."""
+    """The Python value of one of the core's values (a _lib.Value); None for none."""
     if v.kind in (_lib.TEXT, _lib.BYTES):
         raw = ctypes.string_at(v.data, v.length) if v.length else b""
         return raw.decode("utf-8") if v.kind == _lib.TEXT else raw
@@ -127,7 +109,7 @@ def from_python(value: Any, out: Any, keep: List[Any], where: str) -> None:
         out.kind, out.boolean = _lib.BOOL, value
     elif isinstance(value, int) and -(1 << 63) <= value < (1 << 64):
         out.kind, out.i, out.u = (
-            (_lib.SIGNED, value, 0) if value < (1 << 63) else (_lib.UNSIGNED, 0, value)
+            (_lib.SIGNED, value, 0) if value < 1 << 63 else (_lib.UNSIGNED, 0, value)
         )
     elif isinstance(value, float):
         out.kind, out.f = _lib.FLOAT, value
@@ -140,11 +122,8 @@ def from_python(value: Any, out: Any, keep: List[Any], where: str) -> None:
         out.kind, out.length = (_lib.TEXT if isinstance(value, str) else _lib.BYTES), len(raw)
         out.data = ctypes.cast(keep[-1], ctypes.POINTER(ctypes.c_uint8))
     else:
-        what = (
-            f"{value} is beyond 64 bits"
-            if isinstance(value, int)
-            else f"a {type(value).__name__} is no value"
-        )
+        big = isinstance(value, int)
+        what = f"{value} is beyond 64 bits" if big else f"a {type(value).__name__} is no value"
         raise invalid(f"'{where}': {what} for a tag")
 
 
@@ -167,20 +146,15 @@ def _shape(node: Any) -> Any:
 
 
 def decode(layout: Any, values: Any) -> Any:
-    """The Python value of a read: each leaf's values placed by its path."""
-    root: Dict[Any, Any] = {}
+    """The Python value of a read: each leaf's values placed by its path below the layout's."""
+    root: Any = {}
     at = 0
     for leaf in layout.leaves[: layout.leaf_count]:
         flat = [to_python(values[at + k]) for k in range(leaf.count)]
         at += leaf.count
-        path = (
-            None,
-            *steps(leaf.path[len(layout.path) :]),
-        )  # None: the root, whatever the leaf's depth
-        node = root
-        for step in path[:-1]:
-            node = node.setdefault(step, {})
-        node[path[-1]] = _nest(flat, leaf.dims[: leaf.num_dims]) if leaf.num_dims else flat[0]
+        *branch, last = (None, *steps(leaf.path[len(layout.path) :]))  # None: the root
+        node = functools.reduce(lambda n, step: n.setdefault(step, {}), branch, root)
+        node[last] = _nest(flat, leaf.dims[: leaf.num_dims]) if leaf.num_dims else flat[0]
     return _shape(root.get(None))
 
 
@@ -188,11 +162,8 @@ def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
     """Nested lists (one per dimension), or one flat list in index order."""
     if not isinstance(value, (list, tuple)):
         raise invalid(f"'{where}': expected a list, got {type(value).__name__}")
-    if (
-        len(dims) > 1
-        and len(value) == math.prod(dims)
-        and not any(isinstance(v, (list, tuple)) for v in value)
-    ):
+    nested = any(isinstance(v, (list, tuple)) for v in value)
+    if len(dims) > 1 and len(value) == math.prod(dims) and not nested:
         return list(value)
     if len(value) != dims[0]:
         raise invalid(f"'{where}': expected {dims[0]} elements, got {len(value)}")
@@ -203,22 +174,16 @@ def flatten(value: Any, dims: Sequence[int], where: str) -> List[Any]:
 
 def parts(describe: Describe, name: str, value: Any) -> List[Tuple[str, List[Any]]]:
     """The (path, values) items that write ``value`` to ``name``: a dict gives members by name or
-    sub-paths (``"[3]"``, ``"Main.Speed"``), a list every element of an array, a plain value one
-    leaf."""
+    sub-paths (``"[3]"``, ``"Main.Speed"``), a list every element of an array, else one leaf."""
     if isinstance(value, Mapping):
-        subs = [(str(k), v) for k, v in value.items()]
-        return [
-            p
-            for k, v in subs
-            for p in parts(describe, name + k if k.startswith("[") else f"{name}.{k}", v)
-        ]
+        keyed = ((str(k), v) for k, v in value.items())
+        subs = [(name + k if k[:1] == "[" else f"{name}.{k}", v) for k, v in keyed]
+        return [p for path, v in subs for p in parts(describe, path, v)]
     if not isinstance(value, (list, tuple)):
         return [(name, [value])]
     dims, lower, one_leaf = _own(describe(name))
     if not dims:
-        raise invalid(
-            f"'{name}': expected a dict of members or a value, got {type(value).__name__}"
-        )
+        raise invalid(f"'{name}': expected a dict of members or a value, not a list")
     flat = flatten(value, dims, name)
     if one_leaf:  # an array of a basic type: one leaf of all its values
         return [(name, flat)]
@@ -230,11 +195,10 @@ def type_of(describe: Describe, name: str, sub: Callable[[str], TypeInfo]) -> Ty
     """The description of ``name``'s type from its layout, those of its members and elements through
     ``sub`` (the layout is the core's only until its next call, so all of it is taken first)."""
     layout = describe(name)
-    (dims, lower, one_leaf), flags, base = _own(layout), layout.type_properties, len(layout.path)
+    (dims, lower, one_leaf), flags = _own(layout), layout.type_properties
+    props = frozenset(p for b, p in enumerate(_PROPERTIES) if flags >> b & 1)
     common: Dict[str, Any] = dict(
-        name=layout.type_name.decode("utf-8", "replace"),
-        size=layout.size,
-        properties=frozenset(p for b, p in enumerate(_PROPERTIES) if flags >> b & 1),
+        name=layout.type_name.decode("utf-8", "replace"), size=layout.size, properties=props
     )
     if dims:
         element = sub(name + _label(lower))
@@ -242,17 +206,12 @@ def type_of(describe: Describe, name: str, sub: Callable[[str], TypeInfo]) -> Ty
             kind="array", dims=tuple(dims), lower=tuple(lower), element=element, **common
         )
     if one_leaf:
-        return TypeInfo(
-            kind=_KIND_NAMES.get(_lib.library().QXSymCore_KindOf(layout.leaves[0].tyvar), "other"),
-            **common,
-        )
+        kind = _KINDS.get(_lib.library().QXSymCore_KindOf(layout.leaves[0].tyvar), "other")
+        return TypeInfo(kind=kind, **common)
     offsets: Dict[Any, int] = {}
     for leaf in layout.leaves[: layout.leaf_count]:
-        member = steps(leaf.path[base:])[0]
+        member = steps(leaf.path[len(layout.path) :])[0]
         offsets[member] = min(offsets.get(member, leaf.offset), leaf.offset)
-    kind = "function_block" if "function_block" in common["properties"] else "struct"
-    return TypeInfo(
-        kind=kind,
-        members=tuple(Member(m, sub(f"{name}.{m}"), o) for m, o in offsets.items()),
-        **common,
-    )
+    members = tuple(Member(m, sub(f"{name}.{m}"), o) for m, o in offsets.items())
+    kind = "function_block" if "function_block" in props else "struct"
+    return TypeInfo(kind=kind, members=members, **common)

@@ -3,40 +3,47 @@
 from __future__ import annotations
 
 import codecs
+import collections
 import ctypes
+import datetime
 import functools
 import itertools
 import threading
 import time
 import weakref
-from typing import Any, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional, Tuple
+from typing import Any, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional
+from typing import Sequence, Tuple
 
 from . import _lib
 from .errors import QXSymError, check, code_of, error_for, invalid
-from .types import TypeInfo, decode, from_python, parts, type_of
+from .types import TypeInfo, decode, from_python, parts, to_python, type_of
 
-__all__ = ["connect", "Workspace", "Group", "Change", "Version", "TagInfo"]
+__all__ = ["connect", "Workspace", "Group", "Subscription", "Change", "Version", "TagInfo"]
+_EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
 
-class Version(NamedTuple):
+class Version(collections.namedtuple("Version", "major minor revision build")):
     """Version of a controller's symbol service."""
-
-    major: int
-    minor: int
-    revision: int
-    build: int
 
     def __str__(self) -> str:
         return ".".join(map(str, self))
 
 
-#: One value seen by ``Workspace.watch``; ``previous`` is None the first time.
-Change = NamedTuple("Change", [("name", str), ("value", Any), ("previous", Any)])
+class Change(NamedTuple):
+    """A leaf value told by a subscription or a watch: ``previous`` is None when none was told
+    before, ``timestamp`` when the poll's reply came (UTC), ``status`` ``good``, ``stale`` (the
+    controller does not answer: the last value) or ``bad`` (no value), ``result`` why not good."""
+
+    name: str
+    value: Any
+    previous: Any = None
+    timestamp: Optional[datetime.datetime] = None
+    status: str = "good"
+    result: Optional[QXSymError] = None
 
 
 class TagInfo(str):
-    """A global tag found by ``Workspace.tags``: its name (as a ``str``), type name, data size in
-    bytes, flags and, when asked for, description and attributes."""
+    """A global tag's name (a ``str``) with its type, size, flags, description and attributes."""
 
     type: str
     size: int
@@ -49,37 +56,13 @@ class TagInfo(str):
     def __new__(cls, info: Any, descriptions: bool) -> "TagInfo":
         self = super().__new__(cls, info.name.decode("utf-8"))
         self.type, self.size, self.attributes = info.type_name.decode("utf-8"), info.size, {}
-        self.read_only, self.bit_address = (
-            bool(info.flags & f) for f in (_lib.TAG_READ_ONLY, _lib.TAG_BIT_ADDRESS)
-        )
+        self.read_only = bool(info.flags & _lib.TAG_READ_ONLY)
+        self.bit_address = bool(info.flags & _lib.TAG_BIT_ADDRESS)
         self.description = info.description.decode("utf-8") if descriptions else None
         return self
 
     def __repr__(self) -> str:
         return f"TagInfo({str(self)!r}, type={self.type!r}, size={self.size})"
-
-
-def changes(last: Dict[str, Any], values: Dict[str, Any], initial: bool) -> List[Change]:
-    """The changes of one poll of a watch against the values before, ``last``, which it updates (the
-    first values count with ``initial``). Values compare by ``repr``, so a NaN that stays is no
-    change."""
-    fresh = {
-        name: v for name, v in values.items() if name not in last or repr(last[name]) != repr(v)
-    }
-    out = [Change(name, v, last.get(name)) for name, v in fresh.items() if initial or name in last]
-    last.update(fresh)
-    return out
-
-
-def polls(interval: float) -> Iterator[float]:
-    """The seconds to wait before each poll of a watch: none before the first, then up to
-    ``interval`` after the one before; one that falls behind starts afresh."""
-    if not isinstance(interval, (int, float)) or not interval > 0:
-        raise invalid("interval: must be above 0 s")
-    due = time.monotonic()
-    while True:
-        yield max(0.0, due - time.monotonic())
-        due = max(due + interval, time.monotonic())
 
 
 def _path(name: Any) -> bytes:
@@ -100,28 +83,33 @@ def _names(names: Iterable[str], what: str) -> List[str]:
     return out
 
 
-def _address(host: Any, port: Any, timeout: Optional[float]) -> Tuple[Any, int]:
-    """The address record and the time-out in ms, checked here as the record's fields are narrower
-    than Python's numbers and texts."""
-    raw = host.encode("ascii", "replace") if isinstance(host, str) else b""
-    if not 0 < len(raw) <= 59 or b"\0" in raw or b"?" in raw:
-        raise invalid(f"host: {host!r} is not an ASCII host name or address of 1 to 59 characters")
-    if not isinstance(port, int) or not 0 < port < 65536:
-        raise invalid(f"port: {port!r} is not a TCP port (1..65535)")
+def _ms(seconds: Any, what: str, most: int = 65535) -> int:
+    """Seconds as whole milliseconds of 1 to ``most``."""
     try:
-        ms = 0 if timeout is None else int(round(float(timeout) * 1000))
+        ms = int(round(float(seconds) * 1000))
     except (TypeError, ValueError, OverflowError):
         ms = -1
-    if not 0 <= ms <= 65535 or (ms == 0 and timeout is not None):
-        raise invalid(f"timeout: {timeout!r} s is outside 0.001..65.535 s")
-    return _lib.ServerAddress(0, raw, port, ms), ms
+    if not 0 < ms <= most:
+        raise invalid(f"{what}: {seconds!r} s is outside 0.001..{most / 1000} s")
+    return ms
 
 
-class Workspace:
-    """An open session on one controller's symbol service, made by :func:`connect`.
+class _Closing:
+    """Closed at the end of a ``with`` block."""
 
-    Use it as a context manager, or call :meth:`close`; a workspace dropped unclosed is closed when
-    collected. Calls on one workspace run one at a time, on different workspaces side by side."""
+    def __enter__(self: Any) -> Any:
+        return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
+
+    def close(self) -> None:
+        """Close it; twice does nothing."""
+
+
+class Workspace(_Closing):
+    """A session on one controller, made by :func:`connect`; closed by :meth:`close`, a ``with``
+    block's end, or when collected. Calls on one workspace take turns."""
 
     def __init__(
         self,
@@ -132,52 +120,48 @@ class Workspace:
         encoding: str = "latin-1",
         connections: int = 1,
     ) -> None:
-        address, ms = _address(host, port, timeout)
         if selector != 0:
             raise invalid("selector: sessions open the controller's first workspace (0)")
+        raw = host.encode("ascii", "replace") if isinstance(host, str) else b""
+        if not 0 < len(raw) <= 59 or b"\0" in raw or b"?" in raw:
+            raise invalid(f"host: {host!r} is not an ASCII host name or address of 1 to 59 chars")
+        if type(port) is not int or not 0 < port < 65536:
+            raise invalid(f"port: {port!r} is not a TCP port (1..65535)")
+        ms = 0 if timeout is None else _ms(timeout, "timeout")
         try:
             code = _lib.ENCODINGS[codecs.lookup(encoding).name]
         except (LookupError, KeyError, TypeError):
             raise invalid(f"encoding: {encoding!r} is not latin-1, utf-8 or windows-1252") from None
-        if (
-            isinstance(connections, bool)
-            or not isinstance(connections, int)
-            or not 0 <= connections < 1 << 32
-        ):
-            raise invalid(f"connections: {connections!r} is not a number of connections")
         lib, handle, started = _lib.library(), ctypes.c_uint32(), time.monotonic()
+        address = _lib.ServerAddress(0, raw, port, ms)
+        if type(connections) is not int or not 0 <= connections < 1 << 32:  # the core judges 1..8
+            raise invalid(f"connections: {connections!r} is not a number of connections")
         rc = lib.QXSymCore_Open(address, ms, code, connections, handle)
-        if rc:  # the core tells a silent controller from a refusing one by the time the open took
-            why = lib.QXSymCore_OpenFailureMessage(
-                rc, int((time.monotonic() - started) * 1000), ms
-            ).decode()
+        if rc:  # the core tells a silent controller from a refusing one by the time taken
+            took = int((time.monotonic() - started) * 1000)
+            why = lib.QXSymCore_OpenFailureMessage(rc, took, ms).decode()
             raise error_for(rc, f"cannot open a workspace on {host}:{port}: {why}")
         self._lib, self._handle, self._lock = lib, handle.value, threading.RLock()
         self._closer = weakref.finalize(self, lib.QXSymCore_Close, handle.value)
         self._groups: "weakref.WeakSet[Group]" = weakref.WeakSet()
+        self._subscriptions: "weakref.WeakSet[Subscription]" = weakref.WeakSet()
         self.host, self.port, self.encoding = host, port, encoding
 
-    def __enter__(self) -> "Workspace":
-        return self
-
-    def __exit__(self, *exc: Any) -> None:
-        self.close()
-
     def __repr__(self) -> str:
-        return (
-            f"<qxsymbols.Workspace {self.host}:{self.port} {'closed' if self.closed else 'open'}>"
-        )
+        state = "closed" if self.closed else "open"
+        return f"<qxsymbols.Workspace {self.host}:{self.port} {state}>"
 
     closed = property(lambda self: not self._closer.alive, doc="Whether the workspace is closed.")
 
     def close(self) -> None:
-        """Close the session and all it holds at the controller; twice does nothing."""
+        """Close the session, its subscriptions and all it holds at the controller."""
         with self._lock:
+            for subscription in list(self._subscriptions):
+                subscription.close()
             self._closer()
 
     def _core(self, fn: str, *args: Any) -> int:
-        """The result of QXSymCore_<fn> on this session; a caller that uses what it delivers holds
-        the lock."""
+        """QXSymCore_<fn> on this session; a caller that uses what it delivers holds the lock."""
         with self._lock:
             if self.closed:
                 raise QXSymError(code_of("symResInvalidHandle"), "the workspace is closed")
@@ -189,12 +173,8 @@ class Workspace:
         check(self._core("ServerVersion", v, full), "version")
         return Version(*v), bool(full.value)
 
-    version = property(
-        lambda self: self._server[0], doc="Version of the controller's service (asked once)."
-    )
-    full_support = property(
-        lambda self: self._server[1], doc="False when the service's version lacks functions."
-    )
+    version = property(lambda self: self._server[0], doc="The service's version (asked once).")
+    full_support = property(lambda self: self._server[1], doc="False when it lacks functions.")
 
     @property
     def exchanges(self) -> int:
@@ -204,53 +184,38 @@ class Workspace:
         return n.value
 
     def read_set(self, names: Iterable[str], *, return_errors: bool = False) -> Dict[str, Any]:
-        """Several values (as :meth:`read` gives them) by name from one exchange. A failure raises;
-        with ``return_errors`` its error stands in the result instead."""
+        """Values by name from one exchange; with ``return_errors`` a failure's error stands in."""
         names = _names(names, "read_set")
-        paths, items = (ctypes.c_char_p * len(names))(*map(_path, names)), ctypes.POINTER(
-            _lib.ReadItem
-        )()
+        paths = (ctypes.c_char_p * len(names))(*map(_path, names))
+        items = ctypes.POINTER(_lib.ReadItem)()
         out: Dict[str, Any] = {}
         with self._lock:
             rc = self._core("Read", paths, len(names), items)
             if not items:  # refused as a whole (too many names)
                 raise error_for(rc, f"read of {len(names)} names")
             for name, it in zip(names, items[: len(names)]):
-                out[name] = (
-                    error_for(it.result, it.message or name)
-                    if it.result
-                    else decode(it.layout[0], it.values)
-                )
-                if it.result and not return_errors:
-                    raise out[name]
+                err = error_for(it.result, it.message or name) if it.result else None
+                if err and not return_errors:
+                    raise err
+                out[name] = err or decode(it.layout[0], it.values)
         return out
 
     def read(self, name: str) -> Any:
-        """The value of a tag, member (``Line.Speed``) or element (``Temps[3]``, by its declared
-        index): ``bool``, ``int``, ``float``, ``str`` or ``bytes``, lists for arrays (one nesting
-        per dimension), dicts for structures and function blocks."""
+        """The value of a tag, member or element: lists for arrays, dicts for structures."""
         return self.read_set([name])[name]
 
     def _describe(self, name: str) -> Any:
-        """The core's layout of a path (a _lib.Layout), valid until its next call (the caller holds
-        the lock)."""
+        """The core's layout of a path, valid until its next call (the caller holds the lock)."""
         layout, message = ctypes.POINTER(_lib.Layout)(), ctypes.c_char_p()
-        rc = self._core("Describe", _path(name), layout, message)
-        if rc:
-            raise error_for(rc, message.value or name)
+        check(self._core("Describe", _path(name), layout, message), message.value or name)
         return layout[0]
 
     def write_set(self, values: Mapping[str, Any]) -> None:
-        """Write several tags, members or elements (each as :meth:`write` takes it) in one exchange;
-        when any value is refused nothing is written."""
+        """Write several values in one exchange; when any is refused nothing is written."""
         if not isinstance(values, Mapping):
-            raise invalid(
-                f"write_set: expected a dict of names and values, got {type(values).__name__}"
-            )
+            raise invalid(f"write_set: expected a dict of names and values, got {values!r:.40}")
         with self._lock:
-            items = [
-                p for name, value in values.items() for p in parts(self._describe, name, value)
-            ]
+            items = [p for name, v in values.items() for p in parts(self._describe, name, v)]
             keep: List[Any] = []  # the values and their texts' buffers, alive until written
             c_items = (_lib.WriteItem * len(items))()
             for c, (path, vals) in zip(c_items, items):
@@ -261,31 +226,21 @@ class Workspace:
             results = ctypes.POINTER(_lib.WriteResult)()
             rc = self._core("Write", c_items, len(items), results) if items else 0
             if rc:  # the item refused, not those left unwritten because of it
-                bad = next(
-                    (i for i in range(len(items) if results else 0) if results[i].result == rc),
-                    None,
-                )
-                raise error_for(
-                    rc, (None if bad is None else results[bad].message) or items[bad or 0][0]
-                )
+                n = len(items) if results else 0
+                bad = next((i for i in range(n) if results[i].result == rc), 0)
+                raise error_for(rc, (results[bad].message if n else None) or items[bad][0])
 
     def write(self, name: str, value: Any) -> None:
-        """Write a tag, member or element. A dict gives members (by name, or sub-paths such as
-        ``"[3]"``); those not given keep their values. Values are checked first (kind, range, text,
-        shape, names): one that does not fit raises :class:`InvalidValueError` and nothing is
-        sent."""
+        """Write a tag, member or element; a dict gives some members (by name or sub-path)."""
         self.write_set({name: value})
 
     def type(self, name: str) -> TypeInfo:
-        """A plain description of the type of a tag, member or element (see :class:`TypeInfo`;
-        ``as_dict()`` gives nested dicts): a function block is told from a structure, and each
-        carries its properties."""
+        """A plain description of the type of a tag, member or element (see :class:`TypeInfo`)."""
         with self._lock:
             return type_of(self._describe, name, self.type)
 
     def tag_names(self, filter: Optional[str] = None) -> List[str]:
-        """Names of the global tags, all or those matching ``filter`` (``*`` any run of characters,
-        ``?`` one), complete however many match; fewer exchanges than :meth:`tags`."""
+        """Names of the global tags matching ``filter`` (``*``, ``?``), in fewer exchanges."""
         return [str(t) for t in self._list(filter, 0)]
 
     def tags(
@@ -295,12 +250,8 @@ class Workspace:
         descriptions: bool = False,
         attributes: Iterable[str] = (),
     ) -> List[TagInfo]:
-        """The global tags, all or those matching ``filter``, each a :class:`TagInfo` with type,
-        size and flags; with ``descriptions`` its description too, and the texts of those of the
-        named ``attributes`` it has."""
-        found = self._list(
-            filter, _lib.LIST_DETAILS | (_lib.LIST_DESCRIPTIONS if descriptions else 0)
-        )
+        """The global tags matching ``filter``, with descriptions and ``attributes`` on request."""
+        found = self._list(filter, _lib.LIST_DETAILS | (_lib.LIST_DESCRIPTIONS * descriptions))
         text, missing = ctypes.c_char_p(), code_of("symResAttributeNotFound")
         with self._lock:  # each text is the core's until the next call
             for tag, a in itertools.product(found, list(attributes)):
@@ -315,20 +266,13 @@ class Workspace:
         listing, out = ctypes.c_uint32(), []
         batch, count, done = ctypes.POINTER(_lib.TagInfo)(), ctypes.c_uint32(), ctypes.c_uint32()
         with self._lock:
-            check(
-                self._core("ListBegin", _path(filter) if filter else b"", flags, 0, listing),
-                "tag list",
-            )
+            check(self._core("ListBegin", _path(filter) if filter else b"", flags, 0, listing))
             try:
                 while not done.value:
-                    check(
-                        self._lib.QXSymCore_ListNext(listing, batch, count, done),
-                        f"tag list for {filter or '*'!r}",
-                    )
-                    out += [
-                        TagInfo(batch[i], bool(flags & _lib.LIST_DESCRIPTIONS))
-                        for i in range(count.value)
-                    ]
+                    rc = self._lib.QXSymCore_ListNext(listing, batch, count, done)
+                    check(rc, f"tag list for {filter or '*'!r}")
+                    described = bool(flags & _lib.LIST_DESCRIPTIONS)
+                    out += [TagInfo(batch[i], described) for i in range(count.value)]
             finally:
                 self._lib.QXSymCore_ListEnd(listing)
         return out
@@ -337,22 +281,110 @@ class Workspace:
         """A group of tags read and written together in one exchange each."""
         return Group(self, _names(names, "group"))
 
+    def subscribe(self, names: Iterable[str], *args: Any, **kw: Any) -> "Subscription":
+        """Leaf values of ``names`` polled by the core: see :class:`Subscription`."""
+        return Subscription(self, names, *args, **kw)
+
     def watch(
         self, names: Iterable[str], interval: float = 1.0, *, initial: bool = True
     ) -> Iterator[Change]:
-        """Poll ``names`` as a group every ``interval`` seconds and yield a :class:`Change` for
-        every value that differs from the one before (with ``initial``, each first value too). The
-        group goes when the loop is left."""
-        with self.group(names) as group:
-            last: Dict[str, Any] = {}
-            for wait in polls(interval):
-                time.sleep(wait)
-                yield from changes(last, group.read(), initial)
+        """Yield a :class:`Change` of each leaf value of ``names`` that differs from the one before,
+        polled every ``interval`` s (with ``initial``, each first value too); a value that cannot
+        be read raises its error. Its subscription ends when the loop is left."""
+        with self.subscribe(names, interval) as subscription:
+            yield from (c for c in subscription if _watched(c, initial))
 
 
-class Group:
-    """Tags, members, elements, structures or arrays read or written together, one exchange for all
-    of them."""
+def _watched(change: Change, initial: bool) -> bool:
+    """Whether a watch tells ``change``; one not good raises its error."""
+    if change.result:
+        raise change.result
+    return initial or change.previous is not None
+
+
+def _deadbands(names: List[str], deadband: Any) -> Tuple[float, Any]:
+    """One deadband for all names, or the core's array of one per name."""
+    try:
+        if deadband is None or isinstance(deadband, (int, float)):
+            return float(deadband or 0), None
+        if isinstance(deadband, Mapping):
+            if set(deadband) - set(names):
+                raise TypeError
+            deadband = [deadband.get(n, 0.0) for n in names]
+        if isinstance(deadband, Sequence) and len(deadband) == len(names):
+            return 0.0, (ctypes.c_double * len(names))(*deadband)
+    except TypeError:
+        pass
+    raise invalid(f"deadband: {deadband!r:.40} is not a number, nor one per name")
+
+
+class Subscription(_Closing):
+    """An iterator of a :class:`Change` of each leaf value of ``names`` (polled every ``interval``
+    s) when it moves by more than its ``deadband`` (numbers: one for all, or one per name as a dict
+    or sequence) or at all, once per ``heartbeat`` s while it stays, once when stale or bad; the
+    core's cycle and overrun events are left out. Closing it (or leaving its ``with`` block)
+    unsubscribes; its waits last at most 50 ms, so Ctrl-C ends a loop over it."""
+
+    def __init__(
+        self,
+        ws: Workspace,
+        names: Iterable[str],
+        interval: float = 0.1,
+        deadband: Any = None,
+        heartbeat: Optional[float] = None,
+    ) -> None:
+        names = _names(names, "subscribe")
+        beat = 0 if heartbeat is None else _ms(heartbeat, "heartbeat", _lib.MAX_INTERVAL_MS)
+        every = _ms(interval, "interval", _lib.MAX_INTERVAL_MS)
+        options = _lib.SubscribeOptions(every, beat, *_deadbands(names, deadband))
+        paths, handle = (ctypes.c_char_p * len(names))(*map(_path, names)), ctypes.c_uint32()
+        check(ws._core("Subscribe", paths, len(names), options, handle), f"subscribe {names}")
+        self._ws, self._handle, self._lock = ws, handle.value, threading.Lock()  # ws kept open
+        self._closer = weakref.finalize(self, ws._lib.QXSymCore_Unsubscribe, handle.value)
+        self._pending: "collections.deque[Change]" = collections.deque()
+        ws._subscriptions.add(self)
+
+    closed = property(lambda self: not self._closer.alive, doc="Whether it has ended.")
+
+    def close(self) -> None:
+        """Unsubscribe (a wait on another thread returns); twice does nothing."""
+        with self._lock:  # not while another thread takes the events of a wait
+            self._closer()
+
+    def __iter__(self) -> "Subscription":
+        return self
+
+    def __next__(self) -> Change:
+        while not self._pending:
+            if self.closed:
+                raise StopIteration
+            self._pending.extend(self.wait(0.05))
+        return self._pending.popleft()
+
+    def wait(self, timeout: float = 0.0) -> List[Change]:
+        """The changes of the next poll due within ``timeout`` s (none when the time passes first,
+        or once closed)."""
+        events, count = ctypes.POINTER(_lib.Event)(), ctypes.c_uint32()
+        ms = 0 if not timeout else _ms(timeout, "timeout", _lib.MAX_INTERVAL_MS)
+        rc = self._ws._lib.QXSymCore_SubscriptionWait(self._handle, ms, events, count)
+        with self._lock:
+            if self.closed:
+                return []
+            check(rc, "subscription wait")
+            told = (events[i] for i in range(count.value))
+            return [self._change(e) for e in told if e.kind == _lib.EVENT_CHANGE]
+
+    @staticmethod
+    def _change(e: Any) -> Change:
+        old = to_python(e.previous) if e.has_previous else None
+        when = _EPOCH + datetime.timedelta(microseconds=e.timestamp_us)
+        error = error_for(e.result, e.path) if e.result else None
+        name, status = e.path.decode("utf-8", "replace"), _lib.STATUS_NAMES[e.status]
+        return Change(name, to_python(e.value), old, when, status, error)
+
+
+class Group(_Closing):
+    """Tags, members or elements read or written together, in one exchange."""
 
     def __init__(self, ws: Workspace, names: List[str]) -> None:
         if len({str(n).lower() for n in names}) != len(names):
@@ -364,12 +396,6 @@ class Group:
         ws._groups.add(self)
 
     names = property(lambda self: list(self._names), doc="The names the group was made with.")
-
-    def __enter__(self) -> "Group":
-        return self
-
-    def __exit__(self, *exc: Any) -> None:
-        self.close()
 
     def close(self) -> None:
         """Forget the group; closing twice does nothing."""
@@ -386,8 +412,7 @@ class Group:
         return self._open().read_set(self._names)
 
     def write(self, values: Mapping[str, Any]) -> None:
-        """Write every member (by the name it was added with) in one exchange; every value is
-        checked before anything is sent."""
+        """Write every member (by the name it was added with) in one exchange."""
         given = (
             {str(k).lower(): v for k, v in values.items()} if isinstance(values, Mapping) else {}
         )
@@ -410,7 +435,7 @@ def connect(
     ``timeout``: the reply time-out in seconds (None: the library's 10 s; at most 65.535 s).
     ``encoding``: that of the controller's texts, ``latin-1`` (every byte one character, so any
     stored text round-trips), ``utf-8`` or ``windows-1252``. ``connections``: how many a listing may
-    use (1 to 8)::
+    use (1 to 8). ``selector``: sessions open the controller's first workspace, 0::
 
         with qxsymbols.connect("192.168.0.10", port=1234) as ws:
             print(ws.read("Line.Speed"))

@@ -1,6 +1,7 @@
-// The backend of the real server: a symbol model with its symbol service,
+// The backend of the real server: a symbol service and the model it serves,
 // shared by every connection. Both guard their own state, so connections
-// run their requests side by side.
+// run their requests side by side. The memory and variable commands reach
+// the model the service serves at that moment, so they follow a reload.
 #pragma once
 
 #include <memory>
@@ -13,7 +14,7 @@ namespace qxsym::sim {
 
 class ModelBackend final : public ControllerBackend {
  public:
-  ModelBackend(std::shared_ptr<SymbolModel> model, std::shared_ptr<SymbolService> service);
+  explicit ModelBackend(std::shared_ptr<SymbolService> service);
 
   void HandleMessage(const std::uint8_t* request, std::size_t size,
                      std::vector<std::uint8_t>& reply) override;
@@ -25,7 +26,6 @@ class ModelBackend final : public ControllerBackend {
                              std::size_t size) override;
 
  private:
-  std::shared_ptr<SymbolModel> model_;
   std::shared_ptr<SymbolService> service_;
 };
 

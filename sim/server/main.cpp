@@ -1,6 +1,7 @@
 // qxsym-sim: serves a symbol model to clients over TCP the way a controller
 // does. The first line on standard output is "listening on HOST:PORT".
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,8 +10,8 @@
 #include <string>
 
 #include "DefaultModel.h"
-#include "LiveScan.h"
 #include "ModelBackend.h"
+#include "ProgramReloader.h"
 #include "ReplyEncoder.h"
 #include "Server.h"
 #include "SymbolModel.h"
@@ -19,11 +20,17 @@
 namespace {
 
 qxsym::sim::Server* g_server = nullptr;
+std::atomic<qxsym::sim::ProgramReloader*> g_reloader{nullptr};
 
 extern "C" void OnSignal(int) {
   const int saved = errno;
   if (g_server != nullptr) g_server->Stop();
   errno = saved;
+}
+
+extern "C" void OnReloadSignal(int) {
+  qxsym::sim::ProgramReloader* reloader = g_reloader.load();
+  if (reloader != nullptr) reloader->Request();
 }
 
 bool ParseVersion(const std::string& text, std::uint8_t v[4]) {
@@ -97,15 +104,6 @@ std::shared_ptr<qxsym::sim::SymbolModel> LoadModel(const std::string& path,
   return model;
 }
 
-// The live-value scan, unless frozen or nothing is simulated.
-std::unique_ptr<qxsym::sim::LiveScan> StartScan(std::shared_ptr<qxsym::sim::SymbolModel> model,
-                                                std::uint32_t scan_ms) {
-  if (scan_ms == 0 || model->simulations().empty()) return nullptr;
-  auto scan = std::make_unique<qxsym::sim::LiveScan>(model, std::chrono::milliseconds(scan_ms));
-  scan->Start();
-  return scan;
-}
-
 // SIGINT and SIGTERM stop g_server; a peer that goes away raises no SIGPIPE.
 void StopOnSignals() {
   struct sigaction sa {};
@@ -116,6 +114,14 @@ void StopOnSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// SIGHUP asks g_reloader for a reload (and no longer ends the program).
+void ReloadOnSighup() {
+  struct sigaction sa {};
+  sa.sa_handler = OnReloadSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGHUP, &sa, nullptr);
+}
+
 // Options of the program itself, beside the server's and the session's.
 struct ProgramOptions {
   std::string model_path;
@@ -123,6 +129,7 @@ struct ProgramOptions {
   bool no_ack = false;
   bool no_seq = false;
   std::uint32_t scan_ms = 100;
+  std::uint32_t reload_every_ms = 0;
 };
 
 void AddProgramOptions(CLI::App& app, ProgramOptions& p, qxsym::sim::ServerOptions& options) {
@@ -140,6 +147,9 @@ void AddProgramOptions(CLI::App& app, ProgramOptions& p, qxsym::sim::ServerOptio
       ->capture_default_str();
   app.add_flag("-v,--verbose", options.verbose, "Trace every frame on standard error");
   AddFaultOptions(app, options.session);
+  app.add_option("--reload-every", p.reload_every_ms,
+                 "Fault: reload the model file every MS milliseconds, as a program download "
+                 "does (SIGHUP reloads at any time)");
 }
 
 }  // namespace
@@ -168,10 +178,18 @@ int main(int argc, char** argv) {
   auto service = std::make_shared<SymbolService>(model);
   if (!version.empty()) service->SetVersion(v[0], v[1], v[2], v[3]);
 
-  std::unique_ptr<LiveScan> scan = StartScan(model, p.scan_ms);
-
-  Server server(options, std::make_shared<ModelBackend>(model, service));
+  // Started before any other thread, so that only its watcher takes SIGHUP.
+  ProgramReloader reloader(p.model_path, service, p.scan_ms,
+                           std::chrono::milliseconds(p.reload_every_ms));
+  g_reloader = &reloader;
+  ReloadOnSighup();
   std::string error;
+  if (!reloader.Start(&error)) {
+    std::fprintf(stderr, "qxsym-sim: %s\n", error.c_str());
+    return 1;
+  }
+
+  Server server(options, std::make_shared<ModelBackend>(service));
   if (!server.Listen(&error)) {
     std::fprintf(stderr, "qxsym-sim: %s\n", error.c_str());
     return 1;
@@ -184,6 +202,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   server.Run();
   g_server = nullptr;
-  if (scan) scan->Stop();
+  g_reloader = nullptr;
+  reloader.Stop();
   return 0;
 }

@@ -174,11 +174,13 @@ QXSymResult Forget(int handle) {
 }
 
 // Whether a failed release at the source leaves nothing there to release:
-// the connection broke, and with it the session that held the object. The
-// handle is released all the same then, so handles of a lost connection
-// never pile up in a program that reconnects for months.
+// the connection broke, and with it the session that held the object, or
+// the source no longer knows the object (its program was replaced, which
+// drops every reference issued before). The handle is released all the
+// same then, so handles of a lost connection or of an old program never
+// pile up in a program that runs for months.
 inline bool NothingLeftAtSource(QXSymResult r) {
-  return r == symResConnectionLost || r == symResSocketError;
+  return r == symResConnectionLost || r == symResSocketError || r == symResInvalidHandle;
 }
 
 // Both handles looked up under the lock (group first), then op on the

@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 extern char** environ;
@@ -23,6 +25,19 @@ using Clock = std::chrono::steady_clock;
 int MsLeft(Clock::time_point until) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// The program and its arguments, with --port 0 unless a port is given.
+std::vector<std::string> CommandLine(const std::string& binary,
+                                     const std::vector<std::string>& args) {
+  std::vector<std::string> argv_text{binary};
+  bool has_port = false;
+  for (const auto& a : args) {
+    if (a == "--port" || a.rfind("--port=", 0) == 0) has_port = true;
+  }
+  if (!has_port) argv_text.insert(argv_text.end(), {"--port", "0"});
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  return argv_text;
 }
 
 }  // namespace
@@ -49,19 +64,22 @@ bool SimLauncher::Start(const std::vector<std::string>& args, std::string* error
   };
   if (running()) return fail("already running");
 
-  std::vector<std::string> argv_text{binary_};
-  bool has_port = false;
-  for (const auto& a : args) {
-    if (a == "--port" || a.rfind("--port=", 0) == 0) has_port = true;
-  }
-  if (!has_port) argv_text.insert(argv_text.end(), {"--port", "0"});
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<std::string> argv_text = CommandLine(binary_, args);
   std::vector<char*> argv;
   for (auto& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  int err = -1;
+  if (!stderr_file_.empty()) {
+    err = ::open(stderr_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (err < 0) return fail(stderr_file_ + ": " + std::strerror(errno));
+  }
   int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return fail(std::string("pipe: ") + std::strerror(errno));
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    const int e = errno;
+    if (err >= 0) ::close(err);
+    return fail(std::string("pipe: ") + std::strerror(e));
+  }
   // The simulator must not outlive a test process that dies without
   // stopping it (a sanitizer report, a crash): it would keep the test
   // runner waiting on the output it inherited. It is therefore told to
@@ -72,23 +90,30 @@ bool SimLauncher::Start(const std::vector<std::string>& args, std::string* error
     const int e = errno;
     ::close(out[0]);
     ::close(out[1]);
+    if (err >= 0) ::close(err);
     return fail(std::string("fork: ") + std::strerror(e));
   }
   if (pid == 0) {
     // Only async-signal-safe calls between fork and exec.
     ::dup2(out[1], STDOUT_FILENO);
+    if (err >= 0) ::dup2(err, STDERR_FILENO);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);
     ::execve(argv[0], argv.data(), environ);
     ::_exit(127);
   }
   ::close(out[1]);
+  if (err >= 0) ::close(err);
   pid_ = pid;
   stdout_fd_ = out[0];
 
-  // Read the first line.
+  return ReadAddress(startup_timeout_ms, fail);
+}
+
+// Reads the first line, "listening on HOST:PORT".
+bool SimLauncher::ReadAddress(int timeout_ms, const std::function<bool(const std::string&)>& fail) {
   std::string line;
-  const auto until = Clock::now() + std::chrono::milliseconds(startup_timeout_ms);
+  const auto until = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (line.find('\n') == std::string::npos) {
     pollfd p{stdout_fd_, POLLIN, 0};
     const int r = ::poll(&p, 1, MsLeft(until));
@@ -143,6 +168,15 @@ int SimLauncher::Stop(int timeout_ms) {
   if (code != -2) return code;
   Kill();
   return 128 + SIGKILL;
+}
+
+QXSymServerAddress SimLauncher::Address(std::uint16_t timeout_ms) const {
+  QXSymServerAddress a{};
+  a.protocol = symProtGDB_TCP;
+  std::snprintf(a.ip, sizeof a.ip, "%s", host_.c_str());
+  a.port = port_;
+  a.timeout = timeout_ms;
+  return a;
 }
 
 void SimLauncher::Kill() {

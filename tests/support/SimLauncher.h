@@ -5,9 +5,11 @@
 // stops a server that is still running.
 #pragma once
 
+#include <QXSymbols.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,15 +38,23 @@ class SimLauncher {
   // Drops the process without a clean stop (a controller that vanishes).
   void Kill();
 
+  // Standard error of the next Start goes to this file (created or
+  // truncated) instead of the test's own; "" restores the test's.
+  void set_stderr_file(std::string path) { stderr_file_ = std::move(path); }
+
   bool running() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
   const std::string& host() const { return host_; }
   std::uint16_t port() const { return port_; }
+  // The address a client opens to reach the running program over TCP.
+  QXSymServerAddress Address(std::uint16_t timeout_ms) const;
 
  private:
   int Wait(int timeout_ms);
+  bool ReadAddress(int timeout_ms, const std::function<bool(const std::string&)>& fail);
 
   std::string binary_ = DefaultBinary();
+  std::string stderr_file_;
   pid_t pid_ = -1;
   int stdout_fd_ = -1;
   std::string host_;

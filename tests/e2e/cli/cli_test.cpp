@@ -14,6 +14,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +71,16 @@ class SilentListener {
   int fd_ = -1;
   std::uint16_t port_ = 0;
 };
+
+// Each line of text parsed as JSON (discarded values for broken ones).
+std::vector<json> JsonLines(const std::string& text) {
+  std::vector<json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(json::parse(line, nullptr, false));
+  }
+  return lines;
+}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -281,32 +292,46 @@ TEST_F(CliTest, SilentControllerIsReportedAsNotAnswering) {
 }
 
 TEST_F(CliTest, WatchReportsSimulatedChanges) {
-  json events = CliJson({"watch", "--interval", "150", "--count", "4", "CntDint", "Operator"});
-  ASSERT_TRUE(events.is_array()) << events;
-  ASSERT_GE(events.size(), 2u);
-  // The first read reports everything, later ones only the counter.
-  EXPECT_EQ(events[0]["changes"]["Operator"], "Miller");
-  std::set<std::int64_t> seen;
-  for (const json& e : events) {
-    EXPECT_TRUE(e["time"].is_string());
-    seen.insert(e["changes"]["CntDint"].get<std::int64_t>());
-    if (&e != &events[0]) {
-      EXPECT_FALSE(e["changes"].contains("Operator"));
+  Outcome o = Cli({"watch", "--interval", "150", "--count", "4", "CntDint", "Operator"}, true);
+  ASSERT_EQ(o.status, 0) << o.err;
+  std::vector<json> lines = JsonLines(o.out);
+  ASSERT_GE(lines.size(), 3u) << o.out;
+  // The first poll tells everything, later ones only the counter, each
+  // with the value told before.
+  std::vector<std::int64_t> counts;
+  std::size_t operators = 0;
+  for (const json& line : lines) {
+    ASSERT_TRUE(line.is_object()) << o.out;
+    EXPECT_EQ(line["status"], "good");
+    if (line["path"] == "Operator") {
+      ++operators;
+      EXPECT_EQ(line["value"], "Miller");
+      continue;
     }
+    ASSERT_EQ(line["path"], "CntDint");
+    if (!counts.empty()) {
+      EXPECT_EQ(line["previous"], counts.back());
+    }
+    counts.push_back(line["value"].get<std::int64_t>());
   }
-  EXPECT_GE(seen.size(), 2u);
+  EXPECT_EQ(operators, 1u);
+  EXPECT_TRUE(lines[0]["previous"].is_null());
+  EXPECT_GE(counts.size(), 2u);
 }
 
-// A controller that goes away mid-watch: the list closes, the exit status
-// tells, and standard error names the code.
+// A controller that goes away mid-watch: every line stays a whole JSON
+// object, the values go stale, the exit status tells, and standard error
+// names the code.
 TEST_F(CliTest, WatchOutputStaysOneDocumentWhenTheControllerGoes) {
   ASSERT_EQ(sim_.Stop(), 0);
   StartSim({"--model", QXSYM_DEMO_MODEL, "--close-after", "40"});
   Outcome o = Cli({"watch", "--interval", "5", "--count", "1000", "CntDint"}, true);
   EXPECT_EQ(o.status, 1);
-  json events = o.Json();
-  ASSERT_TRUE(events.is_array()) << o.out;
-  EXPECT_GE(events.size(), 1u);
+  std::vector<json> lines = JsonLines(o.out);
+  ASSERT_GE(lines.size(), 2u) << o.out;
+  for (const json& line : lines) EXPECT_TRUE(line.is_object()) << o.out;
+  EXPECT_EQ(lines.back()["status"], "stale") << o.out;
+  EXPECT_EQ(lines.back()["value"], lines[lines.size() - 2]["value"]) << o.out;
   EXPECT_NE(o.err.find("symRes"), std::string::npos) << o.err;
 }
 

@@ -168,7 +168,7 @@ TEST_F(ControllerTextTest, TextOutputEscapesEveryControlCharacter) {
       {{"ls"}, 3, "Desc" + kEscaped},
       {{"type", kTag}, 3, "Mem" + kEscaped},
       {{"read", kTag}, 3, "\"a" + kEscaped + "b\""},
-      {{"watch", "--count", "1", kTag}, 2, "Tag" + kEscaped + ".Mem" + kEscaped + " = 5"},
+      {{"watch", "--count", "1", kTag}, 2, "  Tag" + kEscaped + ".Mem" + kEscaped + "  5  good\n"},
   };
   for (const Case& c : cases) {
     Outcome o = Cli(c.args);
@@ -197,14 +197,18 @@ TEST_F(ControllerTextTest, JsonCarriesTheExactTextsEscaped) {
   EXPECT_EQ(type.Json()["type"], "Rec" + kControls);
   EXPECT_EQ(type.Json()["members"][0]["name"], "Mem" + kControls);
 
-  for (bool watch : {false, true}) {
-    Outcome read = watch ? Cli({"watch", "--count", "1", kTag}, true) : Cli({"read", kTag}, true);
-    ASSERT_EQ(read.status, 0) << read.err;
-    EXPECT_FALSE(HoldsRawControl(read.out)) << read.out;
-    json doc = watch ? read.Json()[0]["changes"] : read.Json()[kTag];
-    const std::string plain = watch ? kTag + ".Plain" : "Plain";
-    EXPECT_EQ(doc[plain], "a" + kControls + "b") << read.out;
-  }
+  Outcome read = Cli({"read", kTag}, true);
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_FALSE(HoldsRawControl(read.out)) << read.out;
+  EXPECT_EQ(read.Json()[kTag]["Plain"], "a" + kControls + "b") << read.out;
+  // watch: one object a line, the path and the text escaped in it.
+  Outcome watch = Cli({"watch", "--count", "1", kTag}, true);
+  ASSERT_EQ(watch.status, 0) << watch.err;
+  EXPECT_FALSE(HoldsRawControl(watch.out)) << watch.out;
+  ASSERT_EQ(Lines(watch.out), 2u) << watch.out;
+  const json plain = json::parse(watch.out.substr(watch.out.find('\n') + 1));
+  EXPECT_EQ(plain["path"], kTag + ".Plain") << watch.out;
+  EXPECT_EQ(plain["value"], "a" + kControls + "b") << watch.out;
 
   Outcome error = Cli({"read", kTag + ".Nope"}, true);
   EXPECT_EQ(error.status, 1);
