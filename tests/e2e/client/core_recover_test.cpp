@@ -267,6 +267,42 @@ TEST_F(CoreRecoverTest, AnotherProgramIsAnOnlineChangeAndOldLayoutsAreNotWritten
   EXPECT_EQ(items[0].values[0].f, 2.5);
 }
 
+TEST_F(CoreRecoverTest, AProgramLoadedUnderTheConnectionIsAnOnlineChange) {
+  // A plain session: the controller's refusal of the old references tells it.
+  const QXSymCoreHandle s = Open(0, 0);
+  const QXSymCoreLayout* layout = nullptr;
+  ASSERT_EQ(QXSymCore_Describe(s, "Count", &layout, nullptr), symResOk);
+  const QXSymCoreHandle sub = Subscribe(s, {"Count", "Keep", "Gone"});
+  ASSERT_EQ(Count(Until(sub, QXSymCoreEventChange, "Gone"), QXSymCoreEventChange), 3u);
+
+  std::ofstream(before_, std::ios::trunc) << R"({"name": "after", "tags": [)" << kTagsAfter << "]}";
+  ASSERT_EQ(kill(sim_.pid(), SIGHUP), 0);
+  std::vector<Told> all = Until(sub, QXSymCoreEventOnlineChange);
+  const Told* changed = Last(all, "Count");
+  if (changed == nullptr || changed->value_kind != QXSymCoreFloat) {
+    const std::vector<Told> more = Until(sub, QXSymCoreEventChange, "Count");
+    all.insert(all.end(), more.begin(), more.end());
+    changed = Last(all, "Count");
+  }
+  EXPECT_EQ(Count(all, QXSymCoreEventOnlineChange), 1u);
+  EXPECT_EQ(Count(all, QXSymCoreEventConnectionLost), 0u);
+  ASSERT_NE(Last(all, "Gone"), nullptr);
+  EXPECT_EQ(Last(all, "Gone")->status, static_cast<std::uint32_t>(QXSymCoreBad));
+  EXPECT_EQ(changed->value_kind, static_cast<std::uint32_t>(QXSymCoreFloat));
+  EXPECT_EQ(changed->f, 1.5);
+  const QXSymCoreSessionState st = State(s);
+  EXPECT_EQ(st.online_changes, 1u);
+  EXPECT_EQ(st.reconnects, 0u);
+
+  const QXSymCoreValue dint = SignedValue(5);
+  QXSymCoreWriteItem item{"Count", &dint, 1};
+  EXPECT_EQ(QXSymCore_Write(s, &item, 1, nullptr), symResInvalidTagType);
+  ASSERT_EQ(QXSymCore_Describe(s, "Count", &layout, nullptr), symResOk);
+  const QXSymCoreValue real = FloatValue(2.5);
+  item.values = &real;
+  EXPECT_EQ(QXSymCore_Write(s, &item, 1, nullptr), symResOk);
+}
+
 TEST_F(CoreRecoverTest, AStoppedControllerIsStaleOnceAndGoodAfterItGoesOn) {
   const QXSymCoreHandle s = Open(20, 100, 300);
   const QXSymCoreHandle sub = Subscribe(s, {"Count", "Keep"});
