@@ -66,15 +66,16 @@ class StopSignals {
   sigset_t old_{};
 };
 
-// RECONNECT: the one place where --reconnect reaches the session. True when
-// the session then reopens a lost connection by itself, so that the watch
-// goes on through stale values instead of ending. The session does not
-// reconnect yet: a lost connection ends the watch with or without the
-// option.
+// With --reconnect the session reopens a lost connection by itself (first
+// attempt after kReconnectFirstMs, then doubling up to the core's cap), so
+// the watch goes on through stale values instead of ending. True then.
+constexpr std::uint32_t kReconnectFirstMs = 500;
+
 bool ApplyReconnect(client::Session& session, const WatchOptions& o) {
-  static_cast<void>(session);
-  static_cast<void>(o.reconnect);
-  return false;
+  if (!o.reconnect) return false;
+  const QXSymResult rc = session.SetReconnect(kReconnectFirstMs, 0);
+  if (rc != symResOk) throw CliError(rc, "cannot turn reconnecting on");
+  return true;
 }
 
 std::unique_ptr<client::Subscription> Subscribe(const Context& ctx, client::Session& session,

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CliRunner.h"
@@ -152,6 +154,31 @@ TEST_F(WatchTest, StaleWhileTheControllerIsStoppedAndGoodAfter) {
   const Outcome o = watch.Finish(SIGINT);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.err.find("polls fell behind"), std::string::npos) << o.err;
+}
+
+// With --reconnect a controller killed and started again on its port costs
+// stale values, not the watch: the values come back good on their own.
+TEST_F(WatchTest, ReconnectCarriesTheWatchOverAControllerRestart) {
+  QxsymChild watch(Args({"--json", "watch", "--interval", "50", "--reconnect", "CntUint"}, "300"));
+  ASSERT_EQ(NextJson(watch)["status"], "good");
+  const std::uint16_t port = sim_.port();
+  sim_.Kill();
+  const json stale = NextJson(watch);
+  EXPECT_EQ(stale["status"], "stale") << stale;
+  std::string error;
+  bool started = false;
+  // The port of a killed program may be refused for a moment.
+  for (int k = 0; k < 100 && !started; ++k) {
+    started = sim_.Start({"--model", QXSYM_DEMO_MODEL, "--port", std::to_string(port)}, &error);
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(started) << error;
+  const json back = NextJson(watch);
+  EXPECT_EQ(back["status"], "good") << back;
+  EXPECT_EQ(back["value"], 54321);
+  const Outcome o = watch.Finish(SIGINT);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.err.find("is back"), std::string::npos) << o.err;
 }
 
 }  // namespace
