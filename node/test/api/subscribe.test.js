@@ -3,7 +3,7 @@
 // shows, and that leaving the loop or closing the workspace ends them.
 const assert = require('node:assert/strict');
 const { test } = require('node:test');
-const { api, startSim, rejectsWith } = require('./support');
+const { api, startSim, once, rejectsWith } = require('./support');
 const native = require('../../lib/native');
 
 // Runs a subscription in the background: its changes gather in seen, the
@@ -207,4 +207,37 @@ test('slow polls are told as cycles and overruns of the workspace', async (t) =>
   await ws.close();
   await s.done;
   assert.equal(s.seen.length, 1); // I never changed
+});
+
+test('with reconnect on, a subscription goes on once the controller is back', async (t) => {
+  let sim = await startSim();
+  const port = sim.port;
+  const ws = await api.connect({ port, timeout: 1000, reconnect: { initialDelay: 20 } });
+  t.after(async () => {
+    await ws.close();
+    await sim.stop();
+  });
+  await ws.write('I', 5);
+  const s = collect(ws, ['I'], { interval: 20 });
+  await s.until(() => s.of('I').length === 1);
+  const back = once(ws, 'reconnect');
+  await sim.stop('SIGKILL');
+  await s.until(() => s.of('I').length === 2);
+  sim = await startSim({ port });
+  await back;
+  await s.until(() => s.of('I').length === 3);
+  // Subscribed anew to a fresh controller: the model's value, told afresh.
+  assert.deepEqual(
+    s.of('I').map((c) => [c.status, c.value, c.previous]),
+    [
+      ['good', 5, undefined],
+      ['stale', 5, undefined],
+      ['good', 0, undefined],
+    ],
+  );
+  await ws.write('I', 9);
+  await s.until(() => s.of('I').length === 4);
+  assert.deepEqual([s.of('I')[3].value, s.of('I')[3].previous], [9, 0]);
+  await ws.close();
+  await s.done;
 });
