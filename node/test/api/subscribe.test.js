@@ -106,6 +106,33 @@ test('a subscription tells leaves by deadband and heartbeat, with their times', 
   assert.ok(Math.abs(h.seen[0].timestamp.getTime() - Date.now()) < 60000);
 });
 
+test('elements of a 64-bit array are BigInts under their declared indices', async (t) => {
+  const fs = require('fs');
+  const os = require('os');
+  const path = require('path');
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qxsym-sub-'));
+  const model = path.join(dir, 'wide.json');
+  const big = { name: 'Big', type: 'ARRAY[-1..1] OF LINT', value: [-1, 0, 2 ** 40] };
+  fs.writeFileSync(model, JSON.stringify({ name: 'wide', tags: [big] }));
+  const sim = await startSim({ model });
+  const ws = await api.connect({ port: sim.port, timeout: 2000 });
+  t.after(async () => {
+    await ws.close();
+    await sim.stop();
+    fs.rmSync(dir, { recursive: true, force: true });
+  });
+  const told = [];
+  for await (const c of ws.subscribe(['Big'], { interval: 20 })) {
+    told.push([c.name, c.value]);
+    if (told.length === 3) break;
+  }
+  assert.deepEqual(told, [
+    ['Big[-1]', -1n],
+    ['Big[0]', 0n],
+    ['Big[1]', 2n ** 40n],
+  ]);
+});
+
 test('bad options are refused and leave the workspace working', async (t) => {
   const sim = await startSim();
   const ws = await api.connect({ port: sim.port, timeout: 2000 });
