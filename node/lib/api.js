@@ -229,38 +229,61 @@ class Workspace extends EventEmitter {
   // controller stops answering and once as 'bad' when it cannot be read.
   // Ends when the loop is left or the workspace is closed; with reconnect
   // on, it subscribes again once the workspace is back.
-  async *subscribe(names, { interval = 1000, heartbeat = 0, deadband = 0 } = {}) {
+  subscribe(names, options = {}) {
+    const own = { sub: null, ended: false }; // the add-on's subscription; ended by return()
+    const gen = this._subscription(names, options, own);
+    // Unsubscribing first wakes a wait in progress, so return() never
+    // waits for a change to come.
+    const end = async () => {
+      own.ended = true;
+      const sub = own.sub;
+      own.sub = null;
+      if (sub) await native().unsubscribe(sub);
+    };
+    return {
+      [Symbol.asyncIterator]() {
+        return this;
+      },
+      next: () => gen.next(),
+      return: async (value) => (await end(), gen.return(value)),
+      throw: async (e) => (await end(), gen.throw(e)),
+    };
+  }
+
+  async *_subscription(names, { interval = 1000, heartbeat = 0, deadband = 0 } = {}, own) {
     const args = subscribeArgs(names, interval, heartbeat, deadband);
-    let sub = null;
+    const live = () => this._state !== 'closed' && !own.ended;
     try {
-      while (this._state !== 'closed') {
+      while (live()) {
         const generation = this._generation;
-        sub = await this._run((n) => n.subscribe(this._handle, ...args), 'subscribe');
-        while (this._state !== 'closed') {
+        own.sub = await this._run((n) => n.subscribe(this._handle, ...args), 'subscribe');
+        while (live()) {
           const events = await native()
-            .subscriptionWait(sub, WAIT_MS)
-            .catch((e) => this._waitFailed(e, generation));
-          if (!events) break; // the session went away
+            .subscriptionWait(own.sub, WAIT_MS)
+            .catch((e) => this._waitFailed(e, generation, own));
+          if (!events) break; // ended, or the session went away
           for (const event of events) {
-            if (this._state === 'closed') return;
+            if (!live()) return;
             if (event.kind === 'change') yield toChange(event);
             else this._tell(event, generation);
           }
         }
-        native().unsubscribe(sub);
-        sub = null;
-        if (!(await this._back())) return;
+        if (own.sub) native().unsubscribe(own.sub);
+        own.sub = null;
+        if (own.ended || !(await this._back())) return;
       }
     } finally {
+      const sub = own.sub;
+      own.sub = null;
       if (sub) await native().unsubscribe(sub);
     }
   }
 
-  // A wait ended with a failure: null when the workspace closed or lost its
-  // session meanwhile, else the failure.
-  _waitFailed(e, generation) {
+  // A wait ended with a failure: null when the subscription or the
+  // workspace ended, or the session went away, meanwhile; else the failure.
+  _waitFailed(e, generation, own) {
     const err = fromNative(e, 'subscription');
-    if (this._state === 'closed' || generation !== this._generation) return null;
+    if (this._state === 'closed' || own.ended || generation !== this._generation) return null;
     throw err;
   }
 

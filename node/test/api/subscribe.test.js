@@ -207,12 +207,19 @@ test('leaving the loop unsubscribes: that subscription is not waited on again', 
   await s.done;
   assert.equal(waits.filter((sub) => sub === first).length, waitsThen);
   assert.ok(waits.some((sub) => sub !== first));
+  // return() while a next() waits for a change that never comes ends both.
+  const quiet = ws.subscribe(['S'], { interval: 15 });
+  assert.equal((await quiet.next()).value.value, 'hello');
+  const pending = quiet.next();
+  await quiet.return();
+  assert.deepEqual(await pending, { done: true, value: undefined });
+  assert.equal(ended.length, 3);
   // watch() is a subscription too: the same ending.
   for await (const c of ws.watch(['Ticks'], { interval: 15 })) {
     assert.deepEqual(Object.keys(c), ['name', 'value', 'previous']);
     break;
   }
-  assert.equal(ended.length, 3);
+  assert.equal(ended.length, 4);
 });
 
 test('slow polls are told as cycles and overruns of the workspace', async (t) => {
