@@ -337,4 +337,10 @@ export type {
   TypeInfo,
   TypeKind,
   TagChange,
+  SubscribeOptions,
+  SubscriptionChange,
+  ValueStatus,
+  CycleEvent,
+  OverrunEvent,
+  OnlineChangeEvent,
 } from './lib/api';

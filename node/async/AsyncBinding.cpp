@@ -7,7 +7,8 @@
 // the event loop. The core's results are copied out on the pool thread and
 // turned into JavaScript values on the JavaScript thread. Ordering of calls
 // on one session is the JavaScript layer's job. This file: sessions,
-// listings, texts and result texts; AsyncValues.cpp: layouts and values.
+// listings, texts and result texts; AsyncValues.cpp: layouts and values;
+// AsyncSubscription.cpp: subscriptions.
 #include <cstring>
 #include <memory>
 
@@ -274,6 +275,7 @@ napi_value Init(napi_env env, napi_value exports) {
   napi_define_properties(env, exports, sizeof(props) / sizeof(props[0]), props);
   InitValues(env, exports);
   InitTypes(env, exports);
+  InitSubscriptions(env, exports);
   return exports;
 }
 

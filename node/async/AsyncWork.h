@@ -71,8 +71,10 @@ class ValueShape;
 // The shape of path's layout (AsyncValues.cpp); else the core's reason, in w.
 QXSymResult ShapeOf(Work& w, uint32_t session, const std::string& path, ValueShape* out);
 
-// Registers the value functions (AsyncValues.cpp) and type() (AsyncTypes.cpp) on exports.
+// Registers the value functions (AsyncValues.cpp), type() (AsyncTypes.cpp)
+// and the subscription functions (AsyncSubscription.cpp) on exports.
 void InitValues(napi_env env, napi_value exports);
 void InitTypes(napi_env env, napi_value exports);
+void InitSubscriptions(napi_env env, napi_value exports);
 
 }  // namespace qxsym::js

@@ -120,6 +120,64 @@ export interface TagChange {
   previous: TagValue | undefined;
 }
 
+/** How a subscription polls and when it tells a value. */
+export interface SubscribeOptions {
+  /** Time between polls in ms, 1 to 86400000 (1000). */
+  interval?: number;
+  /** Tell every value at least this often, in ms (0: never, the default). */
+  heartbeat?: number;
+  /** Absolute deadband of numbers (0: any change), or one per name (0 for
+   * a name left out). */
+  deadband?: number | Record<string, number>;
+}
+
+/** How far a value told by a subscription can be trusted: read in this
+ * poll, the last one told while the controller does not answer, or not
+ * readable at all. */
+export type ValueStatus = 'good' | 'stale' | 'bad';
+
+/** One value told by subscribe(). */
+export interface SubscriptionChange {
+  /** The leaf value's path: 'I', 'Cell.Levels[2]', 'Grid[1,3]'. */
+  name: string;
+  /** undefined when the status is 'bad'. */
+  value: TagValue | undefined;
+  /** The value told before; undefined the first time. */
+  previous: TagValue | undefined;
+  /** When the poll's reply arrived (to the ms). */
+  timestamp: Date;
+  /** Microseconds within that ms, 0 to 999. */
+  micros: number;
+  /** The same time in microseconds since the Unix epoch. */
+  timestampUs: bigint;
+  status: ValueStatus;
+  /** Why the value is stale or bad; null when good. */
+  error: QXSymError | null;
+}
+
+/** A completed poll of a subscription. */
+export interface CycleEvent {
+  /** How long the poll took, in ms. */
+  duration: number;
+  timestamp: Date;
+  /** 'good' when the controller answered. */
+  status: ValueStatus;
+}
+
+/** A poll that ended after the next tick. */
+export interface OverrunEvent {
+  /** From the first missed tick to the poll's end, in ms. */
+  late: number;
+  /** Ticks skipped. */
+  missed: number;
+  timestamp: Date;
+}
+
+/** The controller's program was changed while running. */
+export interface OnlineChangeEvent {
+  timestamp: Date;
+}
+
 export class Group {
   private constructor();
   readonly names: string[];
@@ -175,8 +233,15 @@ export class Workspace extends EventEmitter {
    * Resolves with the value as understood, ready for write(). */
   parse(name: string, text: string): Promise<TagInput>;
   group(names: string[]): Promise<Group>;
-  /** Changes of the tags, polled with one group read every interval ms
-   * (1000). */
+  /** Values of the tags and of their members and elements, polled by the
+   * client core with one group exchange per interval; leaving the loop
+   * unsubscribes, closing the workspace ends it. */
+  subscribe(
+    names: string[],
+    options?: SubscribeOptions,
+  ): AsyncGenerator<SubscriptionChange, void, undefined>;
+  /** Changes of the tags, polled every interval ms (1000): subscribe()
+   * without times and status. */
   watch(
     names: string[],
     options?: { interval?: number },
@@ -186,8 +251,19 @@ export class Workspace extends EventEmitter {
 
   on(event: 'disconnect', listener: (error: QXSymError) => void): this;
   on(event: 'reconnect' | 'close', listener: () => void): this;
+  on(event: 'cycle', listener: (cycle: CycleEvent) => void): this;
+  on(event: 'overrun', listener: (overrun: OverrunEvent) => void): this;
+  on(event: 'change', listener: (change: OnlineChangeEvent) => void): this;
   once(event: 'disconnect', listener: (error: QXSymError) => void): this;
   once(event: 'reconnect' | 'close', listener: () => void): this;
+  once(event: 'cycle', listener: (cycle: CycleEvent) => void): this;
+  once(event: 'overrun', listener: (overrun: OverrunEvent) => void): this;
+  once(event: 'change', listener: (change: OnlineChangeEvent) => void): this;
+  off(event: 'disconnect', listener: (error: QXSymError) => void): this;
+  off(event: 'reconnect' | 'close', listener: () => void): this;
+  off(event: 'cycle', listener: (cycle: CycleEvent) => void): this;
+  off(event: 'overrun', listener: (overrun: OverrunEvent) => void): this;
+  off(event: 'change', listener: (change: OnlineChangeEvent) => void): this;
 }
 
 /** An error of the library or the controller. */

@@ -4,9 +4,8 @@
 // client core's calls off the JavaScript thread, checks their arguments and
 // turns the core's values into JavaScript ones and back; this layer orders
 // the calls (those of one workspace run one after the other, in call
-// order), keeps groups and watches, and reconnects.
+// order), keeps groups and subscriptions, and reconnects.
 const { EventEmitter } = require('events');
-const { isDeepStrictEqual } = require('util');
 
 const native = require('./native');
 const { QXSymError, codes, resultName, fromNative } = require('./errors');
@@ -20,6 +19,37 @@ const LOST = new Set([
 
 function invalid(message) {
   return new QXSymError(codes.symResInvalidParameter, message);
+}
+
+// Longest native wait for a poll (ms): bounds how long a pool thread is held.
+const WAIT_MS = 1000;
+
+// The add-on's arguments of a subscription after the session; deadband by
+// name becomes one per name (0 for a name left out). The core checks the rest.
+function subscribeArgs(names, interval, heartbeat, deadband) {
+  if (!Array.isArray(names)) throw invalid('names must be an array of tag names');
+  if (typeof deadband === 'number') return [names, interval, heartbeat, deadband, null];
+  if (deadband === null || typeof deadband !== 'object') {
+    throw invalid('deadband must be a number or an object of one per name');
+  }
+  const unknown = Object.keys(deadband).find((key) => !names.includes(key));
+  if (unknown !== undefined) throw invalid(`deadband for '${unknown}', which is not subscribed`);
+  const own = (name) => Object.prototype.hasOwnProperty.call(deadband, name);
+  return [names, interval, heartbeat, 0, names.map((name) => (own(name) ? deadband[name] : 0))];
+}
+
+// A change event of the add-on as the iterator yields it.
+function toChange(e) {
+  return {
+    name: e.path,
+    value: e.value,
+    previous: e.previous,
+    timestamp: new Date(e.ms),
+    micros: e.micros,
+    timestampUs: e.timestampUs,
+    status: e.status,
+    error: e.result === codes.symResOk ? null : fromNative({ code: e.result }, `'${e.path}'`),
+  };
 }
 
 // A listing's connections (the add-on checks them).
@@ -189,31 +219,111 @@ class Workspace extends EventEmitter {
     return group;
   }
 
-  // Changes of the given tags, polled with one group read every interval
-  // milliseconds: yields { name, value, previous } for each tag whose value
-  // differs from the last read (every tag on the first read). Ends when the
-  // loop is left or the workspace is closed. With reconnect on, reads while
-  // disconnected are skipped.
-  async *watch(names, { interval = 1000 } = {}) {
-    if (!(interval > 0)) throw invalid('interval must be a positive number');
-    const group = await this.group(names);
-    const last = new Map();
+  // Changes of the given tags and of their leaves (members and elements,
+  // each under its own path), polled by the client core every interval ms
+  // (1000) with one group exchange: an async iterable of { name, value,
+  // previous, timestamp, micros, timestampUs, status, error }. A value is
+  // told on the first poll, when it moves by more than its deadband
+  // (a number, or an object of one per name; 0: any change), once per
+  // heartbeat ms (0: never) while it stays, once as 'stale' when the
+  // controller stops answering and once as 'bad' when it cannot be read.
+  // Ends when the loop is left or the workspace is closed; with reconnect
+  // on, it subscribes again once the workspace is back.
+  subscribe(names, options = {}) {
+    const own = { sub: null, ended: false }; // the add-on's subscription; ended by return()
+    const gen = this._subscription(names, options, own);
+    // Unsubscribing first wakes a wait in progress, so return() never
+    // waits for a change to come.
+    const end = async () => {
+      own.ended = true;
+      const sub = own.sub;
+      own.sub = null;
+      if (sub) await native().unsubscribe(sub);
+    };
+    return {
+      [Symbol.asyncIterator]() {
+        return this;
+      },
+      next: () => gen.next(),
+      return: async (value) => (await end(), gen.return(value)),
+      throw: async (e) => (await end(), gen.throw(e)),
+    };
+  }
+
+  async *_subscription(names, { interval = 1000, heartbeat = 0, deadband = 0 } = {}, own) {
+    const args = subscribeArgs(names, interval, heartbeat, deadband);
+    const live = () => this._state !== 'closed' && !own.ended;
     try {
-      while (this._state !== 'closed') {
-        const values = await group.read().catch((e) => {
-          if (!(this._reconnect && e instanceof QXSymError && LOST.has(e.code))) throw e;
-        });
-        for (const name of values ? names : []) {
-          const value = values[name];
-          if (last.has(name) && isDeepStrictEqual(last.get(name), value)) continue;
-          const previous = last.get(name);
-          last.set(name, value);
-          yield { name, value, previous };
+      while (live()) {
+        const generation = this._generation;
+        own.sub = await this._run((n) => n.subscribe(this._handle, ...args), 'subscribe');
+        while (live()) {
+          const events = await native()
+            .subscriptionWait(own.sub, WAIT_MS)
+            .catch((e) => this._waitFailed(e, generation, own));
+          if (!events) break; // ended, or the session went away
+          for (const event of events) {
+            if (!live()) return;
+            if (event.kind === 'change') yield toChange(event);
+            else this._tell(event, generation);
+          }
         }
-        await this._sleep(interval);
+        if (own.sub) native().unsubscribe(own.sub);
+        own.sub = null;
+        if (own.ended || !(await this._back())) return;
       }
     } finally {
-      await group.close().catch(() => {});
+      const sub = own.sub;
+      own.sub = null;
+      if (sub) await native().unsubscribe(sub);
+    }
+  }
+
+  // A wait ended with a failure: null when the subscription or the
+  // workspace ended, or the session went away, meanwhile; else the failure.
+  _waitFailed(e, generation, own) {
+    const err = fromNative(e, 'subscription');
+    if (this._state === 'closed' || own.ended || generation !== this._generation) return null;
+    throw err;
+  }
+
+  // Resolves true once the workspace is open again, false once it is closed.
+  _back() {
+    if (this._state !== 'reconnecting') return Promise.resolve(this._state === 'open');
+    return new Promise((resolve) => {
+      const done = () => {
+        this.off('reconnect', done).off('close', done);
+        resolve(this._state === 'open');
+      };
+      this.on('reconnect', done).on('close', done);
+    });
+  }
+
+  // The events of a poll besides its changes, as the workspace's own.
+  _tell(event, generation) {
+    const timestamp = new Date(event.ms);
+    if (event.kind === 'cycle') {
+      this.emit('cycle', { duration: event.durationMs, timestamp, status: event.status });
+      if (event.result !== codes.symResOk && LOST.has(event.result)) {
+        this._lost(fromNative({ code: event.result }, 'subscription'), generation);
+      }
+    } else if (event.kind === 'overrun') {
+      this.emit('overrun', { late: event.lateMs, missed: event.missed, timestamp });
+    } else if (event.kind === 'onlineChange') {
+      this.emit('change', { timestamp });
+    }
+  }
+
+  // Changes of the given tags, polled every interval ms (1000): yields
+  // { name, value, previous } for each value that differs from the one
+  // told before (every one on the first poll); a subscription without its
+  // times and status. A value that cannot be read ends it with the reason;
+  // while the controller does not answer nothing is yielded.
+  async *watch(names, { interval = 1000 } = {}) {
+    if (!(interval > 0)) throw invalid('interval must be a positive number');
+    for await (const c of this.subscribe(names, { interval: Math.ceil(interval) })) {
+      if (c.status === 'bad') throw c.error;
+      if (c.status === 'good') yield { name: c.name, value: c.value, previous: c.previous };
     }
   }
 

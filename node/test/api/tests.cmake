@@ -4,7 +4,7 @@ set(_qxsym_api_env
   QXSYMBOLS_ADDON=$<TARGET_FILE:qxsymbols_node>
   QXSYMBOLS_ASYNC_ADDON=$<TARGET_FILE:qxsymbols_async>
   QXSYM_SIM=$<TARGET_FILE:qxsym-sim>)
-foreach(name values group tags async reconnect codec vectors demo)
+foreach(name values group tags async reconnect codec vectors demo subscribe)
   add_test(NAME node_api_${name}
            COMMAND ${QXSYM_NODE_EXECUTABLE} --test --test-timeout=60000
                    ${CMAKE_CURRENT_LIST_DIR}/${name}.test.js)

@@ -1,7 +1,7 @@
 // A TypeScript user's program against the declarations of the package; the
 // typecheck test compiles it with tsc (no output). The @ts-expect-error
 // lines must stay errors, so the declarations are not loose.
-import { connect, QXSymError, TagChange, TypeInfo, Workspace } from 'qxsymbols';
+import { connect, QXSymError, SubscribeOptions, TagChange, TypeInfo, Workspace } from 'qxsymbols';
 import * as qx from 'qxsymbols';
 
 async function main(port: number): Promise<void> {
@@ -39,6 +39,16 @@ async function main(port: number): Promise<void> {
     console.log(c.name, c.previous, '->', c.value);
     break;
   }
+  ws.on('cycle', (c) => console.log(c.duration, c.status, c.timestamp.getTime()));
+  ws.on('overrun', (o) => console.log(o.late, o.missed));
+  ws.on('change', (o) => console.log('program changed at', o.timestamp));
+  const options: SubscribeOptions = { interval: 100, heartbeat: 1000, deadband: { Temps: 0.5 } };
+  for await (const c of ws.subscribe(['Temps', 'CntLint'], options)) {
+    const us: bigint = c.timestampUs;
+    if (c.status !== 'good') console.log(c.name, c.error?.result);
+    console.log(c.name, c.value, c.previous, c.timestamp.toISOString(), c.micros, us);
+    break;
+  }
   try {
     await ws.read('NoSuchTag');
   } catch (e) {
@@ -62,6 +72,10 @@ async function main(port: number): Promise<void> {
   await group.write([1, 2]);
   // @ts-expect-error: no such event
   ws.on('reconnected', (n: number) => n);
+  // @ts-expect-error: a deadband is a number
+  ws.subscribe(['Temps'], { deadband: { Temps: 'wide' } });
+  // @ts-expect-error: an overrun has no duration
+  ws.on('overrun', (o) => o.duration);
 }
 
 main(Number(process.argv[2])).catch((e) => console.error(e));
