@@ -83,6 +83,7 @@ _PROTOTYPES = """
 Open: i32 <- P(ServerAddress) u32 u32 u32 P(u32)
 Close: i32 <- u32
 Exchanges: i32 <- u32 P(u64)
+SetReconnect: i32 <- u32 u32 u32
 ServerVersion: i32 <- u32 P(u8) P(u32)
 Describe: i32 <- u32 str P(P(Layout)) P(str)
 Read: i32 <- u32 P(str) u32 P(P(ReadItem))

@@ -119,6 +119,7 @@ class Workspace(_Closing):
         selector: int = 0,
         encoding: str = "latin-1",
         connections: int = 1,
+        reconnect: bool = False,
     ) -> None:
         if selector != 0:
             raise invalid("selector: sessions open the controller's first workspace (0)")
@@ -146,6 +147,8 @@ class Workspace(_Closing):
         self._groups: "weakref.WeakSet[Group]" = weakref.WeakSet()
         self._subscriptions: "weakref.WeakSet[Subscription]" = weakref.WeakSet()
         self.host, self.port, self.encoding = host, port, encoding
+        if reconnect:  # a lost connection reopened after 0.5 s, then doubling up to 5 s
+            check(self._core("SetReconnect", 500, 0), "reconnect")
 
     def __repr__(self) -> str:
         state = "closed" if self.closed else "open"
@@ -429,15 +432,19 @@ def connect(
     selector: int = 0,
     encoding: str = "latin-1",
     connections: int = 1,
+    reconnect: bool = False,
 ) -> Workspace:
     """Open a workspace on the controller at ``host``:``port``.
 
     ``timeout``: the reply time-out in seconds (None: the library's 10 s; at most 65.535 s).
     ``encoding``: that of the controller's texts, ``latin-1`` (every byte one character, so any
     stored text round-trips), ``utf-8`` or ``windows-1252``. ``connections``: how many a listing may
-    use (1 to 8). ``selector``: sessions open the controller's first workspace, 0::
+    use (1 to 8). ``reconnect``: a lost connection is opened again by itself (calls meanwhile raise
+    ``symResConnectionLost`` at once, subscriptions tell their values stale and go on); the
+    program's fingerprint is taken, so a changed program is seen. ``selector``: sessions open the
+    controller's first workspace, 0::
 
         with qxsymbols.connect("192.168.0.10", port=1234) as ws:
             print(ws.read("Line.Speed"))
     """
-    return Workspace(host, port, timeout, selector, encoding, connections)
+    return Workspace(host, port, timeout, selector, encoding, connections, reconnect)

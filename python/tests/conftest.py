@@ -27,9 +27,9 @@ os.environ.setdefault("QXSYMCORE_LIBRARY", str(ROOT / "build" / "src" / "client"
 class Sim:
     """One qxsym-sim process on 127.0.0.1 with a port of the system's choice."""
 
-    def __init__(self, *args: str, model: str = DEMO) -> None:
+    def __init__(self, *args: str, model: str = DEMO, port: int = 0) -> None:
         self.proc = subprocess.Popen(
-            [SIM, "--model", model, "--host", "127.0.0.1", "--port", "0", *args],
+            [SIM, "--model", model, "--host", "127.0.0.1", "--port", str(port), *args],
             stdout=subprocess.PIPE,
             text=True,
         )

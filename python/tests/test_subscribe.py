@@ -139,3 +139,23 @@ def test_async_subscription_unsubscribes_when_closed(frozen_sim):
             assert any(c.previous is not None for c in told)  # heartbeats came
 
     asyncio.run(asyncio.wait_for(main(), 30))
+
+
+def test_reconnect_carries_a_subscription_over_a_controller_restart(start_sim):
+    sim = start_sim("--scan", "0")
+    with sim.connect(timeout=0.3, reconnect=True) as ws, ws.subscribe(["CntInt"], 0.05) as sub:
+        assert told_until(sub, named("CntInt"))[0].status == "good"
+        sim.proc.kill()
+        stale = told_until(sub, lambda s: any(c.status == "stale" for c in s))
+        assert stale[-1].name == "CntInt" and stale[-1].result is not None
+        with pytest.raises(QXSymError) as lost:
+            ws.read("CntInt")
+        assert lost.value.name == "symResConnectionLost"
+        for _ in range(100):  # the port of a killed program may be refused for a moment
+            try:
+                start_sim("--scan", "0", port=sim.port)
+                break
+            except RuntimeError:
+                time.sleep(0.05)
+        back = told_until(sub, lambda s: any(c.status == "good" for c in s))
+        assert back[-1].value == ws.read("CntInt")
