@@ -5,6 +5,8 @@
 //   the same CPU for QXSymCore_Read of the same paths, once per tick
 //   latency of a change: from the start of a write by a second session
 //   (at a random moment) to the wait that tells it
+//   recovery with reconnect on: from killing the simulator to the values
+//   told stale, and from its restart on the same port to the values good
 // Prints one line per row; --json writes them as a JSON array.
 #include <QXSymCore.h>
 #include <sys/resource.h>
@@ -156,6 +158,62 @@ bool Latency(const QXSymServerAddress& a, QXSymCoreHandle s, const Paths& p,
   return true;
 }
 
+// Waits until an event of the subscription satisfies pred; the time it took
+// in ms, or -1 after 30 s.
+template <typename Pred>
+double MsUntil(QXSymCoreHandle sub, Pred pred) {
+  const Clock::time_point t0 = Clock::now();
+  const QXSymCoreEvent* events = nullptr;
+  std::uint32_t n = 0;
+  while (Clock::now() - t0 < std::chrono::seconds(30)) {
+    if (QXSymCore_SubscriptionWait(sub, 100, &events, &n) != symResOk) return -1;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (pred(events[i])) {
+        return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+      }
+    }
+  }
+  return -1;
+}
+
+// Kills the simulator under a reconnecting subscription and starts it
+// again on its port: how long until the values are stale, and how long
+// from the restart until they are good again.
+bool Recovery(qxsym::test::SimLauncher* sim, const std::string& model, const Paths& p,
+              std::vector<Row>* rows) {
+  constexpr std::uint16_t kTimeoutMs = 500;
+  constexpr std::uint32_t kFirstMs = 200, kMaxMs = 1000;
+  const QXSymServerAddress a = sim->Address(kTimeoutMs);
+  QXSymCoreHandle s = 0, sub = 0;
+  if (QXSymCore_Open(&a, 0, QXSymCoreLatin1, 1, &s) != symResOk) return false;
+  QXSymCoreSubscribeOptions o{};
+  o.interval_ms = kIntervalMs;
+  const bool made = QXSymCore_SetReconnect(s, kFirstMs, kMaxMs) == symResOk &&
+                    QXSymCore_Subscribe(s, p.c.data(), kTags, &o, &sub) == symResOk;
+  const auto good = [](const QXSymCoreEvent& e) {
+    return e.kind == QXSymCoreEventChange && e.status == QXSymCoreGood;
+  };
+  const auto stale = [](const QXSymCoreEvent& e) {
+    return e.kind == QXSymCoreEventChange && e.status == QXSymCoreStale;
+  };
+  bool ok = made && MsUntil(sub, good) >= 0;
+  const std::uint16_t port = sim->port();
+  if (ok) sim->Kill();
+  const double to_stale = ok ? MsUntil(sub, stale) : -1;
+  std::string error;
+  bool started = false;
+  for (int k = 0; ok && k < 200 && !started; ++k) {
+    started = sim->Start({"--model", model, "--scan", "0", "--port", std::to_string(port)}, &error);
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  const double to_good = started ? MsUntil(sub, good) : -1;
+  QXSymCore_Close(s);
+  if (to_stale < 0 || to_good < 0) return false;
+  rows->push_back({"stale after the kill (time-out 500 ms)", to_stale, "ms"});
+  rows->push_back({"good after the restart (back-off 200..1000 ms)", to_good, "ms"});
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -177,6 +235,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   QXSymCore_Close(s);
+  if (!Recovery(&sim, model, paths, &rows)) {
+    std::fprintf(stderr, "qxsym-bench-sub: the subscription did not recover\n");
+    return 1;
+  }
   if (json) std::printf("[\n");
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& r = rows[i];
