@@ -319,10 +319,11 @@ QXSYMCORE_API QXSymResult QXSymCore_Read(QXSymCoreHandle session, const char* co
  * texts the encoding cannot carry, lengths in bytes); when one is refused
  * nothing is written. A path whose layout was handed out (by
  * QXSymCore_Describe, a read or a write) before the controller's program
- * changed, and is another now, is refused with symResInvalidTagType and a
- * message saying the program changed, and nothing is written; describe it
- * again (QXSymCore_Describe) and give values for the new layout. A write
- * is never tried again by the core.
+ * changed, and is another now, is refused once with symResInvalidTagType
+ * and a message saying the program changed, and nothing is written; the
+ * refusal hands out the new layout (see QXSymCore_Describe), so the next
+ * write of the path is checked against it. A write is never tried again by
+ * the core.
  * @param session an open session.
  * @param items count items.
  * @param count number of items (1 to 65536).

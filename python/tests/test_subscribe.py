@@ -1,6 +1,8 @@
 """Subscriptions: deadbands, heartbeats, time stamps, stale values, leaf paths, and ending."""
 
 import asyncio
+import json
+import os
 import signal
 import threading
 import time
@@ -159,3 +161,28 @@ def test_reconnect_carries_a_subscription_over_a_controller_restart(start_sim):
                 time.sleep(0.05)
         back = told_until(sub, lambda s: any(c.status == "good" for c in s))
         assert back[-1].value == ws.read("CntInt")
+
+
+def test_program_change_under_a_subscription(start_sim, write_model):
+    """The controller loads another program: the changed tag is told with its new type, the
+    vanished one bad, and the first write by the old layout is refused."""
+    before = {"tags": [{"name": n, "type": "INT", "value": 7} for n in ("Kept", "Moved", "Gone")]}
+    path = write_model(before)
+    sim = start_sim("--scan", "0", model=path)
+    with sim.connect(timeout=2) as ws, ws.subscribe(["Kept", "Moved", "Gone"], 0.02) as sub:
+        assert len(told_until(sub, lambda s: len(s) == 3)) == 3
+        after = {"tags": [{"name": "Kept", "type": "INT", "value": 1}]}
+        after["tags"].append({"name": "Moved", "type": "LREAL", "value": 2.5})
+        with open(path + ".new", "w") as f:
+            f.write(json.dumps(after))
+        os.replace(path + ".new", path)
+        sim.proc.send_signal(signal.SIGHUP)
+        seen = told_until(sub, lambda s: named("Gone")(s) and named("Moved")(s))
+        last = {c.name: c for c in seen}
+        assert last["Gone"].status == "bad" and last["Gone"].result is not None
+        assert (last["Moved"].status, last["Moved"].value) == ("good", 2.5)
+        assert "Kept" not in last  # survived with its value: nothing to tell
+        with pytest.raises(InvalidValueError, match="program changed"):
+            ws.write("Moved", 4.25)  # told once: it was an INT when last handed out
+        ws.write("Moved", 4.25)
+        assert ws.read("Moved") == 4.25

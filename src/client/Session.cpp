@@ -278,9 +278,12 @@ void Session::ProgramChanged() {
 bool Session::StillHolds(const std::string& path, const Layout& now) {
   auto it = outdated_.find(path);
   if (it == outdated_.end()) return true;
-  if (!SameLayout(*it->second, now)) return false;
+  // Refused once: the refusal tells the caller of the new layout, so a
+  // front end that writes plain values without describing first is not
+  // locked out of the path for good.
+  const bool same = SameLayout(*it->second, now);
   outdated_.erase(it);
-  return true;
+  return same;
 }
 
 std::shared_ptr<const Layout> Session::KnownLayout(const std::string& path) const {

@@ -124,7 +124,8 @@ class Session {
   std::uint64_t online_changes() const { return online_changes_; }
   std::uint64_t fingerprint() const { return fingerprint_; }
   // False when path was handed out with a layout from before the program
-  // changed that differs from now (nothing may be written by it).
+  // changed that differs from now (nothing may be written by it); once
+  // told, the present layout counts as handed out.
   bool StillHolds(const std::string& path, const Layout& now);
   // The caller was given path's present layout.
   void Acknowledge(const std::string& path) { outdated_.erase(path); }
