@@ -2,6 +2,9 @@
 // Subscriptions: what is told and when, how a silent or slow controller
 // shows, and that leaving the loop or closing the workspace ends them.
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
 const { test } = require('node:test');
 const { api, startSim, once, rejectsWith } = require('./support');
 const native = require('../../lib/native');
@@ -272,6 +275,38 @@ test('with reconnect on, a subscription goes on once the controller is back', as
   await ws.write('I', 9);
   await s.until(() => s.of('I').length === 4);
   assert.deepEqual([s.of('I')[3].value, s.of('I')[3].previous], [9, 0]);
+  await ws.close();
+  await s.done;
+});
+
+test("a program loaded under a subscription is the workspace's 'change'", async (t) => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qxsym-change-'));
+  const model = path.join(dir, 'model.json');
+  const tags = (list) => JSON.stringify({ tags: list });
+  const int = (name) => ({ name, type: 'INT', value: 7 });
+  fs.writeFileSync(model, tags([int('Kept'), int('Moved'), int('Gone')]));
+  const sim = await startSim({ model });
+  const ws = await api.connect({ port: sim.port, timeout: 2000 });
+  t.after(async () => {
+    await ws.close();
+    await sim.stop();
+    fs.rmSync(dir, { recursive: true, force: true });
+  });
+  const s = collect(ws, ['Kept', 'Moved', 'Gone'], { interval: 20 });
+  await s.until(() => s.seen.length === 3);
+  const changed = once(ws, 'change');
+  fs.writeFileSync(
+    model + '.new',
+    tags([int('Kept'), { name: 'Moved', type: 'LREAL', value: 2.5 }]),
+  );
+  fs.renameSync(model + '.new', model);
+  sim.signal('SIGHUP');
+  assert.ok((await changed).timestamp instanceof Date);
+  await s.until(() => s.of('Gone').length === 2 && s.of('Moved').length === 2);
+  assert.equal(s.of('Gone')[1].status, 'bad');
+  assert.deepEqual([s.of('Moved')[1].status, s.of('Moved')[1].value], ['good', 2.5]);
+  assert.equal(s.of('Kept').length, 1); // survived with its value
+  s.stop();
   await ws.close();
   await s.done;
 });

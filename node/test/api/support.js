@@ -10,7 +10,8 @@ const api = require('../../lib/api');
 const MODEL = path.join(__dirname, 'model.json');
 
 // Starts the simulator (port 0: a free one); resolves to { port, stop() }
-// once it has announced its address. stop() ends it with signal (SIGTERM).
+// once it has announced its address. stop() ends it with signal (SIGTERM);
+// signal(name) only sends one (SIGSTOP, SIGHUP).
 // trace: requests run with --verbose and counts() tells how many symbol
 // service requests arrived so far.
 function startSim({ model = MODEL, port = 0, scan = 0, trace = false, args = [] } = {}) {
@@ -49,6 +50,7 @@ function startSim({ model = MODEL, port = 0, scan = 0, trace = false, args = [] 
       resolve({
         port: Number(match[1]),
         codes,
+        signal: (signal) => child.kill(signal),
         stop: (signal = 'SIGTERM') => {
           child.kill(signal);
           return exited;
