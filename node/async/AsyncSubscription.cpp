@@ -25,10 +25,16 @@ struct SubState {
   std::mutex mutex;
   bool waiting = false;   // a wait runs on the pool
   bool orphaned = false;  // JavaScript let go of it during that wait
+  // Held while a wait copies the events the core lent it, and while the
+  // subscription is released: releasing frees those events.
+  std::mutex release;
 
-  // Ends it unless it has ended already (once only).
-  void End() {
-    if (!ended.exchange(true)) QXSymCore_Unsubscribe(handle);
+  // Ends it unless it has ended already (once only); the core's result,
+  // symResInvalidHandle when it had ended before.
+  QXSymResult End() {
+    std::lock_guard<std::mutex> lock(release);
+    if (ended.exchange(true)) return symResInvalidHandle;
+    return QXSymCore_Unsubscribe(handle);
   }
 
   // Whether the leaf value at an event's path is a 64-bit integer: the
@@ -244,8 +250,14 @@ napi_value Wait(napi_env env, napi_callback_info info) {
         uint32_t count = 0;
         QXSymResult r = symResInvalidHandle;
         if (!sub->ended) r = QXSymCore_SubscriptionWait(sub->handle, timeout, &events, &count);
-        for (uint32_t i = 0; r == symResOk && i < count; ++i)
-          out->push_back(CopyEvent(events[i], *sub));
+        {
+          // Released meanwhile (by unsubscribe, or as JavaScript let go):
+          // the events are gone with it.
+          std::lock_guard<std::mutex> copying(sub->release);
+          if (sub->ended) r = symResInvalidHandle;
+          for (uint32_t i = 0; r == symResOk && i < count; ++i)
+            out->push_back(CopyEvent(events[i], *sub));
+        }
         std::unique_lock<std::mutex> lock(sub->mutex);
         sub->waiting = false;
         if (sub->orphaned) {
@@ -270,8 +282,8 @@ napi_value Unsubscribe(napi_env env, napi_callback_info info) {
   return Start(
       env, "QXSymCore_Unsubscribe",
       [sub, r](Work&) {
-        if (!sub->ended.exchange(true)) *r = QXSymCore_Unsubscribe(sub->handle);
-        return symResOk;  // ended before: symResInvalidHandle
+        *r = sub->End();  // ended before: symResInvalidHandle
+        return symResOk;
       },
       [r](napi_env e) { return Num(e, *r); });
 }
