@@ -101,7 +101,7 @@
     events.addEventListener('tags', (m) => onTags(JSON.parse(m.data)));
     events.addEventListener('values', (m) => onValues(JSON.parse(m.data)));
     events.addEventListener('readError', (m) => {
-      $('groupError').textContent = `Group read failed: ${errorText(JSON.parse(m.data))}`;
+      $('groupError').textContent = `Reading the pins failed: ${errorText(JSON.parse(m.data))}`;
     });
     // A stream opened again (the explorer closed one the page had stopped
     // reading) may have missed tag batches.
@@ -579,7 +579,7 @@
     $('confirm').hidden = true;
   };
 
-  window.explorer = { csv, select };
+  window.explorer = { csv, select, series: (k) => history.series.get(k) };
   connectEvents();
   loadTags();
 })();
