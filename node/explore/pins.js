@@ -50,8 +50,9 @@ class PinBatch {
       b.numbers[c.name] = null;
     }
     if (!this.bad.has(pin)) this.bad.set(pin, new Map());
+    // A bad leaf stays bad while stale: only a good value clears it.
     if (c.status === 'bad') this.bad.get(pin).set(c.name, this.errorBody(c.error));
-    else this.bad.get(pin).delete(c.name);
+    else if (c.status === 'good') this.bad.get(pin).delete(c.name);
     return first;
   }
 

@@ -8,6 +8,7 @@ const fs = require('fs');
 const http = require('http');
 
 const { startSim, startExplorer, stop, writeModel } = require('./support');
+const { PinBatch } = require('../pins');
 
 const COUNTER = { name: 'Counter', type: 'DINT', simulate: { kind: 'counter', step: 1 } };
 const CELL = {
@@ -146,4 +147,46 @@ test('a reloaded program leaves the vanished pin bad and the others updating', a
   const a = await page.next('Counter', told('Counter', 'good'));
   const b = await page.next('a new Counter', told('Counter', 'good'));
   assert.ok(b.numbers.Counter !== a.numbers.Counter, 'Counter goes on updating');
+});
+
+// Leaves go to the pin whose name begins their path at a member or element
+// boundary (the longest such pin), in any case; a pin's error follows its
+// bad leaves.
+test('told leaves are gathered by pin and bad ones make the pin say why', () => {
+  const batch = new PinBatch(['Line', 'line.Main', 'Lines'], (e) => ({ message: e.message }));
+  const at = new Date(1000);
+  const tell = (name, status, value, error) =>
+    batch.add({ name, status, value, timestamp: at, error });
+  assert.strictEqual(tell('LINE.Speed', 'good', 1), true, 'the first starts a batch');
+  assert.strictEqual(tell('Line.Main.Speed', 'good', 2n), false);
+  tell('Line.Main.Levels[2]', 'good', 3);
+  tell('Lines', 'good', 'text');
+  tell('Line.Gone', 'bad', undefined, new Error('no such member'));
+  const b = batch.take();
+  assert.deepStrictEqual(
+    JSON.parse(JSON.stringify(b.values, (k, v) => (typeof v === 'bigint' ? Number(v) : v))),
+    {
+      Line: { Speed: 1 },
+      'line.Main': { Speed: 2, 'Levels[2]': 3 },
+      Lines: 'text',
+    },
+  );
+  assert.deepStrictEqual(b.numbers, {
+    'LINE.Speed': 1,
+    'Line.Main.Speed': 2,
+    'Line.Main.Levels[2]': 3,
+    'Line.Gone': null,
+  });
+  const errors = { Lines: { message: 'old' } };
+  assert.strictEqual(batch.updateErrors(errors), true);
+  assert.deepStrictEqual(errors, { Line: { message: 'no such member' } });
+  assert.strictEqual(batch.updateErrors(errors), false, 'nothing new');
+  // Stale keeps the error; good again clears it.
+  tell('Line.Gone', 'stale');
+  batch.updateErrors(errors);
+  assert.ok(errors.Line);
+  tell('Line.Gone', 'good', 4);
+  assert.strictEqual(batch.take().values.Line.Gone, 4);
+  assert.strictEqual(batch.updateErrors(errors), true);
+  assert.deepStrictEqual(errors, {});
 });
