@@ -1,7 +1,8 @@
 'use strict';
 // The tag explorer's web server: serves the page in public/ and a small JSON
-// API over one workspace of the promise API. Pinned tags are read with one
-// group read per tick and pushed to every open page by server-sent events.
+// API over one workspace of the promise API. Pinned tags are read by one
+// subscription polled every tick; what it tells is pushed to every open page
+// by server-sent events.
 const http = require('http');
 const net = require('net');
 const fs = require('fs');
@@ -11,6 +12,7 @@ const { EventEmitter } = require('events');
 
 const { connect, codes, resultName, QXSymError } = require('../lib/api');
 const { PageStreams } = require('./streams');
+const { PinBatch, heartbeatOf } = require('./pins');
 
 const PUBLIC = path.join(__dirname, 'public');
 const MAX_BODY = 64 * 1024;
@@ -34,6 +36,8 @@ const ATTRIBUTES = [
   'comment',
 ];
 const MIN_TICK = 50;
+// How long after a change of the pins or the tick the new subscription starts.
+const RESUBSCRIBE_MS = 100;
 const MAX_TICK = 60000;
 // An event stream whose socket buffer holds more than this is written no
 // more until it drains (see streams.js); one stalled for longer than
@@ -130,49 +134,6 @@ function shownJson(value) {
     .join('');
 }
 
-// The value's leaves in the layout's order: members in order, elements in
-// index order (the order the client core nests them in).
-function flatten(value, out = []) {
-  if (Array.isArray(value)) value.forEach((v) => flatten(v, out));
-  else if (value !== null && typeof value === 'object' && !Buffer.isBuffer(value)) {
-    Object.values(value).forEach((v) => flatten(v, out));
-  } else out.push(value);
-  return out;
-}
-
-// The paths of a layout's values as its leaves name them, elements of an
-// array leaf by their declared indices ('Line.Main.Speed', 'Temps[1]').
-function valuePaths(layout) {
-  const paths = [];
-  for (const leaf of layout.leaves) {
-    for (let k = 0; k < leaf.count; k++) {
-      if (!leaf.dims.length) {
-        paths.push(leaf.path);
-        continue;
-      }
-      const index = [];
-      for (let d = leaf.dims.length - 1, rest = k; d >= 0; d--) {
-        index.unshift(leaf.lower[d] + (rest % leaf.dims[d]));
-        rest = Math.floor(rest / leaf.dims[d]);
-      }
-      paths.push(`${leaf.path}[${index.join(',')}]`);
-    }
-  }
-  return paths;
-}
-
-// Numeric leaves of a value read with layout, keyed by their paths
-// (booleans, texts and bytes are left out): what the trend chart plots.
-function numericLeaves(layout, value, out = {}) {
-  const paths = layout ? valuePaths(layout) : [];
-  const values = flatten(value);
-  if (values.length !== paths.length) return out; // read with another layout than known
-  values.forEach((v, i) => {
-    if (typeof v === 'number' || typeof v === 'bigint') out[paths[i]] = Number(v);
-  });
-  return out;
-}
-
 function errorBody(e) {
   if (e && typeof e.code === 'number' && e.result)
     return { code: e.code, result: e.result, message: e.message };
@@ -203,9 +164,9 @@ class Explorer extends EventEmitter {
     this.pinLayouts = new Map(); // lower-case name -> the client core's layout of a pin
     this.pinErrors = {}; // pinned name -> why it is not read
     this.pinChanges = Promise.resolve();
-    this.group = null;
-    this.groupError = null;
-    this.isolate = false;
+    this.sub = null; // the pins' subscription
+    this.turn = 0;
+    this.ending = Promise.resolve(); // resolves once the last subscription ended
     this.tick = this.options.tick;
     this.paused = false;
     this.streams = new PageStreams({
@@ -235,7 +196,6 @@ class Explorer extends EventEmitter {
       });
     });
     this._connectLoop();
-    this._schedule();
     const a = this.server.address();
     return { host: a.address, port: a.port };
   }
@@ -243,6 +203,7 @@ class Explorer extends EventEmitter {
   async close() {
     this.state = 'closed';
     clearTimeout(this.timer);
+    this._unsubscribe();
     this.streams.closeAll();
     await new Promise((resolve) => this.server.close(resolve));
     this.server.closeAllConnections?.();
@@ -284,17 +245,12 @@ class Explorer extends EventEmitter {
     }
   }
 
-  // (Re)connected: the controller may have changed, so the pins' group is
-  // made again and the pins refused before are tried again.
+  // (Re)connected: the pins' subscription goes on (the workspace subscribes
+  // again and tells every value anew) or, the first time, starts.
   _connected() {
     this.connectedAt = Date.now();
-    const group = this.group;
-    this.group = null;
-    this.groupError = null;
-    this.pinErrors = {};
-    this.isolate = false;
-    if (group) group.close().catch(() => {});
     this._setState('connected');
+    if (!this.sub) this._schedule();
     this._loadTags();
   }
 
@@ -355,12 +311,8 @@ class Explorer extends EventEmitter {
       pinErrors: this.pinErrors,
       tick: this.tick,
       paused: this.paused,
-      groupError: this.groupError,
+      groupError: null,
     };
-  }
-
-  _lost() {
-    return !this.ws || !this.ws.connected;
   }
 
   // ---- pins ---------------------------------------------------------------
@@ -402,18 +354,13 @@ class Explorer extends EventEmitter {
       total.values += layout.valueCount;
     }
     checkMeasure('the pinned tags would hold', total);
-    const old = this.group;
-    this.group = null;
     this.pins = unique;
     this.pinLayouts = layouts;
     this.pinErrors = Object.fromEntries(
       Object.entries(this.pinErrors).filter(([n]) => seen.has(n.toLowerCase())),
     );
-    this.groupError = null;
-    this.isolate = false;
-    if (old) await old.close().catch(() => {});
     this._broadcast('state', this._stateBody());
-    this._schedule(0);
+    this._schedule();
   }
 
   // A tag can be pinned when it is not an array (its elements are pinned
@@ -443,43 +390,6 @@ class Explorer extends EventEmitter {
     }
   }
 
-  // The group of the pins that read. Once a group or a group read failed,
-  // each pin is tried on its own first (isolate): those that fail are left
-  // out with their reasons, so the others go on updating.
-  async _makeGroup(pins) {
-    if (this.isolate && !(await this._isolatePins(pins))) return null;
-    const live = pins.filter((p) => !this.pinErrors[p]);
-    if (live.length === 0) return null;
-    try {
-      return await this.ws.group(live);
-    } catch (e) {
-      if (this._lost()) return null;
-      if (!this.isolate) {
-        this.isolate = true;
-        return this._makeGroup(pins);
-      }
-      this.groupError = errorBody(e); // each reads alone, not together: tried again on the next change
-      this._broadcast('state', this._stateBody());
-      return null;
-    }
-  }
-
-  // Records why each pin that does not read on its own fails; false when
-  // the connection went meanwhile.
-  async _isolatePins(pins) {
-    for (const n of pins.filter((p) => !this.pinErrors[p])) {
-      if (pins !== this.pins) return false;
-      try {
-        this.pinLayouts.set(n.toLowerCase(), await this._checkPin(n)); // the controller may have changed
-      } catch (e) {
-        if (this._lost()) return false;
-        this.pinErrors[n] = errorBody(e);
-      }
-    }
-    this._broadcast('state', this._stateBody());
-    return true;
-  }
-
   setTick(tick, paused) {
     if (tick !== undefined) {
       if (!Number.isInteger(tick) || tick < MIN_TICK || tick > MAX_TICK) {
@@ -494,51 +404,62 @@ class Explorer extends EventEmitter {
     this._schedule();
   }
 
-  _schedule(delay = this.tick) {
+  // Ends the pins' subscription and, after delay ms, starts a new one of
+  // the pins as they are then: changes in quick succession make one.
+  _schedule(delay = RESUBSCRIBE_MS) {
     clearTimeout(this.timer);
+    this._unsubscribe();
     if (this.state === 'closed') return;
-    this.timer = setTimeout(() => this._tick(), delay);
+    this.timer = setTimeout(() => this._subscribe(), delay);
   }
 
-  // One group read of the pinned tags, pushed to every page.
-  async _tick() {
-    if (this.ticking) return;
-    this.ticking = true;
-    try {
-      if (!this.paused && this.state === 'connected' && this.pins.length && this.streams.size)
-        await this._readPins();
-    } finally {
-      this.ticking = false;
-      this._schedule();
-    }
+  _unsubscribe() {
+    const sub = this.sub;
+    this.sub = null;
+    if (sub) this.ending = this.ending.then(() => sub.return()).catch(() => {});
   }
 
-  async _readPins() {
+  // One subscription of the pins, polled every tick, with a heartbeat so
+  // each leaf is heard from every few seconds. It goes on through lost
+  // connections and online changes (the workspace subscribes again); one
+  // that fails is started again a tick later.
+  async _subscribe() {
+    if (this.sub || this.paused || this.state !== 'connected' || !this.pins.length) return;
+    if (!this.streams.size) return;
+    // One subscription at a time: the last one has ended before the next
+    // starts, and of the calls waiting for that the latest starts it.
+    const turn = ++this.turn;
+    await this.ending;
+    if (turn !== this.turn || this.sub || this.paused || this.state !== 'connected') return;
+    if (!this.pins.length) return;
     const pins = this.pins;
-    if (!this.group && !this.groupError) {
-      const group = await this._makeGroup(pins);
-      if (group && pins === this.pins) this.group = group;
-      else if (group) await group.close(); // the pins changed meanwhile
-    }
-    const group = this.group;
-    if (!group || pins !== this.pins) return;
-    let values;
+    const sub = this.ws.subscribe(pins, { interval: this.tick, heartbeat: heartbeatOf(this.tick) });
+    this.sub = sub;
+    const batch = new PinBatch(pins, errorBody);
     try {
-      values = await group.read();
+      for await (const c of sub) {
+        if (sub !== this.sub) break;
+        if (batch.add(c)) setImmediate(() => this._flush(sub, batch));
+      }
     } catch (e) {
+      if (sub !== this.sub) return;
+      this.sub = null;
+      // Lost connections start it again once connected (see _connected).
+      if (this.state !== 'connected') return;
       this._broadcast('readError', errorBody(e));
-      if (this._lost() || group !== this.group) return;
-      // A member that no longer reads: the group is made again without it.
-      this.group = null;
-      this.isolate = true;
-      await group.close().catch(() => {});
+      this.timer = setTimeout(() => this._subscribe(), this.tick);
       return;
     }
-    if (group !== this.group) return;
-    const numbers = {};
-    for (const n of group.names)
-      numericLeaves(this.pinLayouts.get(n.toLowerCase()), values[n], numbers);
-    this._broadcast('values', { t: Date.now(), values, numbers });
+    if (sub === this.sub) this.sub = null;
+  }
+
+  // Pushes what a poll told (the changes gathered since the last push) to
+  // every page; a pin that turned bad or good again changes the state.
+  _flush(sub, batch) {
+    if (sub !== this.sub) return;
+    const body = batch.take();
+    if (batch.updateErrors(this.pinErrors)) this._broadcast('state', this._stateBody());
+    this._broadcast('values', body);
   }
 
   // ---- HTTP ---------------------------------------------------------------
@@ -755,7 +676,7 @@ class Explorer extends EventEmitter {
         error: { message: `${MAX_PAGES} pages are open already: close one` },
       });
     }
-    this._schedule(0);
+    if (!this.sub) this._schedule();
   }
 }
 
@@ -763,4 +684,4 @@ function isLoopback(host) {
   return host === 'localhost' || host === '::1' || /^127\./.test(host);
 }
 
-module.exports = { Explorer, isLoopback, numericLeaves, MAX_SHOWN };
+module.exports = { Explorer, isLoopback, MAX_SHOWN };

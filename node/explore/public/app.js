@@ -8,7 +8,9 @@
   const MAX_POINTS = 20000;
 
   const state = { server: null, tags: [], shown: [], selected: null, detail: null, pending: null };
-  const history = { t: [], series: new Map() }; // path -> array aligned with t
+  // series: path -> array aligned with t; last: path -> its latest number,
+  // null while the leaf is stale or bad (a gap in the trend).
+  const history = { t: [], series: new Map(), last: new Map() };
   let chart = null;
   let chartKeys = '';
   let redraw = false;
@@ -83,7 +85,9 @@
     const pinned = new Set(s.pins);
     let pruned = false;
     for (const k of [...history.series.keys()]) {
-      if (!pinned.has(k.split(/[.[]/)[0])) pruned = history.series.delete(k);
+      if (pinned.has(k.split(/[.[]/)[0])) continue;
+      pruned = history.series.delete(k);
+      history.last.delete(k);
     }
     if (pruned) drawChart();
     if (first || (was !== 'connected' && s.state === 'connected')) {
@@ -97,7 +101,7 @@
     events.addEventListener('tags', (m) => onTags(JSON.parse(m.data)));
     events.addEventListener('values', (m) => onValues(JSON.parse(m.data)));
     events.addEventListener('readError', (m) => {
-      $('groupError').textContent = `Group read failed: ${errorText(JSON.parse(m.data))}`;
+      $('groupError').textContent = `Reading the pins failed: ${errorText(JSON.parse(m.data))}`;
     });
     // A stream opened again (the explorer closed one the page had stopped
     // reading) may have missed tag batches.
@@ -407,23 +411,42 @@
     );
   }
 
-  function onValues(m) {
+  // A pin's value cell: its latest value, marked stale while any of its
+  // leaves is (the value shown is the last one read).
+  function showPinValues(m) {
+    const status = m.status || {};
     for (const tr of $('pins').tBodies[0].rows) {
-      if (tr.dataset.name in m.values) {
-        tr.cells[1].textContent = show(m.values[tr.dataset.name]);
+      const name = tr.dataset.name;
+      const low = name.toLowerCase();
+      const told = Object.keys(status).filter(
+        (k) =>
+          k.toLowerCase().startsWith(low) &&
+          (k.length === name.length || /^[.[]/.test(k.slice(name.length))),
+      );
+      if (told.some((k) => status[k] === 'stale')) tr.cells[1].classList.add('stale');
+      else if (told.length) tr.cells[1].classList.remove('stale');
+      if (name in m.values) {
+        tr.cells[1].textContent = show(m.values[name]);
         tr.cells[1].title = tr.cells[1].textContent;
       }
     }
-    $('groupError').textContent =
-      state.server && state.server.groupError ? $('groupError').textContent : '';
+  }
+
+  // Leaves not told in a message keep their latest number; stale and bad
+  // ones are told as null and stay gaps until they are good again.
+  function onValues(m) {
+    showPinValues(m);
+    $('groupError').textContent = '';
     // The history keeps the longest window; older points go.
-    const t = m.t / 1000;
     const n = history.t.length;
-    for (const path of Object.keys(m.numbers)) {
-      if (!history.series.has(path)) history.series.set(path, new Array(n).fill(null));
+    const t = Math.max(m.t / 1000, n ? history.t[n - 1] : 0);
+    for (const [path, v] of Object.entries(m.numbers)) {
+      if (v !== null && !history.series.has(path))
+        history.series.set(path, new Array(n).fill(null));
+      history.last.set(path, v);
     }
     history.t.push(t);
-    for (const [path, arr] of history.series) arr.push(path in m.numbers ? m.numbers[path] : null);
+    for (const [path, arr] of history.series) arr.push(history.last.get(path) ?? null);
     let drop = 0;
     while (
       drop < history.t.length &&
@@ -486,7 +509,7 @@
               label: k,
               stroke: colors[i % colors.length],
               width: 1.5,
-              spanGaps: true,
+              spanGaps: false,
               show: shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES),
             })),
           ],
@@ -556,7 +579,7 @@
     $('confirm').hidden = true;
   };
 
-  window.explorer = { csv, select };
+  window.explorer = { csv, select, series: (k) => history.series.get(k) };
   connectEvents();
   loadTags();
 })();

@@ -212,6 +212,33 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
     await page.screenshot({ path: path.join(ARTEFACTS, 'explore.png') });
   });
 
+  await t.test('a silent controller leaves a gap in the trend, not a line', async () => {
+    const cell = '#pins tr[data-name="OvenPower"] td.value';
+    sim.child.kill('SIGSTOP');
+    try {
+      await page.waitForSelector(`${cell}.stale`, WAIT);
+    } finally {
+      sim.child.kill('SIGCONT');
+    }
+    await page.waitForSelector(`${cell}:not(.stale)`, WAIT);
+    await changes('OvenPower', await pinnedValue('OvenPower'));
+    const [header, ...rows] = (await page.evaluate(() => window.explorer.csv())).trim().split('\n');
+    const column = header.split(',').indexOf('OvenPower');
+    const cells = rows.map((r) => r.split(',')[column]);
+    // Rows from before the pin are empty too: the gap is one after a value.
+    const gap = cells.indexOf(
+      '',
+      cells.findIndex((c) => c !== ''),
+    );
+    assert.ok(gap > 0 && cells[gap - 1] !== '', `a value, then a gap: ${cells.join(' ')}`);
+    assert.ok(
+      cells.slice(gap).some((c) => c !== ''),
+      'values again after the gap',
+    );
+    const series = await page.evaluate(() => window.explorer.series('OvenPower'));
+    assert.ok(series.includes(null), 'the chart has a null point');
+  });
+
   await t.test('the page follows the controller going away and coming back', async () => {
     const port = sim.port;
     await stop(sim.child, 'SIGKILL');
