@@ -150,6 +150,36 @@ TEST_F(CoreCacheTest, AnotherProgramDiscardsTheFile) {
   fs::remove(model);
 }
 
+TEST_F(CoreCacheTest, AReconnectToAnotherProgramFollowsItsFile) {
+  Fill();
+  const fs::path old_file = Files().at(0);
+  QXSymCoreHandle s = Open(true);
+  ASSERT_EQ(QXSymCore_SetReconnect(s, 20, 40), symResOk);
+  ASSERT_FALSE(ReadLine(s).empty());
+  const std::string model = dir_ + "_other.json";
+  std::ofstream(model) << kOtherModel;
+  const std::string port = std::to_string(sim_.port());
+  sim_.Kill();
+  Start({"--model", model, "--port", port});
+  // Calls fail fast until the attempt to open again is due.
+  std::vector<QXSymCoreValue> values;
+  QXSymResult rc = symResConnectionLost;
+  for (int k = 0; k < 400 && rc != symResOk; ++k) {
+    const char* p = "Line";
+    const QXSymCoreReadItem* items = nullptr;
+    rc = QXSymCore_Read(s, &p, 1, &items);
+    if (rc == symResOk) values.assign(items[0].values, items[0].values + items[0].value_count);
+    if (rc != symResOk) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(rc, symResOk);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].i, 42);
+  Close(s);
+  ASSERT_EQ(Files().size(), 1u);
+  EXPECT_NE(Files()[0], old_file);
+  fs::remove(model);
+}
+
 TEST_F(CoreCacheTest, ADamagedFileIsPassedOverAndWrittenAgain) {
   const std::vector<std::string> good = Fill();
   const fs::path file = Files().at(0);
