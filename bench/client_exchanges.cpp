@@ -4,11 +4,13 @@
 //   fresh read of a basic tag (CntDint), open and close included
 //   first read of a structure (Line), open and close included
 //   repeated read of a tag already described in the session
+//   first read of Line with a filled symbol cache (after open and SetCache)
 // Prints one line per row; --json writes them as a JSON array.
 #include <QXSymCore.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,29 @@ bool RepeatedRead(const QXSymServerAddress& a, const char* path, Row* row) {
   return ok;
 }
 
+// A first session fills a cache in dir; a second one reads path by it.
+bool CachedRead(const QXSymServerAddress& a, const char* path, const std::string& dir, Row* row) {
+  row->name = std::string("first read of ") + path + " with a filled cache";
+  row->target = 4;
+  QXSymCoreHandle s = 0;
+  if (QXSymCore_Open(&a, 0, QXSymCoreLatin1, 1, &s) != symResOk) return false;
+  bool ok = QXSymCore_SetCache(s, dir.c_str()) == symResOk && ReadOnce(s, path);
+  QXSymCore_Close(s);
+  if (!ok || QXSymCore_Open(&a, 0, QXSymCoreLatin1, 1, &s) != symResOk) return false;
+  ok = QXSymCore_SetCache(s, dir.c_str()) == symResOk;
+  std::uint64_t c0 = 0, c1 = 0;
+  QXSymCore_Exchanges(s, &c0);
+  const auto before = CurrentSocketStats();
+  ok = ok && ReadOnce(s, path);
+  row->frames = (CurrentSocketStats() - before).request_frames;
+  QXSymCore_Exchanges(s, &c1);
+  row->counted = c1 - c0;
+  QXSymCore_SetCache(s, nullptr);
+  QXSymCore_Close(s);
+  std::filesystem::remove_all(dir);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,9 +101,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   const QXSymServerAddress a = sim.Address(5000);
-  std::vector<Row> rows(4);
+  std::vector<Row> rows(5);
+  const std::string cache_dir =
+      (std::filesystem::temp_directory_path() / ("qxsym-bench-cache-" + std::to_string(sim.port())))
+          .string();
   const bool ok = FreshRead(a, "CntDint", 8, &rows[0]) && FreshRead(a, "Line", 120, &rows[1]) &&
-                  RepeatedRead(a, "CntDint", &rows[2]) && RepeatedRead(a, "Line", &rows[3]);
+                  RepeatedRead(a, "CntDint", &rows[2]) && RepeatedRead(a, "Line", &rows[3]) &&
+                  CachedRead(a, "Line", cache_dir, &rows[4]);
   if (!ok) {
     std::fprintf(stderr, "qxsym-bench-client: a read failed\n");
     return 1;

@@ -233,6 +233,38 @@ QXSYMCORE_API QXSymResult QXSymCore_Exchanges(QXSymCoreHandle session, uint64_t*
 QXSYMCORE_API QXSymResult QXSymCore_SetReconnect(QXSymCoreHandle session, uint32_t first_ms,
                                                  uint32_t max_ms);
 
+/**
+ * Turns the session's symbol cache on disk on or off. The cache keeps the
+ * types the session learned (their layouts and member offsets) in one file
+ * per controller and program, so that another process's first look at a
+ * structure costs the tag's lookup and the name of its type, not a walk of
+ * the controller's type objects.
+ *
+ * Turning it on takes the program's fingerprint when the session has none
+ * yet (as QXSymCore_SetReconnect does: two requests) and, while the
+ * session has learned no type, reads the file for this controller
+ * (protocol, host and port) and fingerprint in directory: its types count
+ * as learned. The types learned after are written back when the session
+ * learned more: at QXSymCore_Close and at the next QXSymCore_SetCache.
+ * Files are written whole under another name and renamed, so a reader
+ * never sees part of one, and two processes writing the same file leave
+ * one of their files. A file that is damaged, truncated, of another
+ * version, above 64 MiB, or beyond the walk's limits is passed over as if
+ * there were none, and written again. When the program changes (an online
+ * change, or a reconnect that finds another fingerprint) the cache follows
+ * the new program's file; writing the file of a program removes the
+ * controller's files of other programs. A session on a host's table keeps
+ * no cache (symResOk, nothing read or written).
+ * @param session an open session.
+ * @param directory the cache's directory, made when missing; null or empty
+ *                  turns the cache off (after writing the types back).
+ * @return symResOk (also when no file could be read or written: the cache
+ * then works as empty); symResInvalidHandle; symResConnectionLost (away,
+ * and no fingerprint yet); or the source's result of taking the
+ * fingerprint (the cache stays off then).
+ */
+QXSYMCORE_API QXSymResult QXSymCore_SetCache(QXSymCoreHandle session, const char* directory);
+
 /** What a session knows of its connection and of the controller's program. */
 typedef struct QXSymCoreSessionState {
   uint32_t connected;      /**< 1 while the workspace is open, 0 while away. */

@@ -113,6 +113,12 @@ QXSymResult QXSymCore_SetReconnect(QXSymCoreHandle session, uint32_t first_ms, u
       session, [&](SessionObject& o) { return o.session->SetReconnect(first_ms, max_ms); }, false);
 }
 
+QXSymResult QXSymCore_SetCache(QXSymCoreHandle session, const char* directory) {
+  const std::string dir = directory == nullptr ? std::string() : std::string(directory);
+  return OnSession(
+      session, [&](SessionObject& o) { return o.session->SetCache(dir); }, false);
+}
+
 QXSymResult QXSymCore_SessionState(QXSymCoreHandle session, QXSymCoreSessionState* state) {
   if (state == nullptr) return symResInvalidParameter;
   return OnSession(

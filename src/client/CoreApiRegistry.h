@@ -120,6 +120,7 @@ template <typename Body>
 QXSymResult Connected(Session& session, Body&& body) {
   const QXSymResult ready = session.Ready(std::chrono::steady_clock::now());
   if (ready != symResOk) return ready;
+  session.FollowCache();
   const QXSymResult rc = body();
   session.Settle(std::chrono::steady_clock::now());
   return rc;

@@ -7,6 +7,7 @@
 #include "Lister.h"
 #include "ResultInfo.h"
 #include "SourcePath.h"
+#include "SymbolCache.h"
 #include "TypeCatalog.h"
 
 namespace qxsym::client {
@@ -44,6 +45,7 @@ std::unique_ptr<Session> Session::Open(const QXSymServerAddress& address,
 }
 
 Session::~Session() {
+  FlushCache();
   if (workspace_ == 0) {
     ReleaseObjects();
   } else if (remote()) {
@@ -273,6 +275,68 @@ void Session::ProgramChanged() {
   for (auto& [path, layout] : layouts_) outdated_.emplace(path, std::move(layout));
   layouts_.clear();
   while (outdated_.size() > 2 * kMaxLayouts) outdated_.erase(outdated_.begin());
+}
+
+QXSymResult Session::SetCache(const std::string& directory) {
+  FlushCache();
+  cache_dir_.clear();
+  cache_catalog_ = nullptr;
+  if (directory.empty() || !remote()) return symResOk;
+  if (fingerprint_ == 0) {
+    if (away_) return symResConnectionLost;
+    unsigned requests = 0;
+    const QXSymResult rc = TakeFingerprint(workspace_, remote(), &fingerprint_, &requests);
+    exchanges_ += requests;
+    Watch(rc);
+    if (rc != symResOk) return rc;
+  }
+  cache_dir_ = directory;
+  cache_key_ = CacheControllerKey(address_);
+  cache_print_ = fingerprint_;
+  if (types_->size() == 0) {
+    std::unique_ptr<TypeCatalog> loaded =
+        LoadCache(cache_dir_, cache_key_, fingerprint_, options_.limits);
+    if (loaded) types_ = std::move(loaded);
+  }
+  cache_catalog_ = types_.get();
+  cache_stored_ = types_->size();
+  return symResOk;
+}
+
+void Session::FollowCache() {
+  if (cache_dir_.empty() || types_.get() == cache_catalog_ || fingerprint_ == cache_print_ ||
+      types_->size() != 0) {
+    return;
+  }
+  std::unique_ptr<TypeCatalog> loaded =
+      LoadCache(cache_dir_, cache_key_, fingerprint_, options_.limits);
+  if (loaded) types_ = std::move(loaded);
+  cache_catalog_ = types_.get();
+  cache_print_ = fingerprint_;
+  cache_stored_ = types_->size();
+}
+
+void Session::FlushCache() {
+  if (cache_dir_.empty()) return;
+  if (types_.get() != cache_catalog_) {
+    // The program changed since: the types now learned are of another
+    // program, whose fingerprint a plain session has not taken yet.
+    if (types_->size() == 0) return;
+    if (fingerprint_ == cache_print_) {
+      if (workspace_ == 0) return;
+      unsigned requests = 0;
+      std::uint64_t print = 0;
+      const QXSymResult rc = TakeFingerprint(workspace_, remote(), &print, &requests);
+      exchanges_ += requests;
+      if (rc != symResOk) return;
+      fingerprint_ = print;
+    }
+    cache_catalog_ = types_.get();
+    cache_print_ = fingerprint_;
+    cache_stored_ = 0;
+  }
+  if (types_->size() <= cache_stored_) return;
+  if (StoreCache(cache_dir_, cache_key_, cache_print_, *types_)) cache_stored_ = types_->size();
 }
 
 bool Session::StillHolds(const std::string& path, const Layout& now) {

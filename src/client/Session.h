@@ -130,6 +130,20 @@ class Session {
   // The caller was given path's present layout.
   void Acknowledge(const std::string& path) { outdated_.erase(path); }
   void AddExchanges(std::uint64_t n) { exchanges_ += n; }
+
+  // The symbol cache on disk (see SymbolCache.h). An empty directory turns
+  // it off; otherwise the program's fingerprint is taken when none is
+  // known yet (its requests counted, failing with its result) and, while
+  // no type is learned yet, the file for this controller and fingerprint
+  // fills the catalog. The types learned before are written back first. A
+  // host's table keeps no cache.
+  QXSymResult SetCache(const std::string& directory);
+  // Writes the types back when the catalog grew since it was read or
+  // written; after a program change, under the new program's fingerprint.
+  void FlushCache();
+  // After a reopen found another program: its file, if there is one, fills
+  // the new catalog.
+  void FollowCache();
   // Requests sent to the source for this session: open and close
   // included, extra connections for listing once added with AddExchanges,
   // the link's own mode handshakes on connecting not.
@@ -177,6 +191,14 @@ class Session {
   std::uint64_t reconnects_ = 0;
   std::uint64_t online_changes_ = 0;
   std::uint64_t fingerprint_ = 0;
+  // The cache: its directory (empty: off), this controller's part of the
+  // file name, and the catalog and fingerprint it last read or wrote with
+  // the number of types then.
+  std::string cache_dir_;
+  std::string cache_key_;
+  const TypeCatalog* cache_catalog_ = nullptr;
+  std::uint64_t cache_print_ = 0;
+  std::size_t cache_stored_ = 0;
 };
 
 }  // namespace qxsym::client

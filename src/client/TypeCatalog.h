@@ -68,6 +68,13 @@ class TypeCatalog {
   const TypeNode* Learn(Session& session, const std::string& path, WalkError* err);
 
   std::size_t size() const { return by_name_.size(); }
+  const std::map<std::string, std::unique_ptr<TypeNode>>& nodes() const { return by_name_; }
+  // Takes in a type known without a walk (read from the cache on disk);
+  // false when a type of its name is known already.
+  bool Adopt(std::unique_ptr<TypeNode> node) {
+    const std::string name = node->name;
+    return by_name_.emplace(name, std::move(node)).second;
+  }
 
  private:
   struct Walk;
