@@ -47,7 +47,7 @@ if(TARGET qxsym-sim)
 endif()
 
 # Each tool's manual page, installed with the tool.
-foreach(tool qxsym qxsym-sim qxsym-genmodel)
+foreach(tool qxsym qxsym-sim qxsym-genmodel qxsym-bridge)
   if(TARGET ${tool})
     install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${tool}.1
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
