@@ -345,7 +345,14 @@ BridgeConfig ParseConfig(const std::string& text, const std::string& file_name,
                           std::to_string(e.mark.column + 1) + ": not valid YAML: " + e.msg,
                       line);
   }
-  return Reader(file_name, base_dir).Read(root);
+  try {
+    return Reader(file_name, base_dir).Read(root);
+  } catch (const YAML::Exception& e) {
+    // The walk only asks for what it has checked is there; this is a
+    // backstop so that no reader error escapes without the file's name.
+    const int line = e.mark.line < 0 ? 0 : e.mark.line + 1;
+    throw ConfigError(file_name + ":" + std::to_string(line) + ": " + e.msg, line);
+  }
 }
 
 BridgeConfig LoadConfig(const std::string& path) {

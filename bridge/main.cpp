@@ -1,6 +1,7 @@
 // qxsym-bridge: the tags of controllers published to an MQTT broker as
 // Sparkplug B. For now it reads and checks its configuration.
 #include <CLI/CLI.hpp>
+#include <exception>
 #include <iostream>
 #include <string>
 
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
   } catch (const qxsym::bridge::ConfigError& e) {
     std::cerr << "qxsym-bridge: " << e.what() << "\n";
     return kExitUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "qxsym-bridge: " << config_path << ": " << e.what() << "\n";
+    return 1;
   }
   if (check_only) {
     std::cout << config_path << ": configuration OK (" << config.controllers.size()

@@ -207,6 +207,10 @@ TEST_F(BridgeConfigTest, SizesAreBounded) {
   }
   ExpectRefusedText(many, 10, "more than 1000 controllers");
 
+  // Nesting deep enough to exhaust a recursive reader is refused, not followed.
+  ExpectRefusedText("broker: " + std::string(100000, '[') + std::string(100000, ']') + "\n", 1,
+                    "not valid YAML");
+
   std::string big = kGood;
   big += "#" + std::string(kMaxConfigBytes, 'x') + "\n";
   ExpectRefusedText(big, 0, "larger than 1 MiB");
