@@ -80,6 +80,54 @@ unsigned long Arg(int argc, char** argv, const char* name, unsigned long fallbac
   return fallback;
 }
 
+struct Worker {
+  QXSymWorkspaceHandle ws = 0;
+  QXSymGroupHandle group = 0;
+  std::vector<QXSymTagHandle> group_tags;
+};
+
+// A workspace on sim with a group of the first kGroupTags tags.
+bool OpenWorker(const qxsym::test::SimLauncher& sim, Worker* k) {
+  const QXSymServerAddress a = sim.Address(5000);
+  if (QXSym_OpenWorkspace(0, &a, &k->ws) != symResOk ||
+      QXSym_CreateGroup(k->ws, &k->group) != symResOk) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kGroupTags; ++i) {
+    QXSymTagHandle t = 0;
+    if (QXSym_GetGlobalTag(k->ws, qxsym::bench::DintTagName(i).c_str(), &t) != symResOk ||
+        QXSym_AddTagToGroup(k->group, t) != symResOk) {
+      return false;
+    }
+    k->group_tags.push_back(t);
+  }
+  return true;
+}
+
+void CloseWorkers(const std::vector<Worker>& workers) {
+  for (const Worker& k : workers) {
+    QXSym_DeleteGroup(k.group);
+    for (QXSymTagHandle t : k.group_tags) QXSym_CloseTag(t);
+    QXSym_CloseWorkspace(k.ws);
+  }
+  QXSym_Shutdown();
+}
+
+// One worker's share of the cycles: look a tag up and close it, and read
+// the group every kGroupEvery cycles.
+void Cycle(const Worker& k, unsigned w, unsigned long cycles, std::atomic<unsigned long>* done,
+           std::atomic<unsigned long>* failures) {
+  for (unsigned n = 0;; ++n) {
+    if (done->fetch_add(1) >= cycles) break;
+    const std::string name = qxsym::bench::DintTagName((n * 7 + w) % kTags);
+    QXSymTagHandle t = 0;
+    if (QXSym_GetGlobalTag(k.ws, name.c_str(), &t) != symResOk || QXSym_CloseTag(t) != symResOk) {
+      ++*failures;
+    }
+    if (n % kGroupEvery == 0 && QXSym_ReadGroup(k.group) != symResOk) ++*failures;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,29 +153,9 @@ int main(int argc, char** argv) {
     }
   }
   if (QXSym_Init() != symResOk) return 1;
-
-  struct Worker {
-    QXSymWorkspaceHandle ws = 0;
-    QXSymGroupHandle group = 0;
-    std::vector<QXSymTagHandle> group_tags;
-  };
   std::vector<Worker> workers(workspaces);
   for (unsigned w = 0; w < workspaces; ++w) {
-    const auto& sim = *sims[w % simulators];
-    const QXSymServerAddress a = sim.Address(5000);
-    Worker& k = workers[w];
-    if (QXSym_OpenWorkspace(0, &a, &k.ws) != symResOk ||
-        QXSym_CreateGroup(k.ws, &k.group) != symResOk) {
-      return 1;
-    }
-    for (std::size_t i = 0; i < kGroupTags; ++i) {
-      QXSymTagHandle t = 0;
-      if (QXSym_GetGlobalTag(k.ws, qxsym::bench::DintTagName(i).c_str(), &t) != symResOk ||
-          QXSym_AddTagToGroup(k.group, t) != symResOk) {
-        return 1;
-      }
-      k.group_tags.push_back(t);
-    }
+    if (!OpenWorker(*sims[w % simulators], &workers[w])) return 1;
   }
 
   const Figures start = Measure();
@@ -147,19 +175,7 @@ int main(int argc, char** argv) {
   std::atomic<unsigned long> failures{0};
   std::vector<std::thread> threads;
   for (unsigned w = 0; w < workspaces; ++w) {
-    threads.emplace_back([&, w] {
-      const Worker& k = workers[w];
-      for (unsigned n = 0;; ++n) {
-        if (done.fetch_add(1) >= cycles) break;
-        const std::string name = qxsym::bench::DintTagName((n * 7 + w) % kTags);
-        QXSymTagHandle t = 0;
-        if (QXSym_GetGlobalTag(k.ws, name.c_str(), &t) != symResOk ||
-            QXSym_CloseTag(t) != symResOk) {
-          ++failures;
-        }
-        if (n % kGroupEvery == 0 && QXSym_ReadGroup(k.group) != symResOk) ++failures;
-      }
-    });
+    threads.emplace_back([&, w] { Cycle(workers[w], w, cycles, &done, &failures); });
   }
   const unsigned long step = cycles / reports == 0 ? 1 : cycles / reports;
   for (unsigned long next = step; next <= cycles; next += step) {
@@ -169,12 +185,7 @@ int main(int argc, char** argv) {
   for (auto& t : threads) t.join();
 
   const Figures end = Measure();
-  for (auto& k : workers) {
-    QXSym_DeleteGroup(k.group);
-    for (QXSymTagHandle t : k.group_tags) QXSym_CloseTag(t);
-    QXSym_CloseWorkspace(k.ws);
-  }
-  QXSym_Shutdown();
+  CloseWorkers(workers);
   std::printf("\nfailed calls: %lu; handles at start %zu, at end %zu; RSS %ld -> %ld KiB\n",
               failures.load(), start.handles, end.handles, start.rss_kib, end.rss_kib);
   return failures.load() == 0 && end.handles == start.handles ? 0 : 1;
