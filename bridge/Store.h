@@ -1,6 +1,9 @@
 // Store-and-forward: data messages kept in an SQLite file while the broker
 // cannot take them, in the order they were made, bounded in size, and kept
 // across restarts of the bridge.
+//
+// A Store is used by one thread at a time (the bridge's publisher); it holds
+// no lock of its own. The file should have one Store open on it.
 #pragma once
 
 #include <cstddef>
