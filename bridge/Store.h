@@ -1,6 +1,9 @@
 // Store-and-forward: data messages kept in an SQLite file while the broker
 // cannot take them, in the order they were made, bounded in size, and kept
 // across restarts of the bridge.
+//
+// A Store is used by one thread at a time (the bridge's publisher); it holds
+// no lock of its own. The file should have one Store open on it.
 #pragma once
 
 #include <cstddef>
@@ -43,10 +46,12 @@ class Store {
   /// dropped and counted. Throws StoreError.
   void Append(const std::vector<StoredMessage>& messages);
 
-  /// Up to @p max_count messages with keys above @p after_key, oldest first.
+  /// Up to @p max_count messages with keys above @p after_key, oldest first,
+  /// as copies. Throws StoreError.
   std::vector<StoredMessage> Peek(std::uint64_t after_key, std::size_t max_count);
 
   /// Forgets the message with @p key (sent and acknowledged); none is fine.
+  /// Throws StoreError.
   void Remove(std::uint64_t key);
 
   std::size_t Count() const;      ///< messages held

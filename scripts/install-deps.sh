@@ -38,8 +38,8 @@ test_packages=(
   doxygen
   # Formatting and lint of the Python sources (scripts/check-lint.sh).
   black flake8
-  # qxsym-bridge: its YAML configuration.
-  libyaml-cpp-dev
+  # qxsym-bridge: its YAML configuration and its store-and-forward file.
+  libyaml-cpp-dev libsqlite3-dev
 )
 # MinGW-w64 compilers, wine64 to run the 64-bit tests, GoogleTest sources to
 # build for Windows.
