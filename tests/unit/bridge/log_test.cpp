@@ -20,7 +20,7 @@ std::string Captured(F write) {
   return testing::internal::GetCapturedStderr();
 }
 
-// The message part of a single captured line, after "<source>: ".
+// The message of a single captured line: what follows "<source>: ".
 std::string MessageOf(const std::string& line, const std::string& source) {
   const auto at = line.find(" " + source + ": ");
   if (at == std::string::npos || line.empty() || line.back() != '\n') return "BAD LINE: " + line;

@@ -27,7 +27,7 @@ MetricsServer::Handlers FixedHandlers(const std::string& text, const std::atomic
 TEST(HttpRequestTest, HeadEndIsFoundWhateverTheLineEnds) {
   EXPECT_EQ(HttpHeadEnd("GET / HTTP/1.1\r\nHost: a\r\n\r\n"), 27u);
   EXPECT_EQ(HttpHeadEnd("GET / HTTP/1.1\nHost: a\n\n"), 24u);
-  EXPECT_EQ(HttpHeadEnd("GET / HTTP/1.1\r\n\r\nbody"), 18u);  // a body is not part of it
+  EXPECT_EQ(HttpHeadEnd("GET / HTTP/1.1\r\n\r\nbody"), 18u);  // the body is not in it
   // Cut anywhere before the blank line, the head is not complete yet.
   const std::string full = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
   for (std::size_t cut = 0; cut < full.size(); ++cut) {
