@@ -43,6 +43,7 @@ constexpr std::size_t kMaxDrainBytes = 64 * 1024;
 // When accept() fails for want of descriptors, the listener is left alone
 // this long instead of spinning on it.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+constexpr std::size_t kMaxAcceptBatch = 64;
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -161,7 +162,10 @@ void MetricsServer::Impl::Run() {
                      0});
     }
     const int ready = ::poll(fds.data(), fds.size(), PollTimeoutMs(now));
-    if (ready < 0 && errno != EINTR) return;
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
     if (fds[0].revents != 0) return;  // asked to stop
     now = Clock::now();
     // Only the connections polled above; Accept() appends after them.
@@ -184,7 +188,9 @@ void MetricsServer::Impl::Run() {
 }
 
 void MetricsServer::Impl::Accept(Clock::time_point now) {
-  for (;;) {
+  // A bounded batch per wake, so that a stream of connections cannot keep
+  // the loop from serving the ones it holds.
+  for (std::size_t batch = 0; batch < kMaxAcceptBatch; ++batch) {
     Fd fd(::accept(listener.get(), nullptr, nullptr));
     if (fd.get() < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
