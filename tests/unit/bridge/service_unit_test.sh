@@ -8,7 +8,7 @@ template=$1
 exe=$2
 if ! command -v systemd-analyze >/dev/null 2>&1; then
   echo "systemd-analyze not found; skipped"
-  exit 0
+  exit 77
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
