@@ -3,6 +3,8 @@
 // refusal names the file, the line, the key and the reason.
 #include "Config.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <yaml-cpp/yaml.h>
 
 #include <cmath>
@@ -61,7 +63,7 @@ class Reader {
   std::string Text(const YAML::Node& node, const std::string& key) const;
   std::string Id(const YAML::Node& node, const std::string& key) const;
   std::string Host(const YAML::Node& node, const std::string& key) const;
-  std::uint16_t Port(const YAML::Node& node, const std::string& key) const;
+  std::uint16_t Port(const YAML::Node& node, const std::string& key, long min = 1) const;
   std::string ExistingFile(const YAML::Node& node, const std::string& key) const;
   std::vector<std::string> Patterns(const YAML::Node& node, const std::string& key) const;
 
@@ -69,6 +71,9 @@ class Reader {
   void ReadTls(const YAML::Node& node, TlsConfig* out) const;
   void ReadSparkplug(const YAML::Node& node, SparkplugConfig* out) const;
   void ReadStore(const YAML::Node& node, StoreConfig* out) const;
+  void ReadMetrics(const YAML::Node& node, MetricsConfig* out) const;
+  std::chrono::milliseconds Interval(const YAML::Node& node, const std::string& key,
+                                     std::chrono::milliseconds min) const;
   void ReadControllers(const YAML::Node& node, std::vector<ControllerConfig>* out) const;
   ControllerConfig ReadController(const YAML::Node& node, const std::string& key) const;
   void ReadTiming(const std::map<std::string, YAML::Node>& members, const std::string& key,
@@ -140,11 +145,13 @@ std::string Reader::Host(const YAML::Node& node, const std::string& key) const {
   return host;
 }
 
-std::uint16_t Reader::Port(const YAML::Node& node, const std::string& key) const {
+std::uint16_t Reader::Port(const YAML::Node& node, const std::string& key, long min) const {
   const std::string text = Text(node, key);
   const bool digits = text.size() <= 6 && text.find_first_not_of("0123456789") == std::string::npos;
-  const long value = digits ? std::strtol(text.c_str(), nullptr, 10) : 0;
-  if (value < 1 || value > 65535) Fail(node, key, text + " is not a TCP port (1..65535)");
+  const long value = digits ? std::strtol(text.c_str(), nullptr, 10) : -1;
+  if (value < min || value > 65535) {
+    Fail(node, key, text + " is not a TCP port (" + std::to_string(min) + "..65535)");
+  }
   return static_cast<std::uint16_t>(value);
 }
 
@@ -231,17 +238,43 @@ void Reader::ReadStore(const YAML::Node& node, StoreConfig* out) const {
   }
 }
 
+// The endpoint is for a scraper on this host: listening elsewhere would
+// publish the plant's state to the network, so only loopback is accepted.
+void Reader::ReadMetrics(const YAML::Node& node, MetricsConfig* out) const {
+  const auto m = Members(node, "metrics", {"host", "port"});
+  out->enabled = true;
+  if (m.count("host")) {
+    out->host = Text(m.at("host"), "metrics.host");
+    if (!IsLoopbackIPv4(out->host)) {
+      Fail(m.at("host"), "metrics.host",
+           "'" + out->host + "' is not a loopback IPv4 address (127.0.0.0/8)");
+    }
+  }
+  if (m.count("port")) out->port = Port(m.at("port"), "metrics.port", 0);
+}
+
+// An interval of @p min to kMaxInterval; a heartbeat may also be 0 (none).
+std::chrono::milliseconds Reader::Interval(const YAML::Node& node, const std::string& key,
+                                           std::chrono::milliseconds min) const {
+  const std::string text = Text(node, key);
+  std::chrono::milliseconds value{0};
+  if (!ParseInterval(text, &value)) {
+    Fail(node, key, "'" + text + "' is not an interval (a whole number and ms or s)");
+  }
+  const bool none_allowed = min.count() == 0;
+  if ((value < kMinInterval && !(none_allowed && value.count() == 0)) || value > kMaxInterval) {
+    Fail(node, key, text + " is out of range (" + (none_allowed ? "0 or " : "") + "10ms..86400s)");
+  }
+  return value;
+}
+
 void Reader::ReadTiming(const std::map<std::string, YAML::Node>& m, const std::string& key,
                         ControllerConfig* out) const {
   if (m.count("interval")) {
-    const YAML::Node& v = m.at("interval");
-    const std::string text = Text(v, key + ".interval");
-    if (!ParseInterval(text, &out->interval)) {
-      Fail(v, key + ".interval", "'" + text + "' is not an interval (a whole number and ms or s)");
-    }
-    if (out->interval < kMinInterval || out->interval > kMaxInterval) {
-      Fail(v, key + ".interval", text + " is out of range (10ms..86400s)");
-    }
+    out->interval = Interval(m.at("interval"), key + ".interval", kMinInterval);
+  }
+  if (m.count("heartbeat")) {
+    out->heartbeat = Interval(m.at("heartbeat"), key + ".heartbeat", std::chrono::milliseconds(0));
   }
   if (m.count("deadband")) {
     const YAML::Node& v = m.at("deadband");
@@ -257,7 +290,8 @@ void Reader::ReadTiming(const std::map<std::string, YAML::Node>& m, const std::s
 
 ControllerConfig Reader::ReadController(const YAML::Node& node, const std::string& key) const {
   const auto m =
-      Members(node, key, {"device", "host", "port", "tags", "interval", "deadband", "writable"});
+      Members(node, key,
+              {"device", "host", "port", "tags", "interval", "deadband", "heartbeat", "writable"});
   Require(m, node, key, {"device", "host", "port", "tags"});
   ControllerConfig c;
   c.line = LineOf(node);
@@ -294,13 +328,14 @@ void Reader::ReadControllers(const YAML::Node& node, std::vector<ControllerConfi
 
 BridgeConfig Reader::Read(const YAML::Node& root) {
   if (!root.IsDefined() || root.IsNull()) Fail(root, "", "the file holds no configuration");
-  const auto m = Members(root, "", {"broker", "sparkplug", "store", "controllers"});
+  const auto m = Members(root, "", {"broker", "sparkplug", "store", "metrics", "controllers"});
   Require(m, root, "", {"broker", "sparkplug", "controllers"});
   BridgeConfig config;
   ReadBroker(m.at("broker"), &config.broker);
   ReadSparkplug(m.at("sparkplug"), &config.sparkplug);
   if (config.broker.client_id.empty()) config.broker.client_id = config.sparkplug.node;
   if (m.count("store")) ReadStore(m.at("store"), &config.store);
+  if (m.count("metrics")) ReadMetrics(m.at("metrics"), &config.metrics);
   ReadControllers(m.at("controllers"), &config.controllers);
   return config;
 }
@@ -310,6 +345,12 @@ BridgeConfig Reader::Read(const YAML::Node& root) {
 bool IsSparkplugId(const std::string& id) {
   if (id.empty() || id.size() > kMaxIdLength || HasControl(id)) return false;
   return id.find_first_of("/+#") == std::string::npos;
+}
+
+bool IsLoopbackIPv4(const std::string& host) {
+  in_addr addr{};
+  if (::inet_pton(AF_INET, host.c_str(), &addr) != 1) return false;
+  return (ntohl(addr.s_addr) >> 24) == 127;
 }
 
 bool ParseInterval(const std::string& text, std::chrono::milliseconds* out) {

@@ -56,6 +56,13 @@ struct StoreConfig {
   std::uint32_t max_mb = 512;
 };
 
+/// The operations endpoint (GET /metrics, GET /health), off unless given.
+struct MetricsConfig {
+  bool enabled = false;
+  std::string host = "127.0.0.1";  ///< a loopback IPv4 address
+  std::uint16_t port = 0;          ///< 0: any free port
+};
+
 struct ControllerConfig {
   std::string device;
   std::string host;
@@ -63,14 +70,16 @@ struct ControllerConfig {
   std::vector<std::string> tags;  ///< tag names or filters ('*', '?')
   std::chrono::milliseconds interval{1000};
   double deadband = 0.0;
-  std::vector<std::string> writable;  ///< names or filters a command may write
-  int line = 0;                       ///< where the entry starts, for later messages
+  std::chrono::milliseconds heartbeat{0};  ///< every value again this often; 0: never
+  std::vector<std::string> writable;       ///< names or filters a command may write
+  int line = 0;                            ///< where the entry starts, for later messages
 };
 
 struct BridgeConfig {
   BrokerConfig broker;
   SparkplugConfig sparkplug;
   StoreConfig store;
+  MetricsConfig metrics;
   std::vector<ControllerConfig> controllers;
 };
 
@@ -86,6 +95,10 @@ BridgeConfig ParseConfig(const std::string& text, const std::string& file_name,
 /// Whether @p id can be a Sparkplug group, node or device id: 1 to
 /// kMaxIdLength bytes, none of '/', '+', '#' or a control character.
 bool IsSparkplugId(const std::string& id);
+
+/// Whether @p host is an IPv4 address in 127.0.0.0/8, written as four
+/// decimal numbers.
+bool IsLoopbackIPv4(const std::string& host);
 
 /// Reads an interval such as "100ms" or "2s"; false when it is not one.
 bool ParseInterval(const std::string& text, std::chrono::milliseconds* out);

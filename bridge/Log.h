@@ -1,5 +1,5 @@
 // The bridge's log: one line per event on standard error,
-// "2026-12-09T20:00:00.123Z warn  Oven1: connection lost (...)".
+// "2026-12-09T20:00:00.123Z warn Oven1: connection lost (...)".
 #pragma once
 
 #include <string>

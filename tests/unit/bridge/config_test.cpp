@@ -142,6 +142,67 @@ TEST_F(BridgeConfigTest, IntervalsNeedAUnitAndARange) {
             std::chrono::hours(24));
 }
 
+TEST_F(BridgeConfigTest, MetricsAndHeartbeatAreOffUnlessGiven) {
+  const BridgeConfig c = Parse(kGood);
+  EXPECT_FALSE(c.metrics.enabled);
+  EXPECT_EQ(c.controllers[0].heartbeat.count(), 0);
+  EXPECT_EQ(c.controllers[1].heartbeat.count(), 0);
+
+  const BridgeConfig on = Parse(std::string(kGood) + "metrics: {}\n");
+  EXPECT_TRUE(on.metrics.enabled);
+  EXPECT_EQ(on.metrics.host, "127.0.0.1");
+  EXPECT_EQ(on.metrics.port, 0);  // any free port
+
+  const BridgeConfig given =
+      Parse(std::string(kGood) + "metrics: { host: 127.0.0.53, port: 65535 }\n");
+  EXPECT_EQ(given.metrics.host, "127.0.0.53");
+  EXPECT_EQ(given.metrics.port, 65535);
+  EXPECT_EQ(Parse(std::string(kGood) + "metrics: { port: 0 }\n").metrics.port, 0);
+}
+
+TEST_F(BridgeConfigTest, MetricsListenOnLoopbackOnly) {
+  const std::string good = kGood;
+  const auto refused = [&](const std::string& section, const std::string& reason) {
+    ExpectRefusedText(good + "metrics: " + section + "\n", 21, reason);
+  };
+  refused("{ host: 0.0.0.0 }", "metrics.host: '0.0.0.0' is not a loopback IPv4 address");
+  refused("{ host: 192.168.1.5 }", "is not a loopback IPv4 address");
+  refused("{ host: localhost }", "'localhost' is not a loopback IPv4 address");
+  refused("{ host: '::1' }", "is not a loopback IPv4 address");
+  refused("{ host: 127.1 }", "is not a loopback IPv4 address");
+  refused("{ port: 65536 }", "metrics.port: 65536 is not a TCP port (0..65535)");
+  refused("{ port: -1 }", "metrics.port: -1 is not a TCP port");
+  refused("{ port: '' }", "metrics.port: must not be empty");
+  refused("{ path: /metrics }", "metrics.path: unknown key (expected one of: host, port)");
+  refused("9100", "metrics: expected a mapping");
+  // A section on lines of its own is refused on the line of the bad value.
+  ExpectRefusedText(good + "metrics:\n  port: 9100\n  host: 10.0.0.1\n", 23,
+                    "metrics.host: '10.0.0.1'");
+}
+
+TEST_F(BridgeConfigTest, HeartbeatIsAnIntervalOrNone) {
+  const auto with = [](const std::string& value) {
+    std::string text = kGood;
+    text.replace(text.find("    deadband: 0.1\n"), 18,
+                 "    deadband: 0.1\n    heartbeat: " + value + "\n");
+    return text;
+  };
+  EXPECT_EQ(Parse(with("10s")).controllers[0].heartbeat, std::chrono::seconds(10));
+  EXPECT_EQ(Parse(with("250ms")).controllers[0].heartbeat, std::chrono::milliseconds(250));
+  EXPECT_EQ(Parse(with("0s")).controllers[0].heartbeat.count(), 0);
+  EXPECT_EQ(Parse(with("86400s")).controllers[0].heartbeat, std::chrono::hours(24));
+  EXPECT_EQ(Parse(with("10s")).controllers[1].line, 18);  // the lines below moved down
+  ExpectRefusedText(with("9ms"), 16,
+                    "controllers[0].heartbeat: 9ms is out of range (0 or 10ms..86400s)");
+  ExpectRefusedText(with("86401s"), 16, "86401s is out of range");
+  ExpectRefusedText(with("10"), 16, "controllers[0].heartbeat: '10' is not an interval");
+  ExpectRefusedText(with("1h"), 16, "'1h' is not an interval");
+  ExpectRefusedText(with("-5s"), 16, "'-5s' is not an interval");
+  ExpectRefusedText(with("[1s]"), 16, "expected a single value");
+  // The poll interval itself still may not be 0.
+  ExpectRefused("interval: 100ms", "interval: 0ms", 14, "0ms is out of range (10ms..86400s)");
+}
+
 TEST_F(BridgeConfigTest, KeysMustBeKnownOnceAndPresent) {
   ExpectRefused("  port: 8883", "  prot: 8883", 3, "broker.prot: unknown key");
   ExpectRefused("    deadband: 0.1", "    deadband: 0.1\n    deadband: 0.2", 16,
