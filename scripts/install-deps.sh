@@ -38,8 +38,10 @@ test_packages=(
   doxygen
   # Formatting and lint of the Python sources (scripts/check-lint.sh).
   black flake8
-  # qxsym-bridge: its YAML configuration.
+  # qxsym-bridge: its YAML configuration; its payloads (protobuf-c and its
+  # generator; protoc and the Python module for the test that reads them).
   libyaml-cpp-dev
+  libprotobuf-c-dev protobuf-c-compiler protobuf-compiler python3-protobuf
 )
 # MinGW-w64 compilers, wine64 to run the 64-bit tests, GoogleTest sources to
 # build for Windows.
