@@ -47,8 +47,9 @@ test_packages=(
 # build for Windows.
 windows_packages=(mingw-w64 wine64 googletest)
 # Fuzz targets and sanitizer runs: clang with libFuzzer and its sanitizer
-# runtimes, and the symbolizer for reports.
-fuzz_packages=(clang libclang-rt-14-dev llvm)
+# runtimes, and the symbolizer for reports; qxsym-bridge's libraries for
+# the fuzzer of its payload decoder.
+fuzz_packages=(clang libclang-rt-14-dev llvm libyaml-cpp-dev libprotobuf-c-dev protobuf-c-compiler)
 
 usage() {
   echo "usage: $0 PURPOSE... (demo, test, windows, fuzz, robustness)" >&2
