@@ -78,7 +78,13 @@ std::vector<std::uint8_t> EncodePayload(const Payload& payload);
 
 /// Decodes a payload; false with @p error set (for people) when the bytes
 /// are not one, are larger than kMaxPayloadBytes or hold more than
-/// kMaxDecodedMetrics metrics. A metric's value is read by its datatype.
+/// kMaxDecodedMetrics metrics. A metric's value is read by its datatype:
+/// Int8/16/32 from the low bits of int_value, sign-extended; unsigned
+/// values as sent (not masked to their width). A metric or property without
+/// a datatype takes one from the value member that is set (int_value
+/// UInt32, long_value UInt64, float, double, boolean, string, bytes). Types
+/// without a plain value (data sets, templates, arrays, ...) read as null;
+/// a value of another kind than its datatype (a String in int_value) fails.
 bool DecodePayload(const std::uint8_t* data, std::size_t size, Payload* out, std::string* error);
 
 /// Re-encodes a stored payload for sending: sets its seq and, when

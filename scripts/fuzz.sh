@@ -7,7 +7,7 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
 # Targets: reply_decoder gdb_stream gdb_transact object_replies sim_service sim_session
-# sim_model. FUZZ_JOBS=2 runs two targets at a time; FUZZ_NO_BUILD=1 skips
+# sim_model sparkplug_payload. FUZZ_JOBS=2 runs two targets at a time; FUZZ_NO_BUILD=1 skips
 # the build. Needs clang with libFuzzer (installed by scripts/install-deps.sh fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +16,8 @@ seconds=${1:-60}
 shift || true
 build=${BUILD_DIR:-build-fuzz}
 jobs=${FUZZ_JOBS:-1}
-all=(reply_decoder gdb_stream gdb_transact object_replies sim_service sim_session sim_model)
+all=(reply_decoder gdb_stream gdb_transact object_replies sim_service sim_session sim_model
+  sparkplug_payload)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 

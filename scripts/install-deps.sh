@@ -38,15 +38,21 @@ test_packages=(
   doxygen
   # Formatting and lint of the Python sources (scripts/check-lint.sh).
   black flake8
-  # qxsym-bridge: its YAML configuration and its store-and-forward file.
-  libyaml-cpp-dev libsqlite3-dev
+  # qxsym-bridge: its YAML configuration, its store-and-forward file, MQTT;
+  # its payloads (protobuf-c and its generator; protoc and the Python module
+  # for the tests that read them); the broker, the subscriber and openssl for
+  # the end-to-end tests.
+  libyaml-cpp-dev libsqlite3-dev libmosquitto-dev
+  libprotobuf-c-dev protobuf-c-compiler protobuf-compiler python3-protobuf
+  mosquitto python3-paho-mqtt openssl
 )
 # MinGW-w64 compilers, wine64 to run the 64-bit tests, GoogleTest sources to
 # build for Windows.
 windows_packages=(mingw-w64 wine64 googletest)
 # Fuzz targets and sanitizer runs: clang with libFuzzer and its sanitizer
-# runtimes, and the symbolizer for reports.
-fuzz_packages=(clang libclang-rt-14-dev llvm)
+# runtimes, and the symbolizer for reports; qxsym-bridge's libraries for
+# the fuzzer of its payload decoder.
+fuzz_packages=(clang libclang-rt-14-dev llvm libyaml-cpp-dev libprotobuf-c-dev protobuf-c-compiler)
 
 usage() {
   echo "usage: $0 PURPOSE... (demo, test, windows, fuzz, robustness)" >&2
