@@ -28,6 +28,12 @@ QXSymCoreValue Float(double f) {
   return v;
 }
 
+QXSymCoreValue Kind(std::uint32_t kind) {
+  QXSymCoreValue v{};
+  v.kind = kind;
+  return v;
+}
+
 QXSymCoreValue Signed(std::int64_t i) {
   QXSymCoreValue v{};
   v.kind = QXSymCoreSigned;
@@ -108,7 +114,12 @@ TEST(DeviceModel, BirthNamesEveryElementWithStableAliasesAndProperties) {
   auto leaves = DemoLeaves();
   leaves.erase("Temps");
   model.SetLeaves(leaves);
-  EXPECT_EQ(model.Apply(Change("Line.Running", QXSymCoreValue{QXSymCoreBool, 1})),
+  EXPECT_EQ(model.Apply(Change("Line.Running",
+                               [] {
+                                 QXSymCoreValue v = Kind(QXSymCoreBool);
+                                 v.boolean = 1;
+                                 return v;
+                               }())),
             DeviceModel::Applied::kAdded);
   const Payload again = model.Birth(6);
   ASSERT_EQ(again.metrics.size(), 3u);
@@ -121,7 +132,11 @@ TEST(DeviceModel, ChangesAreToldOnceWithTheirQuality) {
   DeviceModel model({});
   model.SetLeaves(DemoLeaves());
   model.Apply(Change("Recipe.Id", Signed(1)));
-  model.Apply(Change("Line.PartsToday", QXSymCoreValue{QXSymCoreUnsigned, 0, 0, 9}));
+  model.Apply(Change("Line.PartsToday", [] {
+    QXSymCoreValue v = Kind(QXSymCoreUnsigned);
+    v.u = 9;
+    return v;
+  }()));
   model.TakeChanges(1);
   EXPECT_TRUE(model.TakeChanges(2).metrics.empty());
 
@@ -133,8 +148,8 @@ TEST(DeviceModel, ChangesAreToldOnceWithTheirQuality) {
   EXPECT_TRUE(data.metrics[0].properties.empty());
 
   // Stale keeps the last value; bad has none. Both say so.
-  model.Apply(Change("Recipe.Id", QXSymCoreValue{}, QXSymCoreStale));
-  model.Apply(Change("Line.PartsToday", QXSymCoreValue{}, QXSymCoreBad));
+  model.Apply(Change("Recipe.Id", Kind(QXSymCoreNone), QXSymCoreStale));
+  model.Apply(Change("Line.PartsToday", Kind(QXSymCoreNone), QXSymCoreBad));
   data = model.TakeChanges(4);
   ASSERT_EQ(data.metrics.size(), 2u);
   EXPECT_FALSE(data.metrics[0].value.is_null);
