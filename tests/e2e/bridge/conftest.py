@@ -10,6 +10,7 @@ import functools
 import os
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 import pytest
@@ -43,13 +44,17 @@ def _failed(request) -> bool:
 
 
 @functools.lru_cache(maxsize=None)
-def bridge_unavailable(folder: str):
+def bridge_unavailable():
     """Why the bridge tests cannot run, or None. A program that only checks
     its configuration says so and stops at once; one that runs stays up
     (here without a broker or controller to reach)."""
     if not os.path.exists(BRIDGE):
         return f"no qxsym-bridge at {BRIDGE} (QXSYM_BRIDGE)"
-    config = Path(folder) / "probe.yaml"
+    with tempfile.TemporaryDirectory() as folder:
+        return _probe(Path(folder) / "probe.yaml")
+
+
+def _probe(config: Path):
     config.write_text(
         f"broker: {{host: 127.0.0.1, port: {free_port()}}}\n"
         f"sparkplug: {{group: {GROUP}, node: {NODE}}}\n"
@@ -75,8 +80,7 @@ def bridge_unavailable(folder: str):
 
 def pytest_runtest_setup(item):
     if item.get_closest_marker("bridge"):
-        folder = item.config._tmp_path_factory.mktemp("probe", numbered=False)
-        reason = bridge_unavailable(str(folder))
+        reason = bridge_unavailable()
         if reason:
             pytest.skip(reason)
 

@@ -7,6 +7,7 @@ import re
 import signal
 import subprocess
 import time
+import urllib.error
 import urllib.request
 from pathlib import Path
 
@@ -154,6 +155,15 @@ class Bridge:
                 result[key] = float(value)
         return result
 
+    def health(self):
+        """GET /health as (status, body)."""
+        url = self.metrics_url().rsplit("/", 1)[0] + "/health"
+        try:
+            with urllib.request.urlopen(url, timeout=5) as r:
+                return r.status, r.read().decode().strip()
+        except urllib.error.HTTPError as e:
+            return e.code, e.read().decode().strip()
+
     def wait_metric(self, key: str, pred, timeout: float = 10.0) -> float:
         """Polls /metrics until @p key's value satisfies @p pred."""
 
@@ -172,7 +182,7 @@ def _yaml(value) -> str:
 def write_config(folder: Path, broker, controllers, **options) -> Path:
     """Writes bridge.yaml (and the password file) for @p controllers, dicts
     of device, port, tags and optional interval, deadband, heartbeat and
-    writable. Options: tls, store (max_mb or True), metrics, password."""
+    writable. Options: tls (and ca), store (max_mb or True), metrics, password."""
     (folder / "broker.pw").write_text(options.get("password", broker.password) + "\n")
     tls = options.get("tls", False)
     lines = [
@@ -184,7 +194,8 @@ def write_config(folder: Path, broker, controllers, **options) -> Path:
         "  password_file: broker.pw",
     ]
     if tls:
-        lines += ["  tls:", f"    ca: {_yaml(str(broker.certs.ca))}"]
+        ca = options.get("ca", str(broker.certs.ca))
+        lines += ["  tls:", f"    ca: {_yaml(ca)}"]
     lines += ["sparkplug:", "  group: Plant1", "  node: Line1Bridge"]
     store = options.get("store")
     if store:
