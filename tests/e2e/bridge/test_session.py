@@ -36,10 +36,12 @@ class TestNodeDeath:
         dbirth = subscriber.wait_for(kind("DBIRTH", "Oven1"), since=since)
         assert (nbirth.payload.seq, dbirth.payload.seq) == (0, 1)
 
-    def test_sigterm_publishes_ndeath_and_exits_0(self, line, subscriber):
+    @pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGINT], ids=["TERM", "INT"])
+    def test_stop_signal_publishes_ndeath_and_exits_0(self, line, subscriber, sig):
         ln = line(["CntDint"])
         since = subscriber.mark()
-        assert ln.bridge.terminate() == 0
+        ln.bridge.kill(sig)
+        assert ln.bridge.proc.returncode == 0
         ndeath = subscriber.wait_for(kind("NDEATH"), since=since)
         assert bd_seq(ndeath) == bd_seq(ln.nbirth)
 
