@@ -31,6 +31,9 @@ test_packages=(
   python3-pytest python3-setuptools python3-pip python3-wheel
   # Checks the Python package's type hints.
   mypy
+  # qxsym-bridge end to end: a private broker, certificates for its TLS
+  # listener, an MQTT client and the payload module protoc generates.
+  mosquitto openssl python3-paho-mqtt protobuf-compiler python3-protobuf
   # The tag explorer's browser tests: a headless Chromium the npm driver
   # launches (it downloads no browser of its own).
   chromium chromium-driver

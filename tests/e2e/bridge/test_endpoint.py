@@ -1,0 +1,37 @@
+"""The bridge's own numbers on GET /metrics and its /health, as a scraper
+and a load balancer see them."""
+
+import pytest
+
+from subscriber import kind
+
+pytestmark = pytest.mark.bridge
+
+OVEN = '{device="Oven1"}'
+
+
+def test_metrics_count_what_happened(line, subscriber):
+    ln = line(["CntDint"], store=True, metrics=True)
+    polls = "qxsym_bridge_controller_polls_total" + OVEN
+    first = ln.bridge.metrics()
+    ln.sim.write("CntDint", "11")
+    subscriber.wait_for(lambda m: kind("DDATA")(m) and ln.birth.values(m) == {"CntDint": 11})
+    ln.bridge.wait_metric(polls, lambda n: n > first[polls])
+    now = ln.bridge.metrics()
+    assert now["qxsym_bridge_controller_connected" + OVEN] == 1
+    assert now["qxsym_bridge_broker_connected"] == 1
+    assert now["qxsym_bridge_controller_changes_total" + OVEN] >= 1
+    assert now["qxsym_bridge_controller_overruns_total" + OVEN] >= 0
+    # NBIRTH, DBIRTH and the DDATA at least.
+    assert now["qxsym_bridge_messages_published_total"] >= 3
+    assert now["qxsym_bridge_store_messages"] == 0
+    assert now["qxsym_bridge_store_dropped_total"] == 0
+    assert ln.bridge.health() == (200, "ok")
+
+
+def test_a_lost_controller_shows_on_metrics(line):
+    ln = line(["CntDint"], metrics=True)
+    ln.sim.stop()
+    ln.bridge.wait_metric("qxsym_bridge_controller_connected" + OVEN, lambda v: v == 0)
+    ln.sim.start()
+    ln.bridge.wait_metric("qxsym_bridge_controller_connected" + OVEN, lambda v: v == 1)
