@@ -13,7 +13,7 @@ namespace {
 bool SameController(const ControllerConfig& a, const ControllerConfig& b) {
   return a.device == b.device && a.host == b.host && a.port == b.port && a.tags == b.tags &&
          a.interval == b.interval && a.deadband == b.deadband && a.heartbeat == b.heartbeat &&
-         a.writable == b.writable;
+         a.writable == b.writable && a.attributes == b.attributes;
 }
 
 // Everything but the controllers: a change here restarts the bridge.

@@ -289,9 +289,9 @@ void Reader::ReadTiming(const std::map<std::string, YAML::Node>& m, const std::s
 }
 
 ControllerConfig Reader::ReadController(const YAML::Node& node, const std::string& key) const {
-  const auto m =
-      Members(node, key,
-              {"device", "host", "port", "tags", "interval", "deadband", "heartbeat", "writable"});
+  const auto m = Members(node, key,
+                         {"device", "host", "port", "tags", "interval", "deadband", "heartbeat",
+                          "writable", "attributes"});
   Require(m, node, key, {"device", "host", "port", "tags"});
   ControllerConfig c;
   c.line = LineOf(node);
@@ -302,6 +302,19 @@ ControllerConfig Reader::ReadController(const YAML::Node& node, const std::strin
   if (c.tags.empty()) Fail(m.at("tags"), key + ".tags", "needs at least one tag name or filter");
   ReadTiming(m, key, &c);
   if (m.count("writable")) c.writable = Patterns(m.at("writable"), key + ".writable");
+  if (m.count("attributes")) {
+    c.attributes = Patterns(m.at("attributes"), key + ".attributes");
+    if (c.attributes.size() > kMaxAttributes) {
+      Fail(m.at("attributes"), key + ".attributes",
+           "more than " + std::to_string(kMaxAttributes) + " attribute names");
+    }
+    for (std::size_t i = 0; i < c.attributes.size(); ++i) {
+      if (c.attributes[i].size() > kMaxAttributeName) {
+        Fail(m.at("attributes")[i], key + ".attributes[" + std::to_string(i) + "]",
+             "longer than " + std::to_string(kMaxAttributeName) + " bytes");
+      }
+    }
+  }
   return c;
 }
 

@@ -18,6 +18,8 @@ constexpr std::size_t kMaxIdLength = 256;
 constexpr std::chrono::milliseconds kMinInterval{10};
 constexpr std::chrono::milliseconds kMaxInterval{24 * 60 * 60 * 1000};
 constexpr std::uint32_t kMaxStoreMb = 1048576;
+constexpr std::size_t kMaxAttributes = 64;
+constexpr std::size_t kMaxAttributeName = 259;
 
 /// A configuration that cannot be used. what() is the whole message,
 /// `FILE:LINE: KEY: REASON`; a YAML syntax error also names the column.
@@ -72,7 +74,10 @@ struct ControllerConfig {
   double deadband = 0.0;
   std::chrono::milliseconds heartbeat{0};  ///< every value again this often; 0: never
   std::vector<std::string> writable;       ///< names or filters a command may write
-  int line = 0;                            ///< where the entry starts, for later messages
+  /// Attributes of each leaf offered as metric properties, by name (they
+  /// cannot be listed; each is one request per leaf when subscribing).
+  std::vector<std::string> attributes{"unit", "min", "max"};
+  int line = 0;  ///< where the entry starts, for later messages
 };
 
 struct BridgeConfig {

@@ -21,8 +21,6 @@ constexpr std::uint32_t kReconnectMaxMs = 5000;
 constexpr std::chrono::milliseconds kRetryFirst{500};
 constexpr std::chrono::milliseconds kRetryMax{5000};
 constexpr std::uint32_t kWaitMs = 100;  // how soon a stop or a command is seen
-// Attributes offered as metric properties when a leaf has them.
-constexpr const char* kAttributes[] = {"unit", "min", "max"};
 
 std::uint64_t NowMs() {
   using namespace std::chrono;
@@ -189,8 +187,8 @@ bool Device::DescribeTag(const std::string& name, const QXSymCoreTagInfo& info,
     } else if (QXSymCore_Description(session_, leaf.path, &text) == symResOk && text) {
       out.description = text;
     }
-    for (const char* attribute : kAttributes) {
-      if (QXSymCore_Attribute(session_, leaf.path, attribute, &text) == symResOk && text) {
+    for (const std::string& attribute : config_.attributes) {
+      if (QXSymCore_Attribute(session_, leaf.path, attribute.c_str(), &text) == symResOk && text) {
         out.attributes.emplace_back(attribute, text);
       }
     }
@@ -217,7 +215,10 @@ bool Device::Subscribe() {
     Report(true, "cannot subscribe: " + Why(r));
     return false;
   }
+  // A new subscription makes the metric list anew, in the order of the
+  // program as it is now; the next birth gives the aliases 1 to N again.
   std::lock_guard<std::mutex> lock(mu_);
+  model_ = DeviceModel(config_.writable);
   model_.SetLeaves(std::move(leaves));
   return true;
 }

@@ -207,7 +207,7 @@ def write_config(folder: Path, broker, controllers, **options) -> Path:
         lines += [f"  - device: {c.get('device', 'Oven1')}", "    host: 127.0.0.1"]
         lines += [f"    port: {c['port']}", f"    tags: {_yaml(c['tags'])}"]
         lines.append(f"    interval: {c.get('interval', '50ms')}")
-        for key in ("deadband", "heartbeat", "writable"):
+        for key in ("deadband", "heartbeat", "writable", "attributes"):
             if key in c:
                 lines.append(f"    {key}: {_yaml(c[key])}")
     path = folder / "bridge.yaml"

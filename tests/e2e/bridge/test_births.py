@@ -46,7 +46,13 @@ def demo_leaves():
 @pytest.fixture
 def demo_line(line):
     started_ms = int(time.time() * 1000)
-    ln = line(DEMO_TAGS, controller={"writable": ["Recipe.Id", "MachineState"]})
+    ln = line(
+        DEMO_TAGS,
+        controller={
+            "writable": ["Recipe.Id", "MachineState"],
+            "attributes": ["unit", "min", "max", "0", "3"],
+        },
+    )
     ln.started_ms = started_ms
     return ln
 
