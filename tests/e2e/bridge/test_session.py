@@ -114,3 +114,26 @@ class TestRebirth:
         assert bd_seq(nbirth) == bd_seq(ln.nbirth)
         ln.bridge.kill(signal.SIGKILL)
         assert bd_seq(subscriber.wait_for(kind("NDEATH"), since=since)) == bd_seq(nbirth)
+
+
+def test_rebirth_covers_the_devices_that_are_online(sim, bridge, subscriber):
+    oven1, oven2 = sim(), sim()
+    bridge(
+        [
+            {"device": "Oven1", "port": oven1.port, "tags": ["CntDint"]},
+            {"device": "Oven2", "port": oven2.port, "tags": ["CntDint"]},
+        ]
+    )
+    subscriber.wait_for(kind("DBIRTH", "Oven1"))
+    subscriber.wait_for(kind("DBIRTH", "Oven2"))
+    oven1.stop()
+    subscriber.wait_for(kind("DDEATH", "Oven1"))
+    since = subscriber.mark()
+    subscriber.rebirth()
+    nbirth = subscriber.wait_for(kind("NBIRTH"), since=since)
+    dbirth = subscriber.wait_for(kind("DBIRTH", "Oven2"), since=since)
+    assert (nbirth.payload.seq, dbirth.payload.seq) == (0, 1)
+    oven2.write("CntDint", "4")
+    ddata = subscriber.wait_for(kind("DDATA", "Oven2"), since=since)
+    assert ddata.payload.seq == 2, "a device that is offline was born again"
+    assert not subscriber.select(kind("DBIRTH", "Oven1"), since)
