@@ -8,6 +8,7 @@ import signal
 import pytest
 
 import spb
+from broker import free_port
 from procs import DEMO
 from subscriber import kind
 
@@ -137,3 +138,16 @@ def test_rebirth_covers_the_devices_that_are_online(sim, bridge, subscriber):
     ddata = subscriber.wait_for(kind("DDATA", "Oven2"), since=since)
     assert ddata.payload.seq == 2, "a device that is offline was born again"
     assert not subscriber.select(kind("DBIRTH", "Oven1"), since)
+
+
+def test_a_device_is_born_once_its_controller_answers(sim, bridge, subscriber):
+    port = free_port()
+    bridge([{"device": "Oven1", "port": port, "tags": ["CntDint"]}])
+    nbirth = subscriber.wait_for(kind("NBIRTH"))  # the node does not wait for it
+    sim(port=port)
+    dbirth = subscriber.wait_for(kind("DBIRTH", "Oven1"), timeout=15)
+    assert dbirth.payload.seq == 1
+    before = subscriber.messages[
+        subscriber.messages.index(nbirth) : subscriber.messages.index(dbirth)
+    ]
+    assert not [m for m in before if m.kind == "DDEATH"], "a device never born was declared dead"
