@@ -72,6 +72,7 @@ class Certs:
             cwd=folder,
         )
         # fmt: on
+        self.server_key.chmod(0o600)
 
 
 class Broker:
@@ -96,6 +97,7 @@ class Broker:
             check=True,
             capture_output=True,
         )
+        self.password_file.chmod(0o600)  # newer brokers refuse a file others can read
 
     def _write_config(self) -> None:
         (self.folder / "db").mkdir(exist_ok=True)

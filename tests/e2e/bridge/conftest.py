@@ -119,14 +119,14 @@ def broker(tmp_path, certs, request):
 
 @pytest.fixture
 def sim():
-    """sim(*args) -> Sim; every one is stopped afterwards. Values are frozen
-    (--scan 0) unless the test passes --scan."""
+    """sim(*args, model=, port=) -> Sim; every one is stopped afterwards.
+    Values are frozen (--scan 0) unless the test passes --scan."""
     sims = []
 
-    def start(*args, model=None):
+    def start(*args, model=None, port=0):
         if "--scan" not in args:
             args = ("--scan", "0") + args
-        sims.append(Sim(*args, **({"model": model} if model else {})))
+        sims.append(Sim(*args, port=port, **({"model": model} if model else {})))
         return sims[-1]
 
     yield start

@@ -33,8 +33,8 @@ def wait_until(check, timeout: float, what: str, step: float = 0.02):
 class Sim:
     """qxsym-sim on 127.0.0.1; stop() and start() again keep the port."""
 
-    def __init__(self, *args: str, model: str = DEMO) -> None:
-        self.args, self.model, self.port, self.proc = args, model, 0, None
+    def __init__(self, *args: str, model: str = DEMO, port: int = 0) -> None:
+        self.args, self.model, self.port, self.proc = args, model, port, None
         self.start()
 
     def start(self) -> None:

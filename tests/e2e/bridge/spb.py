@@ -5,9 +5,10 @@ Independent of the bridge's own encoder on purpose: what it publishes is read
 here by Google's protobuf runtime.
 """
 
-import importlib.util
+import importlib
 import os
 import subprocess
+import sys
 import time
 from pathlib import Path
 
@@ -29,11 +30,11 @@ def generate_module(proto: Path, out_dir: Path):
         capture_output=True,
         text=True,
     )
-    path = out_dir / (proto.stem + "_pb2.py")
-    spec = importlib.util.spec_from_file_location(proto.stem + "_pb2", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.path.insert(0, str(out_dir))
+    try:
+        return importlib.import_module(proto.stem + "_pb2")
+    finally:
+        sys.path.remove(str(out_dir))
 
 
 def _signed(raw: int, bits: int) -> int:

@@ -74,3 +74,17 @@ class TestRefused:
         assert oven.bridge.running
         assert oven.sim.read("Recipe.Id") == 42
         assert spb.value_of(oven.birth.metric["Recipe.Id"]) == 42
+
+
+def test_a_read_only_tag_stays_unwritten_whatever_writable_says(line, subscriber):
+    ln = line(["SerialNumber", "Operator"], controller={"writable": ["*"]})
+    props = spb.properties(ln.birth.metric["SerialNumber"])
+    assert props.get("readOnly") is True and not props.get("writable")
+    assert spb.properties(ln.birth.metric["Operator"]).get("writable") is True
+    since = subscriber.mark()
+    subscriber.command(
+        "DCMD", [("SerialNumber", STRING, "forged"), ("Operator", STRING, "Jones")], "Oven1"
+    )
+    wait_value(subscriber, ln, "Operator", "Jones", since)
+    assert ln.sim.read("SerialNumber") == "QX-2024-000815"
+    assert all("SerialNumber" not in ln.birth.values(m) for m in subscriber.select(DDATA, since))

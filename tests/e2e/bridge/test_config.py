@@ -6,6 +6,7 @@ import signal
 
 import pytest
 
+import spb
 from procs import Bridge, write_config
 from subscriber import kind
 
@@ -72,3 +73,38 @@ def test_reload_keeps_the_old_configuration_when_the_new_is_bad(line, broker, su
     subscriber.wait_for(
         lambda m: kind("DDATA")(m) and ln.birth.values(m) == {"CntDint": 9}, since=since
     )
+
+
+def test_reload_takes_a_new_controller_in(sim, bridge, broker, subscriber, tmp_path):
+    oven1, oven2 = sim(), sim()
+    b = bridge([{"device": "Oven1", "port": oven1.port, "tags": ["CntDint"]}])
+    subscriber.wait_for(kind("DBIRTH", "Oven1"))
+    since = subscriber.mark()
+    controllers = [
+        {"device": "Oven1", "port": oven1.port, "tags": ["CntDint"]},
+        {"device": "Oven2", "port": oven2.port, "tags": ["MachineState"]},
+    ]
+    write_config(tmp_path, broker, controllers)
+    b.kill(signal.SIGHUP)
+    birth = subscriber.wait_for(kind("DBIRTH", "Oven2"), since=since)
+    assert [m.name for m in birth.payload.metrics] == ["MachineState"]
+    oven2.write("MachineState", "1")
+    subscriber.wait_for(kind("DDATA", "Oven2"), since=since)
+    assert b.running
+
+
+LOG_LINE = re.compile(
+    r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?Z (error|warn|info|debug) [^ :][^:]*: \S.*$"
+)
+
+
+def test_log_lines_have_one_form(line, subscriber):
+    ln = line(["Recipe"], controller={"writable": ["Recipe.Id"]})
+    subscriber.command("DCMD", [("Recipe.Name", spb.STRING, "x")], device="Oven1")
+    ln.bridge.wait_log("DCMD refused")
+    ln.sim.stop()
+    subscriber.wait_for(kind("DDEATH", "Oven1"))
+    assert ln.bridge.terminate() == 0
+    lines = ln.bridge.log_text().splitlines()
+    assert lines
+    assert [t for t in lines if not LOG_LINE.match(t)] == []

@@ -35,3 +35,10 @@ def test_a_lost_controller_shows_on_metrics(line):
     ln.bridge.wait_metric("qxsym_bridge_controller_connected" + OVEN, lambda v: v == 0)
     ln.sim.start()
     ln.bridge.wait_metric("qxsym_bridge_controller_connected" + OVEN, lambda v: v == 1)
+
+
+def test_polls_slower_than_the_interval_count_as_overruns(line):
+    ln = line(
+        ["CntDint"], sim_args=("--delay", "40"), controller={"interval": "10ms"}, metrics=True
+    )
+    ln.bridge.wait_metric("qxsym_bridge_controller_overruns_total" + OVEN, lambda n: n >= 3)

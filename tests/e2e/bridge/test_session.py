@@ -8,6 +8,7 @@ import signal
 import pytest
 
 import spb
+from broker import free_port
 from procs import DEMO
 from subscriber import kind
 
@@ -91,10 +92,15 @@ class TestDevices:
         since = subscriber.mark()
         s.proc.send_signal(signal.SIGHUP)
         again = subscriber.wait_for(kind("DBIRTH", "Oven1"), since=since)
-        metrics = again.payload.metrics
-        assert [m.name for m in metrics] == names[:1] + ["CntNew"] + names[1:]
-        assert [m.alias for m in metrics] == list(range(1, len(metrics) + 1))
-        assert spb.value_of(metrics[1]) == 7
+        metrics = {m.name: m for m in again.payload.metrics}
+        assert sorted(metrics) == sorted(names + ["CntNew"])
+        assert spb.value_of(metrics["CntNew"]) == 7
+        # Made anew, the list is what a bridge started now would send: in
+        # listing order with aliases 1..N, so that data stored before a
+        # restart and the births after it agree on the aliases.
+        assert [(m.name, m.alias) for m in again.payload.metrics] == [
+            (name, alias) for alias, name in enumerate(names[:1] + ["CntNew"] + names[1:], 1)
+        ]
 
 
 class TestRebirth:
@@ -114,3 +120,39 @@ class TestRebirth:
         assert bd_seq(nbirth) == bd_seq(ln.nbirth)
         ln.bridge.kill(signal.SIGKILL)
         assert bd_seq(subscriber.wait_for(kind("NDEATH"), since=since)) == bd_seq(nbirth)
+
+
+def test_rebirth_covers_the_devices_that_are_online(sim, bridge, subscriber):
+    oven1, oven2 = sim(), sim()
+    bridge(
+        [
+            {"device": "Oven1", "port": oven1.port, "tags": ["CntDint"]},
+            {"device": "Oven2", "port": oven2.port, "tags": ["CntDint"]},
+        ]
+    )
+    subscriber.wait_for(kind("DBIRTH", "Oven1"))
+    subscriber.wait_for(kind("DBIRTH", "Oven2"))
+    oven1.stop()
+    subscriber.wait_for(kind("DDEATH", "Oven1"))
+    since = subscriber.mark()
+    subscriber.rebirth()
+    nbirth = subscriber.wait_for(kind("NBIRTH"), since=since)
+    dbirth = subscriber.wait_for(kind("DBIRTH", "Oven2"), since=since)
+    assert (nbirth.payload.seq, dbirth.payload.seq) == (0, 1)
+    oven2.write("CntDint", "4")
+    ddata = subscriber.wait_for(kind("DDATA", "Oven2"), since=since)
+    assert ddata.payload.seq == 2, "a device that is offline was born again"
+    assert not subscriber.select(kind("DBIRTH", "Oven1"), since)
+
+
+def test_a_device_is_born_once_its_controller_answers(sim, bridge, subscriber):
+    port = free_port()
+    bridge([{"device": "Oven1", "port": port, "tags": ["CntDint"]}])
+    nbirth = subscriber.wait_for(kind("NBIRTH"))  # the node does not wait for it
+    sim(port=port)
+    dbirth = subscriber.wait_for(kind("DBIRTH", "Oven1"), timeout=15)
+    assert dbirth.payload.seq == 1
+    before = subscriber.messages[
+        subscriber.messages.index(nbirth) : subscriber.messages.index(dbirth)
+    ]
+    assert not [m for m in before if m.kind == "DDEATH"], "a device never born was declared dead"
