@@ -65,6 +65,36 @@ bool NumberOf(const Metric& m, double* out) {
   return true;
 }
 
+// A command's number for an integer leaf of kind v->kind.
+bool IntegerOf(const Metric& m, bool is_number, double number, QXSymCoreValue* v,
+               std::string* why) {
+  if (!is_number || std::floor(number) != number) {
+    *why = "an integer leaf takes a whole number";
+    return false;
+  }
+  const bool is_signed = v->kind == QXSymCoreSigned;
+  if (IsInteger(m.datatype)) {
+    const bool from_signed = IsSigned(m.datatype);
+    if ((is_signed && !from_signed &&
+         m.value.u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) ||
+        (!is_signed && from_signed && m.value.i < 0)) {
+      *why = "the number is out of the leaf's range";
+      return false;
+    }
+    v->i = from_signed ? m.value.i : static_cast<std::int64_t>(m.value.u);
+    v->u = from_signed ? static_cast<std::uint64_t>(m.value.i) : m.value.u;
+    return true;
+  }
+  // Within what both casts can take; the core checks the leaf's own range.
+  if (is_signed ? (number < -9.2e18 || number > 9.2e18) : (number < 0 || number > 1.8e19)) {
+    *why = "the number is out of the leaf's range";
+    return false;
+  }
+  v->i = is_signed ? static_cast<std::int64_t>(number) : 0;
+  v->u = is_signed ? 0 : static_cast<std::uint64_t>(number);
+  return true;
+}
+
 }  // namespace
 
 bool GlobMatch(const std::string& pattern, const std::string& text) {
@@ -246,31 +276,7 @@ bool DeviceModel::Convert(const Metric& m, const Entry& e, WriteRequest* out,
       return false;
     case QXSymCoreSigned:
     case QXSymCoreUnsigned:
-      if (!is_number || std::floor(number) != number) {
-        *why = "an integer leaf takes a whole number";
-        return false;
-      }
-      if (IsInteger(m.datatype)) {
-        if (v.kind == QXSymCoreSigned && !IsSigned(m.datatype) &&
-            m.value.u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-          *why = "the number is out of the leaf's range";
-          return false;
-        }
-        if (v.kind == QXSymCoreUnsigned && IsSigned(m.datatype) && m.value.i < 0) {
-          *why = "the number is out of the leaf's range";
-          return false;
-        }
-        v.i = IsSigned(m.datatype) ? m.value.i : static_cast<std::int64_t>(m.value.u);
-        v.u = IsSigned(m.datatype) ? static_cast<std::uint64_t>(m.value.i) : m.value.u;
-        return true;
-      }
-      if (number < -9.2e18 || number > 1.8e19 || (v.kind == QXSymCoreUnsigned && number < 0)) {
-        *why = "the number is out of the leaf's range";
-        return false;
-      }
-      v.i = static_cast<std::int64_t>(number);
-      v.u = number < 0 ? 0 : static_cast<std::uint64_t>(number);
-      return true;
+      return IntegerOf(m, is_number, number, &v, why);
     case QXSymCoreFloat:
       if (!is_number) {
         *why = "a REAL or LREAL takes a number";
