@@ -114,6 +114,9 @@ class TestDeviceBirth:
         assert props["Recipe.Id"]["description"] == "Recipe number"
         state = props["MachineState"]
         assert state["description"] == "0 stopped, 1 starting, 2 running, 3 fault"
+        # Attributes are asked for by the names configured: "1" was not.
+        assert (state["0"], state["3"]) == ("Stopped", "Fault")
+        assert "1" not in state and "unit" not in state
         assert props["Recipe.Id"].get("writable") is True
         assert state.get("writable") is True
         for name in ("Recipe.Name", "Recipe.OvenTemp", "Line.Speed", "Temps[1]"):
