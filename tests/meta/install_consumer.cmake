@@ -15,6 +15,13 @@ if(EXISTS ${prefix}/bin/qxsym)
     message(FATAL_ERROR "installed qxsym does not run")
   endif()
 endif()
+# So does the bridge, which also needs the client core's library.
+if(EXISTS ${prefix}/bin/qxsym-bridge)
+  execute_process(COMMAND ${prefix}/bin/qxsym-bridge --help RESULT_VARIABLE rc OUTPUT_QUIET)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "installed qxsym-bridge does not run")
+  endif()
+endif()
 # Each tool built (TOOLS) is installed with its manual page, which man reads.
 find_program(MAN man)
 string(REPLACE "," ";" TOOLS "${TOOLS}")
