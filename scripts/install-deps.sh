@@ -31,9 +31,6 @@ test_packages=(
   python3-pytest python3-setuptools python3-pip python3-wheel
   # Checks the Python package's type hints.
   mypy
-  # qxsym-bridge end to end: a private broker, certificates for its TLS
-  # listener, an MQTT client and the payload module protoc generates.
-  mosquitto openssl python3-paho-mqtt protobuf-compiler python3-protobuf
   # The tag explorer's browser tests: a headless Chromium the npm driver
   # launches (it downloads no browser of its own).
   chromium chromium-driver
@@ -55,7 +52,8 @@ windows_packages=(mingw-w64 wine64 googletest)
 # Fuzz targets and sanitizer runs: clang with libFuzzer and its sanitizer
 # runtimes, and the symbolizer for reports; qxsym-bridge's libraries for
 # the fuzzer of its payload decoder.
-fuzz_packages=(clang libclang-rt-14-dev llvm libyaml-cpp-dev libprotobuf-c-dev protobuf-c-compiler)
+fuzz_packages=(clang libclang-rt-14-dev llvm libyaml-cpp-dev libprotobuf-c-dev protobuf-c-compiler
+  libsqlite3-dev libmosquitto-dev)
 
 usage() {
   echo "usage: $0 PURPOSE... (demo, test, windows, fuzz, robustness)" >&2

@@ -45,12 +45,13 @@ expect demo no mingw-w64 wine64 chromium mypy clang doxygen python3-pytest
 list=$(wanted test)
 expect test yes chromium mypy python3-pytest python3-wheel doxygen clang-format black flake8 libgtest-dev
 expect test yes libyaml-cpp-dev libprotobuf-c-dev protobuf-c-compiler protobuf-compiler python3-protobuf
+expect test yes libsqlite3-dev libmosquitto-dev mosquitto python3-paho-mqtt openssl
 expect test no mingw-w64 wine64 clang
 list=$(wanted windows)
 expect windows yes mingw-w64 wine64 googletest cmake
 expect windows no chromium mypy
 list=$(wanted fuzz)
-expect fuzz yes clang libclang-rt-14-dev llvm libprotobuf-c-dev protobuf-c-compiler
+expect fuzz yes clang libclang-rt-14-dev llvm libprotobuf-c-dev protobuf-c-compiler libsqlite3-dev
 expect fuzz no chromium mingw-w64
 list=$(wanted test windows robustness)
 expect CI yes cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev nlohmann-json3-dev \
