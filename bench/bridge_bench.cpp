@@ -266,5 +266,6 @@ int main(int argc, char** argv) {
   app.add_option("--outage", o.outage_s, "broker outage afterwards (s); 0: none")
       ->check(CLI::Range(0, 600));
   CLI11_PARSE(app, argc, argv);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // rows as they are measured, also into a file
   return Run(o);
 }

@@ -121,7 +121,7 @@ bool Device::Connect() {
   if (!Subscribe()) return false;
   connected_ = true;
   Report(false, "connected to " + config_.host + ":" + std::to_string(config_.port) + ", " +
-                    std::to_string(model_.size()) + " metrics");
+                    std::to_string(subscribed_) + " tags subscribed");
   return true;
 }
 
@@ -202,6 +202,7 @@ bool Device::Subscribe() {
   std::map<std::string, LeafInfo> leaves;
   if (!Resolve(&names, &leaves)) return false;
   if (names.empty()) return false;
+  subscribed_ = names.size();
   std::vector<const char*> paths;
   for (const std::string& n : names) paths.push_back(n.c_str());
   QXSymCoreSubscribeOptions options{};

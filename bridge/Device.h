@@ -87,6 +87,7 @@ class Device {
   QXSymCoreHandle session_ = 0;
   QXSymCoreHandle subscription_ = 0;
   std::string last_report_;
+  std::size_t subscribed_ = 0;  // paths of the subscription
 
   mutable std::mutex mu_;  // model_, born_, online_
   DeviceModel model_;

@@ -17,13 +17,14 @@ namespace qxsym::bridge {
 namespace {
 
 constexpr int kKeepaliveSeconds = 10;
-constexpr std::size_t kWindow = 100;     // data messages sent and not yet acknowledged
-constexpr std::size_t kStoreBatch = 32;  // stored messages read at a time
-constexpr int kPollMs = 100;             // keep-alive and stop checks
+constexpr std::size_t kWindow = 100;      // data messages sent and not yet acknowledged
+constexpr std::size_t kStoreBatch = 32;   // stored messages read at a time
+constexpr std::size_t kMaxQueued = 1000;  // data waiting in memory for a slow broker
+constexpr int kPollMs = 100;              // keep-alive and stop checks
 constexpr auto kConnackWait = std::chrono::seconds(5);
 constexpr auto kFlushWait = std::chrono::seconds(2);
 constexpr std::chrono::milliseconds kRetryFirst{500};
-constexpr std::chrono::milliseconds kRetryMax{5000};
+constexpr std::chrono::milliseconds kRetryMax{1000};  // a broker back is found within 1 s
 constexpr const char* kRebirth = "Node Control/Rebirth";
 
 std::uint64_t NowMs() {
@@ -93,11 +94,16 @@ void Publisher::Submit(MessageType type, const std::string& device, Payload payl
   if (type != MessageType::kDData) {
     // Births and deaths tell the state of now; the node's next birth
     // tells it anew, so none is kept while the broker is away.
-    if (!connected_) return;
+    if (!connected_ || queue_.size() >= 2 * kMaxQueued) return;
     queue_.push_back(std::move(m));
   } else {
     m.key = next_key_++;
-    if (connected_ && (!store_ || store_->Count() == 0)) {
+    if (connected_ && (!store_ || store_->Count() == 0) && queued_data_ < kMaxQueued) {
+      ++queued_data_;
+      queue_.push_back(std::move(m));
+    } else if (connected_ && !store_) {
+      // A broker slower than the data: the oldest waiting gives way.
+      DropOldestQueuedLocked();
       queue_.push_back(std::move(m));
     } else if (store_) {
       std::vector<Outgoing> one;
@@ -110,6 +116,15 @@ void Publisher::Submit(MessageType type, const std::string& device, Payload payl
     }
   }
   Wake();
+}
+
+void Publisher::DropOldestQueuedLocked() {
+  for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+    if (it->type != MessageType::kDData) continue;
+    queue_.erase(it);
+    ++dropped_;
+    return;
+  }
 }
 
 // Data messages into the store, with their names so that they read alone.
@@ -235,9 +250,13 @@ bool Publisher::Connect() {
   const std::string dcmd = Topic(sparkplug_.group, MessageType::kDCmd, sparkplug_.node, "+");
   mosquitto_subscribe(mosq_, nullptr, ncmd.c_str(), 1);
   mosquitto_subscribe(mosq_, nullptr, dcmd.c_str(), 1);
+  {
+    // Before the births: a device born while they are made is queued and
+    // born again after them, never lost between the two.
+    std::lock_guard<std::mutex> lock(mu_);
+    connected_ = true;
+  }
   BirthAll();
-  std::lock_guard<std::mutex> lock(mu_);
-  connected_ = true;
   return true;
 }
 
@@ -303,6 +322,7 @@ void Publisher::SendQueued() {
       if (queue_.empty()) return;
       m = std::move(queue_.front());
       queue_.pop_front();
+      if (m.type == MessageType::kDData && queued_data_ > 0) --queued_data_;
     }
     const bool data = m.type == MessageType::kDData;
     Payload sent = m.payload;
@@ -317,6 +337,7 @@ void Publisher::SendQueued() {
     if (!Send(Topic(sparkplug_.group, m.type, sparkplug_.node, m.device), EncodePayload(sent),
               data ? 1 : 0, &mid)) {
       std::lock_guard<std::mutex> lock(mu_);
+      if (m.type == MessageType::kDData) ++queued_data_;
       queue_.push_front(std::move(m));
       return;
     }
@@ -330,6 +351,7 @@ void Publisher::SendStored() {
     std::vector<StoredMessage> batch;
     {
       std::lock_guard<std::mutex> lock(mu_);
+      if (queued_data_ > 0) return;  // older than anything stored
       batch = store_->Peek(last_sent_key_, std::min(kStoreBatch, kWindow - in_flight_.size()));
     }
     if (batch.empty()) return;
@@ -370,6 +392,7 @@ void Publisher::Lose(const char* why) {
   connected_ = false;
   for (Outgoing& m : queue_) unsent.push_back(std::move(m));
   queue_.clear();
+  queued_data_ = 0;
   std::sort(unsent.begin(), unsent.end(),
             [](const Outgoing& a, const Outgoing& b) { return a.key < b.key; });
   StoreLocked(std::move(unsent), true);

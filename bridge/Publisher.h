@@ -88,6 +88,7 @@ class Publisher {
   void SendStored();
   bool Send(const std::string& topic, const std::vector<std::uint8_t>& bytes, int qos, int* mid);
   void StoreLocked(std::vector<Outgoing> messages, bool historical);
+  void DropOldestQueuedLocked();
   void Wake();
   std::vector<std::uint8_t> NodePayload(bool birth);
   void Shutdown();
@@ -123,6 +124,7 @@ class Publisher {
   mutable std::mutex mu_;  // what follows, and store_
   bool connected_ = false;
   std::deque<Outgoing> queue_;
+  std::size_t queued_data_ = 0;  // DDATA in queue_
   std::uint64_t next_key_ = 1;
   std::uint64_t published_ = 0;
   std::uint64_t dropped_ = 0;
