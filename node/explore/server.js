@@ -4,15 +4,33 @@
 // subscription polled every tick; what it tells is pushed to every open page
 // by server-sent events.
 const http = require('http');
+const https = require('https');
 const net = require('net');
 const fs = require('fs');
 const crypto = require('crypto');
 const path = require('path');
 const { EventEmitter } = require('events');
 
-const { connect, codes, resultName, QXSymError } = require('../lib/api');
 const { PageStreams } = require('./streams');
 const { PinBatch, heartbeatOf } = require('./pins');
+const gate = require('./gate');
+const { openFailure, addonFailure, escapeLog, clientOf } = require('./connection');
+
+// The promise API needs the async add-on; without it the page is still
+// served, and says why nothing can be reached.
+let api = null;
+let addonError = null;
+try {
+  api = require('../lib/api');
+} catch (e) {
+  addonError = e;
+}
+const { connect, codes, resultName, QXSymError } = api || {
+  connect: null,
+  codes: Object.freeze({}),
+  resultName: (code) => `result ${code}`,
+  QXSymError: class QXSymError extends Error {},
+};
 
 const PUBLIC = path.join(__dirname, 'public');
 const MAX_BODY = 64 * 1024;
@@ -149,10 +167,15 @@ function pinRefusal(name, e) {
 
 class Explorer extends EventEmitter {
   // options: host, port (the controller), timeout, allowWrite, tick (ms),
+  // token (the key; a random one when absent), tls ({ cert, key }: serve
+  // https), log (takes one line for the terminal; default standard error),
   // connect (replaces the promise API's connect, for tests).
   constructor(options) {
     super();
     this.options = { timeout: 0, allowWrite: false, tick: 500, listConnections: 4, ...options };
+    this.token = this.options.token || gate.newToken();
+    this.log = this.options.log || ((line) => process.stderr.write(`qxsymbols: ${line}\n`));
+    this.connection = { state: 'connecting', reason: null, advice: null };
     this.ws = null;
     this.state = 'connecting'; // 'connecting', 'connected', 'disconnected', 'closed'
     this.tagList = null;
@@ -180,9 +203,20 @@ class Explorer extends EventEmitter {
     });
     this.files = staticFiles();
     this.timer = null;
-    this.server = http.createServer((req, res) => {
+    const handler = (req, res) => {
       this._handle(req, res).catch((e) => this._fail(res, e));
-    });
+    };
+    const tls = this.options.tls;
+    this.server = tls
+      ? https.createServer({ cert: tls.cert, key: tls.key }, handler)
+      : http.createServer(handler);
+  }
+
+  // The page's address, key included (what the command prints).
+  address() {
+    const a = this.server.address();
+    const host = a.address.includes(':') ? `[${a.address}]` : a.address;
+    return `${this.options.tls ? 'https' : 'http'}://${host}:${a.port}/?token=${encodeURIComponent(this.token)}`;
   }
 
   // Listens on host:port (port 0: any) and starts connecting.
@@ -222,8 +256,13 @@ class Explorer extends EventEmitter {
   async _connectLoop() {
     const o = this.options;
     const open = o.connect || connect;
+    if (!open) {
+      this._setConnection('failed', addonFailure(addonError));
+      return this._setState('connecting', new Error(this.connection.reason));
+    }
     let delay = 250;
     while (this.state !== 'closed') {
+      const started = Date.now();
       try {
         const ws = await open({ host: o.host, port: o.port, timeout: o.timeout, reconnect: true });
         if (this.state === 'closed') {
@@ -232,12 +271,15 @@ class Explorer extends EventEmitter {
         }
         this.ws = ws;
         ws.on('disconnect', (err) => {
+          this._setConnection('connecting', { reason: err.message, advice: err.advice || null });
           this._setState('disconnected', err);
         });
         ws.on('reconnect', () => this._connected());
         this._connected();
         return;
       } catch (e) {
+        const why = this._openFailure(e, Date.now() - started);
+        this._setConnection('failed', why);
         this._setState('connecting', e);
         await new Promise((r) => setTimeout(r, delay));
         delay = Math.min(delay * 2, 5000);
@@ -249,6 +291,7 @@ class Explorer extends EventEmitter {
   // again and tells every value anew) or, the first time, starts.
   _connected() {
     this.connectedAt = Date.now();
+    this._setConnection('connected', { reason: null, advice: null });
     this._setState('connected');
     if (!this.sub) this._schedule();
     this._loadTags();
@@ -298,10 +341,32 @@ class Explorer extends EventEmitter {
     this._broadcast('state', this._stateBody());
   }
 
+  _openFailure(e, elapsed) {
+    if (!api) return { reason: e.message, advice: null };
+    const native = require('../lib/native');
+    const o = this.options;
+    return openFailure(e, { host: o.host, elapsed, timeout: o.timeout, native, codes });
+  }
+
+  // The connection's state in words; the terminal hears of each new reason
+  // once, and of the connection coming back after one.
+  _setConnection(state, { reason, advice }) {
+    const was = this.connection;
+    this.connection = { state, reason, advice };
+    const o = this.options;
+    if (reason && reason !== was.reason) {
+      const tail = advice ? ` (${advice})` : '';
+      this.log(escapeLog(`cannot reach ${o.host}:${o.port}: ${reason}${tail}`));
+    } else if (state === 'connected' && was.reason) {
+      this.log(escapeLog(`connected to ${o.host}:${o.port}`));
+    }
+  }
+
   _stateBody() {
     const o = this.options;
     return {
       state: this.state,
+      connection: this.connection,
       connectedAt: this.connectedAt,
       controller: `${o.host}:${o.port}`,
       version: this.ws ? this.ws.version : null,
@@ -541,6 +606,8 @@ class Explorer extends EventEmitter {
     const target = requestTarget(req.url);
     if (!target)
       return this._send(res, 400, { error: { message: 'the request must name a path' } });
+    const verdict = gate.admit(req, target, { token: this.token, tls: !!this.options.tls });
+    if (!verdict.pass) return gate.answer(res, verdict, (...a) => this._send(...a));
     const { pathname, params } = target;
     if (req.method === 'GET' && Object.hasOwn(this.files, pathname))
       return this._static(res, this.files[pathname]);
@@ -664,10 +731,23 @@ class Explorer extends EventEmitter {
     }
   }
 
+  // Writes the value the text stands for; every write, and every refused
+  // one, is told to the terminal with who asked for it.
   async _write(res, b) {
-    const { name, value } = await this._understood(b);
-    await this.ws.write(name, value);
-    this._send(res, 200, { name, value: await this.ws.read(name) });
+    const who = clientOf(res.req);
+    const shownName = b && typeof b.name === 'string' ? b.name : '?';
+    let done = false;
+    try {
+      const { name, value } = await this._understood(b);
+      const was = await this.ws.read(name);
+      await this.ws.write(name, value);
+      done = true;
+      this.log(escapeLog(`write ${name} = ${shownJson(value)} (was ${shownJson(was)}) by ${who}`));
+      this._send(res, 200, { name, value: await this.ws.read(name) });
+    } catch (e) {
+      if (!done) this.log(escapeLog(`write of ${shownName} refused for ${who}: ${e.message}`));
+      throw e;
+    }
   }
 
   _eventStream(req, res) {

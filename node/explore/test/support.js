@@ -67,8 +67,25 @@ async function startExplorer(simPort, extra = []) {
     '1000',
     ...extra,
   ];
-  const { child, match } = await startLine(process.execPath, args, /^explorer on (http:\/\/\S+)/);
-  return { child, url: match[1] };
+  const { child, match } = await startLine(
+    process.execPath,
+    args,
+    /^explorer on ((https?:\/\/[^/\s]+)\/\?token=(\S+))/,
+  );
+  const [, link, origin, token] = match;
+  KEYS.set(origin, decodeURIComponent(token));
+  // url: the explorer's root, for requests that carry the key in a header;
+  // link: the printed address, key included.
+  return { child, url: `${origin}/`, link, token: KEYS.get(origin) };
+}
+
+// The keys of the explorers started, by origin.
+const KEYS = new Map();
+
+// The header that gives a request to the explorer at url its key.
+function auth(url) {
+  const key = KEYS.get(new URL(url).origin);
+  return key ? { Authorization: `Bearer ${key}` } : {};
 }
 
 // Writes a simulator model of the given tags (and types) to a temporary
@@ -135,6 +152,7 @@ function haveBrowser() {
 module.exports = {
   startSim,
   startExplorer,
+  auth,
   stop,
   writeModel,
   residentBytes,
