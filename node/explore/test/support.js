@@ -14,8 +14,8 @@ const BIN = path.join(__dirname, '..', '..', 'bin', 'qxsymbols.js');
 
 // Starts program and resolves with the child and the first line of its
 // standard output that matches pattern (its match).
-function startLine(program, args, pattern) {
-  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'] });
+function startLine(program, args, pattern, env = process.env) {
+  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'], env });
   let stderr = '';
   child.stderr.on('data', (d) => {
     stderr += d;
@@ -51,7 +51,8 @@ async function startSim({ port = 0, model, scan, extra = [] } = {}) {
   return { child, port: Number(match[1]) };
 }
 
-async function startExplorer(simPort, extra = []) {
+// env: the explorer's environment (default: this process's).
+async function startExplorer(simPort, extra = [], env = process.env) {
   const args = [
     BIN,
     'explore',
@@ -71,6 +72,7 @@ async function startExplorer(simPort, extra = []) {
     process.execPath,
     args,
     /^explorer on ((https?:\/\/[^/\s]+)\/\?token=(\S+))/,
+    env,
   );
   const [, link, origin, token] = match;
   KEYS.set(origin, decodeURIComponent(token));
