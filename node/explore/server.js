@@ -271,7 +271,7 @@ class Explorer extends EventEmitter {
         }
         this.ws = ws;
         ws.on('disconnect', (err) => {
-          this._setConnection('connecting', { reason: err.message, advice: err.advice || null });
+          this._setConnection('connecting', this._lostReason(err));
           this._setState('disconnected', err);
         });
         ws.on('reconnect', () => this._connected());
@@ -346,6 +346,14 @@ class Explorer extends EventEmitter {
     const native = require('../lib/native');
     const o = this.options;
     return openFailure(e, { host: o.host, elapsed, timeout: o.timeout, native, codes });
+  }
+
+  // A lost connection in the core's words (the error's message names the call).
+  _lostReason(err) {
+    if (!err || typeof err.code !== 'number')
+      return { reason: String(err && err.message), advice: null };
+    const info = require('../lib/native')().result(err.code);
+    return { reason: info.message, advice: info.advice };
   }
 
   // The connection's state in words; the terminal hears of each new reason

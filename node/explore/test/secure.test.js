@@ -305,6 +305,18 @@ test('a controller that cannot be reached says why, on the page and once in the 
   await waitFor('told of the connection', () =>
     refused.child.stderrText().includes(`qxsymbols: connected to 127.0.0.1:${port}\n`),
   );
+  // A lost connection is told in the core's words, not as a code.
+  await stop(sim.child);
+  // The loss shows at the next exchange with the controller.
+  await request(`${refused.url}api/tag?name=CntInt`, {
+    headers: { Authorization: `Bearer ${refused.token}` },
+  });
+  const lost = await connectionOf(refused, 'connecting');
+  assert.match(lost.reason, /^the /);
+  assert.ok(lost.advice);
+  await waitFor('told of the loss', () =>
+    refused.child.stderrText().includes(`cannot reach 127.0.0.1:${port}: ${lost.reason}`),
+  );
 });
 
 test('without the add-on the page is served and says why nothing is reached', async (t) => {
