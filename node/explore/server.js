@@ -152,6 +152,15 @@ function shownJson(value) {
     .join('');
 }
 
+// A value for the terminal's log: a structure of thousands of values is
+// told by its start.
+const LOG_VALUE = 120;
+function clip(text) {
+  return text.length <= LOG_VALUE
+    ? text
+    : `${text.slice(0, LOG_VALUE)}... (${text.length} characters)`;
+}
+
 function errorBody(e) {
   if (e && typeof e.code === 'number' && e.result)
     return { code: e.code, result: e.result, message: e.message };
@@ -750,7 +759,8 @@ class Explorer extends EventEmitter {
       const was = await this.ws.read(name);
       await this.ws.write(name, value);
       done = true;
-      this.log(escapeLog(`write ${name} = ${shownJson(value)} (was ${shownJson(was)}) by ${who}`));
+      const [now, before] = [clip(shownJson(value)), clip(shownJson(was))];
+      this.log(escapeLog(`write ${name} = ${now} (was ${before}) by ${who}`));
       this._send(res, 200, { name, value: await this.ws.read(name) });
     } catch (e) {
       if (!done) this.log(escapeLog(`write of ${shownName} refused for ${who}: ${e.message}`));

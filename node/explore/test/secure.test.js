@@ -171,6 +171,14 @@ test('every write and every refused one is logged with who and what', async (t) 
   assert.strictEqual((await write(rw, 'Temps[3]', '81')).status, 200);
   await logged(rw, /^qxsymbols: write Temps\[3\] = 81 \(was 80\) by 127\.0\.0\.1$/m);
 
+  // A large value is told by its start.
+  assert.strictEqual(
+    (await write(rw, 'Temps', JSON.stringify(Array(8).fill(-1.2345678e30)))).status,
+    200,
+  );
+  const big = await logged(rw, /^qxsymbols: write Temps = (\[.*) \(was .*\) by 127\.0\.0\.1$/m);
+  assert.match(big[1], /^\[-1\.234567\d*e\+30,.*\.\.\. \(\d+ characters\)$/);
+
   assert.strictEqual((await write(rw, 'EStopOk', '0')).status, 409);
   await logged(rw, /^qxsymbols: write of EStopOk refused for 127\.0\.0\.1: .*symResReadOnlyTag/m);
   assert.strictEqual((await write(rw, 'CntUsint', '300')).status, 400);
