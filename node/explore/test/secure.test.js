@@ -290,9 +290,11 @@ test('a controller that cannot be reached says why, on the page and once in the 
   const silent = net.createServer((sock) => sock.on('error', () => {}));
   await new Promise((r) => silent.listen(0, '127.0.0.1', r));
   const quiet = await startExplorer(silent.address().port, ['--timeout', '100']);
+  const newer = await startSim({ extra: ['--version', '4.0.0.0'] });
+  const old = await startExplorer(newer.port);
   t.after(async () => {
-    await Promise.all([stop(refused.child), stop(quiet.child)]);
-    await stop(sim.child);
+    await Promise.all([stop(refused.child), stop(quiet.child), stop(old.child)]);
+    await Promise.all([stop(sim.child), stop(newer.child)]);
     silent.close();
   });
 
@@ -302,6 +304,9 @@ test('a controller that cannot be reached says why, on the page and once in the 
   const q = await connectionOf(quiet, 'failed');
   assert.strictEqual(q.reason, 'the controller does not answer');
   assert.match(q.advice, /raise the time-out/);
+  const v = await connectionOf(old, 'failed');
+  assert.match(v.reason, /major version other than 3/);
+  assert.match(v.advice, /matches the controller's version/);
 
   sim = await startSim({ port });
   assert.strictEqual((await connectionOf(refused, 'connected')).reason, null);
