@@ -4,15 +4,33 @@
 // subscription polled every tick; what it tells is pushed to every open page
 // by server-sent events.
 const http = require('http');
+const https = require('https');
 const net = require('net');
 const fs = require('fs');
 const crypto = require('crypto');
 const path = require('path');
 const { EventEmitter } = require('events');
 
-const { connect, codes, resultName, QXSymError } = require('../lib/api');
 const { PageStreams } = require('./streams');
 const { PinBatch, heartbeatOf } = require('./pins');
+const gate = require('./gate');
+const { openFailure, addonFailure, escapeLog, clientOf } = require('./connection');
+
+// The promise API needs the async add-on; without it the page is still
+// served, and says why nothing can be reached.
+let api = null;
+let addonError = null;
+try {
+  api = require('../lib/api');
+} catch (e) {
+  addonError = e;
+}
+const { connect, codes, resultName, QXSymError } = api || {
+  connect: null,
+  codes: Object.freeze({}),
+  resultName: (code) => `result ${code}`,
+  QXSymError: class QXSymError extends Error {},
+};
 
 const PUBLIC = path.join(__dirname, 'public');
 const MAX_BODY = 64 * 1024;
@@ -134,6 +152,15 @@ function shownJson(value) {
     .join('');
 }
 
+// A value for the terminal's log: a structure of thousands of values is
+// told by its start.
+const LOG_VALUE = 120;
+function clip(text) {
+  return text.length <= LOG_VALUE
+    ? text
+    : `${text.slice(0, LOG_VALUE)}... (${text.length} characters)`;
+}
+
 function errorBody(e) {
   if (e && typeof e.code === 'number' && e.result)
     return { code: e.code, result: e.result, message: e.message };
@@ -149,10 +176,15 @@ function pinRefusal(name, e) {
 
 class Explorer extends EventEmitter {
   // options: host, port (the controller), timeout, allowWrite, tick (ms),
+  // token (the key; a random one when absent), tls ({ cert, key }: serve
+  // https), log (takes one line for the terminal; default standard error),
   // connect (replaces the promise API's connect, for tests).
   constructor(options) {
     super();
     this.options = { timeout: 0, allowWrite: false, tick: 500, listConnections: 4, ...options };
+    this.token = this.options.token || gate.newToken();
+    this.log = this.options.log || ((line) => process.stderr.write(`qxsymbols: ${line}\n`));
+    this.connection = { state: 'connecting', reason: null, advice: null };
     this.ws = null;
     this.state = 'connecting'; // 'connecting', 'connected', 'disconnected', 'closed'
     this.tagList = null;
@@ -180,9 +212,20 @@ class Explorer extends EventEmitter {
     });
     this.files = staticFiles();
     this.timer = null;
-    this.server = http.createServer((req, res) => {
+    const handler = (req, res) => {
       this._handle(req, res).catch((e) => this._fail(res, e));
-    });
+    };
+    const tls = this.options.tls;
+    this.server = tls
+      ? https.createServer({ cert: tls.cert, key: tls.key }, handler)
+      : http.createServer(handler);
+  }
+
+  // The page's address, key included (what the command prints).
+  address() {
+    const a = this.server.address();
+    const host = a.address.includes(':') ? `[${a.address}]` : a.address;
+    return `${this.options.tls ? 'https' : 'http'}://${host}:${a.port}/?token=${encodeURIComponent(this.token)}`;
   }
 
   // Listens on host:port (port 0: any) and starts connecting.
@@ -222,8 +265,13 @@ class Explorer extends EventEmitter {
   async _connectLoop() {
     const o = this.options;
     const open = o.connect || connect;
+    if (!open) {
+      this._setConnection('failed', addonFailure(addonError));
+      return this._setState('connecting', new Error(this.connection.reason));
+    }
     let delay = 250;
     while (this.state !== 'closed') {
+      const started = Date.now();
       try {
         const ws = await open({ host: o.host, port: o.port, timeout: o.timeout, reconnect: true });
         if (this.state === 'closed') {
@@ -232,12 +280,15 @@ class Explorer extends EventEmitter {
         }
         this.ws = ws;
         ws.on('disconnect', (err) => {
+          this._setConnection('connecting', this._lostReason(err));
           this._setState('disconnected', err);
         });
         ws.on('reconnect', () => this._connected());
         this._connected();
         return;
       } catch (e) {
+        const why = this._openFailure(e, Date.now() - started);
+        this._setConnection('failed', why);
         this._setState('connecting', e);
         await new Promise((r) => setTimeout(r, delay));
         delay = Math.min(delay * 2, 5000);
@@ -249,6 +300,7 @@ class Explorer extends EventEmitter {
   // again and tells every value anew) or, the first time, starts.
   _connected() {
     this.connectedAt = Date.now();
+    this._setConnection('connected', { reason: null, advice: null });
     this._setState('connected');
     if (!this.sub) this._schedule();
     this._loadTags();
@@ -298,10 +350,40 @@ class Explorer extends EventEmitter {
     this._broadcast('state', this._stateBody());
   }
 
+  _openFailure(e, elapsed) {
+    if (!api) return { reason: e.message, advice: null };
+    const native = require('../lib/native');
+    const o = this.options;
+    return openFailure(e, { host: o.host, elapsed, timeout: o.timeout, native, codes });
+  }
+
+  // A lost connection in the core's words (the error's message names the call).
+  _lostReason(err) {
+    if (!err || typeof err.code !== 'number')
+      return { reason: String(err && err.message), advice: null };
+    const info = require('../lib/native')().result(err.code);
+    return { reason: info.message, advice: info.advice };
+  }
+
+  // The connection's state in words; the terminal hears of each new reason
+  // once, and of the connection coming back after one.
+  _setConnection(state, { reason, advice }) {
+    const was = this.connection;
+    this.connection = { state, reason, advice };
+    const o = this.options;
+    if (reason && reason !== was.reason) {
+      const tail = advice ? ` (${advice})` : '';
+      this.log(escapeLog(`cannot reach ${o.host}:${o.port}: ${reason}${tail}`));
+    } else if (state === 'connected' && was.reason) {
+      this.log(escapeLog(`connected to ${o.host}:${o.port}`));
+    }
+  }
+
   _stateBody() {
     const o = this.options;
     return {
       state: this.state,
+      connection: this.connection,
       connectedAt: this.connectedAt,
       controller: `${o.host}:${o.port}`,
       version: this.ws ? this.ws.version : null,
@@ -541,6 +623,8 @@ class Explorer extends EventEmitter {
     const target = requestTarget(req.url);
     if (!target)
       return this._send(res, 400, { error: { message: 'the request must name a path' } });
+    const verdict = gate.admit(req, target, { token: this.token, tls: !!this.options.tls });
+    if (!verdict.pass) return gate.answer(res, verdict, (...a) => this._send(...a));
     const { pathname, params } = target;
     if (req.method === 'GET' && Object.hasOwn(this.files, pathname))
       return this._static(res, this.files[pathname]);
@@ -664,10 +748,24 @@ class Explorer extends EventEmitter {
     }
   }
 
+  // Writes the value the text stands for; every write, and every refused
+  // one, is told to the terminal with who asked for it.
   async _write(res, b) {
-    const { name, value } = await this._understood(b);
-    await this.ws.write(name, value);
-    this._send(res, 200, { name, value: await this.ws.read(name) });
+    const who = clientOf(res.req);
+    const shownName = b && typeof b.name === 'string' ? b.name : '?';
+    let done = false;
+    try {
+      const { name, value } = await this._understood(b);
+      const was = await this.ws.read(name);
+      await this.ws.write(name, value);
+      done = true;
+      const [now, before] = [clip(shownJson(value)), clip(shownJson(was))];
+      this.log(escapeLog(`write ${name} = ${now} (was ${before}) by ${who}`));
+      this._send(res, 200, { name, value: await this.ws.read(name) });
+    } catch (e) {
+      if (!done) this.log(escapeLog(`write of ${shownName} refused for ${who}: ${e.message}`));
+      throw e;
+    }
   }
 
   _eventStream(req, res) {

@@ -26,7 +26,7 @@ async function main() {
   const explorer = await startExplorer(port, connections);
   let sim = null;
   try {
-    await page.goto(explorer.url);
+    await page.goto(explorer.link);
     await page.waitForSelector('#conn[data-state="connecting"]');
     sim = await startSim({ model, port });
     await page.waitForFunction(() => document.body.dataset.listedAt, null, { timeout: 300000 });

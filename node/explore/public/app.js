@@ -72,6 +72,12 @@
             ? 'explorer unreachable'
             : 'connecting...';
     if (s.error && s.state !== 'connected') conn.title = errorText(s.error);
+    // Why the controller cannot be reached, in words, with what to do.
+    const c = s.connection;
+    if (c && c.state === 'failed' && s.state !== 'connected') {
+      conn.textContent = `cannot reach the controller: ${c.reason}`;
+      if (c.advice) conn.title = c.advice;
+    }
     $('controller').textContent =
       `controller ${s.controller}${s.allowWrite ? ' - writes allowed' : ''}`;
     if (document.activeElement !== $('tick')) $('tick').value = s.tick;

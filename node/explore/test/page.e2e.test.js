@@ -23,7 +23,7 @@ test('the explorer page', { skip: haveBrowser() || false, timeout: 90000 }, asyn
   const page = await browser.context.newPage();
   const pageErrors = [];
   page.on('pageerror', (e) => pageErrors.push(e.message));
-  await page.goto(explorer.url);
+  await page.goto(explorer.link);
 
   const state = (s) => page.waitForSelector(`#conn[data-state="${s}"]`, WAIT);
   const pinnedValue = (name) =>

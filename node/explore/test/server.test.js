@@ -7,12 +7,12 @@ const { spawnSync } = require('child_process');
 const http = require('http');
 const path = require('path');
 
-const { startSim, startExplorer, stop } = require('./support');
+const { startSim, startExplorer, auth, stop } = require('./support');
 
 const BIN = path.join(__dirname, '..', '..', 'bin', 'qxsymbols.js');
 
 async function call(url, method = 'GET', body, type = 'application/json') {
-  const init = { method, headers: type ? { 'Content-Type': type } : {} };
+  const init = { method, headers: { ...auth(url), ...(type ? { 'Content-Type': type } : {}) } };
   if (body !== undefined) init.body = typeof body === 'string' ? body : JSON.stringify(body);
   const res = await fetch(url, init);
   return { status: res.status, body: await res.json().catch(() => null) };
@@ -146,7 +146,7 @@ test('the HTTP interface refuses what it must', async (t) => {
     http
       .get(
         `${rw.url}api/state`,
-        { headers: { Host: `attacker.example:${new URL(rw.url).port}` } },
+        { headers: { ...auth(rw.url), Host: `attacker.example:${new URL(rw.url).port}` } },
         (res) => {
           res.resume();
           resolve(res.statusCode);

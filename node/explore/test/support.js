@@ -14,8 +14,8 @@ const BIN = path.join(__dirname, '..', '..', 'bin', 'qxsymbols.js');
 
 // Starts program and resolves with the child and the first line of its
 // standard output that matches pattern (its match).
-function startLine(program, args, pattern) {
-  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'] });
+function startLine(program, args, pattern, env = process.env) {
+  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'], env });
   let stderr = '';
   child.stderr.on('data', (d) => {
     stderr += d;
@@ -51,7 +51,8 @@ async function startSim({ port = 0, model, scan, extra = [] } = {}) {
   return { child, port: Number(match[1]) };
 }
 
-async function startExplorer(simPort, extra = []) {
+// env: the explorer's environment (default: this process's).
+async function startExplorer(simPort, extra = [], env = process.env) {
   const args = [
     BIN,
     'explore',
@@ -67,8 +68,26 @@ async function startExplorer(simPort, extra = []) {
     '1000',
     ...extra,
   ];
-  const { child, match } = await startLine(process.execPath, args, /^explorer on (http:\/\/\S+)/);
-  return { child, url: match[1] };
+  const { child, match } = await startLine(
+    process.execPath,
+    args,
+    /^explorer on ((https?:\/\/[^/\s]+)\/\?token=(\S+))/,
+    env,
+  );
+  const [, link, origin, token] = match;
+  KEYS.set(origin, decodeURIComponent(token));
+  // url: the explorer's root, for requests that carry the key in a header;
+  // link: the printed address, key included.
+  return { child, url: `${origin}/`, link, token: KEYS.get(origin) };
+}
+
+// The keys of the explorers started, by origin.
+const KEYS = new Map();
+
+// The header that gives a request to the explorer at url its key.
+function auth(url) {
+  const key = KEYS.get(new URL(url).origin);
+  return key ? { Authorization: `Bearer ${key}` } : {};
 }
 
 // Writes a simulator model of the given tags (and types) to a temporary
@@ -135,6 +154,7 @@ function haveBrowser() {
 module.exports = {
   startSim,
   startExplorer,
+  auth,
   stop,
   writeModel,
   residentBytes,

@@ -10,7 +10,7 @@ const net = require('net');
 const { spawnSync } = require('child_process');
 const path = require('path');
 
-const { startSim, startExplorer, stop, writeModel, residentBytes } = require('./support');
+const { startSim, startExplorer, auth, stop, writeModel, residentBytes } = require('./support');
 
 const AT_ONCE_MS = 1000;
 const LONG = 'x'.repeat(240);
@@ -49,7 +49,7 @@ const MODEL = writeModel(
 );
 
 async function call(url, method = 'GET', body) {
-  const init = { method, headers: { 'Content-Type': 'application/json' } };
+  const init = { method, headers: { ...auth(url), 'Content-Type': 'application/json' } };
   if (body !== undefined) init.body = JSON.stringify(body);
   const res = await fetch(url, init);
   return { status: res.status, body: await res.json().catch(() => null) };
@@ -82,7 +82,8 @@ function rawStatus(url, target, method = 'GET') {
     let data = '';
     sock.on('connect', () =>
       sock.write(
-        `${method} ${target} HTTP/1.1\r\nHost: ${hostname}:${port}\r\nConnection: close\r\n\r\n`,
+        `${method} ${target} HTTP/1.1\r\nHost: ${hostname}:${port}\r\n` +
+          `Authorization: ${auth(url).Authorization}\r\nConnection: close\r\n\r\n`,
       ),
     );
     sock.on('data', (d) => {
@@ -98,7 +99,7 @@ function rawStatus(url, target, method = 'GET') {
 function eventStream(url) {
   return new Promise((resolve, reject) => {
     http
-      .get(`${url}api/events`, (res) => {
+      .get(`${url}api/events`, { headers: auth(url) }, (res) => {
         let text = '';
         const stream = {
           res,
@@ -330,7 +331,7 @@ test("the page's files are served while the controller is slow", async (t) => {
   for (let i = 0, end = Date.now() + 5000; Date.now() < end; i++) {
     const file = files[i % files.length];
     const t0 = Date.now();
-    const res = await fetch(url + file, { signal: AbortSignal.timeout(5000) });
+    const res = await fetch(url + file, { headers: auth(url), signal: AbortSignal.timeout(5000) });
     await res.arrayBuffer();
     assert.strictEqual(res.status, 200, file);
     assert.ok(Date.now() - t0 < AT_ONCE_MS, `/${file} took ${Date.now() - t0} ms`);

@@ -7,7 +7,7 @@ const assert = require('node:assert');
 const fs = require('fs');
 const http = require('http');
 
-const { startSim, startExplorer, stop, writeModel } = require('./support');
+const { startSim, startExplorer, auth, stop, writeModel } = require('./support');
 const { PinBatch } = require('../pins');
 
 const COUNTER = { name: 'Counter', type: 'DINT', simulate: { kind: 'counter', step: 1 } };
@@ -23,7 +23,7 @@ const CELL = {
 async function post(url, body) {
   const res = await fetch(url, {
     method: 'POST',
-    headers: { 'Content-Type': 'application/json' },
+    headers: { ...auth(url), 'Content-Type': 'application/json' },
     body: JSON.stringify(body),
   });
   assert.strictEqual(res.status, 200, JSON.stringify(await res.json()));
@@ -51,7 +51,7 @@ function events(url) {
   };
   return new Promise((resolve, reject) => {
     http
-      .get(`${url}api/events`, (res) => {
+      .get(`${url}api/events`, { headers: auth(url) }, (res) => {
         let text = '';
         res.on('data', (d) => {
           text += d;

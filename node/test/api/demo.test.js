@@ -76,7 +76,9 @@ test('qxsymbols explore takes the controller from QXSYM_HOST and QXSYM_PORT', as
   child.kill();
   assert.match(
     first,
-    new RegExp(`^explorer on http://127\\.0\\.0\\.1:\\d+/ for 127\\.0\\.0\\.1:${sim.port}`),
+    new RegExp(
+      `^explorer on http://127\\.0\\.0\\.1:\\d+/\\?token=[\\w-]{32} for 127\\.0\\.0\\.1:${sim.port}`,
+    ),
   );
   const bare = { ...process.env };
   delete bare.QXSYM_HOST;
