@@ -2,11 +2,11 @@
 'use strict';
 // qxsymbols COMMAND ...: the package's command-line entry.
 //   qxsymbols explore --host H --port P [--listen ADDR:PORT] [--allow-write]
-//                     [--tick MS] [--timeout MS] [--list-connections N]
+//                     [--tick MS] [--timeout MS] [--list-connections N] [--separator S]
 const { parseArgs } = require('util');
 
 const USAGE = `usage: qxsymbols explore --host HOST --port PORT [--listen ADDR:PORT] [--allow-write]
-                         [--tick MS] [--timeout MS] [--list-connections N]
+                         [--tick MS] [--timeout MS] [--list-connections N] [--separator S]
 
   --host, --port   the controller's symbol service (default: $QXSYM_HOST and
                    $QXSYM_PORT, as for qxsym)
@@ -18,6 +18,8 @@ const USAGE = `usage: qxsymbols explore --host HOST --port PORT [--listen ADDR:P
   --list-connections
                    connections to the controller that listing a large model may use
                    at once, 1 to 8 (default 4; 1 lists over the explorer's own alone)
+  --separator      groups the tag tree by the parts of the names between it, such as
+                   _ or . (default none: every tag at the top; the page can change it)
 `;
 
 function fail(message) {
@@ -52,6 +54,7 @@ async function explore(argv) {
         tick: { type: 'string' },
         timeout: { type: 'string' },
         'list-connections': { type: 'string' },
+        separator: { type: 'string' },
         help: { type: 'boolean', short: 'h' },
       },
     }).values;
@@ -68,6 +71,8 @@ async function explore(argv) {
   args.port = args.port || process.env.QXSYM_PORT;
   if (!args.host) fail('--host (or QXSYM_HOST) is required');
   if (!args.port) fail('--port (or QXSYM_PORT) is required');
+  if (args.separator !== undefined && !/^[^\sA-Za-z0-9]{1,4}$/.test(args.separator))
+    fail('--separator must be 1 to 4 characters other than letters, digits and spaces');
   const { Explorer, isLoopback } = require('../explore/server');
   const listen = parseListen(args.listen || '127.0.0.1:8080');
   const explorer = new Explorer({
@@ -79,6 +84,7 @@ async function explore(argv) {
     listConnections: args['list-connections']
       ? integer(args['list-connections'], 'list-connections', 1, 8)
       : 4,
+    separator: args.separator || '',
   });
   let bound;
   try {
