@@ -487,6 +487,7 @@
     if (state.watch) state.watch.close();
     const live = $('live-status');
     live.className = 'status';
+    delete live.dataset.status;
     live.textContent = 'waiting for the first value...';
     const events = new EventSource(url(`api/watch?name=${encodeURIComponent(d.name)}`));
     state.watch = events;

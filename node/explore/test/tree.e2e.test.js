@@ -187,6 +187,13 @@ test(
       await shot(page, 'explore-tree-gap.png');
     });
 
+    await t.test('screenshot of the tree', async () => {
+      await page.click(d.row('Line.Main.Speed'));
+      await d.selected('Line.Main.Speed');
+      await page.waitForSelector('#live-status[data-status="good"]', WAIT);
+      await shot(page, 'explore-tree.png');
+    });
+
     assert.deepStrictEqual(pageErrors, []);
   },
 );
