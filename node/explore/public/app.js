@@ -323,6 +323,11 @@
     let i = rows.findIndex((r) => r.key === state.cursor);
     i = Math.max(0, Math.min(rows.length - 1, (i < 0 ? -1 : i) + by));
     state.cursor = rows[i].key;
+    showCursor(i);
+  }
+
+  // Scrolls the cursor's row (number i) into view.
+  function showCursor(i) {
     const list = $('list');
     if (i * ROW < list.scrollTop) list.scrollTop = i * ROW;
     else if ((i + 1) * ROW > list.scrollTop + list.clientHeight)
@@ -347,7 +352,7 @@
       if (n.open) toggle(n, false);
       else if (n.parent) {
         state.cursor = n.parent.key;
-        renderRows();
+        showCursor(state.rows.indexOf(n.parent));
       }
     } else if (ev.key === 'Enter' && n) {
       if (n.kind === 'group' || n.kind === 'more') toggle(n);
