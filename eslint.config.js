@@ -25,6 +25,8 @@ module.exports = [
       'node/explore/test/*.e2e.test.js',
       'node/explore/bench/*.js',
     ],
-    languageOptions: { globals: { ...globals.browser, uPlot: 'readonly', QXCsv: 'readonly' } },
+    languageOptions: {
+      globals: { ...globals.browser, uPlot: 'readonly', QXCsv: 'readonly', QXTree: 'readonly' },
+    },
   },
 ];

@@ -2,7 +2,7 @@
 'use strict';
 // qxsymbols COMMAND ...: the package's command-line entry.
 //   qxsymbols explore --host H --port P [--listen ADDR:PORT] [--allow-write]
-//                     [--tick MS] [--timeout MS] [--list-connections N]
+//                     [--tick MS] [--timeout MS] [--list-connections N] [--separator S]
 //                     [--token-file FILE] [--cert FILE --key FILE]
 const fs = require('fs');
 const { parseArgs } = require('util');
@@ -10,7 +10,7 @@ const { parseArgs } = require('util');
 const { MIN_TOKEN } = require('../explore/gate');
 
 const USAGE = `usage: qxsymbols explore --host HOST --port PORT [--listen ADDR:PORT] [--allow-write]
-                         [--tick MS] [--timeout MS] [--list-connections N]
+                         [--tick MS] [--timeout MS] [--list-connections N] [--separator S]
                          [--token-file FILE] [--cert FILE --key FILE]
 
   --host, --port   the controller's symbol service (default: $QXSYM_HOST and
@@ -23,6 +23,8 @@ const USAGE = `usage: qxsymbols explore --host HOST --port PORT [--listen ADDR:P
   --list-connections
                    connections to the controller that listing a large model may use
                    at once, 1 to 8 (default 4; 1 lists over the explorer's own alone)
+  --separator      groups the tag tree by the parts of the names between it, such as
+                   _ or . (default none: every tag at the top; the page can change it)
   --token-file     the page's key, the file's first line (at least ${MIN_TOKEN} characters);
                    by default a random key is made at each start
   --cert, --key    serve https with this certificate and private key (PEM files)
@@ -69,6 +71,7 @@ async function explore(argv) {
         'token-file': { type: 'string' },
         cert: { type: 'string' },
         key: { type: 'string' },
+        separator: { type: 'string' },
         help: { type: 'boolean', short: 'h' },
       },
     }).values;
@@ -85,6 +88,8 @@ async function explore(argv) {
   args.port = args.port || process.env.QXSYM_PORT;
   if (!args.host) fail('--host (or QXSYM_HOST) is required');
   if (!args.port) fail('--port (or QXSYM_PORT) is required');
+  if (args.separator !== undefined && !/^[^\sA-Za-z0-9]{1,4}$/.test(args.separator))
+    fail('--separator must be 1 to 4 characters other than letters, digits and spaces');
   const token = args['token-file'] ? readToken(args['token-file']) : undefined;
   const tls = readTls(args.cert, args.key);
   const { Explorer, isLoopback } = require('../explore/server');
@@ -137,6 +142,7 @@ function newExplorer(Explorer, args, { token, tls }) {
     listConnections: args['list-connections']
       ? integer(args['list-connections'], 'list-connections', 1, 8)
       : 4,
+    separator: args.separator || '',
   });
 }
 

@@ -34,7 +34,7 @@ class PinBatch {
   // arranges for take() once the poll's other values are in).
   add(c) {
     const first = !this.pending;
-    if (first) this.pending = { t: 0, values: {}, numbers: {}, status: {}, time: {} };
+    if (first) this.pending = { t: 0, values: {}, numbers: {}, status: {}, time: {}, bools: {} };
     const b = this.pending;
     const ms = c.timestamp.getTime();
     b.t = Math.max(b.t, ms);
@@ -46,6 +46,11 @@ class PinBatch {
       b.values[pin] = this.values.get(pin);
       const v = c.value;
       if (typeof v === 'number' || typeof v === 'bigint') b.numbers[c.name] = Number(v);
+      // BOOLs are trended as 0 and 1, drawn as steps.
+      if (typeof v === 'boolean') {
+        b.numbers[c.name] = v ? 1 : 0;
+        b.bools[c.name] = true;
+      }
     } else {
       b.numbers[c.name] = null;
     }
@@ -57,8 +62,8 @@ class PinBatch {
   }
 
   // The batch gathered so far: { t (ms, the latest timestamp told), values
-  // (pin -> value), numbers (leaf -> number, null while not good), status
-  // and time (leaf -> as told) }.
+  // (pin -> value), numbers (leaf -> number, null while not good; BOOLs 0
+  // or 1), bools (leaf -> true for BOOLs), status and time (leaf -> as told) }.
   take() {
     const b = this.pending;
     this.pending = null;

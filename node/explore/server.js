@@ -31,6 +31,7 @@ const { connect, codes, resultName, QXSymError } = api || {
   resultName: (code) => `result ${code}`,
   QXSymError: class QXSymError extends Error {},
 };
+const tree = require('./tree');
 
 const PUBLIC = path.join(__dirname, 'public');
 const MAX_BODY = 64 * 1024;
@@ -68,6 +69,10 @@ const CLOSE_WAIT = 1000;
 // written or pinned, and all pinned tags together. Larger ones would hold the
 // workspace, and every request behind it, for as long as they take.
 const MAX_SHOWN = { bytes: 256 * 1024, values: 10000 };
+// Tree rows asked for in one request, and the tags whose type and flags are
+// kept (cleared on every connect: a program change may follow).
+const MAX_NODES = 200;
+const MAX_KNOWN = 50000;
 
 // The files the page consists of, and where they come from.
 function staticFiles() {
@@ -75,6 +80,7 @@ function staticFiles() {
     '/': ['index.html', 'text/html; charset=utf-8'],
     '/app.js': ['app.js', 'text/javascript; charset=utf-8'],
     '/csv.js': ['csv.js', 'text/javascript; charset=utf-8'],
+    '/tree.js': ['tree.js', 'text/javascript; charset=utf-8'],
     '/style.css': ['style.css', 'text/css; charset=utf-8'],
   };
   const out = {};
@@ -181,10 +187,19 @@ class Explorer extends EventEmitter {
   // connect (replaces the promise API's connect, for tests).
   constructor(options) {
     super();
-    this.options = { timeout: 0, allowWrite: false, tick: 500, listConnections: 4, ...options };
+    this.options = {
+      timeout: 0,
+      allowWrite: false,
+      tick: 500,
+      listConnections: 4,
+      separator: '',
+      ...options,
+    };
     this.token = this.options.token || gate.newToken();
     this.log = this.options.log || ((line) => process.stderr.write(`qxsymbols: ${line}\n`));
     this.connection = { state: 'connecting', reason: null, advice: null };
+    this.known = new Map(); // lower-case tag name -> promise of { listed, type }
+    this.watches = 0; // open selection streams
     this.ws = null;
     this.state = 'connecting'; // 'connecting', 'connected', 'disconnected', 'closed'
     this.tagList = null;
@@ -301,6 +316,7 @@ class Explorer extends EventEmitter {
   _connected() {
     this.connectedAt = Date.now();
     this._setConnection('connected', { reason: null, advice: null });
+    this.known.clear();
     this._setState('connected');
     if (!this.sub) this._schedule();
     this._loadTags();
@@ -394,6 +410,7 @@ class Explorer extends EventEmitter {
       tick: this.tick,
       paused: this.paused,
       groupError: null,
+      separator: o.separator,
     };
   }
 
@@ -637,6 +654,12 @@ class Explorer extends EventEmitter {
         return this._tag(res, params.get('name') || '');
       case 'GET /api/events':
         return this._eventStream(req, res);
+      case 'GET /api/nodes':
+        return this._send(res, 200, await this._nodes(params.getAll('name')));
+      case 'GET /api/children':
+        return this._send(res, 200, await this._children(params.get('path') || '', params));
+      case 'GET /api/watch':
+        return this._watch(req, res, params.get('name') || '');
       case 'POST /api/pins': {
         await this.setPins((await this._body(req)).names);
         return this._send(res, 200, this._stateBody());
@@ -766,6 +789,114 @@ class Explorer extends EventEmitter {
       if (!done) this.log(escapeLog(`write of ${shownName} refused for ${who}: ${e.message}`));
       throw e;
     }
+  }
+
+  // ---- the tag tree and the selection -------------------------------------
+
+  // A tag's listing and type, asked once per connection.
+  _known(name) {
+    const key = name.toLowerCase();
+    let p = this.known.get(key);
+    if (!p) {
+      const ws = this._needWorkspace();
+      p = Promise.all([ws.tags(name), ws.type(name)]).then(([tags, type]) => ({
+        listed: tags.find((t) => t.name.toLowerCase() === key) || null,
+        type,
+      }));
+      if (this.known.size >= MAX_KNOWN) this.known.clear();
+      this.known.set(key, p);
+      p.catch(() => this.known.delete(key));
+    }
+    return p;
+  }
+
+  // The tree's rows of the named tags: { nodes } with one row each, or
+  // { path, error } for a tag that cannot be described.
+  async _nodes(names) {
+    if (names.length > MAX_NODES) {
+      throw Object.assign(new Error(`at most ${MAX_NODES} names at once`), { status: 400 });
+    }
+    for (const n of names) this._checkName(n);
+    const nodes = await Promise.all(
+      names.map(async (name) => {
+        try {
+          const { listed, type } = await this._known(name);
+          const shown = listed ? listed.name : name;
+          const ro = !!(listed && listed.flags.readOnly);
+          return tree.nodeOf(shown, shown, type, ro, this.options.allowWrite);
+        } catch (e) {
+          return { path: name, error: errorBody(e) };
+        }
+      }),
+    );
+    return { nodes };
+  }
+
+  // The children of a tag, member or element: members, or elements by
+  // their declared indices (from: the first element's number, for paging).
+  async _children(path, params) {
+    this._checkName(path);
+    const from = Number(params.get('from') || 0);
+    if (!Number.isInteger(from) || from < 0) {
+      throw Object.assign(new Error('from must be a whole number'), { status: 400 });
+    }
+    const [tag, rest] = tree.splitPath(path);
+    const { listed, type } = await this._known(tag);
+    let at;
+    try {
+      at = tree.resolve(type, tree.parsePath(rest));
+    } catch (e) {
+      const code = codes.symResSymbolNotFound;
+      throw Object.assign(e, { status: 400, code, result: resultName(code) });
+    }
+    const readOnly = !!(listed && listed.flags.readOnly);
+    const shown = (listed ? listed.name : tag) + rest;
+    return {
+      path: shown,
+      ...tree.childrenOf(shown, at, { readOnly, allowWrite: this.options.allowWrite, from }),
+    };
+  }
+
+  // The selected tag or member, told as it changes by a subscription of
+  // its own for as long as the page holds this stream open: 'values'
+  // events as the pins' ones. A page that does not read misses values
+  // rather than making them pile up.
+  _watch(req, res, name) {
+    this._checkName(name);
+    const ws = this._needWorkspace();
+    if (this.watches >= MAX_PAGES) {
+      return this._send(res, 503, { error: { message: `${MAX_PAGES} selections are watched` } });
+    }
+    this.watches++;
+    res.writeHead(200, {
+      'Content-Type': 'text/event-stream',
+      'Cache-Control': 'no-store',
+      Connection: 'keep-alive',
+    });
+    res.write('retry: 2000\n\n');
+    const sub = ws.subscribe([name], { interval: this.tick, heartbeat: heartbeatOf(this.tick) });
+    const batch = new PinBatch([name], errorBody);
+    let open = true;
+    const end = () => {
+      if (!open) return;
+      open = false;
+      this.watches--;
+      sub.return().catch(() => {});
+      res.end();
+    };
+    req.on('close', end);
+    (async () => {
+      for await (const c of sub) {
+        if (!open) break;
+        if (!batch.add(c)) continue;
+        setImmediate(() => {
+          const body = batch.take();
+          if (open && res.writableLength < MAX_PENDING) res.write(this._event('values', body));
+        });
+      }
+    })()
+      .catch((e) => open && res.write(this._event('readError', errorBody(e))))
+      .finally(end);
   }
 
   _eventStream(req, res) {

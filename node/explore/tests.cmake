@@ -12,7 +12,7 @@ set(_qxsym_explore_env
   QXSYM_SIM=$<TARGET_FILE:qxsym-sim>
   QXSYM_GENMODEL=$<TARGET_FILE:qxsym-genmodel>
   QXSYM_ARTEFACTS=${CMAKE_BINARY_DIR}/artefacts)
-foreach(name server survives trend csv secure page.e2e)
+foreach(name server survives trend csv secure tree page.e2e tree.e2e)
   add_test(NAME node_explore_${name}
            COMMAND ${QXSYM_NODE_EXECUTABLE} --test --test-timeout=100000
                    ${_qxsym_explore}/test/${name}.test.js)

@@ -7,10 +7,14 @@
   const MAX_WINDOW_S = 900;
   const MAX_POINTS = 20000;
 
-  const state = { server: null, tags: [], shown: [], selected: null, detail: null, pending: null };
+  const state = { server: null, tags: [], rows: [], selected: null, detail: null, pending: null };
+  const tree = new QXTree.TagTree();
   // series: path -> array aligned with t; last: path -> its latest number,
   // null while the leaf is stale or bad (a gap in the trend).
-  const history = { t: [], series: new Map(), last: new Map() };
+  const history = { t: [], series: new Map(), last: new Map(), bools: new Set() };
+  // The pinned leaves' data view: path -> { value, time, status }.
+  const leaves = new Map();
+  const MAX_LEAVES = 500;
   let chart = null;
   let chartKeys = '';
   let redraw = false;
@@ -22,6 +26,12 @@
       ? v.toExponential(2)
       : String(+v.toPrecision(6));
 
+  // The page's own query (such as an access token) goes with every request.
+  function url(path) {
+    const q = location.search.slice(1);
+    return q ? `${path}${path.includes('?') ? '&' : '?'}${q}` : path;
+  }
+
   async function api(path, body) {
     const init =
       body === undefined
@@ -31,7 +41,7 @@
             headers: { 'Content-Type': 'application/json' },
             body: JSON.stringify(body),
           };
-    const res = await fetch(path, init);
+    const res = await fetch(url(path), init);
     const data = await res.json().catch(() => ({ error: { message: `HTTP ${res.status}` } }));
     if (!res.ok) throw Object.assign(new Error(data.error && data.error.message), data.error || {});
     return data;
@@ -78,6 +88,13 @@
       conn.textContent = `cannot reach the controller: ${c.reason}`;
       if (c.advice) conn.title = c.advice;
     }
+    showBanner(s);
+    if (first && s.separator && $('sep').value === '') {
+      if (![...$('sep').options].some((o) => o.value === s.separator))
+        $('sep').append(new Option(`${s.separator}`, s.separator));
+      $('sep').value = s.separator;
+      applyFilter(true);
+    }
     $('controller').textContent =
       `controller ${s.controller}${s.allowWrite ? ' - writes allowed' : ''}`;
     if (document.activeElement !== $('tick')) $('tick').value = s.tick;
@@ -88,21 +105,34 @@
     renderPins();
     if (state.detail) $('pin').textContent = s.pins.includes(state.detail.name) ? 'Unpin' : 'Pin';
     // The chart shows pinned tags only: unpinned ones leave it.
-    const pinned = new Set(s.pins);
     let pruned = false;
     for (const k of [...history.series.keys()]) {
-      if (pinned.has(k.split(/[.[]/)[0])) continue;
+      if (pinOf(s.pins, k)) continue;
       pruned = history.series.delete(k);
       history.last.delete(k);
     }
     if (pruned) drawChart();
     if (first || (was !== 'connected' && s.state === 'connected')) {
-      if (state.selected) select(state.selected);
+      if (state.selected) select(state.selected, state.selectedNode);
     }
   }
 
+  // Why the explorer is not connected: the reason the server gives, else
+  // its last error, else the state itself.
+  function showBanner(s) {
+    const banner = $('banner');
+    banner.hidden = s.state === 'connected';
+    if (banner.hidden) return;
+    const reason = (s.connection && s.connection.reason) || (s.error && errorText(s.error));
+    const what =
+      s.state === 'unreachable'
+        ? 'The explorer itself cannot be reached (it stopped, or the network is down)'
+        : `Not connected to the controller ${s.controller} (${s.state})`;
+    banner.textContent = reason ? `${what}: ${reason}` : `${what}.`;
+  }
+
   function connectEvents() {
-    const events = new EventSource('api/events');
+    const events = new EventSource(url('api/events'));
     events.addEventListener('state', (m) => setState(JSON.parse(m.data)));
     events.addEventListener('tags', (m) => onTags(JSON.parse(m.data)));
     events.addEventListener('values', (m) => onValues(JSON.parse(m.data)));
@@ -123,7 +153,7 @@
     };
   }
 
-  // ---- tag list ------------------------------------------------------------
+  // ---- tag tree ------------------------------------------------------------
 
   // The list arrives in batches (tags events); from is the server's list
   // length before a batch: a gap means a missed batch, so the whole list is
@@ -156,18 +186,21 @@
     state.listDone = m.done;
     state.listMs = m.ms;
     state.listError = m.error;
+    if (m.done) state.tags.sort();
+    const t0 = performance.now();
+    applyFilter(true);
     if (m.done) {
-      state.tags.sort();
+      // How long the complete list took to become the tree's rows.
+      document.body.dataset.treeMs = (performance.now() - t0).toFixed(1);
       document.body.dataset.listedAt = String(Date.now());
     }
-    applyFilter(true);
   }
 
   // A filter with * or ? is a glob over the whole name; plain text matches
   // anywhere in the name. Both without regard to case.
   function matcher(filter) {
     const f = filter.trim().toLowerCase();
-    if (!f) return () => true;
+    if (!f) return null;
     if (/[*?]/.test(f)) {
       const re = new RegExp(
         '^' +
@@ -184,42 +217,154 @@
 
   function applyFilter(keepScroll) {
     const match = matcher($('filter').value);
-    state.shown = state.tags.filter(match);
-    const total = state.tags.length;
+    tree.rebuild(state.tags, $('sep').value, match);
+    const shown = match ? tree.roots.length : state.tags.length;
     $('count').textContent =
-      `${state.shown.length} of ${total} tags` +
+      `${shown} of ${state.tags.length} tags` +
       (!state.listDone
         ? ' (listing...)'
         : state.listMs !== undefined
           ? ` (listed in ${state.listMs} ms)`
           : '') +
       (state.listError ? ` - ${errorText(state.listError)}` : '');
-    $('spacer').style.height = `${state.shown.length * ROW}px`;
     if (keepScroll !== true) $('list').scrollTop = 0;
+    refreshRows();
+  }
+
+  function refreshRows() {
+    state.rows = tree.rows();
+    $('spacer').style.height = `${state.rows.length * ROW}px`;
     renderRows();
   }
 
-  // Only the rows in view exist in the page.
+  function rowOf(n, i) {
+    const info = n.info;
+    const row = el('div', 'row' + (n.key === state.cursor ? ' cursor' : ''));
+    if (n.path && n.path === state.selected) row.classList.add('selected');
+    row.style.top = `${i * ROW}px`;
+    row.dataset.key = n.key;
+    if (n.path && n.kind !== 'more') row.dataset.name = n.path;
+    row.dataset.kind = n.kind;
+    const name = el('span', 'name');
+    name.style.paddingLeft = `${n.depth * 14}px`;
+    const opens = tree.opens(n);
+    name.append(el('span', 'toggle', opens ? (n.open ? '\u25be' : '\u25b8') : ''), n.label);
+    if (n.group) name.append(el('span', 'group', ` ${n.group}`));
+    row.append(name);
+    if (n.kind === 'group') {
+      row.append(el('span', 'type', `${n.count} tags`), el('span', 'size'), el('span', 'ro'));
+    } else if (info && !info.error) {
+      row.append(
+        el('span', 'type', info.typeName),
+        el('span', 'size', String(info.size)),
+        el('span', 'ro', info.readOnly ? 'RO' : ''),
+      );
+    } else if (info && info.error) row.append(el('span', 'type error', info.error.result || '?'));
+    return row;
+  }
+
+  // Only the rows in view exist in the page; tags in view that are not
+  // described yet are asked for, once.
   function renderRows() {
     const list = $('list');
+    const rows = state.rows;
     const first = Math.max(0, Math.floor(list.scrollTop / ROW) - 5);
-    const last = Math.min(
-      state.shown.length,
-      Math.ceil((list.scrollTop + list.clientHeight) / ROW) + 5,
-    );
+    const last = Math.min(rows.length, Math.ceil((list.scrollTop + list.clientHeight) / ROW) + 5);
     for (const r of [...list.querySelectorAll('.row')]) r.remove();
     const frag = document.createDocumentFragment();
+    const missing = [];
     for (let i = first; i < last; i++) {
-      const name = state.shown[i];
-      const row = el('div', 'row' + (state.selected === name ? ' selected' : ''));
-      row.style.top = `${i * ROW}px`;
-      row.dataset.name = name;
-      row.append(el('span', 'name', name));
-      frag.append(row);
+      frag.append(rowOf(rows[i], i));
+      if (rows[i].kind === 'tag' && !rows[i].info && !rows[i].asked) missing.push(rows[i]);
     }
     list.append(frag);
+    if (missing.length) describe(missing);
     if (last > first && !document.body.dataset.firstRowsAt)
       document.body.dataset.firstRowsAt = String(Date.now());
+  }
+
+  async function describe(nodes) {
+    for (const n of nodes) n.asked = true;
+    const q = nodes.map((n) => `name=${encodeURIComponent(n.path)}`).join('&');
+    try {
+      const r = await api(`api/nodes?${q}`);
+      r.nodes.forEach((info, i) => (nodes[i].info = info));
+    } catch (e) {
+      for (const n of nodes) n.asked = false;
+      return;
+    }
+    renderRows();
+  }
+
+  // Opens or closes a node; a tag or member asks the server for its
+  // children the first time.
+  async function toggle(n, open = !n.open) {
+    if (n.kind === 'more') return more(n);
+    if (!tree.opens(n) || n.open === open) return;
+    n.open = open;
+    if (open && !n.children && n.kind !== 'group') {
+      n.loading = true;
+      try {
+        tree.setChildren(n, await api(`api/children?path=${encodeURIComponent(n.path)}`));
+      } catch (e) {
+        n.open = false;
+        $('count').textContent = `${n.path}: ${errorText(e)}`;
+      }
+      n.loading = false;
+    }
+    refreshRows();
+    document.body.dataset.openedAt = String(performance.now());
+  }
+
+  async function more(n) {
+    const parent = n.parent;
+    const r = await api(`api/children?path=${encodeURIComponent(n.path)}&from=${n.from}`);
+    tree.setChildren(parent, r);
+    refreshRows();
+  }
+
+  function moveCursor(by) {
+    const rows = state.rows;
+    if (!rows.length) return;
+    let i = rows.findIndex((r) => r.key === state.cursor);
+    i = Math.max(0, Math.min(rows.length - 1, (i < 0 ? -1 : i) + by));
+    state.cursor = rows[i].key;
+    showCursor(i);
+  }
+
+  // Scrolls the cursor's row (number i) into view.
+  function showCursor(i) {
+    const list = $('list');
+    if (i * ROW < list.scrollTop) list.scrollTop = i * ROW;
+    else if ((i + 1) * ROW > list.scrollTop + list.clientHeight)
+      list.scrollTop = (i + 1) * ROW - list.clientHeight;
+    renderRows();
+  }
+
+  function cursorNode() {
+    return state.rows.find((r) => r.key === state.cursor) || null;
+  }
+
+  // Up and down move the cursor, right opens (or steps into), left closes
+  // (or steps out), Enter selects.
+  function onKey(ev) {
+    const n = cursorNode();
+    if (ev.key === 'ArrowDown') moveCursor(1);
+    else if (ev.key === 'ArrowUp') moveCursor(-1);
+    else if (ev.key === 'ArrowRight' && n) {
+      if (tree.opens(n) && !n.open) toggle(n, true);
+      else moveCursor(1);
+    } else if (ev.key === 'ArrowLeft' && n) {
+      if (n.open) toggle(n, false);
+      else if (n.parent) {
+        state.cursor = n.parent.key;
+        showCursor(state.rows.indexOf(n.parent));
+      }
+    } else if (ev.key === 'Enter' && n) {
+      if (n.kind === 'group' || n.kind === 'more') toggle(n);
+      else select(n.path, n);
+    } else return;
+    ev.preventDefault();
   }
 
   // ---- the selected tag ----------------------------------------------------
@@ -274,7 +419,7 @@
     node.append(
       el('span', 'k', label ? `${label}: ` : ''),
       el('span', 'v', type.name),
-      el('span', 't', ` ${type.kind}, ${type.size} bytes`),
+      el('span', 't', ` ${type.kind}, ${QXTree.sizeText(type.size)}`),
     );
     if (type.dims) node.append(el('span', 't', `, dims ${type.dims.join(' x ')}`));
     if (type.offset !== undefined) node.append(el('span', 't', ` @${type.offset}`));
@@ -284,8 +429,24 @@
     return node;
   }
 
-  async function select(name) {
+  // What the selected node is, in words: size (arrays: element count and
+  // size) and flags; node: its tree row, which knows a member's tag's flags.
+  function showFacts(d, node) {
+    const t = d.type;
+    const elements = t.dims ? t.dims.reduce((a, b) => a * b, 1) : undefined;
+    $('tagSize').textContent = QXTree.sizeText(t.size, elements, t.element && t.element.size);
+    const info = node && node.info;
+    const readOnly = d.flags ? d.flags.readOnly : !!(info && info.readOnly);
+    const flags = [readOnly ? 'read-only' : 'read/write'];
+    if (d.flags && d.flags.bitAddress) flags.push('bit address');
+    $('tagFlags').textContent = flags.join(', ');
+    const leaf = !['struct', 'functionBlock', 'array'].includes(t.kind);
+    return leaf && !readOnly && !!(state.server && state.server.allowWrite);
+  }
+
+  async function select(name, node) {
     state.selected = name;
+    state.selectedNode = node || tree.tags.get(name.toLowerCase()) || null;
     renderRows();
     let d;
     try {
@@ -301,13 +462,8 @@
     $('nothing').hidden = true;
     $('tag').hidden = false;
     $('tagName').textContent = d.name;
-    $('tagType').textContent = d.tagType;
-    $('tagSize').textContent =
-      `${d.size} bytes` + (d.type.size !== d.size ? ` (type ${d.type.size} bytes)` : '');
-    const flags = d.flags
-      ? [d.flags.readOnly ? 'read-only' : 'read/write', d.flags.bitAddress ? 'bit address' : '']
-      : [];
-    $('tagFlags').textContent = flags.filter(Boolean).join(', ');
+    $('tagType').textContent = d.type.name || d.tagType;
+    const writable = showFacts(d, state.selectedNode);
     $('tagDescr').textContent = d.description || (d.infoError ? errorText(d.infoError) : '-');
     const attrs = d.attributes ? Object.entries(d.attributes) : [];
     $('tagAttrs').textContent = attrs.length
@@ -319,8 +475,55 @@
     );
     $('typeTree').replaceChildren(typeTree(d.type));
     $('pin').textContent = state.server && state.server.pins.includes(d.name) ? 'Unpin' : 'Pin';
-    $('write').hidden = !(state.server && state.server.allowWrite);
+    $('write').hidden = !writable;
+    $('noWrite').textContent = writable ? '' : whyNoWrite(d);
     $('confirm').hidden = true;
+    $('writeResult').textContent = '';
+    $('writeText').value = '';
+    state.current = d.value;
+    if (!d.valueError) watch(d);
+  }
+
+  function whyNoWrite(d) {
+    if (!(state.server && state.server.allowWrite))
+      return 'Writes are off (start the explorer with --allow-write).';
+    if (['struct', 'functionBlock', 'array'].includes(d.type.kind))
+      return 'Open it and select a member or element to write it.';
+    return 'Read-only: it cannot be written.';
+  }
+
+  // The selection's own subscription: its value, time and status as they
+  // change, for as long as it stays selected.
+  function watch(d) {
+    if (state.watch) state.watch.close();
+    const live = $('live-status');
+    live.className = 'status';
+    delete live.dataset.status;
+    live.textContent = 'waiting for the first value...';
+    const events = new EventSource(url(`api/watch?name=${encodeURIComponent(d.name)}`));
+    state.watch = events;
+    events.addEventListener('values', (m) => {
+      if (state.watch !== events || state.detail !== d) return;
+      const v = JSON.parse(m.data);
+      const statuses = Object.values(v.status);
+      const status = statuses.includes('bad')
+        ? 'bad'
+        : statuses.includes('stale')
+          ? 'stale'
+          : 'good';
+      live.className = `status ${status}`;
+      live.dataset.status = status;
+      live.textContent = `${status} at ${new Date(v.t).toLocaleTimeString()}`;
+      if (d.name in v.values) {
+        state.current = v.values[d.name];
+        $('tagValue').replaceChildren(valueTree(v.values[d.name], d.type));
+        $('tagValue').classList.toggle('stale', status !== 'good');
+      }
+    });
+    events.addEventListener('readError', (m) => {
+      live.className = 'status bad';
+      live.textContent = errorText(JSON.parse(m.data));
+    });
   }
 
   // ---- writes ----------------------------------------------------------------
@@ -350,6 +553,7 @@
     state.pending = { name: d.name, text };
     $('confirmText').textContent =
       `Write ${understood.shown} to ${d.name} (${understood.typeName})?`;
+    $('confirmNow').textContent = `now ${show(state.current)}, then ${understood.shown}`;
     $('confirm').hidden = false;
   }
 
@@ -438,10 +642,59 @@
     }
   }
 
+  // The pin a leaf belongs to: the longest pinned name that is its path or
+  // begins it ('Line' and 'Line.Main' hold 'Line.Main.Speed').
+  function pinOf(pins, path) {
+    const low = path.toLowerCase();
+    let pin = null;
+    for (const p of pins) {
+      const q = p.toLowerCase();
+      const within = low === q || (low.startsWith(q) && '.['.includes(low[q.length]));
+      if (within && (!pin || p.length > pin.length)) pin = p;
+    }
+    return pin;
+  }
+
+  // A leaf's value within its pin's value ('.Main.Speed' of Line).
+  function leafValue(values, path) {
+    const pin = pinOf(state.server ? state.server.pins : [], path);
+    if (!pin || !(pin in values)) return undefined;
+    let v = values[pin];
+    for (const k of path.slice(pin.length).split('.').filter(Boolean)) {
+      if (v === null || typeof v !== 'object') return undefined;
+      v = v[k];
+    }
+    return v;
+  }
+
+  function showLeaves(m) {
+    for (const [path, status] of Object.entries(m.status)) {
+      const was = leaves.get(path) || {};
+      const v = status === 'good' ? leafValue(m.values, path) : undefined;
+      leaves.set(path, { value: v === undefined ? was.value : v, time: m.time[path], status });
+    }
+    const pins = state.server ? state.server.pins : [];
+    for (const k of [...leaves.keys()]) if (!pinOf(pins, k)) leaves.delete(k);
+    const rows = [...leaves].slice(0, MAX_LEAVES).map(([path, l]) => {
+      const tr = el('tr', l.status);
+      tr.dataset.path = path;
+      tr.append(
+        el('td', '', path),
+        el('td', 'value', l.value === undefined ? '' : show(l.value)),
+        el('td', '', l.time ? new Date(l.time).toLocaleTimeString() : ''),
+        el('td', 'status', l.status),
+      );
+      return tr;
+    });
+    $('leaves').tBodies[0].replaceChildren(...rows);
+  }
+
   // Leaves not told in a message keep their latest number; stale and bad
   // ones are told as null and stay gaps until they are good again.
   function onValues(m) {
     showPinValues(m);
+    showLeaves(m);
+    for (const k of Object.keys(m.bools || {})) history.bools.add(k);
     $('groupError').textContent = '';
     // The history keeps the longest window; older points go.
     const n = history.t.length;
@@ -504,22 +757,45 @@
         '#e377c2',
         '#17becf',
       ];
+      const on = (k, i) => shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES);
+      // Each series has a scale of its own (so one huge value does not
+      // flatten the rest) and an axis in its colour while shown; BOOLs are
+      // steps between 0 and 1.
+      const scales = { x: { time: true } };
+      keys.forEach((k, i) => {
+        scales[`s${i}`] = history.bools.has(k) ? { range: [-0.1, 1.1] } : { auto: true };
+      });
+      let sides = 0;
       chart = new uPlot(
         {
           width,
           height: 260,
+          scales,
           // The first series are drawn; the legend turns the others on.
           series: [
             {},
             ...keys.map((k, i) => ({
               label: k,
+              scale: `s${i}`,
               stroke: colors[i % colors.length],
               width: 1.5,
               spanGaps: false,
-              show: shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES),
+              show: on(k, i),
+              ...(history.bools.has(k) ? { paths: uPlot.paths.stepped({ align: 1 }) } : {}),
             })),
           ],
-          axes: [{}, { size: 70, values: (u, ticks) => ticks.map(compact) }],
+          axes: [
+            {},
+            ...keys.map((k, i) => ({
+              scale: `s${i}`,
+              show: on(k, i),
+              side: on(k, i) && sides++ % 2 ? 1 : 3,
+              stroke: colors[i % colors.length],
+              grid: { show: i === 0 },
+              size: 60,
+              values: (u, ticks) => ticks.map(compact),
+            })),
+          ],
           hooks: {
             setSeries: [
               (u, i, opts) => {
@@ -527,6 +803,11 @@
                 if (!k || opts.show === undefined) return;
                 (opts.show ? shownSeries : hiddenSeries).add(k);
                 (opts.show ? hiddenSeries : shownSeries).delete(k);
+                // The axes follow the series shown: drawn anew.
+                setTimeout(() => {
+                  chartKeys = '';
+                  drawChart();
+                });
               },
             ],
           },
@@ -535,6 +816,7 @@
         data,
         box,
       );
+      chart.root.dataset.steps = keys.filter((k) => history.bools.has(k)).join('\n');
       chartKeys = keys.join('\n');
     } else chart.setData(data);
   }
@@ -564,8 +846,20 @@
   });
   $('list').addEventListener('click', (ev) => {
     const row = ev.target.closest('.row');
-    if (row) select(row.dataset.name);
+    if (!row) return;
+    const n = state.rows.find((r) => r.key === row.dataset.key);
+    if (!n) return;
+    state.cursor = n.key;
+    if (ev.target.closest('.toggle') || n.kind === 'group' || n.kind === 'more') toggle(n);
+    else select(n.path, n);
   });
+  $('list').addEventListener('dblclick', (ev) => {
+    const row = ev.target.closest('.row');
+    const n = row && state.rows.find((r) => r.key === row.dataset.key);
+    if (n && n.kind !== 'group') toggle(n);
+  });
+  $('list').addEventListener('keydown', onKey);
+  $('sep').onchange = () => applyFilter();
   $('pin').onclick = () => {
     const pins = state.server ? state.server.pins : [];
     const name = state.detail.name;
@@ -585,7 +879,14 @@
     $('confirm').hidden = true;
   };
 
-  window.explorer = { csv, select, series: (k) => history.series.get(k) };
+  // For the browser tests: the trend's data and the tree's nodes.
+  window.explorer = {
+    csv,
+    select,
+    series: (k) => history.series.get(k),
+    toggle: (key) => toggle(state.rows.find((r) => r.key === key)),
+    rows: () => state.rows.length,
+  };
   connectEvents();
   loadTags();
 })();
