@@ -750,9 +750,9 @@ class Explorer extends EventEmitter {
     }
     this._checkName(b.name);
     const ws = this._needWorkspace();
-    const listed = (await ws.tags(b.name)).find(
-      (t) => t.name.toLowerCase() === b.name.toLowerCase(),
-    );
+    // A member or element is as writable as the tag it belongs to.
+    const [tag] = tree.splitPath(b.name);
+    const listed = (await ws.tags(tag)).find((t) => t.name.toLowerCase() === tag.toLowerCase());
     if (listed && listed.flags.readOnly) {
       throw Object.assign(
         new QXSymError(codes.symResReadOnlyTag, `'${listed.name}' is read-only`),

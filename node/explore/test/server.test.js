@@ -63,6 +63,8 @@ test('a check reads typed text as the write will, or says why not', async (t) =>
     ['Temps', '[1,2,3,4,5,6,7,8,9]', 409, /9 elements, the dimension holds 8/],
     ['Line', '{"Torque": 1}', 409, /symResSymbolNotFound: .*'Line\.Torque': no such member/],
     ['EStopOk', '0', 409, /symResReadOnlyTag/],
+    // An element of a read-only tag is read-only too.
+    ['ZoneSetpoints[2]', '5', 409, /symResReadOnlyTag: .*'ZoneSetpoints' is read-only/],
   ];
   for (const [name, text, status, message] of refused) {
     const r = await check(name, text);

@@ -60,7 +60,7 @@ test(
     const page = await browser.context.newPage();
     const pageErrors = [];
     page.on('pageerror', (e) => pageErrors.push(e.message));
-    await page.goto(explorer.url);
+    await page.goto(explorer.link);
     const d = driver(page);
     await page.waitForSelector('#conn[data-state="connected"]', WAIT);
     await page.waitForSelector(d.row('Line'), WAIT);
@@ -217,7 +217,7 @@ test('the tree of 20,000 tags', { skip: haveBrowser() || false, timeout: 100000 
     await stop(sim.child);
   });
   const page = await browser.context.newPage();
-  await page.goto(explorer.url);
+  await page.goto(explorer.link);
   await page.waitForFunction(() => document.body.dataset.treeMs, null, { timeout: 60000 });
   assert.match(await page.textContent('#count'), /^20000 of 20000 tags/);
   const openMs = Number(await page.evaluate(() => document.body.dataset.treeMs));

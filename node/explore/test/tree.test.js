@@ -7,7 +7,7 @@ const assert = require('node:assert');
 
 const tree = require('../tree');
 const { TagTree, sizeText } = require('../public/tree');
-const { startSim, startExplorer, stop } = require('./support');
+const { startSim, startExplorer, stop, auth } = require('./support');
 
 const REAL = { name: 'REAL', kind: 'real', size: 4 };
 const GRID = {
@@ -160,7 +160,7 @@ function at(base, path, params = {}) {
 }
 
 async function get(base, path, params) {
-  const res = await fetch(at(base, path, params));
+  const res = await fetch(at(base, path, params), { headers: auth(base) });
   return { status: res.status, body: await res.json().catch(() => null) };
 }
 
@@ -222,6 +222,7 @@ test("the server's tree and selection endpoints", async (t) => {
     const ac = new AbortController();
     const res = await fetch(at(url, 'api/watch', { name: 'Line.Main.Speed' }), {
       signal: ac.signal,
+      headers: auth(url),
     });
     assert.strictEqual(res.headers.get('content-type'), 'text/event-stream');
     let text = '';
@@ -243,7 +244,10 @@ test("the server's tree and selection endpoints", async (t) => {
     // More streams than may be open at once, each closed: none stays counted.
     for (let i = 0; i < 40; i++) {
       const ac = new AbortController();
-      const res = await fetch(at(url, 'api/watch', { name: 'CntDint' }), { signal: ac.signal });
+      const res = await fetch(at(url, 'api/watch', { name: 'CntDint' }), {
+        signal: ac.signal,
+        headers: auth(url),
+      });
       if (res.status === 503) {
         await new Promise((r) => setTimeout(r, 50));
         continue;
@@ -254,7 +258,10 @@ test("the server's tree and selection endpoints", async (t) => {
     let status = 503;
     for (let i = 0; i < 100 && status === 503; i++) {
       const ac = new AbortController();
-      const res = await fetch(at(url, 'api/watch', { name: 'CntDint' }), { signal: ac.signal });
+      const res = await fetch(at(url, 'api/watch', { name: 'CntDint' }), {
+        signal: ac.signal,
+        headers: auth(url),
+      });
       status = res.status;
       ac.abort();
       if (status === 503) await new Promise((r) => setTimeout(r, 50));
