@@ -194,11 +194,11 @@ std::vector<std::uint8_t> Publisher::NodePayload(bool birth) {
   return EncodePayload(p);
 }
 
-// One attempt: a new client (so that nothing of a session before is sent
-// again behind our back), its will, the connection and the broker's answer.
-bool Publisher::Connect() {
+// A new client (so that nothing of a session before is sent again behind
+// our back) with its credentials, TLS and will; a libmosquitto result.
+int Publisher::NewClient() {
   mosq_ = mosquitto_new(broker_.client_id.c_str(), true, this);
-  if (mosq_ == nullptr) return false;
+  if (mosq_ == nullptr) return MOSQ_ERR_NOMEM;
   mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   mosquitto_max_inflight_messages_set(mosq_, kWindow + 16);
   mosquitto_connect_callback_set(mosq_, &Publisher::OnConnect);
@@ -219,6 +219,13 @@ bool Publisher::Connect() {
     rc = mosquitto_will_set(mosq_, death_topic.c_str(), static_cast<int>(will.size()), will.data(),
                             1, false);
   }
+  return rc;
+}
+
+// One attempt: a new client, the connection and the broker's answer.
+bool Publisher::Connect() {
+  int rc = NewClient();
+  if (mosq_ == nullptr) return false;
   if (rc == MOSQ_ERR_SUCCESS) {
     rc = mosquitto_connect(mosq_, broker_.host.c_str(), broker_.port, kKeepaliveSeconds);
   }

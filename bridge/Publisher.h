@@ -80,6 +80,7 @@ class Publisher {
   };
 
   void Run();
+  int NewClient();
   bool Connect();
   void Serve();
   void Lose(const char* why);

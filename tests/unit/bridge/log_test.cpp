@@ -83,9 +83,10 @@ TEST(LogTest, ControlCharactersCannotForgeLines) {
        "C, \xe2\x82\xac, \xf0\x9f\x94\xa5"},
       {"back\\slash \"quoted\"", "back\\slash \"quoted\""},
   };
-  for (const auto& [message, logged] : cases) {
+  for (const auto& c : cases) {
+    const std::string& message = c.first;  // C++17 lambdas cannot capture a binding
     const std::string out = Captured([&] { Log(LogLevel::kWarn, "Oven1", message); });
-    EXPECT_EQ(MessageOf(out, "Oven1"), logged) << out;
+    EXPECT_EQ(MessageOf(out, "Oven1"), c.second) << out;
   }
   // The source is escaped too: a device name comes from a file or the network.
   const std::string out = Captured([] { Log(LogLevel::kWarn, "Ov\nen", "m"); });
