@@ -63,14 +63,18 @@ void Device::Stop() {
       "stopped after " + std::to_string(polls_) + " polls; " + std::to_string(data_metrics_) +
           " values sent as data");
   std::lock_guard<std::mutex> lock(mu_);
-  if (born_) {
-    born_ = false;
-    Payload death;
-    death.has_timestamp = true;
-    death.timestamp_ms = NowMs();
-    emit_(MessageType::kDDeath, config_.device, std::move(death));
-  }
+  DieLocked();
+}
+
+// A device that was born tells its death, once; called with mu_ held.
+void Device::DieLocked() {
   online_ = false;
+  if (!born_) return;
+  born_ = false;
+  Payload death;
+  death.has_timestamp = true;
+  death.timestamp_ms = NowMs();
+  emit_(MessageType::kDDeath, config_.device, std::move(death));
 }
 
 void Device::SleepFor(std::chrono::milliseconds wait) {
@@ -280,17 +284,10 @@ bool Device::HandlePoll(const QXSymCoreEvent* events, std::uint32_t count) {
 void Device::HandleConnection(const QXSymCoreEvent& e, bool* restart) {
   if (e.kind == QXSymCoreEventConnectionLost) {
     connected_ = false;
-    online_ = false;
     Log(LogLevel::kWarn, config_.device,
         "connection lost: " + Why(static_cast<QXSymResult>(e.result)));
     last_report_.clear();
-    if (born_) {
-      born_ = false;
-      Payload death;
-      death.has_timestamp = true;
-      death.timestamp_ms = NowMs();
-      emit_(MessageType::kDDeath, config_.device, std::move(death));
-    }
+    DieLocked();
   } else if (e.kind == QXSymCoreEventConnectionBack) {
     connected_ = true;
     birth_due_ = true;

@@ -73,6 +73,7 @@ class Device {
   void Tell();
   void RunCommands();
   void WriteAll(const std::vector<WriteRequest>& writes);
+  void DieLocked();
   void Disconnect();
   void Report(bool problem, const std::string& message);
   void SleepFor(std::chrono::milliseconds wait);
