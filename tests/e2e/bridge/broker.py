@@ -12,6 +12,17 @@ USER = "line1"
 PASSWORD = "pw for line1"
 
 
+def end_process(proc) -> None:
+    """Asks a process to end, and kills it when it has not within 10 s."""
+    if proc and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 def free_port() -> int:
     """A port nobody listens on just now (it may be taken before it is used)."""
     with socket.socket() as s:
@@ -148,13 +159,7 @@ class Broker:
         raise RuntimeError(f"mosquitto did not start:\n{self.log()}")
 
     def stop(self) -> None:
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        end_process(self.proc)
         self.proc = None
 
     @property

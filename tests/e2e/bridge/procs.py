@@ -11,6 +11,8 @@ import urllib.error
 import urllib.request
 from pathlib import Path
 
+from broker import end_process
+
 ROOT = Path(__file__).resolve().parents[3]
 SIM = os.environ.get("QXSYM_SIM", str(ROOT / "build" / "sim" / "server" / "qxsym-sim"))
 BRIDGE = os.environ.get("QXSYM_BRIDGE", str(ROOT / "build" / "bridge" / "qxsym-bridge"))
@@ -52,13 +54,7 @@ class Sim:
         self.port = int(line.rsplit(":", 1)[1])
 
     def stop(self) -> None:
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        end_process(self.proc)
         if self.proc:
             self.proc.stdout.close()
         self.proc = None
