@@ -55,10 +55,10 @@ function parseListen(text) {
   return { host: m[1] || m[2] || '127.0.0.1', port: integer(m[3], 'listen port', 0, 65535) };
 }
 
-async function explore(argv) {
-  let args;
+// The explore command's options, or a usage error.
+function exploreArgs(argv) {
   try {
-    args = parseArgs({
+    return parseArgs({
       args: argv,
       options: {
         host: { type: 'string' },
@@ -76,8 +76,12 @@ async function explore(argv) {
       },
     }).values;
   } catch (e) {
-    fail(e.message);
+    return fail(e.message);
   }
+}
+
+async function explore(argv) {
+  const args = exploreArgs(argv);
   if (args.help) {
     process.stdout.write(USAGE);
     return;

@@ -733,6 +733,68 @@
     return from;
   }
 
+  const SERIES_COLORS = ['#1f77b4', '#d62728', '#2ca02c', '#ff7f0e', '#9467bd', '#8c564b'];
+  SERIES_COLORS.push('#e377c2', '#17becf');
+
+  // The chart's options for these series: see drawChart.
+  function chartOptions(keys, width) {
+    const on = (k, i) => shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES);
+    // Each series has a scale of its own (so one huge value does not
+    // flatten the rest) and an axis in its colour while shown; BOOLs are
+    // steps between 0 and 1.
+    const scales = { x: { time: true } };
+    keys.forEach((k, i) => {
+      scales[`s${i}`] = history.bools.has(k) ? { range: [-0.1, 1.1] } : { auto: true };
+    });
+    let sides = 0;
+    return {
+      width,
+      height: 260,
+      scales,
+      // The first series are drawn; the legend turns the others on.
+      series: [
+        {},
+        ...keys.map((k, i) => ({
+          label: k,
+          scale: `s${i}`,
+          stroke: SERIES_COLORS[i % SERIES_COLORS.length],
+          width: 1.5,
+          spanGaps: false,
+          show: on(k, i),
+          ...(history.bools.has(k) ? { paths: uPlot.paths.stepped({ align: 1 }) } : {}),
+        })),
+      ],
+      axes: [
+        {},
+        ...keys.map((k, i) => ({
+          scale: `s${i}`,
+          show: on(k, i),
+          side: on(k, i) && sides++ % 2 ? 1 : 3,
+          stroke: SERIES_COLORS[i % SERIES_COLORS.length],
+          grid: { show: i === 0 },
+          size: 60,
+          values: (u, ticks) => ticks.map(compact),
+        })),
+      ],
+      hooks: {
+        setSeries: [
+          (u, i, opts) => {
+            const k = keys[i - 1];
+            if (!k || opts.show === undefined) return;
+            (opts.show ? shownSeries : hiddenSeries).add(k);
+            (opts.show ? hiddenSeries : shownSeries).delete(k);
+            // The axes follow the series shown: drawn anew.
+            setTimeout(() => {
+              chartKeys = '';
+              drawChart();
+            });
+          },
+        ],
+      },
+      legend: { live: false },
+    };
+  }
+
   function drawChart() {
     redraw = false;
     // Pinned tags' own values first, then members and elements.
@@ -747,75 +809,7 @@
     const width = Math.max(200, box.clientWidth);
     if (!chart || chartKeys !== keys.join('\n') || chart.width !== width) {
       if (chart) chart.destroy();
-      const colors = [
-        '#1f77b4',
-        '#d62728',
-        '#2ca02c',
-        '#ff7f0e',
-        '#9467bd',
-        '#8c564b',
-        '#e377c2',
-        '#17becf',
-      ];
-      const on = (k, i) => shownSeries.has(k) || (!hiddenSeries.has(k) && i < SHOWN_SERIES);
-      // Each series has a scale of its own (so one huge value does not
-      // flatten the rest) and an axis in its colour while shown; BOOLs are
-      // steps between 0 and 1.
-      const scales = { x: { time: true } };
-      keys.forEach((k, i) => {
-        scales[`s${i}`] = history.bools.has(k) ? { range: [-0.1, 1.1] } : { auto: true };
-      });
-      let sides = 0;
-      chart = new uPlot(
-        {
-          width,
-          height: 260,
-          scales,
-          // The first series are drawn; the legend turns the others on.
-          series: [
-            {},
-            ...keys.map((k, i) => ({
-              label: k,
-              scale: `s${i}`,
-              stroke: colors[i % colors.length],
-              width: 1.5,
-              spanGaps: false,
-              show: on(k, i),
-              ...(history.bools.has(k) ? { paths: uPlot.paths.stepped({ align: 1 }) } : {}),
-            })),
-          ],
-          axes: [
-            {},
-            ...keys.map((k, i) => ({
-              scale: `s${i}`,
-              show: on(k, i),
-              side: on(k, i) && sides++ % 2 ? 1 : 3,
-              stroke: colors[i % colors.length],
-              grid: { show: i === 0 },
-              size: 60,
-              values: (u, ticks) => ticks.map(compact),
-            })),
-          ],
-          hooks: {
-            setSeries: [
-              (u, i, opts) => {
-                const k = keys[i - 1];
-                if (!k || opts.show === undefined) return;
-                (opts.show ? shownSeries : hiddenSeries).add(k);
-                (opts.show ? hiddenSeries : shownSeries).delete(k);
-                // The axes follow the series shown: drawn anew.
-                setTimeout(() => {
-                  chartKeys = '';
-                  drawChart();
-                });
-              },
-            ],
-          },
-          legend: { live: false },
-        },
-        data,
-        box,
-      );
+      chart = new uPlot(chartOptions(keys, width), data, box);
       chart.root.dataset.steps = keys.filter((k) => history.bools.has(k)).join('\n');
       chartKeys = keys.join('\n');
     } else chart.setData(data);
