@@ -41,6 +41,7 @@ class Subscriber:
         self.pb, self.group, self.node = pb, group, node
         self.messages: List[Message] = []
         self.undecodable: List[tuple] = []
+        self.redelivered = 0  # copies the broker sent again after its restart
         self._cond = threading.Condition()
         self._subscribed = threading.Event()
         client = mqtt.Client(client_id="qxsym-e2e-subscriber", clean_session=False)
@@ -73,6 +74,14 @@ class Subscriber:
             return
         kind_name, device = (parts[1], parts[3]) if parts else ("?", None)
         with self._cond:
+            # The broker sends again what this client may not have
+            # acknowledged before the broker stopped (at least once, flagged
+            # dup): a copy of what arrived already is not news from the bridge.
+            if msg.dup and any(
+                m.raw == msg.payload and m.topic == msg.topic for m in self.messages
+            ):
+                self.redelivered += 1
+                return
             self.messages.append(Message(msg.topic, kind_name, device, payload, now, msg.payload))
             self._cond.notify_all()
 
